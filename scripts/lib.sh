@@ -1,0 +1,28 @@
+# Shared by the scripts: package installation and the build directories.
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+jobs=$(nproc 2>/dev/null || echo 2)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# Installs the Debian packages listed in scripts/packages/*.txt that are not installed yet, so a
+# second run costs a dpkg query and nothing more.
+install_packages() {
+    local wanted missing=()
+    wanted=$(cat "$root"/scripts/packages/*.txt | sed 's/#.*//' | tr -s ' \t' '\n' | sed '/^$/d' | sort -u)
+    for p in $wanted; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]}"
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+    fi
+}
+
+# configure_build DIR [cmake args...]
+configure_build() {
+    local dir=$1; shift
+    cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+}
