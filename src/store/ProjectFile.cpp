@@ -1,0 +1,311 @@
+#include "store/ProjectFile.h"
+
+#include "model/AppFailure.h"
+#include "model/JsonCodingDetail.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QHash>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QMap>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kFileTooLarge = QStringLiteral("Die Projektdatei ist größer als 200 MB.");
+const QString kProjectTooLarge =
+    QStringLiteral("Das Projekt überschreitet 200 MB. Bitte teile es in kleinere Sammlungen auf.");
+const QString kUnknownVersion = QStringLiteral("Unbekannte Projektversion.");
+const QString kBrokenImage = QStringLiteral("Ein Bild fehlt oder ist beschädigt.");
+const QString kInvalidMarks = QStringLiteral("Die Datei enthält ungültige Markierungen.");
+const QString kNotAProject = QStringLiteral("Die Datei ist keine gültige Projektdatei.");
+const QString kOutOfMemory = QStringLiteral("Für die Datei ist nicht genug Arbeitsspeicher frei.");
+const QString kUnwritableNumber =
+    QStringLiteral("Die Sammlung enthält einen Zahlenwert, der nicht gespeichert werden kann.");
+
+[[noreturn]] void fail(const QString &sentence) {
+    throw AppFailure(sentence);
+}
+
+QString describeErrno(int error) {
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("Die Datei ist nicht vorhanden.");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("Keine Berechtigung für die Datei.");
+    case ENOMEM:
+        return kOutOfMemory;
+    default:
+        return QStringLiteral("Die Datei konnte nicht gelesen werden.");
+    }
+}
+
+// An open regular file. Opening never blocks (a FIFO would wait for a writer), and anything but a
+// regular file is refused before a byte is read.
+class RegularFile {
+public:
+    explicit RegularFile(const QString &path) {
+        const QByteArray name = QFile::encodeName(path);
+        m_fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (m_fd < 0)
+            fail(describeErrno(errno));
+        struct stat info {};
+        if (::fstat(m_fd, &info) != 0)
+            fail(describeErrno(errno));
+        if (!S_ISREG(info.st_mode))
+            fail(QStringLiteral("Nur gewöhnliche Dateien können gelesen werden."));
+        m_size = qint64(info.st_size);
+    }
+    ~RegularFile() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    RegularFile(const RegularFile &) = delete;
+    RegularFile &operator=(const RegularFile &) = delete;
+
+    qint64 size() const { return m_size; }
+
+    // Reads up to capacity bytes; fewer when the file has shrunk meanwhile.
+    qint64 readInto(char *target, qint64 capacity) {
+        qint64 done = 0;
+        while (done < capacity) {
+            const ssize_t n = ::read(m_fd, target + done, size_t(capacity - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                fail(describeErrno(errno));
+            if (n == 0)
+                break;
+            done += n;
+        }
+        return done;
+    }
+
+private:
+    int m_fd = -1;
+    qint64 m_size = 0;
+};
+
+bool supportedDimensions(qint64 width, qint64 height) {
+    return width >= 1 && width <= 20'000 && height >= 1 && height <= 20'000 &&
+           double(width) * double(height) <= 100'000'000.0;
+}
+
+// The raster format named by the content; the file name and Qt's own guessing (which would
+// happily pick SVG or XPM) play no part.
+QByteArray sniffFormat(const QByteArray &bytes) {
+    if (bytes.startsWith("\x89PNG\r\n\x1a\n"))
+        return "png";
+    if (bytes.startsWith("\xff\xd8\xff"))
+        return "jpeg";
+    if (bytes.startsWith(QByteArrayView("II*\0", 4)) || bytes.startsWith(QByteArrayView("MM\0*", 4)))
+        return "tiff";
+    return {};
+}
+
+// Parses a document held in a buffer that has simdjson's padding behind it.
+json::Value parsePadded(simdjson::dom::parser &parser, const char *data, size_t size) {
+    json::Value root;
+    const auto error = parser.parse(data, size, false).get(root);
+    if (error == simdjson::MEMALLOC)
+        throw std::bad_alloc();
+    if (error != simdjson::SUCCESS)
+        throw json::DecodeError(std::string("invalid JSON: ") + simdjson::error_message(error));
+    return root;
+}
+
+// Checks the parsed document in the order of its failures: structure (every Base64 value
+// included), version, then each snip's image and marks. The input buffer is already released, so
+// only the parser's copy of the text and one image at a time are held besides the results.
+ProjectFile::Contents checkDocument(const json::Value &root) {
+    json::requireObject(root, "project");
+    const qint64 version = json::readInt(json::member(root, "version"));
+    SnipCollection collection = json::readCollection(json::member(root, "collection"));
+    simdjson::dom::object images;
+    if (json::member(root, "images").get_object().get(images) != simdjson::SUCCESS)
+        throw json::DecodeError("expected an object: images");
+    QHash<QString, json::Value> byName;
+    for (const auto field : images) {
+        json::readBase64(field.value); // a bad value anywhere fails the whole document
+        byName.insert(QString::fromUtf8(field.key.data(), qsizetype(field.key.size())), field.value);
+    }
+
+    if (version != 1)
+        fail(kUnknownVersion);
+
+    ProjectFile::Contents contents;
+    collection.id = QUuid::createUuid();
+    QHash<QString, QByteArray> pngByName; // two snips may share one image; each still gets a file
+    for (Snip &snip : collection.items) {
+        const auto entry = byName.constFind(snip.imageFile);
+        if (entry == byName.cend())
+            fail(kBrokenImage);
+        QByteArray png = pngByName.value(snip.imageFile);
+        if (png.isEmpty()) {
+            png = ProjectFile::reencodeAsPng(json::readBase64(*entry));
+            if (png.isEmpty())
+                fail(kBrokenImage);
+            pngByName.insert(snip.imageFile, png);
+        }
+        for (const Mark &mark : std::as_const(snip.marks)) {
+            if (!mark.isValid())
+                fail(kInvalidMarks);
+        }
+        const QString name = uuidText(QUuid::createUuid()) + QStringLiteral(".png");
+        snip.id = QUuid::createUuid();
+        snip.imageFile = name;
+        contents.images.append({name, png});
+    }
+    contents.collection = std::move(collection);
+    return contents;
+}
+
+template <typename Parse> ProjectFile::Contents decodeGuarded(Parse &&parse) {
+    try {
+        simdjson::dom::parser parser;
+        return checkDocument(parse(parser));
+    } catch (const json::DecodeError &) {
+        fail(kNotAProject);
+    } catch (const std::bad_alloc &) {
+        fail(kOutOfMemory);
+    }
+}
+
+qint64 base64Length(qint64 bytes) {
+    return (bytes + 2) / 3 * 4;
+}
+
+} // namespace
+
+const QString &ProjectFile::suffix() {
+    static const QString text = QStringLiteral("vellumbox");
+    return text;
+}
+
+QByteArray ProjectFile::reencodeAsPng(const QByteArray &bytes) {
+    const QByteArray format = sniffFormat(bytes);
+    if (format.isEmpty())
+        return {};
+    QBuffer source;
+    source.setData(bytes);
+    if (!source.open(QIODevice::ReadOnly))
+        return {};
+    QImageReader reader(&source, format);
+    reader.setAutoDetectImageFormat(false);
+    const QSize size = reader.size();
+    if (!size.isValid() || !supportedDimensions(size.width(), size.height()))
+        return {};
+    QImage image;
+    if (!reader.read(&image) || !supportedDimensions(image.width(), image.height()))
+        return {};
+
+    QByteArray png;
+    QBuffer target(&png);
+    if (!target.open(QIODevice::WriteOnly))
+        return {};
+    QImageWriter writer(&target, "png");
+    if (!writer.write(image))
+        return {};
+    return png;
+}
+
+ProjectFile::Contents ProjectFile::read(const QString &path) {
+    return decodeGuarded([&](simdjson::dom::parser &parser) {
+        simdjson::padded_string buffer;
+        size_t length = 0;
+        {
+            RegularFile file(path);
+            if (file.size() > maximumBytes)
+                fail(kFileTooLarge);
+            buffer = simdjson::padded_string(size_t(file.size()));
+            if (!buffer.data())
+                throw std::bad_alloc();
+            length = size_t(file.readInto(buffer.data(), file.size()));
+            std::memset(buffer.data() + length, 0, buffer.size() - length);
+        }
+        const json::Value root = parsePadded(parser, buffer.data(), length);
+        // The parser holds its own copy of every string; the file's bytes are no longer needed.
+        buffer = simdjson::padded_string();
+        return root;
+    });
+}
+
+ProjectFile::Contents ProjectFile::decode(QByteArrayView document) {
+    if (document.size() > maximumBytes)
+        fail(kFileTooLarge);
+    return decodeGuarded([&](simdjson::dom::parser &parser) {
+        const simdjson::padded_string buffer(document.data(), size_t(document.size()));
+        if (!buffer.data())
+            throw std::bad_alloc();
+        return parsePadded(parser, buffer.data(), buffer.size());
+    });
+}
+
+QByteArray ProjectFile::encode(const SnipCollection &collection, const ImagePath &imagePath) {
+    struct Entry {
+        QString path;
+        QByteArray key; // the name as a JSON string, quotes included
+        qint64 size = 0;
+    };
+    // Keys in sorted order; a later snip with the same name stands for the same file.
+    QMap<QString, Entry> entries;
+    for (const Snip &snip : collection.items) {
+        Entry entry;
+        entry.path = imagePath(snip.imageFile);
+        entry.size = RegularFile(entry.path).size();
+        rapidjson::StringBuffer key;
+        rapidjson::Writer<rapidjson::StringBuffer> writer(key);
+        json::writeString(writer, snip.imageFile);
+        entry.key = QByteArray(key.GetString(), qsizetype(key.GetSize()));
+        entries.insert(snip.imageFile, entry);
+    }
+
+    rapidjson::StringBuffer body;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(body);
+    if (!json::writeCollection(writer, collection))
+        fail(kUnwritableNumber);
+
+    static constexpr QByteArrayView head = R"({"collection":)";
+    static constexpr QByteArrayView middle = R"(,"images":{)";
+    static constexpr QByteArrayView tail = R"(},"version":1})";
+    qint64 total = head.size() + qint64(body.GetSize()) + middle.size() + tail.size();
+    for (const Entry &entry : std::as_const(entries))
+        total += entry.key.size() + 3 + base64Length(entry.size); // colon and two quotes
+    total += std::max<qint64>(0, entries.size() - 1);             // commas
+    if (total > maximumBytes)
+        fail(kProjectTooLarge);
+
+    QByteArray document;
+    try {
+        document.reserve(total);
+        document.append(head).append(body.GetString(), qsizetype(body.GetSize())).append(middle);
+        bool first = true;
+        for (const Entry &entry : std::as_const(entries)) {
+            RegularFile file(entry.path);
+            // A file that grew since its size was taken is caught by the final check.
+            const qint64 capacity = std::min<qint64>(file.size(), maximumBytes);
+            QByteArray bytes(capacity, Qt::Uninitialized);
+            bytes.truncate(file.readInto(bytes.data(), capacity));
+            if (!first)
+                document.append(',');
+            first = false;
+            document.append(entry.key).append(":\"").append(bytes.toBase64()).append('"');
+        }
+        document.append(tail);
+    } catch (const std::bad_alloc &) {
+        fail(kOutOfMemory);
+    }
+    if (document.size() > maximumBytes)
+        fail(kProjectTooLarge);
+    return document;
+}

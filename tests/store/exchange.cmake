@@ -1,0 +1,1 @@
+vellumbox_add_test(tst_projectfile SOURCES tst_projectfile.cpp)
