@@ -208,6 +208,12 @@ void TestProjectFile::opensWithNewIdsAndPngs() {
     QImage fromJpeg;
     QVERIFY(fromJpeg.loadFromData(opened.images[0].png, "png"));
     QCOMPARE(fromJpeg.size(), QSize(64, 48));
+
+    // Other writers escape the solidus inside Base64 text.
+    const QByteArray escaped =
+        projectJson(c, {{QStringLiteral("../../../tmp/x.png"), jpeg}, {QStringLiteral("shared.png"), png}})
+            .replace("/", "\\/");
+    QCOMPARE(ProjectFile::decode(escaped).images[1].png, opened.images[1].png);
 }
 
 void TestProjectFile::imageFormats_data() {
