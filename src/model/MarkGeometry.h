@@ -35,7 +35,8 @@ QRectF circleBounds(const Mark &mark, QSizeF imageSize);
 
 // The closed scalloped outline of a revision cloud, in pixels. The scallops bulge outward from a
 // rectangle inset into bounds(), and their tops reach the edge of bounds(). Empty when the inset
-// rectangle has no area (for example a cloud of zero height), or when the image size is not finite.
+// rectangle has no area (for example a cloud of zero height) or its corners are not finite (an
+// infinite image size or coordinate).
 QPainterPath cloudPath(const Mark &mark, QSizeF imageSize);
 
 // The pointer of a callout in pixels: p1() is where the ray from the centre of bounds() to the tip
