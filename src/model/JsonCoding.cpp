@@ -1,10 +1,7 @@
 #include "model/JsonCoding.h"
 #include "model/JsonCodingDetail.h"
 
-#include <QStringEncoder>
-
 #include <cmath>
-#include <cstring>
 
 namespace json {
 
@@ -19,309 +16,175 @@ namespace {
 }
 } // namespace
 
+using simdjson::dom::element_type;
+
 void requireObject(const Value &v, const char *what) {
-    if (!v.IsObject())
+    if (!v.is_object())
         fail("expected an object", what);
 }
 
-const Value &member(const Value &object, const char *key) {
+Value member(const Value &object, const char *key) {
     requireObject(object, key);
-    const auto it = object.FindMember(key);
-    if (it == object.MemberEnd())
+    Value value;
+    if (object.at_key(key).get(value) != simdjson::SUCCESS)
         fail("missing key", key);
-    if (it->value.IsNull())
+    if (value.is_null())
         fail("null value", key);
-    return it->value;
+    return value;
 }
 
-const Value *optionalMember(const Value &object, const char *key) {
+std::optional<Value> optionalMember(const Value &object, const char *key) {
     requireObject(object, key);
-    const auto it = object.FindMember(key);
-    if (it == object.MemberEnd() || it->value.IsNull())
-        return nullptr;
-    return &it->value;
+    Value value;
+    if (object.at_key(key).get(value) != simdjson::SUCCESS || value.is_null())
+        return std::nullopt;
+    return value;
 }
 
 QString readString(const Value &v) {
-    if (!v.IsString())
+    std::string_view text;
+    if (v.get_string().get(text) != simdjson::SUCCESS)
         fail("expected a string");
-    return QString::fromUtf8(v.GetString(), qsizetype(v.GetStringLength()));
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
 QUuid readUuid(const Value &v) {
-    if (!v.IsString())
+    std::string_view text;
+    if (v.get_string().get(text) != simdjson::SUCCESS)
         fail("expected a UUID string");
-    const auto id = parseUuid(v.GetString(), v.GetStringLength());
+    const auto id = parseUuid(text.data(), text.size());
     if (!id)
         fail("malformed UUID");
     return *id;
 }
 
 double readDouble(const Value &v) {
-    if (!v.IsNumber())
+    double d = 0;
+    if (!v.is_number() || v.get_double().get(d) != simdjson::SUCCESS)
         fail("expected a number");
-    return v.GetDouble();
+    return d;
 }
 
 qint64 readInt(const Value &v) {
-    if (v.IsInt64())
-        return v.GetInt64();
-    if (v.IsDouble()) {
+    switch (v.type()) {
+    case element_type::INT64:
+        return qint64(v.get_int64().value_unsafe());
+    case element_type::DOUBLE: {
         // An integral number written with a fraction part ("3.0") still names an integer.
-        const double d = v.GetDouble();
-        if (std::isfinite(d) && d == std::trunc(d) && d >= -9.2233720368547758e18 && d < 9.2233720368547758e18)
+        const double d = v.get_double().value_unsafe();
+        if (std::isfinite(d) && d == std::trunc(d) && d >= -9.2233720368547758e18 &&
+            d < 9.2233720368547758e18)
             return qint64(d);
+        break;
+    }
+    default:
+        break;
     }
     fail("expected an integer");
 }
 
 bool readBool(const Value &v) {
-    if (!v.IsBool())
+    bool b = false;
+    if (v.get_bool().get(b) != simdjson::SUCCESS)
         fail("expected a boolean");
-    return v.GetBool();
+    return b;
 }
 
 QByteArray readBase64(const Value &v) {
-    if (!v.IsString())
+    std::string_view text;
+    if (v.get_string().get(text) != simdjson::SUCCESS)
         fail("expected Base64 text");
-    auto result = QByteArray::fromBase64Encoding(QByteArray::fromRawData(v.GetString(), qsizetype(v.GetStringLength())),
+    auto result = QByteArray::fromBase64Encoding(QByteArray::fromRawData(text.data(), qsizetype(text.size())),
                                                  QByteArray::AbortOnBase64DecodingErrors);
     if (!result)
         fail("bad Base64");
     return std::move(result.decoded);
 }
 
+Value parseDocument(simdjson::dom::parser &parser, QByteArrayView data) {
+    Value root;
+    const auto error = parser.parse(data.data(), size_t(data.size())).get(root);
+    if (error != simdjson::SUCCESS)
+        throw DecodeError(std::string("invalid JSON: ") + simdjson::error_message(error));
+    return root;
+}
+
 namespace {
-template <typename T> std::optional<T> optionalOf(const Value &object, const char *key, T (*read)(const Value &)) {
-    if (const Value *v = optionalMember(object, key))
+template <typename T>
+std::optional<T> optionalOf(const Value &object, const char *key, T (*read)(const Value &)) {
+    if (const auto v = optionalMember(object, key))
         return read(*v);
     return std::nullopt;
 }
 
-template <typename Enum, size_t N>
-std::array<QByteArray, N> rawNames(const std::array<Enum, N> &cases, QString (*raw)(Enum)) {
-    std::array<QByteArray, N> names;
-    for (size_t i = 0; i < N; ++i)
-        names[i] = raw(cases[i]).toUtf8();
-    return names;
+simdjson::dom::array array(const Value &v, const char *what) {
+    simdjson::dom::array a;
+    if (v.get_array().get(a) != simdjson::SUCCESS)
+        fail("expected an array", what);
+    return a;
 }
-
-const std::array<QByteArray, 13> &kindNames() {
-    static const auto names = rawNames(MarkKinds::all(), MarkKinds::rawValue);
-    return names;
-}
-const std::array<QByteArray, 7> &colorNames() {
-    static const auto names = rawNames(MarkColors::all(), MarkColors::rawValue);
-    return names;
-}
-const std::array<QByteArray, 2> &modeNames() {
-    static const auto names = rawNames(CollectionModes::all(), CollectionModes::rawValue);
-    return names;
-}
-
-// Matches the text against the raw values byte for byte, so case and spelling must be exact.
-template <typename Enum, size_t N>
-Enum readEnum(const Value &v, const std::array<Enum, N> &cases, const std::array<QByteArray, N> &names,
-              const char *what) {
-    if (!v.IsString())
-        fail("expected a string", what);
-    const QByteArrayView text(v.GetString(), qsizetype(v.GetStringLength()));
-    for (size_t i = 0; i < N; ++i) {
-        if (names[i] == text)
-            return cases[i];
-    }
-    fail("unknown raw value", what);
-}
-
-MarkKind readKind(const Value &v) {
-    return readEnum(v, MarkKinds::all(), kindNames(), "kind");
-}
-MarkColor readColor(const Value &v) {
-    return readEnum(v, MarkColors::all(), colorNames(), "color");
-}
-CollectionMode readMode(const Value &v) {
-    return readEnum(v, CollectionModes::all(), modeNames(), "mode");
-}
-
 } // namespace
 
-QByteArrayView rawText(MarkKind kind) {
-    return kindNames()[size_t(kind)];
-}
-QByteArrayView rawText(MarkColor color) {
-    return colorNames()[size_t(color)];
-}
-QByteArrayView rawText(CollectionMode mode) {
-    return modeNames()[size_t(mode)];
-}
-
-void uuidChars(const QUuid &id, char *out) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    const auto hex = [&](quint64 value, int count) {
-        for (int i = count - 1; i >= 0; --i, value >>= 4)
-            out[i] = digits[value & 0xF];
-        out += count;
-    };
-    hex(id.data1, 8);
-    *out++ = '-';
-    hex(id.data2, 4);
-    *out++ = '-';
-    hex(id.data3, 4);
-    *out++ = '-';
-    hex(quint64(id.data4[0]) << 8 | id.data4[1], 4);
-    *out++ = '-';
-    quint64 tail = 0;
-    for (int i = 2; i < 8; ++i)
-        tail = tail << 8 | id.data4[i];
-    hex(tail, 12);
-}
-
-QByteArrayView utf8(QStringView s) {
-    thread_local QByteArray buffer;
-    const qsizetype needed = s.size() * 3;
-    if (buffer.size() < needed)
-        buffer.resize(needed);
-    QStringEncoder encoder(QStringConverter::Utf8);
-    char *end = encoder.appendToBuffer(buffer.data(), s);
-    return QByteArrayView(buffer.constData(), end - buffer.constData());
-}
-
-namespace {
-// Reads the members of one object. This program writes keys in sorted order and the readers below
-// ask for them in that order, so the member after the last one found is nearly always the one asked
-// for next; anything else falls back to a search from the start (the first of equal keys wins).
-class Members {
-public:
-    Members(const Value &object, const char *what) : m_object(object) {
-        requireObject(object, what);
-        m_next = object.MemberBegin();
-    }
-
-    template <size_t N> const Value &required(const char (&key)[N]) {
-        const Value *v = find(key, N - 1);
-        if (!v)
-            fail("missing key", key);
-        if (v->IsNull())
-            fail("null value", key);
-        return *v;
-    }
-
-    // Absent or null: nothing.
-    template <typename T, size_t N>
-    std::optional<T> optional(const char (&key)[N], T (*read)(const Value &)) {
-        const Value *v = find(key, N - 1);
-        if (!v || v->IsNull())
-            return std::nullopt;
-        return read(*v);
-    }
-
-    template <typename T, size_t N> QList<T> list(const char (&key)[N], T (*read)(const Value &)) {
-        const Value &values = required(key);
-        if (!values.IsArray())
-            fail("expected an array", key);
-        QList<T> result;
-        result.reserve(values.Size());
-        for (const Value &e : values.GetArray())
-            result.append(read(e));
-        return result;
-    }
-
-private:
-    const Value *find(const char *key, size_t length) {
-        const auto matches = [&](Value::ConstMemberIterator it) {
-            return it->name.GetStringLength() == length &&
-                   std::memcmp(it->name.GetString(), key, length) == 0;
-        };
-        const auto end = m_object.MemberEnd();
-        if (m_next != end && matches(m_next))
-            return &(m_next++)->value;
-        for (auto it = m_object.MemberBegin(); it != end; ++it) {
-            if (matches(it)) {
-                m_next = it + 1;
-                return &it->value;
-            }
-        }
-        return nullptr;
-    }
-
-    const Value &m_object;
-    Value::ConstMemberIterator m_next;
-};
-} // namespace
-
-// Fields are read in key order, then the record is built with every field given, so the defaults
-// (a fresh random UUID, the current time) are never computed only to be overwritten: drawing
-// random UUIDs used to dominate loading.
 Mark readMark(const Value &v) {
-    Members m(v, "mark");
-    const auto blurRadius = m.optional("blurRadius", readDouble);
-    const auto color = m.optional("color", readColor);
-    const auto fixedTextBox = m.optional("fixedTextBox", readBool);
-    const QUuid id = readUuid(m.required("id"));
-    const MarkKind kind = readKind(m.required("kind"));
-    const auto number = m.optional("number", readInt);
-    const auto strokeWidth = m.optional("strokeWidth", readDouble);
-    auto text = m.optional("text", readString);
-    const auto tipX = m.optional("tipX", readDouble);
-    const auto tipY = m.optional("tipY", readDouble);
-    const double x1 = readDouble(m.required("x1"));
-    const double x2 = readDouble(m.required("x2"));
-    const double y1 = readDouble(m.required("y1"));
-    const double y2 = readDouble(m.required("y2"));
-    return Mark{
-        .id = id,
-        .kind = kind,
-        .x1 = x1,
-        .y1 = y1,
-        .x2 = x2,
-        .y2 = y2,
-        .text = std::move(text),
-        .color = color,
-        .strokeWidth = strokeWidth,
-        .blurRadius = blurRadius,
-        .number = number,
-        .fixedTextBox = fixedTextBox,
-        .tipX = tipX,
-        .tipY = tipY,
-    };
+    requireObject(v, "mark");
+    Mark m;
+    m.id = readUuid(member(v, "id"));
+    const auto kind = MarkKinds::fromRawValue(readString(member(v, "kind")));
+    if (!kind)
+        fail("unknown mark kind");
+    m.kind = *kind;
+    m.x1 = readDouble(member(v, "x1"));
+    m.y1 = readDouble(member(v, "y1"));
+    m.x2 = readDouble(member(v, "x2"));
+    m.y2 = readDouble(member(v, "y2"));
+    m.text = optionalOf(v, "text", readString);
+    if (const auto c = optionalMember(v, "color")) {
+        const auto color = MarkColors::fromRawValue(readString(*c));
+        if (!color)
+            fail("unknown mark colour");
+        m.color = *color;
+    }
+    m.strokeWidth = optionalOf(v, "strokeWidth", readDouble);
+    m.blurRadius = optionalOf(v, "blurRadius", readDouble);
+    m.number = optionalOf(v, "number", readInt);
+    m.fixedTextBox = optionalOf(v, "fixedTextBox", readBool);
+    m.tipX = optionalOf(v, "tipX", readDouble);
+    m.tipY = optionalOf(v, "tipY", readDouble);
+    return m;
 }
 
 Snip readSnip(const Value &v) {
-    Members m(v, "snip");
-    const auto cloudLocalOnly = m.optional("cloudLocalOnly", readBool);
-    const double createdAt = readDouble(m.required("createdAt"));
-    const QUuid id = readUuid(m.required("id"));
-    QString imageFile = readString(m.required("imageFile"));
-    QList<Mark> marks = m.list("marks", readMark);
-    QString note = readString(m.required("note"));
-    QString title = readString(m.required("title"));
-    return Snip{
-        .id = id,
-        .title = std::move(title),
-        .note = std::move(note),
-        .imageFile = std::move(imageFile),
-        .cloudLocalOnly = cloudLocalOnly,
-        .createdAt = createdAt,
-        .marks = std::move(marks),
-    };
+    requireObject(v, "snip");
+    Snip s;
+    s.id = readUuid(member(v, "id"));
+    s.title = readString(member(v, "title"));
+    s.note = readString(member(v, "note"));
+    s.imageFile = readString(member(v, "imageFile"));
+    s.cloudLocalOnly = optionalOf(v, "cloudLocalOnly", readBool);
+    s.createdAt = readDouble(member(v, "createdAt"));
+    const auto marks = array(member(v, "marks"), "marks");
+    s.marks.reserve(qsizetype(marks.size()));
+    for (const Value m : marks)
+        s.marks.append(readMark(m));
+    return s;
 }
 
 SnipCollection readCollection(const Value &v) {
-    Members m(v, "collection");
-    const double createdAt = readDouble(m.required("createdAt"));
-    const QUuid id = readUuid(m.required("id"));
-    QList<Snip> items = m.list("items", readSnip);
-    const CollectionMode mode = readMode(m.required("mode"));
-    QString subtitle = readString(m.required("subtitle"));
-    QString title = readString(m.required("title"));
-    return SnipCollection{
-        .id = id,
-        .title = std::move(title),
-        .subtitle = std::move(subtitle),
-        .mode = mode,
-        .createdAt = createdAt,
-        .items = std::move(items),
-    };
+    requireObject(v, "collection");
+    SnipCollection c;
+    c.id = readUuid(member(v, "id"));
+    c.title = readString(member(v, "title"));
+    c.subtitle = readString(member(v, "subtitle"));
+    const auto mode = CollectionModes::fromRawValue(readString(member(v, "mode")));
+    if (!mode)
+        fail("unknown collection mode");
+    c.mode = *mode;
+    c.createdAt = readDouble(member(v, "createdAt"));
+    const auto items = array(member(v, "items"), "items");
+    c.items.reserve(qsizetype(items.size()));
+    for (const Value s : items)
+        c.items.append(readSnip(s));
+    return c;
 }
 
 CaptureSession readSession(const Value &v) {
@@ -334,17 +197,14 @@ DeletedCollection readDeleted(const Value &v) {
     return {readCollection(member(v, "collection")), readInt(member(v, "index"))};
 }
 
-namespace {
 QList<SnipCollection> readCollectionList(const Value &v) {
-    if (!v.IsArray())
-        fail("expected an array of collections");
+    const auto collections = array(v, "collections");
     QList<SnipCollection> list;
-    list.reserve(v.Size());
-    for (const Value &c : v.GetArray())
+    list.reserve(qsizetype(collections.size()));
+    for (const Value c : collections)
         list.append(readCollection(c));
     return list;
 }
-} // namespace
 
 SavedLibrary readLibrary(const Value &v) {
     requireObject(v, "library");
@@ -353,12 +213,11 @@ SavedLibrary readLibrary(const Value &v) {
     l.selectedID = optionalOf(v, "selectedID", readUuid);
     l.collections = readCollectionList(member(v, "collections"));
     l.session = optionalOf(v, "session", readSession);
-    if (const Value *d = optionalMember(v, "deletedCollections")) {
-        if (!d->IsArray())
-            fail("expected an array", "deletedCollections");
+    if (const auto d = optionalMember(v, "deletedCollections")) {
+        const auto entries = array(*d, "deletedCollections");
         QList<DeletedCollection> list;
-        list.reserve(d->Size());
-        for (const Value &e : d->GetArray())
+        list.reserve(qsizetype(entries.size()));
+        for (const Value e : entries)
             list.append(readDeleted(e));
         l.deletedCollections = std::move(list);
     }
@@ -370,11 +229,12 @@ PortableCollection readPortable(const Value &v) {
     PortableCollection p;
     p.version = readInt(member(v, "version"));
     p.collection = readCollection(member(v, "collection"));
-    const Value &images = member(v, "images");
-    if (!images.IsObject())
+    simdjson::dom::object images;
+    if (member(v, "images").get_object().get(images) != simdjson::SUCCESS)
         fail("expected an object", "images");
-    for (auto it = images.MemberBegin(); it != images.MemberEnd(); ++it)
-        p.images.insert(readString(it->name), readBase64(it->value));
+    for (const auto field : images)
+        p.images.insert(QString::fromUtf8(field.key.data(), qsizetype(field.key.size())),
+                        readBase64(field.value));
     return p;
 }
 
@@ -382,10 +242,10 @@ PortableCollection readPortable(const Value &v) {
 
 namespace {
 template <typename T> struct Coder;
-#define VB_CODER(Type, readFn, writeFn)                                                                            \
-    template <> struct Coder<Type> {                                                                               \
-        static Type read(const json::Value &v) { return json::readFn(v); }                                        \
-        template <typename W> static bool write(W &w, const Type &t) { return json::writeFn(w, t); }               \
+#define VB_CODER(Type, readFn, writeFn)                                                                      \
+    template <> struct Coder<Type> {                                                                         \
+        static Type read(const json::Value &v) { return json::readFn(v); }                                   \
+        template <typename W> static bool write(W &w, const Type &t) { return json::writeFn(w, t); }         \
     };
 VB_CODER(Mark, readMark, writeMark)
 VB_CODER(Snip, readSnip, writeSnip)
@@ -414,91 +274,19 @@ template <typename T> std::optional<QByteArray> encodeJson(const T &value, JsonS
     return QByteArray(buffer.GetString(), qsizetype(buffer.GetSize()));
 }
 
-namespace {
-// One pass over the whole text instead of RapidJSON's check per character: JSON outside strings is
-// ASCII, so a valid buffer means valid strings. Overlong forms, surrogates and code points above
-// U+10FFFF are refused.
-bool isValidUtf8(QByteArrayView data) {
-    const auto *s = reinterpret_cast<const unsigned char *>(data.data());
-    const size_t n = size_t(data.size());
-    size_t i = 0;
-    while (i < n) {
-        while (i + 8 <= n) {
-            quint64 word;
-            std::memcpy(&word, s + i, 8);
-            if (word & 0x8080808080808080ULL)
-                break;
-            i += 8;
-        }
-        if (i >= n)
-            break;
-        const unsigned char c = s[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t length;
-        char32_t code;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-            code = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            code = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            code = c & 0x07;
-        } else {
-            return false;
-        }
-        if (n - i < length)
-            return false;
-        for (size_t k = 1; k < length; ++k) {
-            const unsigned char next = s[i + k];
-            if ((next & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        if (length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF)))
-            return false;
-        if (length == 4 && (code < 0x10000 || code > 0x10FFFF))
-            return false;
-        i += length;
-    }
-    return true;
-}
-} // namespace
-
 template <typename T> std::optional<T> decodeJson(QByteArrayView data, QString *error) {
-    const auto refuse = [error](const QString &reason) -> std::optional<T> {
-        if (error)
-            *error = reason;
-        return std::nullopt;
-    };
-    // RapidJSON's fast reader works on terminated text. A NUL byte is never valid JSON and would end
-    // the text early, so it is refused before the copy is made.
-    if (!data.isEmpty() && std::memchr(data.data(), 0, size_t(data.size())))
-        return refuse(QStringLiteral("NUL byte in the text"));
-    if (!isValidUtf8(data))
-        return refuse(QStringLiteral("invalid UTF-8"));
-    // The vectorised scanner reads whole aligned 16-byte blocks, so the terminator gets padding.
-    // The copy is parsed in place, which spares copying every string once more.
-    QByteArray text(data.size() + 16, '\0');
-    if (!data.isEmpty())
-        std::memcpy(text.data(), data.data(), size_t(data.size()));
-    rapidjson::Document document;
-    document.ParseInsitu<rapidjson::kParseFullPrecisionFlag | rapidjson::kParseIterativeFlag>(text.data());
-    if (document.HasParseError())
-        return refuse(QStringLiteral("invalid JSON at offset %1").arg(document.GetErrorOffset()));
     try {
-        return Coder<T>::read(document);
+        simdjson::dom::parser parser;
+        return Coder<T>::read(json::parseDocument(parser, data));
     } catch (const json::DecodeError &e) {
-        return refuse(QString::fromUtf8(e.what()));
+        if (error)
+            *error = QString::fromUtf8(e.what());
+        return std::nullopt;
     }
 }
 
-#define VB_INSTANTIATE(Type)                                                                                       \
-    template std::optional<QByteArray> encodeJson<Type>(const Type &, JsonStyle);                                 \
+#define VB_INSTANTIATE(Type)                                                                                 \
+    template std::optional<QByteArray> encodeJson<Type>(const Type &, JsonStyle);                            \
     template std::optional<Type> decodeJson<Type>(QByteArrayView, QString *);
 VB_INSTANTIATE(Mark)
 VB_INSTANTIATE(Snip)
