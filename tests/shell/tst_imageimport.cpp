@@ -351,6 +351,10 @@ void TestImageImport::reviewed_data() {
         << jpegWithOrientation(gradient(40, 24), 6) << QSize(40, 24) << QSize(24, 40) << none;
     QTest::newRow("TIFF turned by its tag")
         << tiffTurned(gradient(30, 10)) << QSize(30, 10) << QSize(10, 30) << none;
+    QImage plain(8000, 5000, QImage::Format_RGB32);
+    plain.fill(Qt::darkCyan);
+    QTest::newRow("PNG beyond Qt's default allocation limit")
+        << encoded(plain, "png") << QSize(8000, 5000) << QSize(8000, 5000) << none;
     // Beyond the supported size: no original, and the reduced copy starts at 4096.
     QTest::newRow("PNG 20001 x 1") << encoded(gradient(20001, 1), "png") << QSize(20001, 1) << none
                                    << QSize(4096, 1);
