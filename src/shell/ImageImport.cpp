@@ -55,17 +55,13 @@ void checkCancelled(const CancelCheck &isCancelled) {
 
 enum class Format { Png, Jpeg, Tiff, Heic };
 
-bool startsWith(QByteArrayView head, QByteArrayView magic) {
-    return head.startsWith(magic);
-}
-
 // The content decides, never the name: Qt would also decode SVG, XPM, TGA, WebP and more.
 std::optional<Format> sniffFormat(QByteArrayView head) {
-    if (startsWith(head, QByteArrayView("\x89PNG\r\n\x1a\n", 8)))
+    if (head.startsWith(QByteArrayView("\x89PNG\r\n\x1a\n", 8)))
         return Format::Png;
-    if (startsWith(head, QByteArrayView("\xff\xd8\xff", 3)))
+    if (head.startsWith(QByteArrayView("\xff\xd8\xff", 3)))
         return Format::Jpeg;
-    if (startsWith(head, QByteArrayView("II*\0", 4)) || startsWith(head, QByteArrayView("MM\0*", 4)))
+    if (head.startsWith(QByteArrayView("II*\0", 4)) || head.startsWith(QByteArrayView("MM\0*", 4)))
         return Format::Tiff;
     if (head.size() >= 12) {
         const auto *bytes = reinterpret_cast<const uint8_t *>(head.data());
@@ -367,9 +363,10 @@ Review review(const QString &filePath, const CancelCheck &isCancelled) {
         throw AppFailure::message(kUnknownFormat);
     QByteArray bytes;
     if (*format == Format::Heic) {
-        // The file may have grown since it was measured.
-        bytes = file.read(maximumSourceBytes + 1);
-        validateSourceSize(bytes.size());
+        // No more than was measured: the file may grow while it is read.
+        bytes = file.read(status.st_size);
+        if (bytes.isEmpty())
+            throw AppFailure::message(kFileUnreadable);
     }
     const auto decoder = makeDecoder(*format, &file, bytes);
     return reviewSource(*decoder, maximumCloudBytes, isCancelled);

@@ -292,6 +292,8 @@ void TestImageImport::filePaths_data() {
     QTest::newRow("GIF named .png") << QStringLiteral("gif.png") << kGif << qint64(-1) << kUnknownFormat;
     QTest::newRow("PNG named .txt") << QStringLiteral("png.txt") << encoded(gradient(4, 4), "png")
                                     << qint64(-1) << QString();
+    if (const QByteArray photo = heic(64, 32); !photo.isEmpty())
+        QTest::newRow("HEIC named .jpg") << QStringLiteral("heic.jpg") << photo << qint64(-1) << QString();
 }
 
 void TestImageImport::filePaths() {
