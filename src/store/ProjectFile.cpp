@@ -2,6 +2,9 @@
 
 #include "model/AppFailure.h"
 #include "model/JsonCodingDetail.h"
+#include "shell/ImageImport.h"
+#include "store/RegularFile.h"
+#include "store/SnipImageFiles.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -13,12 +16,8 @@
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>
 
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -40,74 +39,8 @@ constexpr int kPngQuality = 50;
     throw AppFailure(sentence);
 }
 
-QString describeErrno(int error) {
-    switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-        return QStringLiteral("Die Datei ist nicht vorhanden.");
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("Keine Berechtigung für die Datei.");
-    case ENOMEM:
-        return kOutOfMemory;
-    default:
-        return QStringLiteral("Die Datei konnte nicht gelesen werden.");
-    }
-}
-
-// An open regular file. Opening never blocks (a FIFO would wait for a writer), and anything but a
-// regular file is refused before a byte is read.
-class RegularFile {
-public:
-    explicit RegularFile(const QString &path) {
-        const QByteArray name = QFile::encodeName(path);
-        m_fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (m_fd < 0)
-            fail(describeErrno(errno));
-        struct stat info {};
-        if (::fstat(m_fd, &info) != 0)
-            fail(describeErrno(errno));
-        if (!S_ISREG(info.st_mode))
-            fail(QStringLiteral("Nur gewöhnliche Dateien können gelesen werden."));
-        m_size = qint64(info.st_size);
-    }
-    ~RegularFile() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    RegularFile(const RegularFile &) = delete;
-    RegularFile &operator=(const RegularFile &) = delete;
-
-    qint64 size() const { return m_size; }
-
-    // Reads up to capacity bytes; fewer when the file has shrunk meanwhile.
-    qint64 readInto(char *target, qint64 capacity) {
-        qint64 done = 0;
-        while (done < capacity) {
-            const ssize_t n = ::read(m_fd, target + done, size_t(capacity - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                fail(describeErrno(errno));
-            if (n == 0)
-                break;
-            done += n;
-        }
-        return done;
-    }
-
-private:
-    int m_fd = -1;
-    qint64 m_size = 0;
-};
-
-bool supportedDimensions(qint64 width, qint64 height) {
-    return width >= 1 && width <= 20'000 && height >= 1 && height <= 20'000 &&
-           double(width) * double(height) <= 100'000'000.0;
-}
-
 // The raster format named by the content; the file name and Qt's own guessing (which would
-// happily pick SVG or XPM) play no part.
+// happily pick SVG or XPM) play no part. HEIC is left to the image checks, which carry its decoder.
 QByteArray sniffFormat(const QByteArray &bytes) {
     if (bytes.startsWith("\x89PNG\r\n\x1a\n"))
         return "png";
@@ -115,6 +48,22 @@ QByteArray sniffFormat(const QByteArray &bytes) {
         return "jpeg";
     if (bytes.startsWith(QByteArrayView("II*\0", 4)) || bytes.startsWith(QByteArrayView("MM\0*", 4)))
         return "tiff";
+    if (bytes.mid(4, 4) == "ftyp")
+        return "heic";
+    return {};
+}
+
+// A HEIC image through the import checks: its full-size PNG copy when the size is supported. The
+// search for a reduced copy is stopped before it starts.
+QByteArray heicAsPng(const QByteArray &bytes) {
+    try {
+        const ImageImport::Review review =
+            ImageImport::review(bytes, ImageImport::maximumSourceBytes, [] { return true; });
+        if (review.original && !review.reduced)
+            return review.original->png;
+    } catch (const AppFailure &) {
+    } catch (const ImageImport::Cancelled &) {
+    }
     return {};
 }
 
@@ -243,6 +192,9 @@ QByteArray ProjectFile::reencodeAsPng(const QByteArray &bytes) {
     const QByteArray format = sniffFormat(bytes);
     if (format.isEmpty())
         return {};
+    if (format == "heic")
+        return heicAsPng(bytes);
+    SnipImageFiles::raiseAllocationLimit();
     QBuffer source;
     source.setData(bytes);
     if (!source.open(QIODevice::ReadOnly))
@@ -250,10 +202,10 @@ QByteArray ProjectFile::reencodeAsPng(const QByteArray &bytes) {
     QImageReader reader(&source, format);
     reader.setAutoDetectImageFormat(false);
     const QSize size = reader.size();
-    if (!size.isValid() || !supportedDimensions(size.width(), size.height()))
+    if (!size.isValid() || !ImageImport::supportedDimensions(size.width(), size.height()))
         return {};
     QImage image;
-    if (!reader.read(&image) || !supportedDimensions(image.width(), image.height()))
+    if (!reader.read(&image) || !ImageImport::supportedDimensions(image.width(), image.height()))
         return {};
 
     QByteArray png;
