@@ -2,7 +2,10 @@
 
 #include "model/Snip.h"
 #include "shell/ImageImport.h"
+#include "store/AlertPresenter.h"
+#include "store/FilePanels.h"
 #include "store/ImageCache.h"
+#include "store/ImageClipboard.h"
 
 #include <QHash>
 #include <QImage>
@@ -13,6 +16,7 @@
 #include <QUuid>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 using OptionalUuid = std::optional<QUuid>;
@@ -197,4 +201,56 @@ private:
     bool m_loading = true;
     bool m_writeEnabled = true;
     ImageCache m_imageCache{kImageCacheCount, kImageCacheBytes};
+
+    // ==== Exchange: project files, restored cloud collections, image import and paste ====
+    // (CollectionStoreExchange.cpp)
+public:
+    // The panels and alerts the exchange operations ask through; without them those operations
+    // do nothing. The clipboard is the system's unless another is set.
+    void setFilePanels(std::unique_ptr<FilePanels> panels);
+    void setAlertPresenter(std::unique_ptr<AlertPresenter> alerts);
+    void setImageClipboard(std::unique_ptr<ImageClipboard> clipboard);
+    // Checks one image file for the import, off the main thread; ImageImport::review by default.
+    using FileReviewer = std::function<ImageImport::Review(const QString &path)>;
+    void setFileReviewer(FileReviewer reviewer);
+
+    // Asks for a destination and writes the current collection as a project file; failures go
+    // to error(), success to exportURL().
+    void saveProject();
+    // Asks for a project file and puts its collection first, under new ids, selected. Nothing is
+    // written until every snip has passed its checks.
+    void openProject();
+    // Adds restored collections in front as copies with new ids, new image files and a marked
+    // title, and saves at once. Throws BackupFailure and then leaves the library and the Images
+    // folder as they were.
+    void restoreCloudCollections(const QList<SnipCollection> &collections, const QString &imagesFolder);
+    // Asks for image files, checks them one after another off the main thread and adds them to
+    // the collection selected when the import began.
+    void importImages();
+    // The same for the image on the clipboard.
+    void pasteImage();
+
+private:
+    struct ImportRun;
+    struct ReviewOutcome {
+        std::optional<ImageImport::Review> review;
+        QString failure;
+    };
+    struct ImportChoice {
+        ImageImport::Image image;
+        bool localOnly = false;
+    };
+    void writeProject(const SnipCollection &collection, const QString &path);
+    void takeInProject(const QString &path);
+    void importNext(const std::shared_ptr<ImportRun> &run);
+    void reviewOffMainThread(std::function<ImageImport::Review()> review,
+                             std::function<void(const ReviewOutcome &)> done);
+    void chooseImport(const ImageImport::Review &review, const QString &name,
+                      std::function<void(const std::optional<ImportChoice> &)> answer);
+    QUuid addReviewedImage(const ImageImport::Image &image, bool localOnly, const QUuid &collectionID);
+
+    std::unique_ptr<FilePanels> m_filePanels;
+    std::unique_ptr<AlertPresenter> m_alertPresenter;
+    std::unique_ptr<ImageClipboard> m_imageClipboard;
+    FileReviewer m_fileReviewer;
 };

@@ -3,3 +3,9 @@ target_sources(vellumbox_core PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/ProjectFile.cpp ${CMAKE_CURRENT_LIST_DIR}/ProjectFile.h
     ${CMAKE_CURRENT_LIST_DIR}/RegularFile.cpp ${CMAKE_CURRENT_LIST_DIR}/RegularFile.h
 )
+target_sources(vellumbox_core PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/AlertPresenter.h
+    ${CMAKE_CURRENT_LIST_DIR}/CollectionStoreExchange.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/FilePanels.h
+    ${CMAKE_CURRENT_LIST_DIR}/ImageClipboard.cpp ${CMAKE_CURRENT_LIST_DIR}/ImageClipboard.h
+)

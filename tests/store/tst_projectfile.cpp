@@ -1,3 +1,5 @@
+#include "ExchangeFakes.h"
+
 #include "model/AppFailure.h"
 #include "model/JsonCoding.h"
 #include "store/ProjectFile.h"
@@ -30,37 +32,6 @@ QImage sampleImage(int width = 40, int height = 30) {
     return image;
 }
 
-quint32 crc32(QByteArrayView data) {
-    quint32 crc = 0xffffffffu;
-    for (const char c : data) {
-        crc ^= quint8(c);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-QByteArray pngChunk(const QByteArray &type, const QByteArray &data) {
-    QByteArray chunk;
-    const auto be32 = [&](quint32 v) {
-        chunk.append(char(v >> 24)).append(char(v >> 16)).append(char(v >> 8)).append(char(v));
-    };
-    be32(quint32(data.size()));
-    chunk.append(type).append(data);
-    be32(crc32(type + data));
-    return chunk;
-}
-
-// A PNG whose header claims a size without the pixels to back it.
-QByteArray pngDeclaring(quint32 width, quint32 height) {
-    QByteArray header;
-    for (quint32 v : {width, height})
-        header.append(char(v >> 24)).append(char(v >> 16)).append(char(v >> 8)).append(char(v));
-    header.append("\x08\x06\x00\x00\x00", 5);
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", "x") +
-           pngChunk("IEND", {});
-}
-
 Snip snipWith(const QString &file, MarkList marks = {}) {
     Snip s = Snip::make(file);
     s.title = QStringLiteral("Schritt");
@@ -86,10 +57,6 @@ QString failureOf(const std::function<void()> &call) {
     return {};
 }
 
-bool isNewImageName(const QString &name) {
-    static const QRegularExpression form(QStringLiteral("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.png$"));
-    return form.match(name).hasMatch();
-}
 } // namespace
 
 class TestProjectFile : public QObject {
