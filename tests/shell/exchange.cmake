@@ -1,0 +1,1 @@
+vellumbox_add_test(tst_exchangedialogs SOURCES tst_exchangedialogs.cpp LIBS vellumbox_ui)
