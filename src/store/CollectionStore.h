@@ -133,6 +133,60 @@ public:
     // returns the new snip, which is not yet in any collection. Throws AppFailure.
     Snip saveImportedImage(const ImageImport::Image &image, bool localOnly);
 
+    // ==== Capture intake, capture rounds, panel selection, snip editing and the trash ====
+    // (CollectionStoreCapture.cpp, CollectionStoreEditing.cpp, CollectionStoreTrash.cpp)
+
+    // Capture destination and intake.
+    static constexpr qint64 kCaptureCloudLimit = 25'000'000;
+    // Where the next capture goes: the chosen collection, the running round's, a reusable empty
+    // one, or a new one that enters the library only when a capture arrives. Changes nothing.
+    CaptureTarget captureTarget() const;
+    // The current collection when it is empty, else the first empty collection.
+    std::optional<SnipCollection> reusableEmptyCollection() const;
+    // Checks the captured PNG bytes, stores them as a new snip of the target and saves at once.
+    // Returns the new snip's id; throws AppFailure and then changes nothing.
+    QUuid addCapture(const QByteArray &data, const CaptureTarget &target);
+
+    // Capture rounds. Refusals return false without any text; failed saves report themselves.
+    static constexpr double kCaptureIdleInterval = 600.0;
+    std::optional<SnipCollection> sessionCollection() const;
+    // Whether the shortcut may go on into the running round at reference time now.
+    bool canContinueQuickCapture(double now) const;
+    bool prepareCapture(const CaptureChoice &choice);
+    bool resumeCollection(const QUuid &id);
+    void pauseSession();
+    bool finishSession();
+    void newCollection();
+
+    // The capture panel's collection and snip.
+    std::optional<SnipCollection> panelCollection() const;
+    std::optional<Snip> panelSnip() const;
+    void selectPanelSnip(const QUuid &id);
+    // Edits a snip of the collection the panel shows; dropped when the panel moved on.
+    void editPanelSnip(const QUuid &snipID, const QUuid &collectionID,
+                       const std::function<void(Snip &)> &edit);
+
+    // Snip editing, reordering and deletion undo; these reach the disk through the autosave.
+    // The collection whose id is selectedID.
+    std::optional<SnipCollection> current() const;
+    void editCurrent(const std::function<void(SnipCollection &)> &edit);
+    void editSnip(const QUuid &id, const std::function<void(Snip &)> &edit);
+    void editSessionSnip(const QUuid &id, const std::function<void(Snip &)> &edit);
+    // Clearing the flag first checks the image against the cloud limit; a refusal goes to error.
+    void setLocalOnly(const Snip &snip, bool localOnly);
+    // Swaps the snip with the one offset places away in the current collection.
+    void move(const QUuid &id, int offset);
+    // Puts the snip directly in front of the target snip in the current collection.
+    void move(const QUuid &id, const QUuid &before);
+    // The same for a dragged snip whose id arrives as dropped text; other text changes nothing.
+    void moveDropped(QStringView droppedText, const QUuid &before);
+    void deleteSnip(const QUuid &id);
+    void undoDelete();
+
+    // The collection trash: both save at once and put everything back when that fails.
+    bool deleteCollection(const QUuid &id);
+    bool restoreDeletedCollection();
+
 Q_SIGNALS:
     void collectionsChanged();
     void selectedIDChanged();
@@ -166,6 +220,8 @@ private:
     void setPanelSelections(const UuidMap &map);
     void load();
     double now() const { return m_clock(); }
+    qsizetype indexOfCollection(const QUuid &id) const;
+    Snip makeSnip(const QByteArray &data, bool *localOnly);
 
     QList<SnipCollection> m_collections;
     OptionalUuid m_selectedID;

@@ -7,8 +7,10 @@
 
 void SnipImageFiles::raiseAllocationLimit() {
     static const bool once = [] {
-        // 512 MB holds a 100-megapixel image at four bytes per pixel with room to spare.
-        if (QImageReader::allocationLimit() < 512)
+        // 512 MB holds a 100-megapixel image at four bytes per pixel with room to spare; 0 means
+        // no limit at all and stays.
+        const int limit = QImageReader::allocationLimit();
+        if (limit != 0 && limit < 512)
             QImageReader::setAllocationLimit(512);
         return true;
     }();
