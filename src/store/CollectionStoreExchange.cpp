@@ -31,14 +31,6 @@ QString newImageName() {
     return uuidText(QUuid::createUuid()) + QStringLiteral(".png");
 }
 
-std::optional<SnipCollection> currentOf(const CollectionStore &store) {
-    for (const SnipCollection &c : store.collections()) {
-        if (store.selectedID() == c.id)
-            return c;
-    }
-    return std::nullopt;
-}
-
 void removeFiles(const QStringList &paths) {
     for (const QString &path : paths)
         QFile::remove(path);
@@ -64,7 +56,7 @@ void CollectionStore::setFileReviewer(FileReviewer reviewer) {
 // ---- Project files ----
 
 void CollectionStore::saveProject() {
-    const std::optional<SnipCollection> collection = currentOf(*this);
+    const std::optional<SnipCollection> collection = current();
     if (!collection || !m_filePanels)
         return;
     FilePanels::SaveRequest request;

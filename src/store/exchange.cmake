@@ -6,6 +6,7 @@ target_sources(vellumbox_core PRIVATE
 target_sources(vellumbox_core PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/AlertPresenter.h
     ${CMAKE_CURRENT_LIST_DIR}/CollectionStoreExchange.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/CollectionStoreImport.cpp
     ${CMAKE_CURRENT_LIST_DIR}/FilePanels.h
     ${CMAKE_CURRENT_LIST_DIR}/ImageClipboard.cpp ${CMAKE_CURRENT_LIST_DIR}/ImageClipboard.h
 )

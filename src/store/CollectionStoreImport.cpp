@@ -1,0 +1,212 @@
+// Image import and paste: each image is checked off the main thread, the user chooses when only
+// a reduced copy fits the cloud, and the chosen copy joins the collection selected at the start.
+#include "store/CollectionStore.h"
+
+#include "model/AppFailure.h"
+
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <new>
+
+namespace {
+const QString kImportMessage = QStringLiteral("Bilder importieren · Cloud bis 25 MB pro gespeichertem Bild");
+const QString kSkipped = QStringLiteral("Import übersprungen");
+const QString kCancelled = QStringLiteral("Import abgebrochen");
+const QString kNoClipboardImage = QStringLiteral("Die Zwischenablage enthält kein Bild.");
+const QString kClipboardName = QStringLiteral("Zwischenablage");
+const QString kTargetGone =
+    QStringLiteral("Die Zielsammlung ist nicht mehr vorhanden. Das Bild wurde nicht importiert.");
+const QString kOutOfMemory = QStringLiteral("Für das Bild ist nicht genug Arbeitsspeicher frei.");
+
+// Button texts of the choice between a reduced cloud copy and the original kept local only.
+const QString kReducedButton = QStringLiteral("Verkleinerte Kopie importieren");
+const QString kLocalButton = QStringLiteral("Nur lokal behalten");
+const QString kCancelButton = QStringLiteral("Abbrechen");
+} // namespace
+
+struct CollectionStore::ImportRun {
+    QStringList paths;
+    qsizetype next = 0;
+    QUuid target;
+};
+
+void CollectionStore::importImages() {
+    if (m_isImporting || !m_filePanels)
+        return;
+    FilePanels::OpenRequest request;
+    request.message = kImportMessage;
+    // File name patterns match case-sensitively here; the content decides the format anyway.
+    request.nameFilters = {QStringLiteral("*.png *.PNG *.jpg *.JPG *.jpeg *.JPEG *.tif *.TIF *.tiff *.TIFF "
+                                          "*.heic *.HEIC")};
+    request.multipleFiles = true;
+    m_filePanels->chooseOpenFiles(request, [this](const QStringList &paths) {
+        // The panel does not block: a paste may have started while it was open.
+        if (paths.isEmpty() || m_isImporting)
+            return;
+        if (!current())
+            newCollection();
+        const std::optional<SnipCollection> target = current();
+        if (!target)
+            return;
+        setIsImporting(true);
+        importNext(std::make_shared<ImportRun>(ImportRun{paths, 0, target->id}));
+    });
+}
+
+void CollectionStore::importNext(const std::shared_ptr<ImportRun> &run) {
+    if (run->next >= run->paths.size()) {
+        setIsImporting(false);
+        return;
+    }
+    const QString path = run->paths[run->next++];
+    const QString name = QFileInfo(path).fileName();
+    setStatus(QStringLiteral("Prüfe ") + name + QStringLiteral(" …"));
+    const FileReviewer reviewer =
+        m_fileReviewer ? m_fileReviewer
+                       : FileReviewer([](const QString &file) { return ImageImport::review(file); });
+    reviewOffMainThread(
+        [reviewer, path] { return reviewer(path); },
+        [this, run, name](const ReviewOutcome &outcome) {
+            if (!outcome.review) {
+                setError(name + QStringLiteral(": ") + outcome.failure);
+                setIsImporting(false);
+                return;
+            }
+            chooseImport(*outcome.review, name, [this, run, name](const std::optional<ImportChoice> &choice) {
+                if (!choice) {
+                    setStatus(kSkipped);
+                    importNext(run);
+                    return;
+                }
+                try {
+                    addReviewedImage(choice->image, choice->localOnly, run->target);
+                } catch (const AppFailure &failure) {
+                    setError(name + QStringLiteral(": ") + failure.errorDescription());
+                    setIsImporting(false);
+                    return;
+                }
+                importNext(run);
+            });
+        });
+}
+
+void CollectionStore::pasteImage() {
+    if (m_isImporting)
+        return;
+    if (!m_imageClipboard)
+        m_imageClipboard = std::make_unique<SystemImageClipboard>();
+    const std::optional<QByteArray> data = m_imageClipboard->imageData();
+    if (!data) {
+        setError(kNoClipboardImage);
+        return;
+    }
+    if (!current())
+        newCollection();
+    const std::optional<SnipCollection> target = current();
+    if (!target)
+        return;
+    setIsImporting(true);
+    setStatus(QStringLiteral("Bild aus der Zwischenablage wird geprüft …"));
+    reviewOffMainThread(
+        [bytes = *data] { return ImageImport::review(bytes, ImageImport::maximumCloudBytes); },
+        [this, id = target->id](const ReviewOutcome &outcome) {
+            if (!outcome.review) {
+                setError(outcome.failure);
+                setIsImporting(false);
+                return;
+            }
+            chooseImport(*outcome.review, kClipboardName,
+                         [this, id](const std::optional<ImportChoice> &choice) {
+                             if (!choice) {
+                                 setStatus(kCancelled);
+                             } else {
+                                 try {
+                                     addReviewedImage(choice->image, choice->localOnly, id);
+                                 } catch (const AppFailure &failure) {
+                                     setError(failure.errorDescription());
+                                 }
+                             }
+                             setIsImporting(false);
+                         });
+        });
+}
+
+void CollectionStore::reviewOffMainThread(std::function<ImageImport::Review()> review,
+                                          std::function<void(const ReviewOutcome &)> done) {
+    // The watcher belongs to the store: when the store goes first, the result is dropped.
+    auto *watcher = new QFutureWatcher<ReviewOutcome>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [watcher, done = std::move(done)] {
+        const ReviewOutcome outcome = watcher->result();
+        watcher->deleteLater();
+        done(outcome);
+    });
+    watcher->setFuture(QtConcurrent::run([review = std::move(review)] {
+        ReviewOutcome outcome;
+        try {
+            outcome.review = review();
+        } catch (const AppFailure &failure) {
+            outcome.failure = failure.errorDescription();
+        } catch (const std::bad_alloc &) {
+            outcome.failure = kOutOfMemory;
+        }
+        return outcome;
+    }));
+}
+
+void CollectionStore::chooseImport(const ImageImport::Review &review, const QString &name,
+                                   std::function<void(const std::optional<ImportChoice> &)> answer) {
+    if (!review.reduced) {
+        answer(review.original ? std::optional<ImportChoice>(ImportChoice{*review.original, false})
+                               : std::nullopt);
+        return;
+    }
+    AlertPresenter::Alert alert;
+    alert.messageText = QStringLiteral("Bild für die Cloud verkleinern?");
+    QString text = name + QStringLiteral("\n\nOriginal: ");
+    if (review.original)
+        text += review.original->description();
+    else
+        text += QString::number(review.width) + QStringLiteral(" × ") + QString::number(review.height) +
+                QStringLiteral(" Pixel – zu groß für die Bearbeitung in Originalauflösung");
+    text += QStringLiteral("\nCloud-Kopie: ") + review.reduced->description() +
+            QStringLiteral("\n\nCloud-Grenze: 25 MB je gespeichertem PNG. Die verkleinerte Kopie hat weniger "
+                           "Details. Deine Quelldatei bleibt unverändert.");
+    if (review.original)
+        text += QStringLiteral("\n\n„Nur lokal“ behält die Originalauflösung in Vellumbox. Dieses Bild "
+                               "einschließlich seiner Kommentare und Markierungen wird nicht in der Cloud "
+                               "gesichert.");
+    alert.informativeText = text;
+    alert.buttons = {kReducedButton};
+    if (review.original)
+        alert.buttons.append(kLocalButton);
+    alert.buttons.append(kCancelButton);
+    alert.escapeButton = int(alert.buttons.size()) - 1;
+    if (!m_alertPresenter) {
+        answer(std::nullopt);
+        return;
+    }
+    m_alertPresenter->show(alert, [review, answer = std::move(answer)](int button) {
+        if (button == 0)
+            answer(ImportChoice{*review.reduced, false});
+        else if (button == 1 && review.original)
+            answer(ImportChoice{*review.original, true});
+        else
+            answer(std::nullopt);
+    });
+}
+
+QUuid CollectionStore::addReviewedImage(const ImageImport::Image &image, bool localOnly,
+                                        const QUuid &collectionID) {
+    if (indexOfCollection(collectionID) < 0)
+        throw AppFailure(kTargetGone);
+    const Snip snip = saveImportedImage(image, localOnly);
+    changeCollections(
+        [&](QList<SnipCollection> &list) { list[indexOfCollection(collectionID)].items.append(snip); });
+    if (m_selectedID == collectionID)
+        setSelectedSnipID(snip.id);
+    setStatus(localOnly ? QStringLiteral("Bild importiert · nur lokal, nicht cloudgesichert")
+                        : QStringLiteral("Bild importiert"));
+    return snip.id;
+}
