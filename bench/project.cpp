@@ -1,17 +1,14 @@
 // Saves and opens a project of 20 snips of 3840 × 2160 screenshots. Opening runs in a child
 // process so that its peak memory is measured on its own.
-#include "store/ProjectFile.h"
+#include "store/CollectionStore.h"
 
-#include <QGuiApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QSaveFile>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -19,6 +16,21 @@
 
 namespace {
 constexpr int kSnips = 20;
+
+// Keeps the store's question so the benchmark can answer it.
+struct FixedPanels final : FilePanels {
+    SaveAnswer save;
+    OpenAnswer open;
+    void chooseSaveFile(const SaveRequest &, SaveAnswer answer) override { save = std::move(answer); }
+    void chooseOpenFiles(const OpenRequest &, OpenAnswer answer) override { open = std::move(answer); }
+};
+
+FixedPanels *installPanels(CollectionStore &store) {
+    auto panels = std::make_unique<FixedPanels>();
+    FixedPanels *raw = panels.get();
+    store.setFilePanels(std::move(panels));
+    return raw;
+}
 
 double peakRssMb() {
     rusage usage{};
@@ -35,7 +47,8 @@ QImage screenshot(int seed) {
     painter.fillRect(0, 0, 520, 2160, QColor(40, 44, 52));
     painter.setPen(QColor(30, 30, 30));
     for (int line = 0; line < 60; ++line)
-        painter.drawText(600, 80 + line * 32, QStringLiteral("Zeile %1 der Anleitung mit etwas Text").arg(line + seed));
+        painter.drawText(600, 80 + line * 32,
+                         QStringLiteral("Zeile %1 der Anleitung mit etwas Text").arg(line + seed));
     painter.end();
     QRandomGenerator random(quint32(seed) + 1);
     for (int y = 700; y < 2100; ++y) {
@@ -46,16 +59,19 @@ QImage screenshot(int seed) {
     return image;
 }
 
-int runOpen(const QString &project, const QString &imagesDir) {
+int runOpen(const QString &project, const QString &root) {
+    CollectionStore store(root);
+    FixedPanels *panels = installPanels(store);
     QElapsedTimer timer;
     timer.start();
-    const ProjectFile::Contents contents = ProjectFile::read(project);
-    for (const ProjectFile::NewImage &image : contents.images) {
-        QSaveFile file(imagesDir + u'/' + image.fileName);
-        if (!file.open(QIODevice::WriteOnly) || file.write(image.png) != image.png.size() || !file.commit())
-            return 1;
+    store.openProject();
+    panels->open({project});
+    const qint64 elapsed = timer.elapsed();
+    if (!store.error().isEmpty() || store.collections().first().items.size() != kSnips) {
+        std::fprintf(stderr, "open failed: %s\n", qPrintable(store.error()));
+        return 1;
     }
-    std::printf("open_ms: %lld\n", timer.elapsed());
+    std::printf("open_ms: %lld\n", elapsed);
     std::printf("peak_rss_mb: %.1f\n", peakRssMb());
     return 0;
 }
@@ -68,27 +84,28 @@ int main(int argc, char **argv) {
         return runOpen(args[2], args[3]);
 
     QTemporaryDir dir;
-    const QString images = dir.filePath(QStringLiteral("Images"));
-    QDir().mkpath(images);
+    CollectionStore store(dir.filePath(QStringLiteral("Library")));
     SnipCollection collection;
     collection.title = QStringLiteral("Benchmark");
     for (int i = 0; i < kSnips; ++i) {
         Snip snip = Snip::make(uuidText(QUuid::createUuid()) + QStringLiteral(".png"));
-        if (!screenshot(i).save(images + u'/' + snip.imageFile, "png"))
+        if (!screenshot(i).save(store.imageURL(snip.imageFile), "png"))
             return 1;
         collection.items.append(snip);
     }
+    store.setCollections({collection});
+    store.setSelectedID(collection.id);
+    FixedPanels *panels = installPanels(store);
 
     const double baseline = peakRssMb();
     const QString project = dir.filePath(QStringLiteral("Benchmark.vellumbox"));
     QElapsedTimer timer;
     timer.start();
-    {
-        const QByteArray document =
-            ProjectFile::encode(collection, [&](const QString &name) { return images + u'/' + name; });
-        QSaveFile file(project);
-        if (!file.open(QIODevice::WriteOnly) || file.write(document) != document.size() || !file.commit())
-            return 1;
+    store.saveProject();
+    panels->save(project);
+    if (store.exportURL() != project) {
+        std::fprintf(stderr, "save failed: %s\n", qPrintable(store.error()));
+        return 1;
     }
     std::printf("save_ms: %lld\n", timer.elapsed());
     std::printf("save_peak_rss_mb: %.1f\n", std::max(baseline, peakRssMb()));
@@ -96,7 +113,6 @@ int main(int argc, char **argv) {
 
     std::fflush(stdout);
     const QString opened = dir.filePath(QStringLiteral("Opened"));
-    QDir().mkpath(opened);
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedChannels);
     child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--open"), project, opened});
