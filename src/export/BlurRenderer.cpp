@@ -79,20 +79,29 @@ inline void boxLine(const quint16 *in, quint16 *out, int n, qsizetype stride, in
     }
 }
 
-// Blurs the whole buffer in place, with clamped edges. `data` holds h rows of w × 4 values.
+// Blurs the whole buffer in place as if its border pixels continued outward without end. Each
+// line is padded once by the cascade's full reach with copies of its end pixels, so clamping inside
+// the passes only ever touches the padding; rows first, then columns, which for a separable filter
+// is the same as padding the image on all sides.
 void blurBuffer(std::vector<quint16> &data, int w, int h, const Boxes &boxes) {
     const qsizetype rowValues = qsizetype(w) * 4;
+    const int pad = boxes.reach();
+    static_assert(kPasses % 2 == 0, "the passes must end in the first buffer");
     // Rows: every pass on a row while it is in the cache.
     parallelRanges(h, [&](int first, int last) {
-        std::vector<quint16> scratch(rowValues);
+        const qsizetype padded = qsizetype(w + 2 * pad) * 4;
+        std::vector<quint16> a(padded), b(padded);
         for (int y = first; y < last; ++y) {
             quint16 *row = data.data() + y * rowValues;
-            for (int p = 0; p < kPasses; ++p) {
-                quint16 *from = (p % 2 == 0) ? row : scratch.data();
-                quint16 *to = (p % 2 == 0) ? scratch.data() : row;
-                boxLine(from, to, w, 4, boxes.radius[p]);
+            for (int i = 0; i < pad; ++i) {
+                std::copy_n(row, 4, a.data() + qsizetype(i) * 4);
+                std::copy_n(row + rowValues - 4, 4, a.data() + qsizetype(pad + w + i) * 4);
             }
-            static_assert(kPasses % 2 == 0, "the last pass must end in the row itself");
+            std::copy_n(row, rowValues, a.data() + qsizetype(pad) * 4);
+            for (int p = 0; p < kPasses; ++p)
+                boxLine(p % 2 == 0 ? a.data() : b.data(), p % 2 == 0 ? b.data() : a.data(), w + 2 * pad, 4,
+                        boxes.radius[p]);
+            std::copy_n(a.data() + qsizetype(pad) * 4, rowValues, row);
         }
     });
     // Columns: strips narrow enough that all passes over a strip stay in the cache.
@@ -102,17 +111,21 @@ void blurBuffer(std::vector<quint16> &data, int w, int h, const Boxes &boxes) {
         const int x0 = strip * kStrip;
         const int sw = std::min(kStrip, w - x0);
         const qsizetype stripValues = qsizetype(sw) * 4;
-        std::vector<quint16> a(stripValues * h), b(stripValues * h);
-        for (int y = 0; y < h; ++y)
-            std::copy_n(data.data() + y * rowValues + x0 * 4, stripValues, a.data() + y * stripValues);
+        const int n = h + 2 * pad;
+        std::vector<quint16> a(stripValues * n), b(stripValues * n);
+        for (int y = 0; y < n; ++y) {
+            const int source = std::clamp(y - pad, 0, h - 1);
+            std::copy_n(data.data() + source * rowValues + x0 * 4, stripValues, a.data() + y * stripValues);
+        }
         for (int p = 0; p < kPasses; ++p) {
-            std::vector<quint16> &from = (p % 2 == 0) ? a : b;
-            std::vector<quint16> &to = (p % 2 == 0) ? b : a;
+            const quint16 *from = p % 2 == 0 ? a.data() : b.data();
+            quint16 *to = p % 2 == 0 ? b.data() : a.data();
             for (int x = 0; x < sw; ++x)
-                boxLine(from.data() + x * 4, to.data() + x * 4, h, stripValues, boxes.radius[p]);
+                boxLine(from + x * 4, to + x * 4, n, stripValues, boxes.radius[p]);
         }
         for (int y = 0; y < h; ++y)
-            std::copy_n(a.data() + y * stripValues, stripValues, data.data() + y * rowValues + x0 * 4);
+            std::copy_n(a.data() + (y + pad) * stripValues, stripValues,
+                        data.data() + y * rowValues + x0 * 4);
     });
 }
 
