@@ -2,10 +2,14 @@
 
 #include <QDateTime>
 
-QString uuidText(const QUuid &id) { return id.toString(QUuid::WithoutBraces).toUpper(); }
+QString uuidText(const QUuid &id) {
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
 
 namespace {
-bool isHex(char16_t c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool isHex(char16_t c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
 
 template <typename Char> bool hasUuidShape(const Char *s, size_t n) {
     if (n != 36)

@@ -16,90 +16,112 @@ namespace {
 }
 } // namespace
 
+using simdjson::dom::element_type;
+
 void requireObject(const Value &v, const char *what) {
-    if (!v.IsObject())
+    if (!v.is_object())
         fail("expected an object", what);
 }
 
-const Value &member(const Value &object, const char *key) {
+Value member(const Value &object, const char *key) {
     requireObject(object, key);
-    const auto it = object.FindMember(key);
-    if (it == object.MemberEnd())
+    Value value;
+    if (object.at_key(key).get(value) != simdjson::SUCCESS)
         fail("missing key", key);
-    if (it->value.IsNull())
+    if (value.is_null())
         fail("null value", key);
-    return it->value;
+    return value;
 }
 
-const Value *optionalMember(const Value &object, const char *key) {
+std::optional<Value> optionalMember(const Value &object, const char *key) {
     requireObject(object, key);
-    const auto it = object.FindMember(key);
-    if (it == object.MemberEnd() || it->value.IsNull())
-        return nullptr;
-    return &it->value;
+    Value value;
+    if (object.at_key(key).get(value) != simdjson::SUCCESS || value.is_null())
+        return std::nullopt;
+    return value;
 }
 
 QString readString(const Value &v) {
-    if (!v.IsString())
+    std::string_view text;
+    if (v.get_string().get(text) != simdjson::SUCCESS)
         fail("expected a string");
-    return QString::fromUtf8(v.GetString(), qsizetype(v.GetStringLength()));
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
 QUuid readUuid(const Value &v) {
-    if (!v.IsString())
+    std::string_view text;
+    if (v.get_string().get(text) != simdjson::SUCCESS)
         fail("expected a UUID string");
-    const auto id = parseUuid(v.GetString(), v.GetStringLength());
+    const auto id = parseUuid(text.data(), text.size());
     if (!id)
         fail("malformed UUID");
     return *id;
 }
 
 double readDouble(const Value &v) {
-    if (!v.IsNumber())
+    double d = 0;
+    if (!v.is_number() || v.get_double().get(d) != simdjson::SUCCESS)
         fail("expected a number");
-    return v.GetDouble();
+    return d;
 }
 
 qint64 readInt(const Value &v) {
-    if (v.IsInt64())
-        return v.GetInt64();
-    if (v.IsDouble()) {
+    switch (v.type()) {
+    case element_type::INT64:
+        return qint64(v.get_int64().value_unsafe());
+    case element_type::DOUBLE: {
         // An integral number written with a fraction part ("3.0") still names an integer.
-        const double d = v.GetDouble();
-        if (std::isfinite(d) && d == std::trunc(d) && d >= -9.2233720368547758e18 && d < 9.2233720368547758e18)
+        const double d = v.get_double().value_unsafe();
+        if (std::isfinite(d) && d == std::trunc(d) && d >= -9.2233720368547758e18 &&
+            d < 9.2233720368547758e18)
             return qint64(d);
+        break;
+    }
+    default:
+        break;
     }
     fail("expected an integer");
 }
 
 bool readBool(const Value &v) {
-    if (!v.IsBool())
+    bool b = false;
+    if (v.get_bool().get(b) != simdjson::SUCCESS)
         fail("expected a boolean");
-    return v.GetBool();
+    return b;
 }
 
 QByteArray readBase64(const Value &v) {
-    if (!v.IsString())
+    std::string_view text;
+    if (v.get_string().get(text) != simdjson::SUCCESS)
         fail("expected Base64 text");
-    auto result = QByteArray::fromBase64Encoding(QByteArray::fromRawData(v.GetString(), qsizetype(v.GetStringLength())),
+    auto result = QByteArray::fromBase64Encoding(QByteArray::fromRawData(text.data(), qsizetype(text.size())),
                                                  QByteArray::AbortOnBase64DecodingErrors);
     if (!result)
         fail("bad Base64");
     return std::move(result.decoded);
 }
 
+Value parseDocument(simdjson::dom::parser &parser, QByteArrayView data) {
+    Value root;
+    const auto error = parser.parse(data.data(), size_t(data.size())).get(root);
+    if (error != simdjson::SUCCESS)
+        throw DecodeError(std::string("invalid JSON: ") + simdjson::error_message(error));
+    return root;
+}
+
 namespace {
-template <typename T> std::optional<T> optionalOf(const Value &object, const char *key, T (*read)(const Value &)) {
-    if (const Value *v = optionalMember(object, key))
+template <typename T>
+std::optional<T> optionalOf(const Value &object, const char *key, T (*read)(const Value &)) {
+    if (const auto v = optionalMember(object, key))
         return read(*v);
     return std::nullopt;
 }
 
-const Value &array(const Value &object, const char *key) {
-    const Value &v = member(object, key);
-    if (!v.IsArray())
-        fail("expected an array", key);
-    return v;
+simdjson::dom::array array(const Value &v, const char *what) {
+    simdjson::dom::array a;
+    if (v.get_array().get(a) != simdjson::SUCCESS)
+        fail("expected an array", what);
+    return a;
 }
 } // namespace
 
@@ -116,7 +138,7 @@ Mark readMark(const Value &v) {
     m.x2 = readDouble(member(v, "x2"));
     m.y2 = readDouble(member(v, "y2"));
     m.text = optionalOf(v, "text", readString);
-    if (const Value *c = optionalMember(v, "color")) {
+    if (const auto c = optionalMember(v, "color")) {
         const auto color = MarkColors::fromRawValue(readString(*c));
         if (!color)
             fail("unknown mark colour");
@@ -140,9 +162,9 @@ Snip readSnip(const Value &v) {
     s.imageFile = readString(member(v, "imageFile"));
     s.cloudLocalOnly = optionalOf(v, "cloudLocalOnly", readBool);
     s.createdAt = readDouble(member(v, "createdAt"));
-    const Value &marks = array(v, "marks");
-    s.marks.reserve(marks.Size());
-    for (const Value &m : marks.GetArray())
+    const auto marks = array(member(v, "marks"), "marks");
+    s.marks.reserve(qsizetype(marks.size()));
+    for (const Value m : marks)
         s.marks.append(readMark(m));
     return s;
 }
@@ -158,9 +180,9 @@ SnipCollection readCollection(const Value &v) {
         fail("unknown collection mode");
     c.mode = *mode;
     c.createdAt = readDouble(member(v, "createdAt"));
-    const Value &items = array(v, "items");
-    c.items.reserve(items.Size());
-    for (const Value &s : items.GetArray())
+    const auto items = array(member(v, "items"), "items");
+    c.items.reserve(qsizetype(items.size()));
+    for (const Value s : items)
         c.items.append(readSnip(s));
     return c;
 }
@@ -175,17 +197,14 @@ DeletedCollection readDeleted(const Value &v) {
     return {readCollection(member(v, "collection")), readInt(member(v, "index"))};
 }
 
-namespace {
 QList<SnipCollection> readCollectionList(const Value &v) {
-    if (!v.IsArray())
-        fail("expected an array of collections");
+    const auto collections = array(v, "collections");
     QList<SnipCollection> list;
-    list.reserve(v.Size());
-    for (const Value &c : v.GetArray())
+    list.reserve(qsizetype(collections.size()));
+    for (const Value c : collections)
         list.append(readCollection(c));
     return list;
 }
-} // namespace
 
 SavedLibrary readLibrary(const Value &v) {
     requireObject(v, "library");
@@ -194,12 +213,11 @@ SavedLibrary readLibrary(const Value &v) {
     l.selectedID = optionalOf(v, "selectedID", readUuid);
     l.collections = readCollectionList(member(v, "collections"));
     l.session = optionalOf(v, "session", readSession);
-    if (const Value *d = optionalMember(v, "deletedCollections")) {
-        if (!d->IsArray())
-            fail("expected an array", "deletedCollections");
+    if (const auto d = optionalMember(v, "deletedCollections")) {
+        const auto entries = array(*d, "deletedCollections");
         QList<DeletedCollection> list;
-        list.reserve(d->Size());
-        for (const Value &e : d->GetArray())
+        list.reserve(qsizetype(entries.size()));
+        for (const Value e : entries)
             list.append(readDeleted(e));
         l.deletedCollections = std::move(list);
     }
@@ -211,11 +229,12 @@ PortableCollection readPortable(const Value &v) {
     PortableCollection p;
     p.version = readInt(member(v, "version"));
     p.collection = readCollection(member(v, "collection"));
-    const Value &images = member(v, "images");
-    if (!images.IsObject())
+    simdjson::dom::object images;
+    if (member(v, "images").get_object().get(images) != simdjson::SUCCESS)
         fail("expected an object", "images");
-    for (auto it = images.MemberBegin(); it != images.MemberEnd(); ++it)
-        p.images.insert(readString(it->name), readBase64(it->value));
+    for (const auto field : images)
+        p.images.insert(QString::fromUtf8(field.key.data(), qsizetype(field.key.size())),
+                        readBase64(field.value));
     return p;
 }
 
@@ -223,10 +242,10 @@ PortableCollection readPortable(const Value &v) {
 
 namespace {
 template <typename T> struct Coder;
-#define VB_CODER(Type, readFn, writeFn)                                                                            \
-    template <> struct Coder<Type> {                                                                               \
-        static Type read(const json::Value &v) { return json::readFn(v); }                                        \
-        template <typename W> static bool write(W &w, const Type &t) { return json::writeFn(w, t); }               \
+#define VB_CODER(Type, readFn, writeFn)                                                                      \
+    template <> struct Coder<Type> {                                                                         \
+        static Type read(const json::Value &v) { return json::readFn(v); }                                   \
+        template <typename W> static bool write(W &w, const Type &t) { return json::writeFn(w, t); }         \
     };
 VB_CODER(Mark, readMark, writeMark)
 VB_CODER(Snip, readSnip, writeSnip)
@@ -256,16 +275,9 @@ template <typename T> std::optional<QByteArray> encodeJson(const T &value, JsonS
 }
 
 template <typename T> std::optional<T> decodeJson(QByteArrayView data, QString *error) {
-    rapidjson::Document document;
-    // rapidjson needs a terminated buffer only for in-situ parsing; length-bounded parsing is safe.
-    document.Parse<json::kParseFlags>(data.data(), size_t(data.size()));
-    if (document.HasParseError()) {
-        if (error)
-            *error = QStringLiteral("invalid JSON at offset %1").arg(document.GetErrorOffset());
-        return std::nullopt;
-    }
     try {
-        return Coder<T>::read(document);
+        simdjson::dom::parser parser;
+        return Coder<T>::read(json::parseDocument(parser, data));
     } catch (const json::DecodeError &e) {
         if (error)
             *error = QString::fromUtf8(e.what());
@@ -273,8 +285,8 @@ template <typename T> std::optional<T> decodeJson(QByteArrayView data, QString *
     }
 }
 
-#define VB_INSTANTIATE(Type)                                                                                       \
-    template std::optional<QByteArray> encodeJson<Type>(const Type &, JsonStyle);                                 \
+#define VB_INSTANTIATE(Type)                                                                                 \
+    template std::optional<QByteArray> encodeJson<Type>(const Type &, JsonStyle);                            \
     template std::optional<Type> decodeJson<Type>(QByteArrayView, QString *);
 VB_INSTANTIATE(Mark)
 VB_INSTANTIATE(Snip)

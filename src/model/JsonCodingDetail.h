@@ -6,27 +6,25 @@
 #include "model/Snip.h"
 
 #define RAPIDJSON_HAS_STDSTRING 0
-#include <rapidjson/document.h>
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+#include <simdjson.h>
 
 #include <stdexcept>
 
 namespace json {
 
-// Parse flags for every document: exact doubles, valid UTF-8, no recursion on deep nesting.
-constexpr unsigned kParseFlags =
-    rapidjson::kParseFullPrecisionFlag | rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
-
+// Documents are parsed with simdjson (exact numbers, validated UTF-8, bounded depth) and written
+// with rapidjson's writers.
 struct DecodeError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-using Value = rapidjson::Value;
+using Value = simdjson::dom::element;
 
-const Value &member(const Value &object, const char *key);       // required, not null
-const Value *optionalMember(const Value &object, const char *key); // absent or null: nullptr
+Value member(const Value &object, const char *key);                        // required, not null
+std::optional<Value> optionalMember(const Value &object, const char *key); // absent or null: none
 void requireObject(const Value &v, const char *what);
 QString readString(const Value &v);
 QUuid readUuid(const Value &v);
@@ -42,9 +40,16 @@ CaptureSession readSession(const Value &v);
 DeletedCollection readDeleted(const Value &v);
 SavedLibrary readLibrary(const Value &v);
 PortableCollection readPortable(const Value &v);
+QList<SnipCollection> readCollectionList(const Value &v);
+
+// Parses a whole document; throws DecodeError on malformed JSON. The parser owns the tape the
+// returned root points into, so it must outlive every use of the root.
+Value parseDocument(simdjson::dom::parser &parser, QByteArrayView data);
 
 // Writers return false when a value cannot be written (a NaN or infinite number).
-template <typename W> bool key(W &w, const char *k) { return w.Key(k); }
+template <typename W> bool key(W &w, const char *k) {
+    return w.Key(k);
+}
 
 template <typename W> bool writeString(W &w, const QString &s) {
     const QByteArray utf8 = s.toUtf8();
@@ -56,7 +61,9 @@ template <typename W> bool writeUuid(W &w, const QUuid &id) {
     return w.String(text.constData(), rapidjson::SizeType(text.size()));
 }
 
-template <typename W> bool writeDouble(W &w, double d) { return w.Double(d); }
+template <typename W> bool writeDouble(W &w, double d) {
+    return w.Double(d);
+}
 
 template <typename W> bool writeMark(W &w, const Mark &m) {
     bool ok = w.StartObject();
