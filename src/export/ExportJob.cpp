@@ -15,7 +15,11 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <deque>
-#include <variant>
+#include <mutex>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 [[noreturn]] void fail(const char16_t *sentence) {
@@ -102,6 +106,13 @@ ExportSnip ExportJob::prepareSnip(const SnipCollection &collection, qsizetype in
 }
 
 ExportJob::Outcome ExportJob::run() {
+#ifdef __GLIBC__
+    // Every snip brings pixel buffers of tens of megabytes on several threads. After the first of
+    // them is freed glibc raises its mmap threshold and from then on keeps such buffers in
+    // per-thread heaps, which grow with the number of snips; a fixed threshold returns them.
+    static std::once_flag threshold;
+    std::call_once(threshold, [] { mallopt(M_MMAP_THRESHOLD, 1024 * 1024); });
+#endif
     Outcome outcome;
     std::deque<QFuture<Prepared>> pending;
     qsizetype next = 0;
