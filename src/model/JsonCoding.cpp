@@ -1,6 +1,9 @@
 #include "model/JsonCoding.h"
 #include "model/JsonCodingDetail.h"
 
+#include <QStringEncoder>
+
+#include <array>
 #include <cmath>
 
 namespace json {
@@ -102,6 +105,9 @@ QByteArray readBase64(const Value &v) {
 }
 
 Value parseDocument(simdjson::dom::parser &parser, QByteArrayView data) {
+    // An empty view may carry a null pointer, which simdjson would hand to memcpy.
+    if (data.isEmpty())
+        throw DecodeError("invalid JSON: empty document");
     Value root;
     const auto error = parser.parse(data.data(), size_t(data.size())).get(root);
     if (error != simdjson::SUCCESS)
@@ -125,66 +131,230 @@ simdjson::dom::array array(const Value &v, const char *what) {
 }
 } // namespace
 
-Mark readMark(const Value &v) {
-    requireObject(v, "mark");
-    Mark m;
-    m.id = readUuid(member(v, "id"));
-    const auto kind = MarkKinds::fromRawValue(readString(member(v, "kind")));
-    if (!kind)
-        fail("unknown mark kind");
-    m.kind = *kind;
-    m.x1 = readDouble(member(v, "x1"));
-    m.y1 = readDouble(member(v, "y1"));
-    m.x2 = readDouble(member(v, "x2"));
-    m.y2 = readDouble(member(v, "y2"));
-    m.text = optionalOf(v, "text", readString);
-    if (const auto c = optionalMember(v, "color")) {
-        const auto color = MarkColors::fromRawValue(readString(*c));
-        if (!color)
-            fail("unknown mark colour");
-        m.color = *color;
+namespace {
+template <typename Enum, size_t N>
+std::array<QByteArray, N> rawNames(const std::array<Enum, N> &cases, QString (*raw)(Enum)) {
+    std::array<QByteArray, N> names;
+    for (size_t i = 0; i < N; ++i)
+        names[i] = raw(cases[i]).toUtf8();
+    return names;
+}
+
+const std::array<QByteArray, 13> &kindNames() {
+    static const auto names = rawNames(MarkKinds::all(), MarkKinds::rawValue);
+    return names;
+}
+const std::array<QByteArray, 7> &colorNames() {
+    static const auto names = rawNames(MarkColors::all(), MarkColors::rawValue);
+    return names;
+}
+const std::array<QByteArray, 2> &modeNames() {
+    static const auto names = rawNames(CollectionModes::all(), CollectionModes::rawValue);
+    return names;
+}
+
+// Matches the text against the raw values byte for byte, so case and spelling must be exact.
+template <typename Enum, size_t N>
+Enum readEnum(const Value &v, const std::array<Enum, N> &cases, const std::array<QByteArray, N> &names,
+              const char *what) {
+    std::string_view text;
+    if (v.get_string().get(text) != simdjson::SUCCESS)
+        fail("expected a string", what);
+    const QByteArrayView view(text.data(), qsizetype(text.size()));
+    for (size_t i = 0; i < N; ++i) {
+        if (names[i] == view)
+            return cases[i];
     }
-    m.strokeWidth = optionalOf(v, "strokeWidth", readDouble);
-    m.blurRadius = optionalOf(v, "blurRadius", readDouble);
-    m.number = optionalOf(v, "number", readInt);
-    m.fixedTextBox = optionalOf(v, "fixedTextBox", readBool);
-    m.tipX = optionalOf(v, "tipX", readDouble);
-    m.tipY = optionalOf(v, "tipY", readDouble);
-    return m;
+    fail("unknown raw value", what);
+}
+
+MarkKind readKind(const Value &v) {
+    return readEnum(v, MarkKinds::all(), kindNames(), "kind");
+}
+MarkColor readColor(const Value &v) {
+    return readEnum(v, MarkColors::all(), colorNames(), "color");
+}
+CollectionMode readMode(const Value &v) {
+    return readEnum(v, CollectionModes::all(), modeNames(), "mode");
+}
+
+// Reads the members of one object. This program writes keys in sorted order and the readers below
+// ask for them in that order, so the member after the last one found is nearly always the one asked
+// for next; anything else falls back to a search from the start (the first of equal keys wins).
+class Members {
+public:
+    Members(const Value &object, const char *what) {
+        if (object.get_object().get(m_object) != simdjson::SUCCESS)
+            fail("expected an object", what);
+        m_next = m_object.begin();
+    }
+
+    template <size_t N> Value required(const char (&key)[N]) {
+        const std::optional<Value> v = find(std::string_view(key, N - 1));
+        if (!v)
+            fail("missing key", key);
+        if (v->is_null())
+            fail("null value", key);
+        return *v;
+    }
+
+    // Absent or null: nothing.
+    template <typename T, size_t N>
+    std::optional<T> optional(const char (&key)[N], T (*read)(const Value &)) {
+        const std::optional<Value> v = find(std::string_view(key, N - 1));
+        if (!v || v->is_null())
+            return std::nullopt;
+        return read(*v);
+    }
+
+    template <typename T, size_t N> QList<T> list(const char (&key)[N], T (*read)(const Value &)) {
+        simdjson::dom::array values;
+        if (required(key).get_array().get(values) != simdjson::SUCCESS)
+            fail("expected an array", key);
+        QList<T> result;
+        result.reserve(qsizetype(values.size()));
+        for (const Value e : values)
+            result.append(read(e));
+        return result;
+    }
+
+private:
+    std::optional<Value> find(std::string_view key) {
+        const auto end = m_object.end();
+        if (m_next != end && m_next.key_equals(key)) {
+            const Value value = m_next.value();
+            ++m_next;
+            return value;
+        }
+        for (auto it = m_object.begin(); it != end; ++it) {
+            if (it.key_equals(key)) {
+                m_next = it;
+                ++m_next;
+                return it.value();
+            }
+        }
+        return std::nullopt;
+    }
+
+    simdjson::dom::object m_object;
+    simdjson::dom::object::iterator m_next;
+};
+} // namespace
+
+QByteArrayView rawText(MarkKind kind) {
+    return kindNames()[size_t(kind)];
+}
+QByteArrayView rawText(MarkColor color) {
+    return colorNames()[size_t(color)];
+}
+QByteArrayView rawText(CollectionMode mode) {
+    return modeNames()[size_t(mode)];
+}
+
+void uuidChars(const QUuid &id, char *out) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    const auto hex = [&](quint64 value, int count) {
+        for (int i = count - 1; i >= 0; --i, value >>= 4)
+            out[i] = digits[value & 0xF];
+        out += count;
+    };
+    hex(id.data1, 8);
+    *out++ = '-';
+    hex(id.data2, 4);
+    *out++ = '-';
+    hex(id.data3, 4);
+    *out++ = '-';
+    hex(quint64(id.data4[0]) << 8 | id.data4[1], 4);
+    *out++ = '-';
+    quint64 tail = 0;
+    for (int i = 2; i < 8; ++i)
+        tail = tail << 8 | id.data4[i];
+    hex(tail, 12);
+}
+
+QByteArrayView utf8(QStringView s) {
+    thread_local QByteArray buffer;
+    const qsizetype needed = s.size() * 3;
+    if (buffer.size() < needed)
+        buffer.resize(needed);
+    QStringEncoder encoder(QStringConverter::Utf8);
+    char *end = encoder.appendToBuffer(buffer.data(), s);
+    return QByteArrayView(buffer.constData(), end - buffer.constData());
+}
+
+// Fields are read in key order, then the record is built with every field given, so the defaults
+// (a fresh random UUID, the current time) are never computed only to be overwritten: drawing
+// random UUIDs used to dominate loading.
+Mark readMark(const Value &v) {
+    Members m(v, "mark");
+    const auto blurRadius = m.optional("blurRadius", readDouble);
+    const auto color = m.optional("color", readColor);
+    const auto fixedTextBox = m.optional("fixedTextBox", readBool);
+    const QUuid id = readUuid(m.required("id"));
+    const MarkKind kind = readKind(m.required("kind"));
+    const auto number = m.optional("number", readInt);
+    const auto strokeWidth = m.optional("strokeWidth", readDouble);
+    auto text = m.optional("text", readString);
+    const auto tipX = m.optional("tipX", readDouble);
+    const auto tipY = m.optional("tipY", readDouble);
+    const double x1 = readDouble(m.required("x1"));
+    const double x2 = readDouble(m.required("x2"));
+    const double y1 = readDouble(m.required("y1"));
+    const double y2 = readDouble(m.required("y2"));
+    return Mark{
+        .id = id,
+        .kind = kind,
+        .x1 = x1,
+        .y1 = y1,
+        .x2 = x2,
+        .y2 = y2,
+        .text = std::move(text),
+        .color = color,
+        .strokeWidth = strokeWidth,
+        .blurRadius = blurRadius,
+        .number = number,
+        .fixedTextBox = fixedTextBox,
+        .tipX = tipX,
+        .tipY = tipY,
+    };
 }
 
 Snip readSnip(const Value &v) {
-    requireObject(v, "snip");
-    Snip s;
-    s.id = readUuid(member(v, "id"));
-    s.title = readString(member(v, "title"));
-    s.note = readString(member(v, "note"));
-    s.imageFile = readString(member(v, "imageFile"));
-    s.cloudLocalOnly = optionalOf(v, "cloudLocalOnly", readBool);
-    s.createdAt = readDouble(member(v, "createdAt"));
-    const auto marks = array(member(v, "marks"), "marks");
-    s.marks.reserve(qsizetype(marks.size()));
-    for (const Value m : marks)
-        s.marks.append(readMark(m));
-    return s;
+    Members m(v, "snip");
+    const auto cloudLocalOnly = m.optional("cloudLocalOnly", readBool);
+    const double createdAt = readDouble(m.required("createdAt"));
+    const QUuid id = readUuid(m.required("id"));
+    QString imageFile = readString(m.required("imageFile"));
+    QList<Mark> marks = m.list("marks", readMark);
+    QString note = readString(m.required("note"));
+    QString title = readString(m.required("title"));
+    return Snip{
+        .id = id,
+        .title = std::move(title),
+        .note = std::move(note),
+        .imageFile = std::move(imageFile),
+        .cloudLocalOnly = cloudLocalOnly,
+        .createdAt = createdAt,
+        .marks = std::move(marks),
+    };
 }
 
 SnipCollection readCollection(const Value &v) {
-    requireObject(v, "collection");
-    SnipCollection c;
-    c.id = readUuid(member(v, "id"));
-    c.title = readString(member(v, "title"));
-    c.subtitle = readString(member(v, "subtitle"));
-    const auto mode = CollectionModes::fromRawValue(readString(member(v, "mode")));
-    if (!mode)
-        fail("unknown collection mode");
-    c.mode = *mode;
-    c.createdAt = readDouble(member(v, "createdAt"));
-    const auto items = array(member(v, "items"), "items");
-    c.items.reserve(qsizetype(items.size()));
-    for (const Value s : items)
-        c.items.append(readSnip(s));
-    return c;
+    Members m(v, "collection");
+    const double createdAt = readDouble(m.required("createdAt"));
+    const QUuid id = readUuid(m.required("id"));
+    QList<Snip> items = m.list("items", readSnip);
+    const CollectionMode mode = readMode(m.required("mode"));
+    QString subtitle = readString(m.required("subtitle"));
+    QString title = readString(m.required("title"));
+    return SnipCollection{
+        .id = id,
+        .title = std::move(title),
+        .subtitle = std::move(subtitle),
+        .mode = mode,
+        .createdAt = createdAt,
+        .items = std::move(items),
+    };
 }
 
 CaptureSession readSession(const Value &v) {
