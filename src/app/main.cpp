@@ -1,9 +1,12 @@
+#include "store/SnipImageFiles.h"
+
 #include <QApplication>
 #include <QLabel>
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vellumbox"));
+    SnipImageFiles::raiseAllocationLimit();
     QLabel window(QStringLiteral("Vellumbox"));
     window.setWindowTitle(QStringLiteral("Vellumbox"));
     window.resize(1380, 920);

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <new>
 
 namespace {

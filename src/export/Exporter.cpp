@@ -1,0 +1,87 @@
+#include "export/Exporter.h"
+
+#include "model/FileNames.h"
+#include "store/CollectionStore.h"
+
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace {
+std::optional<SnipCollection> currentCollection(const CollectionStore &store) {
+    const std::optional<QUuid> selected = store.selectedID();
+    if (!selected)
+        return std::nullopt;
+    for (const SnipCollection &collection : store.collections())
+        if (collection.id == *selected)
+            return collection;
+    return std::nullopt;
+}
+} // namespace
+
+Exporter::Exporter(CollectionStore *store, SavePanel savePanel, QObject *parent)
+    : QObject(parent), m_store(store), m_savePanel(std::move(savePanel)) {}
+
+Exporter::~Exporter() {
+    shutdown();
+}
+
+void Exporter::present(ExportFormat format) {
+    if (!m_store || m_panelOpen)
+        return;
+    const std::optional<SnipCollection> collection = currentCollection(*m_store);
+    if (!collection || collection->items.isEmpty() || m_store->isExporting() || m_store->isCapturing())
+        return;
+    const QString extension = ExportFormats::fileExtension(format);
+    const SavePanelRequest request{ExportFormats::panelTitle(format),
+                                   safeFilename(collection->title) + u'.' + extension,
+                                   ExportFormats::nameFilter(format), extension};
+    m_panelOpen = true;
+    QPointer<Exporter> self(this);
+    // The copy taken now is what gets exported.
+    m_savePanel(request, [self, snapshot = *collection, format](const QString &path) {
+        if (!self)
+            return;
+        self->m_panelOpen = false;
+        if (!path.isEmpty())
+            self->start(snapshot, format, path);
+    });
+}
+
+void Exporter::start(const SnipCollection &collection, ExportFormat format, const QString &path) {
+    // The panel was open for a while: an export or a capture may have begun meanwhile.
+    if (!m_store || m_store->isExporting() || m_store->isCapturing() || m_job)
+        return;
+    m_store->saveNow(); // a failed save reports itself and does not stop the export
+    m_store->setIsExporting(true);
+    m_job = std::make_shared<ExportJob>(collection, format, path, m_store->imagesDirectory());
+    disconnect(&m_watcher, nullptr, this, nullptr);
+    connect(&m_watcher, &QFutureWatcher<ExportJob::Outcome>::finished, this,
+            [this, format, path] { complete(m_watcher.result(), format, path); });
+    m_watcher.setFuture(QtConcurrent::run([job = m_job] { return job->run(); }));
+}
+
+void Exporter::complete(const ExportJob::Outcome &outcome, ExportFormat format, const QString &path) {
+    m_job.reset();
+    if (m_store) {
+        m_store->setIsExporting(false);
+        if (!outcome.cancelled) {
+            if (outcome.error.isEmpty()) {
+                m_store->setExportURL(path);
+                m_store->setStatus(ExportFormats::successStatus(format));
+            } else {
+                m_store->setError(QStringLiteral("Export fehlgeschlagen: ") + outcome.error);
+            }
+        }
+    }
+    Q_EMIT finished();
+}
+
+void Exporter::shutdown() {
+    if (!m_job)
+        return;
+    m_job->cancel();
+    disconnect(&m_watcher, nullptr, this, nullptr);
+    m_watcher.waitForFinished();
+    m_job.reset();
+    if (m_store)
+        m_store->setIsExporting(false);
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "model/Mark.h"
+
+#include <QByteArray>
+#include <QImage>
+
+// A snip's image with its marks burnt in.
+struct FlattenedImage {
+    QByteArray png;
+    int width = 0;
+    int height = 0;
+};
+
+// Burns a mark list into an image. Stateless and safe on any thread; failures are thrown as
+// AppFailure with one German sentence.
+namespace ImageRenderer {
+
+constexpr qint64 kMaxEdge = 30000;
+constexpr qint64 kMaxPixels = 100'000'000;
+
+// The image (PNG, JPEG or TIFF bytes) with its marks drawn, as a newly encoded PNG of the same
+// pixel size; also for an empty mark list. One invalid mark fails the whole image.
+FlattenedImage flatten(const QByteArray &bytes, const MarkList &marks);
+
+// The same pixels without the PNG step: RGB32 for an opaque source, premultiplied ARGB32 otherwise.
+QImage flattenImage(const QByteArray &bytes, const MarkList &marks);
+
+// PNG bytes of an image; throws "PNG-Export fehlgeschlagen." when the encoder fails.
+QByteArray encodePng(const QImage &image);
+
+} // namespace ImageRenderer

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "export/ExportRecords.h"
+#include "export/PDFWriter.h"
+
+#include <QIODevice>
+#include <QList>
+
+// Lays a collection out as an A4 PDF: a title block, then per snip its heading, flattened image
+// and note. Items are drawn as they are handed in, in order.
+class PDFExporter {
+public:
+    PDFExporter(const SnipCollection &collection, qsizetype itemCount, QIODevice *device);
+
+    void add(const ExportSnip &item);
+    void finish();
+
+    static QByteArray make(const SnipCollection &collection, const QList<ExportSnip> &items);
+
+private:
+    PDFWriter m_writer;
+};
