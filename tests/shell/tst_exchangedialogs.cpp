@@ -25,7 +25,6 @@ private Q_SLOTS:
     void alertAnswers_data();
     void alertAnswers();
     void savePanel();
-    void openPanelCancelled();
     void goneWithTheirOwner();
 };
 
@@ -99,20 +98,6 @@ void TestExchangeDialogs::savePanel() {
     dialog->selectFile(dir.filePath(QStringLiteral("neu")));
     QMetaObject::invokeMethod(dialog, "accept");
     QTRY_COMPARE(answered, dir.filePath(QStringLiteral("neu.vellumbox")));
-}
-
-void TestExchangeDialogs::openPanelCancelled() {
-    DialogFilePanels panels;
-    FilePanels::OpenRequest request;
-    request.nameFilters = {QStringLiteral("*.png *.jpg")};
-    request.multipleFiles = true;
-    QStringList answered{QStringLiteral("-")};
-    panels.chooseOpenFiles(request, [&](const QStringList &paths) { answered = paths; });
-    QFileDialog *dialog = openDialog<QFileDialog>();
-    QVERIFY(dialog);
-    QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFiles);
-    dialog->reject();
-    QTRY_COMPARE(answered, QStringList());
 }
 
 void TestExchangeDialogs::goneWithTheirOwner() {
