@@ -150,6 +150,9 @@ void CollectionStore::reviewOffMainThread(std::function<ImageImport::Review()> r
             outcome.failure = failure.errorDescription();
         } catch (const std::bad_alloc &) {
             outcome.failure = kOutOfMemory;
+        } catch (const std::exception &) {
+            // Nothing else may cross back to the main thread as an exception.
+            outcome.failure = QStringLiteral("Das Bild konnte nicht verarbeitet werden.");
         }
         return outcome;
     }));
