@@ -56,7 +56,7 @@ struct Connection {
                                     xcb_grab_keyboard(connection, false, root, XCB_CURRENT_TIME,
                                                       XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
                                     nullptr);
-        const uint8_t status = reply ? reply->status : XCB_GRAB_STATUS_NOT_VIEWABLE;
+        const uint8_t status = reply ? reply->status : uint8_t(XCB_GRAB_STATUS_NOT_VIEWABLE);
         std::free(reply);
         if (status == XCB_GRAB_STATUS_SUCCESS) {
             xcb_ungrab_keyboard(connection, XCB_CURRENT_TIME);
