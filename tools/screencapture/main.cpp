@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <cstring>
+#include <future>
 #include <memory>
 
 namespace {
@@ -54,11 +55,20 @@ int main(int argc, char **argv) {
         return CaptureExit::Failed;
 
     // Under Wayland, and under XWayland whose root window is black, the still comes from the
-    // desktop's screenshot portal; only a plain X server is read directly.
+    // desktop's screenshot portal; only a plain X server is read directly, on its own thread
+    // while the toolkit starts, and always before any window of ours exists.
     bool usePortal = qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+    std::future<X11Still::Grab> x11Grab;
+    if (!usePortal)
+        x11Grab = std::async(std::launch::async, X11Still::grabRoot);
+
+    disableToolkitScaling();
+    QImageReader::setAllocationLimit(1024);
+    QGuiApplication app(argc, argv);
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     QImage x11Image;
-    if (!usePortal) {
-        X11Still::Grab grab = X11Still::grabRoot();
+    if (x11Grab.valid()) {
+        X11Still::Grab grab = x11Grab.get();
         if (grab.server == X11Still::Server::XWayland)
             usePortal = true;
         else if (grab.image.isNull())
@@ -68,11 +78,6 @@ int main(int argc, char **argv) {
     }
     if (TerminationSignals::received())
         return CaptureExit::Failed;
-
-    disableToolkitScaling();
-    QImageReader::setAllocationLimit(1024);
-    QGuiApplication app(argc, argv);
-    QGuiApplication::setQuitOnLastWindowClosed(false);
     const QString platform = QGuiApplication::platformName();
     if (platform != QLatin1String("xcb") && !(usePortal && platform == QLatin1String("wayland")))
         return CaptureExit::Failed;
