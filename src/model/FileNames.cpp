@@ -31,7 +31,8 @@ qsizetype utf8Length(QStringView text) {
             bytes += 1;
         else if (c < 0x800)
             bytes += 2;
-        else if (QChar::isHighSurrogate(c) && i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1].unicode())) {
+        else if (QChar::isHighSurrogate(c) && i + 1 < text.size() &&
+                 QChar::isLowSurrogate(text[i + 1].unicode())) {
             bytes += 4;
             ++i;
         } else

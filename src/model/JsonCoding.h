@@ -16,7 +16,8 @@ enum class JsonStyle {
     Pretty, // two-space indentation; keys are always written in sorted order
 };
 
-template <typename T> std::optional<QByteArray> encodeJson(const T &value, JsonStyle style = JsonStyle::Compact);
+template <typename T>
+std::optional<QByteArray> encodeJson(const T &value, JsonStyle style = JsonStyle::Compact);
 
 // On failure returns nothing and, when given, fills error with a short English reason for
 // debugging; callers show their own German sentence.

@@ -6,27 +6,28 @@
 #include "model/Snip.h"
 
 #define RAPIDJSON_HAS_STDSTRING 0
-#include <rapidjson/document.h>
+#if defined(__SSE2__) && !defined(RAPIDJSON_SSE2)
+#define RAPIDJSON_SSE2 // vectorised string scanning in the writers
+#endif
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+#include <simdjson.h>
 
 #include <stdexcept>
 
 namespace json {
 
-// Parse flags for every document: exact doubles, valid UTF-8, no recursion on deep nesting.
-constexpr unsigned kParseFlags =
-    rapidjson::kParseFullPrecisionFlag | rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
-
+// Documents are parsed with simdjson (exact numbers, validated UTF-8, bounded depth) and written
+// with rapidjson's writers.
 struct DecodeError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-using Value = rapidjson::Value;
+using Value = simdjson::dom::element;
 
-const Value &member(const Value &object, const char *key);       // required, not null
-const Value *optionalMember(const Value &object, const char *key); // absent or null: nullptr
+Value member(const Value &object, const char *key);                        // required, not null
+std::optional<Value> optionalMember(const Value &object, const char *key); // absent or null: none
 void requireObject(const Value &v, const char *what);
 QString readString(const Value &v);
 QUuid readUuid(const Value &v);
@@ -42,32 +43,57 @@ CaptureSession readSession(const Value &v);
 DeletedCollection readDeleted(const Value &v);
 SavedLibrary readLibrary(const Value &v);
 PortableCollection readPortable(const Value &v);
+QList<SnipCollection> readCollectionList(const Value &v);
+
+// Parses a whole document; throws DecodeError on malformed JSON. The parser owns the tape the
+// returned root points into, so it must outlive every use of the root.
+Value parseDocument(simdjson::dom::parser &parser, QByteArrayView data);
+
+// The raw value texts as UTF-8, for writing without a conversion per value.
+QByteArrayView rawText(MarkKind kind);
+QByteArrayView rawText(MarkColor color);
+QByteArrayView rawText(CollectionMode mode);
+
+// The upper-case hyphenated text of id, 36 characters.
+void uuidChars(const QUuid &id, char *out);
+
+// Converts s to UTF-8 in a buffer reused across calls on this thread; valid until the next call.
+QByteArrayView utf8(QStringView s);
 
 // Writers return false when a value cannot be written (a NaN or infinite number).
-template <typename W> bool key(W &w, const char *k) { return w.Key(k); }
+template <typename W> bool key(W &w, const char *k) {
+    return w.Key(k);
+}
 
 template <typename W> bool writeString(W &w, const QString &s) {
-    const QByteArray utf8 = s.toUtf8();
-    return w.String(utf8.constData(), rapidjson::SizeType(utf8.size()));
+    const QByteArrayView text = utf8(s);
+    return w.String(text.data(), rapidjson::SizeType(text.size()));
+}
+
+template <typename W> bool writeRaw(W &w, QByteArrayView text) {
+    return w.String(text.data(), rapidjson::SizeType(text.size()));
 }
 
 template <typename W> bool writeUuid(W &w, const QUuid &id) {
-    const QByteArray text = uuidText(id).toLatin1();
-    return w.String(text.constData(), rapidjson::SizeType(text.size()));
+    char text[36];
+    uuidChars(id, text);
+    return w.String(text, 36);
 }
 
-template <typename W> bool writeDouble(W &w, double d) { return w.Double(d); }
+template <typename W> bool writeDouble(W &w, double d) {
+    return w.Double(d);
+}
 
 template <typename W> bool writeMark(W &w, const Mark &m) {
     bool ok = w.StartObject();
     if (m.blurRadius)
         ok = ok && key(w, "blurRadius") && writeDouble(w, *m.blurRadius);
     if (m.color)
-        ok = ok && key(w, "color") && writeString(w, MarkColors::rawValue(*m.color));
+        ok = ok && key(w, "color") && writeRaw(w, rawText(*m.color));
     if (m.fixedTextBox)
         ok = ok && key(w, "fixedTextBox") && w.Bool(*m.fixedTextBox);
     ok = ok && key(w, "id") && writeUuid(w, m.id);
-    ok = ok && key(w, "kind") && writeString(w, MarkKinds::rawValue(m.kind));
+    ok = ok && key(w, "kind") && writeRaw(w, rawText(m.kind));
     if (m.number)
         ok = ok && key(w, "number") && w.Int64(*m.number);
     if (m.strokeWidth)
@@ -109,7 +135,7 @@ template <typename W> bool writeCollection(W &w, const SnipCollection &c) {
     for (const Snip &s : c.items)
         ok = ok && writeSnip(w, s);
     ok = ok && w.EndArray();
-    ok = ok && key(w, "mode") && writeString(w, CollectionModes::rawValue(c.mode));
+    ok = ok && key(w, "mode") && writeRaw(w, rawText(c.mode));
     ok = ok && key(w, "subtitle") && writeString(w, c.subtitle);
     ok = ok && key(w, "title") && writeString(w, c.title);
     return ok && w.EndObject();

@@ -19,8 +19,10 @@ constexpr KindInfo kKinds[] = {
     {MarkKind::Line, u"line", u"Linie", u"line.diagonal", true, true, false},
     {MarkKind::Rectangle, u"rectangle", u"Rahmen", u"rectangle", true, true, false},
     {MarkKind::Ellipse, u"ellipse", u"Ellipse / Kreis", u"circle", true, true, false},
-    {MarkKind::FilledRectangle, u"filledRectangle", u"Gefülltes Rechteck", u"square.fill", true, false, false},
-    {MarkKind::FilledEllipse, u"filledEllipse", u"Gefüllte Ellipse / Kreis", u"circle.fill", true, false, false},
+    {MarkKind::FilledRectangle, u"filledRectangle", u"Gefülltes Rechteck", u"square.fill", true, false,
+     false},
+    {MarkKind::FilledEllipse, u"filledEllipse", u"Gefüllte Ellipse / Kreis", u"circle.fill", true, false,
+     false},
     {MarkKind::Number, u"number", u"Nummerierung", u"1.circle.fill", false, false, false},
     {MarkKind::Cloud, u"cloud", u"Änderungswolke", u"cloud", false, true, false},
     {MarkKind::Highlight, u"highlight", u"Hervorheben", u"highlighter", false, false, false},
@@ -30,7 +32,9 @@ constexpr KindInfo kKinds[] = {
     {MarkKind::Callout, u"callout", u"Textfeld mit Pfeil", u"text.bubble.fill", false, true, true},
 };
 
-const KindInfo &info(MarkKind kind) { return kKinds[static_cast<int>(kind)]; }
+const KindInfo &info(MarkKind kind) {
+    return kKinds[static_cast<int>(kind)];
+}
 
 struct ColorInfo {
     const char16_t *raw;
@@ -39,13 +43,18 @@ struct ColorInfo {
 };
 
 constexpr ColorInfo kColors[] = {
-    {u"blue", u"Blau", {0.078, 0.42, 0.961}},  {u"coral", u"Koralle", {0.94, 0.25, 0.23}},
-    {u"green", u"Grün", {0.08, 0.62, 0.34}},   {u"yellow", u"Gelb", {1, 0.85, 0}},
-    {u"purple", u"Violett", {0.58, 0.28, 0.84}}, {u"black", u"Schwarz", {0.08, 0.10, 0.14}},
+    {u"blue", u"Blau", {0.078, 0.42, 0.961}},
+    {u"coral", u"Koralle", {0.94, 0.25, 0.23}},
+    {u"green", u"Grün", {0.08, 0.62, 0.34}},
+    {u"yellow", u"Gelb", {1, 0.85, 0}},
+    {u"purple", u"Violett", {0.58, 0.28, 0.84}},
+    {u"black", u"Schwarz", {0.08, 0.10, 0.14}},
     {u"white", u"Weiß", {1, 1, 1}},
 };
 
-bool unitInterval(double v) { return std::isfinite(v) && v >= 0.0 && v <= 1.0; }
+bool unitInterval(double v) {
+    return std::isfinite(v) && v >= 0.0 && v <= 1.0;
+}
 bool optionalWithin(const std::optional<double> &v, double low, double high) {
     return !v || (std::isfinite(*v) && *v >= low && *v <= high);
 }
@@ -61,7 +70,9 @@ const std::array<MarkKind, 13> &MarkKinds::all() {
     return kinds;
 }
 
-QString MarkKinds::rawValue(MarkKind kind) { return QString::fromUtf16(info(kind).raw); }
+QString MarkKinds::rawValue(MarkKind kind) {
+    return QString::fromUtf16(info(kind).raw);
+}
 
 std::optional<MarkKind> MarkKinds::fromRawValue(QStringView text) {
     for (const KindInfo &k : kKinds)
@@ -70,20 +81,32 @@ std::optional<MarkKind> MarkKinds::fromRawValue(QStringView text) {
     return std::nullopt;
 }
 
-QString MarkKinds::title(MarkKind kind) { return QString::fromUtf16(info(kind).title); }
-QString MarkKinds::symbol(MarkKind kind) { return QString::fromUtf16(info(kind).symbol); }
-bool MarkKinds::isShape(MarkKind kind) { return info(kind).isShape; }
-bool MarkKinds::supportsStroke(MarkKind kind) { return info(kind).supportsStroke; }
-bool MarkKinds::isTextBox(MarkKind kind) { return info(kind).isTextBox; }
+QString MarkKinds::title(MarkKind kind) {
+    return QString::fromUtf16(info(kind).title);
+}
+QString MarkKinds::symbol(MarkKind kind) {
+    return QString::fromUtf16(info(kind).symbol);
+}
+bool MarkKinds::isShape(MarkKind kind) {
+    return info(kind).isShape;
+}
+bool MarkKinds::supportsStroke(MarkKind kind) {
+    return info(kind).supportsStroke;
+}
+bool MarkKinds::isTextBox(MarkKind kind) {
+    return info(kind).isTextBox;
+}
 
 const std::array<MarkColor, 7> &MarkColors::all() {
-    static const std::array<MarkColor, 7> colors = {MarkColor::Blue,   MarkColor::Coral, MarkColor::Green,
+    static const std::array<MarkColor, 7> colors = {MarkColor::Blue,   MarkColor::Coral,  MarkColor::Green,
                                                     MarkColor::Yellow, MarkColor::Purple, MarkColor::Black,
                                                     MarkColor::White};
     return colors;
 }
 
-QString MarkColors::rawValue(MarkColor color) { return QString::fromUtf16(kColors[int(color)].raw); }
+QString MarkColors::rawValue(MarkColor color) {
+    return QString::fromUtf16(kColors[int(color)].raw);
+}
 
 std::optional<MarkColor> MarkColors::fromRawValue(QStringView text) {
     for (MarkColor c : all())
@@ -92,8 +115,12 @@ std::optional<MarkColor> MarkColors::fromRawValue(QStringView text) {
     return std::nullopt;
 }
 
-QString MarkColors::title(MarkColor color) { return QString::fromUtf16(kColors[int(color)].title); }
-ColorComponents MarkColors::components(MarkColor color) { return kColors[int(color)].components; }
+QString MarkColors::title(MarkColor color) {
+    return QString::fromUtf16(kColors[int(color)].title);
+}
+ColorComponents MarkColors::components(MarkColor color) {
+    return kColors[int(color)].components;
+}
 
 QColor MarkColors::color(MarkColor color, double alpha) {
     const ColorComponents c = components(color);

@@ -68,7 +68,7 @@ struct Mark {
     std::optional<MarkColor> color;
     std::optional<double> strokeWidth; // thousandths of the image width
     std::optional<double> blurRadius;  // thousandths of the image width
-    std::optional<qint64> number; // any integer a file holds; valid 1 to 9999
+    std::optional<qint64> number;      // any integer a file holds; valid 1 to 9999
     std::optional<bool> fixedTextBox;
     std::optional<double> tipX;
     std::optional<double> tipY;

@@ -20,7 +20,8 @@ std::optional<CollectionMode> CollectionModes::fromRawValue(QStringView text) {
 }
 
 QString CollectionModes::title(CollectionMode mode) {
-    return mode == CollectionMode::Steps ? QStringLiteral("Ablauf erklären") : QStringLiteral("Punkte sammeln");
+    return mode == CollectionMode::Steps ? QStringLiteral("Ablauf erklären")
+                                         : QStringLiteral("Punkte sammeln");
 }
 
 QString CollectionModes::symbol(CollectionMode mode) {

@@ -3,6 +3,7 @@
 #include "model/AppFailure.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <exception>
@@ -46,10 +47,24 @@ struct Cancelled : std::exception {
 
 using CancelCheck = std::function<bool()>;
 
+// Throws the 200 MB sentence unless 1 <= byteCount <= maximumSourceBytes.
 void validateSourceSize(qint64 byteCount);
+// At most maximumEdge per side and maximumPixels in all (the product taken in double).
 bool supportedDimensions(qint64 width, qint64 height);
+
+// Checks image bytes: PNG, JPEG, TIFF or HEIC, recognised by their content. isCancelled is asked
+// before the first reduced copy and after every copy that did not fit; true throws Cancelled.
 Review review(const QByteArray &data, qint64 cloudLimit, const CancelCheck &isCancelled = {});
+// Checks an image file against maximumCloudBytes.
 Review review(const QString &filePath, const CancelCheck &isCancelled = {});
+// Returns when the stored PNG may go to the cloud backup: a regular file (not a symbolic link) of
+// 1 to 25,000,000 bytes with PNG content and a supported pixel size.
 void validateCloudPNG(const QString &filePath);
+
+// The longest edges the search for a reduced copy tries from start: each 70 % of the one before,
+// truncated, down to 1.
+QList<int> reductionEdges(int start);
+// A byte count as the size of a file is shown to the user ("812 KB", "25,3 MB").
+QString byteCountText(qint64 bytes);
 
 } // namespace ImageImport

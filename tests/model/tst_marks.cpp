@@ -29,7 +29,8 @@ void TestMarks::validity_data() {
     QTest::addColumn<bool>("valid");
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    QTest::newRow("reversed corners") << MarkEdit([](Mark &m) { m.x1 = 1, m.y1 = 0, m.x2 = 0, m.y2 = 1; }) << true;
+    QTest::newRow("reversed corners")
+        << MarkEdit([](Mark &m) { m.x1 = 1, m.y1 = 0, m.x2 = 0, m.y2 = 1; }) << true;
     QTest::newRow("negative zero") << MarkEdit([](Mark &m) { m.x1 = -0.0; }) << true;
     QTest::newRow("x2 just above 1") << MarkEdit([](Mark &m) { m.x2 = 1.0000001; }) << false;
     QTest::newRow("y1 below 0") << MarkEdit([](Mark &m) { m.y1 = -1e-12; }) << false;
@@ -125,15 +126,17 @@ void TestMarks::kindTable() {
             textBoxes << k;
         QCOMPARE(MarkKinds::fromRawValue(MarkKinds::rawValue(k)), k);
     }
-    QCOMPARE(raw.join(u','), QStringLiteral("arrow,line,rectangle,ellipse,filledRectangle,filledEllipse,number,"
-                                            "cloud,highlight,redact,blur,text,callout"));
-    QCOMPARE(titles.join(u'|'),
-             QStringLiteral("Pfeil|Linie|Rahmen|Ellipse / Kreis|Gefülltes Rechteck|Gefüllte Ellipse / Kreis|"
-                            "Nummerierung|Änderungswolke|Hervorheben|Schwärzen|Blur|Textfeld|Textfeld mit Pfeil"));
+    QCOMPARE(raw.join(u','),
+             QStringLiteral("arrow,line,rectangle,ellipse,filledRectangle,filledEllipse,number,"
+                            "cloud,highlight,redact,blur,text,callout"));
+    QCOMPARE(
+        titles.join(u'|'),
+        QStringLiteral("Pfeil|Linie|Rahmen|Ellipse / Kreis|Gefülltes Rechteck|Gefüllte Ellipse / Kreis|"
+                       "Nummerierung|Änderungswolke|Hervorheben|Schwärzen|Blur|Textfeld|Textfeld mit Pfeil"));
     QCOMPARE(shapes, (QList<MarkKind>{MarkKind::Line, MarkKind::Rectangle, MarkKind::Ellipse,
                                       MarkKind::FilledRectangle, MarkKind::FilledEllipse}));
-    QCOMPARE(strokes, (QList<MarkKind>{MarkKind::Arrow, MarkKind::Line, MarkKind::Rectangle, MarkKind::Ellipse,
-                                       MarkKind::Cloud, MarkKind::Callout}));
+    QCOMPARE(strokes, (QList<MarkKind>{MarkKind::Arrow, MarkKind::Line, MarkKind::Rectangle,
+                                       MarkKind::Ellipse, MarkKind::Cloud, MarkKind::Callout}));
     QCOMPARE(textBoxes, (QList<MarkKind>{MarkKind::Text, MarkKind::Callout}));
     QCOMPARE(MarkKinds::symbol(MarkKind::Number), QStringLiteral("1.circle.fill"));
     QVERIFY(!MarkKinds::fromRawValue(u"Arrow"));
@@ -156,20 +159,41 @@ void TestMarks::decodeRejects_data() {
     QTest::addColumn<bool>("decodes");
     const QByteArray base = R"("id":"0F4C8B2A-1D3E-4F50-9A6B-7C8D9E0F1A2B","x1":0,"y1":0.5,"x2":1,"y2":0.25)";
     QTest::newRow("plain") << "{" + base + R"(,"kind":"arrow"})" << true;
-    QTest::newRow("lower-case id") << QByteArray(R"({"id":"0f4c8b2a-1d3e-4f50-9a6b-7c8d9e0f1a2b","kind":"arrow","x1":0,"y1":0,"x2":0,"y2":0})") << true;
+    QTest::newRow("lower-case id")
+        << QByteArray(
+               R"({"id":"0f4c8b2a-1d3e-4f50-9a6b-7c8d9e0f1a2b","kind":"arrow","x1":0,"y1":0,"x2":0,"y2":0})")
+        << true;
     QTest::newRow("capitalised kind") << "{" + base + R"(,"kind":"Arrow"})" << false;
     QTest::newRow("symbol as kind") << "{" + base + R"(,"kind":"circle"})" << false;
     QTest::newRow("unknown colour") << "{" + base + R"(,"kind":"arrow","color":"red"})" << false;
     QTest::newRow("null colour is absent") << "{" + base + R"(,"kind":"arrow","color":null})" << true;
-    QTest::newRow("missing y2") << QByteArray(R"({"id":"0F4C8B2A-1D3E-4F50-9A6B-7C8D9E0F1A2B","kind":"arrow","x1":0,"y1":0,"x2":0})") << false;
-    QTest::newRow("null x1") << QByteArray(R"({"id":"0F4C8B2A-1D3E-4F50-9A6B-7C8D9E0F1A2B","kind":"arrow","x1":null,"y1":0,"x2":0,"y2":0})") << false;
-    QTest::newRow("string x1") << QByteArray(R"({"id":"0F4C8B2A-1D3E-4F50-9A6B-7C8D9E0F1A2B","kind":"arrow","x1":"0","y1":0,"x2":0,"y2":0})") << false;
+    QTest::newRow("missing y2")
+        << QByteArray(R"({"id":"0F4C8B2A-1D3E-4F50-9A6B-7C8D9E0F1A2B","kind":"arrow","x1":0,"y1":0,"x2":0})")
+        << false;
+    QTest::newRow("null x1")
+        << QByteArray(
+               R"({"id":"0F4C8B2A-1D3E-4F50-9A6B-7C8D9E0F1A2B","kind":"arrow","x1":null,"y1":0,"x2":0,"y2":0})")
+        << false;
+    QTest::newRow("string x1")
+        << QByteArray(
+               R"({"id":"0F4C8B2A-1D3E-4F50-9A6B-7C8D9E0F1A2B","kind":"arrow","x1":"0","y1":0,"x2":0,"y2":0})")
+        << false;
     QTest::newRow("fractional number") << "{" + base + R"(,"kind":"number","number":1.5})" << false;
-    QTest::newRow("integral number with fraction part") << "{" + base + R"(,"kind":"number","number":3.0})" << true;
+    QTest::newRow("integral number with fraction part")
+        << "{" + base + R"(,"kind":"number","number":3.0})" << true;
     QTest::newRow("huge number") << "{" + base + R"(,"kind":"number","number":1e30})" << false;
-    QTest::newRow("braced id") << QByteArray(R"({"id":"{0F4C8B2A-1D3E-4F50-9A6B-7C8D9E0F1A2B}","kind":"arrow","x1":0,"y1":0,"x2":0,"y2":0})") << false;
-    QTest::newRow("id with junk") << QByteArray(R"({"id":"0F4C8B2A-1D3E-4F50-9A6B-7C8D9E0F1A2Bx","kind":"arrow","x1":0,"y1":0,"x2":0,"y2":0})") << false;
-    QTest::newRow("id without hyphens") << QByteArray(R"({"id":"0F4C8B2A1D3E4F509A6B7C8D9E0F1A2B0000","kind":"arrow","x1":0,"y1":0,"x2":0,"y2":0})") << false;
+    QTest::newRow("braced id")
+        << QByteArray(
+               R"({"id":"{0F4C8B2A-1D3E-4F50-9A6B-7C8D9E0F1A2B}","kind":"arrow","x1":0,"y1":0,"x2":0,"y2":0})")
+        << false;
+    QTest::newRow("id with junk")
+        << QByteArray(
+               R"({"id":"0F4C8B2A-1D3E-4F50-9A6B-7C8D9E0F1A2Bx","kind":"arrow","x1":0,"y1":0,"x2":0,"y2":0})")
+        << false;
+    QTest::newRow("id without hyphens")
+        << QByteArray(
+               R"({"id":"0F4C8B2A1D3E4F509A6B7C8D9E0F1A2B0000","kind":"arrow","x1":0,"y1":0,"x2":0,"y2":0})")
+        << false;
     QTest::newRow("string bool") << "{" + base + R"(,"kind":"text","fixedTextBox":"true"})" << false;
     QTest::newRow("unknown keys ignored") << "{" + base + R"(,"kind":"blur","extra":[1,2]})" << true;
     QTest::newRow("not an object") << QByteArray("[1]") << false;
@@ -185,7 +209,8 @@ void TestMarks::decodeRejects() {
 void TestMarks::optionalKeysRoundTrip() {
     Mark bare = Mark::make(MarkKind::Callout, 0.1, 0.2, 0.3, 0.4);
     const QByteArray json = *encodeJson(bare);
-    for (const char *key : {"tipX", "tipY", "text", "color", "strokeWidth", "blurRadius", "number", "fixedTextBox"})
+    for (const char *key :
+         {"tipX", "tipY", "text", "color", "strokeWidth", "blurRadius", "number", "fixedTextBox"})
         QVERIFY2(!json.contains(QByteArray("\"") + key + "\""), key);
     QVERIFY(!json.contains("null"));
     QCOMPARE(*decodeJson<Mark>(json), bare);

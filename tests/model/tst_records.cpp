@@ -37,6 +37,7 @@ private Q_SLOTS:
     void cloudLocalOnly_data();
     void cloudLocalOnly();
     void libraryRoundTrip();
+    void exactNumbers();
     void prettySortedOutput();
     void equality();
     void captureChoice();
@@ -56,39 +57,64 @@ void TestRecords::libraryDecoding_data() {
     QTest::newRow("version as text") << R"({"version":"1","collections":[]})"_qba << false;
     QTest::newRow("version 2 decodes (store checks it)") << R"({"version":2,"collections":[]})"_qba << true;
     QTest::newRow("one collection") << R"({"version":1,"collections":[)" + c + "]}" << true;
-    QTest::newRow("notes mode") << R"({"version":1,"collections":[)" + collectionJson({}, "notes") + "]}" << true;
-    QTest::newRow("capitalised mode") << R"({"version":1,"collections":[)" + collectionJson({}, "Steps") + "]}" << false;
+    QTest::newRow("notes mode") << R"({"version":1,"collections":[)" + collectionJson({}, "notes") + "]}"
+                                << true;
+    QTest::newRow("capitalised mode")
+        << R"({"version":1,"collections":[)" + collectionJson({}, "Steps") + "]}" << false;
     QTest::newRow("collection without subtitle")
-        << R"({"version":1,"collections":[{"id":")" + kId1 + R"(","title":"a","mode":"steps","createdAt":0,"items":[]}]})"
+        << R"({"version":1,"collections":[{"id":")" + kId1 +
+               R"(","title":"a","mode":"steps","createdAt":0,"items":[]}]})"
         << false;
     QTest::newRow("snip") << R"({"version":1,"collections":[)" + collectionJson(snipJson()) + "]}" << true;
     QTest::newRow("snip without note")
         << R"({"version":1,"collections":[)" +
-               collectionJson(R"({"id":")" + kId2 + R"(","title":"","imageFile":"a","createdAt":1,"marks":[]})") + "]}"
+               collectionJson(R"({"id":")" + kId2 +
+                              R"(","title":"","imageFile":"a","createdAt":1,"marks":[]})") +
+               "]}"
         << false;
     QTest::newRow("bad mark fails the document")
-        << R"({"version":1,"collections":[)" + collectionJson(snipJson().replace(R"("marks":[])", R"("marks":[{"id":")" + kId1 + R"(","kind":"arrow","x1":0,"y1":0,"x2":0}])")) + "]}"
+        << R"({"version":1,"collections":[)" +
+               collectionJson(
+                   snipJson().replace(R"("marks":[])", R"("marks":[{"id":")" + kId1 +
+                                                           R"(","kind":"arrow","x1":0,"y1":0,"x2":0}])")) +
+               "]}"
         << false;
     QTest::newRow("selection and session")
-        << R"({"version":1,"selectedID":")" + kId1 + R"(","collections":[],"session":{"collectionID":")" + kId1 +
-               R"(","isPaused":false},"deletedCollections":[]})"
+        << R"({"version":1,"selectedID":")" + kId1 + R"(","collections":[],"session":{"collectionID":")" +
+               kId1 + R"(","isPaused":false},"deletedCollections":[]})"
         << true;
-    QTest::newRow("null selection is absent") << R"({"version":1,"selectedID":null,"collections":[]})"_qba << true;
-    QTest::newRow("malformed selection") << R"({"version":1,"selectedID":"nope","collections":[]})"_qba << false;
+    QTest::newRow("null selection is absent")
+        << R"({"version":1,"selectedID":null,"collections":[]})"_qba << true;
+    QTest::newRow("malformed selection")
+        << R"({"version":1,"selectedID":"nope","collections":[]})"_qba << false;
     QTest::newRow("all-zero selection is a UUID")
-        << R"({"version":1,"selectedID":"00000000-0000-0000-0000-000000000000","collections":[]})"_qba << true;
+        << R"({"version":1,"selectedID":"00000000-0000-0000-0000-000000000000","collections":[]})"_qba
+        << true;
     QTest::newRow("session missing isPaused")
         << R"({"version":1,"collections":[],"session":{"collectionID":")" + kId1 + R"("}})" << false;
     QTest::newRow("trash entry with negative index")
-        << R"({"version":1,"collections":[],"deletedCollections":[{"collection":)" + c + R"(,"index":-5}]})" << true;
+        << R"({"version":1,"collections":[],"deletedCollections":[{"collection":)" + c + R"(,"index":-5}]})"
+        << true;
     QTest::newRow("trash entry with fractional index")
-        << R"({"version":1,"collections":[],"deletedCollections":[{"collection":)" + c + R"(,"index":0.5}]})" << false;
-    QTest::newRow("trash not a list") << R"({"version":1,"collections":[],"deletedCollections":{}})"_qba << false;
-    QTest::newRow("date as text") << R"({"version":1,"collections":[)" + collectionJson().replace("\"createdAt\":0", "\"createdAt\":\"0\"") + "]}" << false;
-    QTest::newRow("invalid UTF-8") << QByteArray("{\"version\":1,\"collections\":[],\"x\":\"\xff\"}") << false;
+        << R"({"version":1,"collections":[],"deletedCollections":[{"collection":)" + c + R"(,"index":0.5}]})"
+        << false;
+    QTest::newRow("trash not a list")
+        << R"({"version":1,"collections":[],"deletedCollections":{}})"_qba << false;
+    QTest::newRow("date as text") << R"({"version":1,"collections":[)" +
+                                         collectionJson().replace("\"createdAt\":0", "\"createdAt\":\"0\"") +
+                                         "]}"
+                                  << false;
+    QTest::newRow("invalid UTF-8") << QByteArray("{\"version\":1,\"collections\":[],\"x\":\"\xff\"}")
+                                   << false;
     QTest::newRow("empty") << QByteArray() << false;
     QTest::newRow("truncated") << R"({"version":1,"collections":[)"_qba << false;
     QTest::newRow("deep nesting") << QByteArray(100000, '[') << false;
+    QTest::newRow("zero with exponent")
+        << R"({"version":1,"collections":[)" +
+               collectionJson().replace("\"createdAt\":0", "\"createdAt\":0e39") + "]}"
+        << true;
+    QTest::newRow("integer beyond 64 bits")
+        << R"({"version":100000000000000000000000,"collections":[]})"_qba << false;
 }
 
 void TestRecords::libraryDecoding() {
@@ -149,8 +175,23 @@ void TestRecords::libraryRoundTrip() {
     library.session.reset();
     library.deletedCollections.reset();
     const QByteArray bare = *encodeJson(library);
-    QVERIFY(!bare.contains("selectedID") && !bare.contains("session") && !bare.contains("deletedCollections"));
+    QVERIFY(!bare.contains("selectedID") && !bare.contains("session") &&
+            !bare.contains("deletedCollections"));
     QVERIFY(!bare.contains("null"));
+}
+
+void TestRecords::exactNumbers() {
+    // Decimal text must come back as the nearest double, as the platform's own parser gives it.
+    const QList<QByteArray> texts = {
+        "786543210.123456789", "0.1", "1e-300", "5e-324", "1.7976931348623157e308", "-0.0",
+        "123456789012345678"};
+    for (const QByteArray &text : texts) {
+        const auto c =
+            decodeJson<SnipCollection>(collectionJson().replace("\"createdAt\":0", "\"createdAt\":" + text));
+        QVERIFY2(c, text.constData());
+        QCOMPARE(c->createdAt, text.toDouble());
+        QCOMPARE(decodeJson<SnipCollection>(*encodeJson(*c))->createdAt, c->createdAt);
+    }
 }
 
 void TestRecords::prettySortedOutput() {
@@ -195,7 +236,8 @@ void TestRecords::captureChoice() {
     QVERIFY(!(CaptureChoice::newCollection() == CaptureChoice::existing(a)));
     QVERIFY(CaptureChoice::newCollection() == CaptureChoice::newCollection());
     QCOMPARE(qHash(CaptureChoice::existing(a)), qHash(CaptureChoice::existing(a)));
-    QSet<CaptureChoice> set{CaptureChoice::newCollection(), CaptureChoice::existing(a), CaptureChoice::existing(a)};
+    QSet<CaptureChoice> set{CaptureChoice::newCollection(), CaptureChoice::existing(a),
+                            CaptureChoice::existing(a)};
     QCOMPARE(set.size(), 2);
 }
 
@@ -213,7 +255,8 @@ void TestRecords::portable_data() {
 void TestRecords::portable() {
     QFETCH(QByteArray, images);
     QFETCH(int, count);
-    const QByteArray json = R"({"version":1,"collection":)" + collectionJson() + R"(,"images":)" + images + "}";
+    const QByteArray json =
+        R"({"version":1,"collection":)" + collectionJson() + R"(,"images":)" + images + "}";
     const auto p = decodeJson<PortableCollection>(json);
     QCOMPARE(p.has_value(), count >= 0);
     if (!p)

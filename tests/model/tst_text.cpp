@@ -22,8 +22,10 @@ void TestText::heading_data() {
     QTest::newRow("steps trims") << QStringLiteral("  Wort \n") << 0 << true << QStringLiteral("1. Wort");
     QTest::newRow("steps empty") << QString() << 4 << true << QStringLiteral("5. Schritt");
     QTest::newRow("steps spaces only") << QStringLiteral("   ") << 4 << true << QStringLiteral("5. Schritt");
-    QTest::newRow("steps inner spaces kept") << QStringLiteral("a  b") << 9 << true << QStringLiteral("10. a  b");
-    QTest::newRow("steps no-break space trimmed") << QStringLiteral("\u00a0x\u2003") << 0 << true << QStringLiteral("1. x");
+    QTest::newRow("steps inner spaces kept")
+        << QStringLiteral("a  b") << 9 << true << QStringLiteral("10. a  b");
+    QTest::newRow("steps no-break space trimmed")
+        << QStringLiteral("\u00a0x\u2003") << 0 << true << QStringLiteral("1. x");
     QTest::newRow("notes empty") << QString() << 2 << false << QStringLiteral("Ausschnitt 3");
     QTest::newRow("notes titled") << QStringLiteral("Menü") << 2 << false << QStringLiteral("Menü");
     QTest::newRow("notes large index") << QString() << 99999 << false << QStringLiteral("Ausschnitt 100000");
@@ -42,7 +44,8 @@ void TestText::heading() {
 void TestText::safeFilename_data() {
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("slash and question mark") << QStringLiteral("Login/Ablauf?") << QStringLiteral("Login-Ablauf-");
+    QTest::newRow("slash and question mark")
+        << QStringLiteral("Login/Ablauf?") << QStringLiteral("Login-Ablauf-");
     QTest::newRow("two slashes") << QStringLiteral("a//b") << QStringLiteral("a--b");
     QTest::newRow("leading slash") << QStringLiteral("/a") << QStringLiteral("-a");
     QTest::newRow("spaces only") << QStringLiteral("   ") << QStringLiteral("Sammlung");
@@ -53,7 +56,8 @@ void TestText::safeFilename_data() {
     QTest::newRow("leading dot kept") << QStringLiteral(".hidden") << QStringLiteral(".hidden");
     QTest::newRow("trim after replace") << QStringLiteral("  a  \t") << QStringLiteral("a");
     QTest::newRow("150 letters") << QString(150, u'x') << QString(100, u'x');
-    QTest::newRow("cut may end in a space") << QString(99, u'x') + QStringLiteral(" yyy") << QString(99, u'x') + u' ';
+    QTest::newRow("cut may end in a space")
+        << QString(99, u'x') + QStringLiteral(" yyy") << QString(99, u'x') + u' ';
     // 100 emoji are 400 bytes: the name is cut to fit 200 bytes with the longest extension.
     QString emoji;
     for (int i = 0; i < 100; ++i)

@@ -1,0 +1,273 @@
+#include "store/CollectionStore.h"
+
+#include "model/AppFailure.h"
+#include "model/JsonCoding.h"
+#include "store/FileErrors.h"
+#include "store/SnipImageFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <new>
+
+namespace {
+const QString kInitialStatus = QStringLiteral("Bereit für deinen ersten Ausschnitt");
+const QString kSavedLocally = QStringLiteral("Lokal gespeichert");
+const QString kSaving = QStringLiteral("Wird gespeichert …");
+const QString kSaveFailed = QStringLiteral("Speichern fehlgeschlagen");
+const QString kSaveDisabled = QStringLiteral("Speichern deaktiviert");
+const QString kRoundRestored = QStringLiteral("Sammelrunde pausiert · bereit zum Fortsetzen");
+const QString kImageTooLarge = QStringLiteral("Das Bild überschreitet die erlaubte Größe oder Auflösung.");
+
+constexpr QFile::Permissions kPrivateFolder = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+
+// Creates path (mode 0700) unless it is a folder already; missing parents get the usual mode.
+bool makePrivateFolder(const QString &path) {
+    if (QFileInfo(path).isDir())
+        return true;
+    const QString parent = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(parent))
+        return false;
+    return QDir().mkdir(path, kPrivateFolder) || QFileInfo(path).isDir();
+}
+
+std::optional<SavedLibrary> readLibraryFile(const QString &path) {
+    try {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        const QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            return std::nullopt;
+        return decodeJson<SavedLibrary>(bytes);
+    } catch (const std::bad_alloc &) {
+        // A file too large for memory is unreadable like any other.
+        return std::nullopt;
+    }
+}
+} // namespace
+
+CollectionStore::CollectionStore(const QString &root, Clock clock, QObject *parent)
+    : QObject(parent), m_status(kInitialStatus), m_saveState(kSavedLocally),
+      m_root(root.isEmpty() ? defaultRoot() : QDir::cleanPath(QDir(root).absolutePath())),
+      m_clock(clock ? std::move(clock) : Clock(referenceSecondsNow)), m_writer(FileErrors::writeAtomically) {
+    SnipImageFiles::raiseAllocationLimit();
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(kAutosaveDelayMs);
+    connect(&m_saveTimer, &QTimer::timeout, this, [this] { saveNow(); });
+    m_loading = true;
+    load();
+    m_loading = false;
+}
+
+CollectionStore::~CollectionStore() = default;
+
+QString CollectionStore::defaultRoot() {
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (base.isEmpty())
+        base = QDir::homePath() + QStringLiteral("/.local/share");
+    return base + QStringLiteral("/Vellumbox");
+}
+
+void CollectionStore::setFileWriter(FileWriter writer) {
+    m_writer = writer ? std::move(writer) : FileWriter(FileErrors::writeAtomically);
+}
+
+QString CollectionStore::imagesDirectory() const {
+    return m_root + QStringLiteral("/Images");
+}
+
+QString CollectionStore::libraryPath() const {
+    return m_root + QStringLiteral("/library.json");
+}
+
+OptionalUuid CollectionStore::activeCollectionID() const {
+    if (m_session && !m_session->isPaused)
+        return m_session->collectionID;
+    return std::nullopt;
+}
+
+// ---- Loading ----
+
+void CollectionStore::load() {
+    if (!makePrivateFolder(m_root) || !makePrivateFolder(imagesDirectory())) {
+        const QString folder = QFileInfo(m_root).isDir() ? imagesDirectory() : m_root;
+        setError(QStringLiteral("Speicherordner nicht verfügbar: ") + FileErrors::describeFolder(folder));
+        // The library was not read, so a save would replace it with an empty one.
+        if (QFileInfo::exists(libraryPath()))
+            m_writeEnabled = false;
+        return;
+    }
+
+    const QString path = libraryPath();
+    const QFileInfo info(path);
+    bool loaded = false;
+    if (info.exists()) {
+        // Only a regular file is read: a pipe or a device could block or never end.
+        const std::optional<SavedLibrary> library = info.isFile() ? readLibraryFile(path) : std::nullopt;
+        if (library && library->version == 1) {
+            setDeletedCollections(library->deletedCollections.value_or(QList<DeletedCollection>()));
+            setCollections(library->collections);
+            setSelectedID(library->selectedID);
+            if (library->session) {
+                const QUuid id = library->session->collectionID;
+                const bool known = std::any_of(m_collections.cbegin(), m_collections.cend(),
+                                               [&](const SnipCollection &c) { return c.id == id; });
+                if (known) {
+                    setSession(CaptureSession{id, true});
+                    setStatus(kRoundRestored);
+                }
+            }
+            loaded = true;
+        } else {
+            const QString copy = m_root + QStringLiteral("/library-recovery-") +
+                                 uuidText(QUuid::createUuid()) + QStringLiteral(".json");
+            if (!info.isFile() || !QFile::copy(path, copy))
+                m_writeEnabled = false;
+            setError(
+                QStringLiteral("Die gespeicherte Sammlung konnte nicht geöffnet werden. ") +
+                (m_writeEnabled
+                     ? QStringLiteral("Das Original wurde als Wiederherstellungskopie gesichert.")
+                     : QStringLiteral("Automatisches Speichern ist zum Schutz des Originals deaktiviert.")));
+        }
+    }
+
+    if (!loaded && m_collections.isEmpty()) {
+        SnipCollection collection;
+        collection.createdAt = now();
+        setCollections({collection});
+    }
+
+    const bool selectionValid =
+        m_selectedID && std::any_of(m_collections.cbegin(), m_collections.cend(),
+                                    [&](const SnipCollection &c) { return c.id == *m_selectedID; });
+    if (!selectionValid)
+        setSelectedID(m_collections.isEmpty() ? OptionalUuid() : OptionalUuid(m_collections.first().id));
+}
+
+// ---- Saving ----
+
+bool CollectionStore::saveNow() {
+    m_saveTimer.stop();
+    if (!m_writeEnabled) {
+        setSaveState(kSaveDisabled);
+        return false;
+    }
+    SavedLibrary library;
+    library.version = 1;
+    library.selectedID = m_selectedID;
+    library.collections = m_collections;
+    library.session = m_session;
+    library.deletedCollections = m_deletedCollections;
+
+    QString problem;
+    if (const std::optional<QByteArray> bytes = encodeJson(library, JsonStyle::Pretty))
+        problem = m_writer(libraryPath(), *bytes);
+    else
+        problem = QStringLiteral("Die Sammlung enthält einen Zahlenwert, der nicht gespeichert werden kann.");
+
+    if (!problem.isEmpty()) {
+        setSaveState(kSaveFailed);
+        setError(QStringLiteral("Speichern fehlgeschlagen: ") + problem);
+        return false;
+    }
+    setSaveState(kSavedLocally);
+    return true;
+}
+
+void CollectionStore::scheduleSave() {
+    if (m_loading)
+        return;
+    setSaveState(kSaving);
+    m_saveTimer.start(); // restarts a pending save
+}
+
+// ---- Image files ----
+
+QString CollectionStore::imageURL(const QString &name) const {
+    // A bare PNG file name only: no folder part, no parent step, nothing the OS would cut short.
+    if (name.contains(u'/') || name.contains(QChar(u'\0')) ||
+        !name.toLower().endsWith(QStringLiteral(".png")) || name.contains(QStringLiteral("..")))
+        throw AppFailure(QStringLiteral("Ungültiger Bilddateiname."));
+    return imagesDirectory() + u'/' + name;
+}
+
+QImage CollectionStore::image(const Snip &snip) {
+    if (const QImage cached = m_imageCache.find(snip.imageFile); !cached.isNull())
+        return cached;
+    QString path;
+    try {
+        path = imageURL(snip.imageFile);
+    } catch (const AppFailure &) {
+        return {};
+    }
+    const QImage decoded = SnipImageFiles::read(path);
+    if (!decoded.isNull())
+        m_imageCache.insert(snip.imageFile, decoded);
+    return decoded;
+}
+
+Snip CollectionStore::saveImportedImage(const ImageImport::Image &image, bool localOnly) {
+    if (!SnipImageFiles::supportedDimensions(image.width, image.height))
+        throw AppFailure(kImageTooLarge);
+    const qint64 limit = localOnly ? ImageImport::maximumSourceBytes : ImageImport::maximumCloudBytes;
+    if (image.png.size() > limit)
+        throw AppFailure(kImageTooLarge);
+    const QString name = uuidText(QUuid::createUuid()) + QStringLiteral(".png");
+    const QString path = imageURL(name);
+    if (const QString problem = m_writer(path, image.png); !problem.isEmpty())
+        throw AppFailure(problem);
+    Snip snip;
+    snip.imageFile = name;
+    if (localOnly)
+        snip.cloudLocalOnly = true;
+    snip.createdAt = now();
+    return snip;
+}
+
+// ---- Properties ----
+
+void CollectionStore::setCollections(const QList<SnipCollection> &collections) {
+    changeCollections([&](QList<SnipCollection> &list) { list = collections; });
+}
+
+void CollectionStore::setSelectedID(const OptionalUuid &id) {
+    m_selectedID = id;
+    Q_EMIT selectedIDChanged();
+    scheduleSave();
+}
+
+void CollectionStore::setSession(const OptionalCaptureSession &session) {
+    m_session = session;
+    Q_EMIT sessionChanged();
+    scheduleSave();
+}
+
+#define VB_SETTER(Name, member, Type, signal)                                                                \
+    void CollectionStore::Name(Type value) {                                                                 \
+        if (member == value)                                                                                 \
+            return;                                                                                          \
+        member = value;                                                                                      \
+        Q_EMIT signal();                                                                                     \
+    }
+VB_SETTER(setSelectedSnipID, m_selectedSnipID, const OptionalUuid &, selectedSnipIDChanged)
+VB_SETTER(setSessionSnipID, m_sessionSnipID, const OptionalUuid &, sessionSnipIDChanged)
+VB_SETTER(setCaptureChoice, m_captureChoice, const OptionalCaptureChoice &, captureChoiceChanged)
+VB_SETTER(setPanelSelections, m_panelSelections, const UuidMap &, panelSelectionsChanged)
+VB_SETTER(setIsCapturing, m_isCapturing, bool, isCapturingChanged)
+VB_SETTER(setIsExporting, m_isExporting, bool, isExportingChanged)
+VB_SETTER(setIsImporting, m_isImporting, bool, isImportingChanged)
+VB_SETTER(setStatus, m_status, const QString &, statusChanged)
+VB_SETTER(setError, m_error, const QString &, errorChanged)
+VB_SETTER(setNeedsScreenCapturePermission, m_needsScreenCapturePermission, bool,
+          needsScreenCapturePermissionChanged)
+VB_SETTER(setExportURL, m_exportURL, const QString &, exportURLChanged)
+VB_SETTER(setSaveState, m_saveState, const QString &, saveStateChanged)
+VB_SETTER(setCanUndoDelete, m_canUndoDelete, bool, canUndoDeleteChanged)
+VB_SETTER(setDeletedCollections, m_deletedCollections, const QList<DeletedCollection> &,
+          deletedCollectionsChanged)
+VB_SETTER(setCollectionNotice, m_collectionNotice, const QString &, collectionNoticeChanged)
+#undef VB_SETTER

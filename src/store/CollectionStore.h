@@ -1,0 +1,256 @@
+#pragma once
+
+#include "model/Snip.h"
+#include "shell/ImageImport.h"
+#include "store/ImageCache.h"
+
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QUuid>
+
+#include <functional>
+#include <optional>
+
+using OptionalUuid = std::optional<QUuid>;
+using OptionalCaptureSession = std::optional<CaptureSession>;
+using OptionalCaptureChoice = std::optional<CaptureChoice>;
+using SnipCollectionList = QList<SnipCollection>;
+using DeletedCollectionList = QList<DeletedCollection>;
+using UuidMap = QHash<QUuid, QUuid>;
+
+// The one library object: the collections, the trash, the selection and the capture round in
+// memory, the library file and image folder on disk, and the one-line texts the windows show.
+// Main thread only. Changes of collections, selectedID and session, whole or in place, are saved
+// 0.35 s after the last one.
+class CollectionStore : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(SnipCollectionList collections READ collections WRITE setCollections NOTIFY collectionsChanged)
+    Q_PROPERTY(OptionalUuid selectedID READ selectedID WRITE setSelectedID NOTIFY selectedIDChanged)
+    Q_PROPERTY(
+        OptionalUuid selectedSnipID READ selectedSnipID WRITE setSelectedSnipID NOTIFY selectedSnipIDChanged)
+    Q_PROPERTY(OptionalCaptureSession session READ session WRITE setSession NOTIFY sessionChanged)
+    Q_PROPERTY(
+        OptionalUuid sessionSnipID READ sessionSnipID WRITE setSessionSnipID NOTIFY sessionSnipIDChanged)
+    Q_PROPERTY(OptionalCaptureChoice captureChoice READ captureChoice WRITE setCaptureChoice NOTIFY
+                   captureChoiceChanged)
+    Q_PROPERTY(UuidMap panelSelections READ panelSelections NOTIFY panelSelectionsChanged)
+    Q_PROPERTY(bool isCapturing READ isCapturing WRITE setIsCapturing NOTIFY isCapturingChanged)
+    Q_PROPERTY(bool isExporting READ isExporting WRITE setIsExporting NOTIFY isExportingChanged)
+    Q_PROPERTY(bool isImporting READ isImporting WRITE setIsImporting NOTIFY isImportingChanged)
+    Q_PROPERTY(QString status READ status WRITE setStatus NOTIFY statusChanged)
+    Q_PROPERTY(QString error READ error WRITE setError NOTIFY errorChanged)
+    Q_PROPERTY(bool needsScreenCapturePermission READ needsScreenCapturePermission WRITE
+                   setNeedsScreenCapturePermission NOTIFY needsScreenCapturePermissionChanged)
+    Q_PROPERTY(QString exportURL READ exportURL WRITE setExportURL NOTIFY exportURLChanged)
+    Q_PROPERTY(QString saveState READ saveState NOTIFY saveStateChanged)
+    Q_PROPERTY(bool canUndoDelete READ canUndoDelete NOTIFY canUndoDeleteChanged)
+    Q_PROPERTY(DeletedCollectionList deletedCollections READ deletedCollections WRITE setDeletedCollections
+                   NOTIFY deletedCollectionsChanged)
+    Q_PROPERTY(bool canRestoreCollection READ canRestoreCollection NOTIFY deletedCollectionsChanged)
+    Q_PROPERTY(QString collectionNotice READ collectionNotice WRITE setCollectionNotice NOTIFY
+                   collectionNoticeChanged)
+    Q_PROPERTY(QString root READ root CONSTANT)
+
+public:
+    // Reference seconds (since 2001-01-01 UTC); tests pass their own clock.
+    using Clock = std::function<double()>;
+    // Writes bytes to a file in one step; returns an empty string on success, else a German
+    // sentence. Every write of the store goes through it, so tests can make writing fail.
+    using FileWriter = std::function<QString(const QString &path, const QByteArray &bytes)>;
+
+    static constexpr int kAutosaveDelayMs = 350;
+    static constexpr int kImageCacheCount = 30;
+    static constexpr qint64 kImageCacheBytes = 512'000'000;
+
+    // An empty root means the default library folder. Never fails: problems end up in error().
+    explicit CollectionStore(const QString &root = QString(), Clock clock = {}, QObject *parent = nullptr);
+    ~CollectionStore() override;
+
+    static QString defaultRoot();
+    void setFileWriter(FileWriter writer);
+
+    // ---- State ----
+    const QList<SnipCollection> &collections() const { return m_collections; }
+    void setCollections(const QList<SnipCollection> &collections);
+    OptionalUuid selectedID() const { return m_selectedID; }
+    void setSelectedID(const OptionalUuid &id);
+    OptionalUuid selectedSnipID() const { return m_selectedSnipID; }
+    void setSelectedSnipID(const OptionalUuid &id);
+    OptionalCaptureSession session() const { return m_session; }
+    void setSession(const OptionalCaptureSession &session);
+    OptionalUuid sessionSnipID() const { return m_sessionSnipID; }
+    void setSessionSnipID(const OptionalUuid &id);
+    OptionalCaptureChoice captureChoice() const { return m_captureChoice; }
+    void setCaptureChoice(const OptionalCaptureChoice &choice);
+    const UuidMap &panelSelections() const { return m_panelSelections; }
+    bool isCapturing() const { return m_isCapturing; }
+    void setIsCapturing(bool value);
+    bool isExporting() const { return m_isExporting; }
+    void setIsExporting(bool value);
+    bool isImporting() const { return m_isImporting; }
+    void setIsImporting(bool value);
+    QString status() const { return m_status; }
+    void setStatus(const QString &text);
+    QString error() const { return m_error; } // empty: no error
+    void setError(const QString &text);
+    bool needsScreenCapturePermission() const { return m_needsScreenCapturePermission; }
+    void setNeedsScreenCapturePermission(bool value);
+    QString exportURL() const { return m_exportURL; } // a file path; empty: none
+    void setExportURL(const QString &path);
+    QString saveState() const { return m_saveState; }
+    bool canUndoDelete() const { return m_canUndoDelete; }
+    const QList<DeletedCollection> &deletedCollections() const { return m_deletedCollections; }
+    void setDeletedCollections(const QList<DeletedCollection> &list);
+    bool canRestoreCollection() const { return !m_deletedCollections.isEmpty(); }
+    QString collectionNotice() const { return m_collectionNotice; } // empty: none
+    void setCollectionNotice(const QString &text);
+    QString root() const { return m_root; }
+
+    // The round's collection id while a round runs; none without a round or while it is paused.
+    OptionalUuid activeCollectionID() const;
+    QString imagesDirectory() const;
+    QString libraryPath() const;
+
+    // ---- Library file ----
+    // Writes the library at once; true when library.json was written.
+    bool saveNow();
+
+    // ---- Image files ----
+    // The path of the image file name inside the Images folder; throws AppFailure for a name
+    // that could leave the folder or is not a PNG name. Does not touch the disk.
+    QString imageURL(const QString &name) const;
+    // The decoded image of the snip, or a null image.
+    QImage image(const Snip &snip);
+    // Checks the copy against its size limit, writes it as a new PNG into the Images folder and
+    // returns the new snip, which is not yet in any collection. Throws AppFailure.
+    Snip saveImportedImage(const ImageImport::Image &image, bool localOnly);
+
+    // ==== Capture intake, capture rounds, panel selection, snip editing and the trash ====
+    // (CollectionStoreCapture.cpp, CollectionStoreEditing.cpp, CollectionStoreTrash.cpp)
+
+    // Capture destination and intake.
+    static constexpr qint64 kCaptureCloudLimit = 25'000'000;
+    // Where the next capture goes: the chosen collection, the running round's, a reusable empty
+    // one, or a new one that enters the library only when a capture arrives. Changes nothing.
+    CaptureTarget captureTarget() const;
+    // The current collection when it is empty, else the first empty collection.
+    std::optional<SnipCollection> reusableEmptyCollection() const;
+    // Checks the captured PNG bytes, stores them as a new snip of the target and saves at once.
+    // Returns the new snip's id; throws AppFailure and then changes nothing.
+    QUuid addCapture(const QByteArray &data, const CaptureTarget &target);
+
+    // Capture rounds. Refusals return false without any text; failed saves report themselves.
+    static constexpr double kCaptureIdleInterval = 600.0;
+    std::optional<SnipCollection> sessionCollection() const;
+    // Whether the shortcut may go on into the running round at reference time now.
+    bool canContinueQuickCapture(double now) const;
+    bool prepareCapture(const CaptureChoice &choice);
+    bool resumeCollection(const QUuid &id);
+    void pauseSession();
+    bool finishSession();
+    void newCollection();
+
+    // The capture panel's collection and snip.
+    std::optional<SnipCollection> panelCollection() const;
+    std::optional<Snip> panelSnip() const;
+    void selectPanelSnip(const QUuid &id);
+    // Edits a snip of the collection the panel shows; dropped when the panel moved on.
+    void editPanelSnip(const QUuid &snipID, const QUuid &collectionID,
+                       const std::function<void(Snip &)> &edit);
+
+    // Snip editing, reordering and deletion undo; these reach the disk through the autosave.
+    // The collection whose id is selectedID.
+    std::optional<SnipCollection> current() const;
+    void editCurrent(const std::function<void(SnipCollection &)> &edit);
+    void editSnip(const QUuid &id, const std::function<void(Snip &)> &edit);
+    void editSessionSnip(const QUuid &id, const std::function<void(Snip &)> &edit);
+    // Clearing the flag first checks the image against the cloud limit; a refusal goes to error.
+    void setLocalOnly(const Snip &snip, bool localOnly);
+    // Swaps the snip with the one offset places away in the current collection.
+    void move(const QUuid &id, int offset);
+    // Puts the snip directly in front of the target snip in the current collection.
+    void move(const QUuid &id, const QUuid &before);
+    // The same for a dragged snip whose id arrives as dropped text; other text changes nothing.
+    void moveDropped(QStringView droppedText, const QUuid &before);
+    void deleteSnip(const QUuid &id);
+    void undoDelete();
+
+    // The collection trash: both save at once and put everything back when that fails.
+    bool deleteCollection(const QUuid &id);
+    bool restoreDeletedCollection();
+
+Q_SIGNALS:
+    void collectionsChanged();
+    void selectedIDChanged();
+    void selectedSnipIDChanged();
+    void sessionChanged();
+    void sessionSnipIDChanged();
+    void captureChoiceChanged();
+    void panelSelectionsChanged();
+    void isCapturingChanged();
+    void isExportingChanged();
+    void isImportingChanged();
+    void statusChanged();
+    void errorChanged();
+    void needsScreenCapturePermissionChanged();
+    void exportURLChanged();
+    void saveStateChanged();
+    void canUndoDeleteChanged();
+    void deletedCollectionsChanged();
+    void collectionNoticeChanged();
+
+private:
+    // The one path for in-place changes of the collections: edit, publish, schedule the save.
+    template <typename Edit> void changeCollections(Edit &&edit) {
+        edit(m_collections);
+        Q_EMIT collectionsChanged();
+        scheduleSave();
+    }
+    void scheduleSave();
+    void setSaveState(const QString &text);
+    void setCanUndoDelete(bool value);
+    void setPanelSelections(const UuidMap &map);
+    void load();
+    double now() const { return m_clock(); }
+    qsizetype indexOfCollection(const QUuid &id) const;
+    Snip makeSnip(const QByteArray &data, bool *localOnly);
+
+    QList<SnipCollection> m_collections;
+    OptionalUuid m_selectedID;
+    OptionalUuid m_selectedSnipID;
+    OptionalCaptureSession m_session;
+    OptionalUuid m_sessionSnipID;
+    OptionalCaptureChoice m_captureChoice;
+    UuidMap m_panelSelections;
+    std::optional<double> m_lastCaptureActivity;
+    bool m_isCapturing = false;
+    bool m_isExporting = false;
+    bool m_isImporting = false;
+    QString m_status;
+    QString m_error;
+    bool m_needsScreenCapturePermission = false;
+    QString m_exportURL;
+    QString m_saveState;
+    bool m_canUndoDelete = false;
+    QList<DeletedCollection> m_deletedCollections;
+    QString m_collectionNotice;
+    QString m_root;
+
+    struct DeletedItem {
+        QUuid collection;
+        qsizetype index = 0;
+        Snip item;
+    };
+    std::optional<DeletedItem> m_deletedItem;
+
+    Clock m_clock;
+    FileWriter m_writer;
+    QTimer m_saveTimer;
+    bool m_loading = true;
+    bool m_writeEnabled = true;
+    ImageCache m_imageCache{kImageCacheCount, kImageCacheBytes};
+};

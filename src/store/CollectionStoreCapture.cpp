@@ -1,0 +1,289 @@
+// Capture destination and intake, capture rounds and the capture panel's selection.
+#include "store/CollectionStore.h"
+
+#include "model/AppFailure.h"
+
+#include <QDateTime>
+#include <QLocale>
+
+#include <algorithm>
+
+namespace {
+const QString kTargetGone = QStringLiteral("Die Zielsammlung ist nicht mehr vorhanden.");
+const QString kOverCloudLimit =
+    QStringLiteral("Dieses Bild überschreitet die Cloud-Grenze. Bitte verwende „Bilder importieren“, um eine "
+                   "verkleinerte Kopie oder „Nur lokal“ auszuwählen.");
+const QString kCaptureAdded = QStringLiteral("Ausschnitt hinzugefügt · bereit für den nächsten");
+const QString kCaptureKeptLocal =
+    QStringLiteral("Ausschnitt nur lokal gespeichert · zu groß für die Cloud-Sicherung");
+
+// "Sammlung 3. Feb., 14:05:09": day, abbreviated month and time as Austrian German writes them.
+QString captureCollectionTitle(double referenceSeconds) {
+    const auto msecs = qint64((referenceSeconds + kReferenceDateUnixOffset) * 1000.0);
+    const QDateTime time = QDateTime::fromMSecsSinceEpoch(msecs).toLocalTime();
+    return QStringLiteral("Sammlung ") +
+           QLocale(QLocale::German, QLocale::Austria).toString(time, QStringLiteral("d. MMM, HH:mm:ss"));
+}
+
+const Snip *findSnip(const SnipCollection &collection, const QUuid &id) {
+    const auto it = std::find_if(collection.items.cbegin(), collection.items.cend(),
+                                 [&](const Snip &s) { return s.id == id; });
+    return it == collection.items.cend() ? nullptr : &*it;
+}
+} // namespace
+
+qsizetype CollectionStore::indexOfCollection(const QUuid &id) const {
+    for (qsizetype i = 0; i < m_collections.size(); ++i) {
+        if (m_collections[i].id == id)
+            return i;
+    }
+    return -1;
+}
+
+// ---- Capture destination and intake ----
+
+std::optional<SnipCollection> CollectionStore::reusableEmptyCollection() const {
+    if (const auto c = current(); c && c->items.isEmpty())
+        return c;
+    const auto it = std::find_if(m_collections.cbegin(), m_collections.cend(),
+                                 [](const SnipCollection &c) { return c.items.isEmpty(); });
+    if (it != m_collections.cend())
+        return *it;
+    return std::nullopt;
+}
+
+CaptureTarget CollectionStore::captureTarget() const {
+    if (m_captureChoice && !m_captureChoice->isNewCollection())
+        return {m_captureChoice->id, std::nullopt};
+    if (!m_captureChoice) {
+        if (const auto active = activeCollectionID())
+            return {*active, std::nullopt};
+    }
+    if (const auto empty = reusableEmptyCollection())
+        return {empty->id, std::nullopt};
+    SnipCollection collection;
+    collection.createdAt = now();
+    collection.title = captureCollectionTitle(collection.createdAt);
+    return {collection.id, collection};
+}
+
+Snip CollectionStore::makeSnip(const QByteArray &data, bool *localOnly) {
+    const ImageImport::Review review = ImageImport::review(data, kCaptureCloudLimit);
+    // The capture file is removed after intake, so a capture too large for the cloud is kept on
+    // this machine in full rather than refused and lost.
+    *localOnly = review.original && review.original->png.size() > kCaptureCloudLimit;
+    if (!review.original || (review.reduced && !*localOnly))
+        throw AppFailure(kOverCloudLimit);
+    return saveImportedImage(*review.original, *localOnly);
+}
+
+QUuid CollectionStore::addCapture(const QByteArray &data, const CaptureTarget &target) {
+    const QUuid collectionID = target.collectionID;
+    if (!target.newCollection && indexOfCollection(collectionID) < 0)
+        throw AppFailure(kTargetGone);
+    bool localOnly = false;
+    const Snip snip = makeSnip(data, &localOnly);
+
+    if (m_captureChoice && m_captureChoice->isNewCollection())
+        setSelectedID(collectionID);
+    // A new collection that is somehow present already is filled, never added a second time.
+    if (const qsizetype index = indexOfCollection(collectionID); index >= 0) {
+        changeCollections([&](QList<SnipCollection> &list) { list[index].items.append(snip); });
+    } else {
+        SnipCollection collection = *target.newCollection;
+        collection.items = {snip};
+        changeCollections([&](QList<SnipCollection> &list) { list.prepend(collection); });
+        setSession(CaptureSession{collectionID, false});
+        setSelectedID(collectionID);
+    }
+    setSession(CaptureSession{collectionID, false});
+    setCaptureChoice(std::nullopt);
+    m_lastCaptureActivity = now();
+    setSessionSnipID(snip.id);
+    UuidMap selections = m_panelSelections;
+    selections.insert(collectionID, snip.id);
+    setPanelSelections(selections);
+    if (m_selectedID == collectionID)
+        setSelectedSnipID(snip.id);
+    setStatus(localOnly ? kCaptureKeptLocal : kCaptureAdded);
+    saveNow();
+    return snip.id;
+}
+
+// ---- Capture rounds ----
+
+std::optional<SnipCollection> CollectionStore::sessionCollection() const {
+    if (!m_session)
+        return std::nullopt;
+    if (const qsizetype index = indexOfCollection(m_session->collectionID); index >= 0)
+        return m_collections[index];
+    return std::nullopt;
+}
+
+bool CollectionStore::canContinueQuickCapture(double now) const {
+    if (m_captureChoice || !activeCollectionID() || !m_lastCaptureActivity)
+        return false;
+    const double idle = now - *m_lastCaptureActivity;
+    return idle >= 0 && idle < kCaptureIdleInterval;
+}
+
+bool CollectionStore::prepareCapture(const CaptureChoice &choice) {
+    if (m_isCapturing || m_isExporting)
+        return false;
+    if (!choice.isNewCollection() && indexOfCollection(choice.id) < 0)
+        return false;
+    if (!saveNow())
+        return false;
+    const OptionalCaptureSession old = m_session;
+    if (m_session)
+        setSession(CaptureSession{m_session->collectionID, true});
+    if (!saveNow()) {
+        setSession(old);
+        return false;
+    }
+    setCaptureChoice(choice);
+    setStatus(QStringLiteral("Ziel wählen und Ausschnitt aufnehmen"));
+    return true;
+}
+
+bool CollectionStore::resumeCollection(const QUuid &id) {
+    if (m_isCapturing)
+        return false;
+    if (indexOfCollection(id) < 0)
+        return false;
+    if (!saveNow())
+        return false;
+    const OptionalCaptureSession old = m_session;
+    setSession(CaptureSession{id, false});
+    if (!saveNow()) {
+        setSession(old);
+        return false;
+    }
+    // Set only after the save: a failed resume left the old round with the new collection's snip,
+    // and finishing that round then selected a snip of another collection.
+    const auto collection = sessionCollection();
+    setSessionSnipID(collection && !collection->items.isEmpty() ? OptionalUuid(collection->items.last().id)
+                                                                : OptionalUuid());
+    setStatus(QStringLiteral("Bereit für den nächsten Ausschnitt"));
+    setCaptureChoice(std::nullopt);
+    m_lastCaptureActivity = now();
+    return true;
+}
+
+void CollectionStore::pauseSession() {
+    setCaptureChoice(std::nullopt);
+    m_lastCaptureActivity.reset();
+    if (!m_session)
+        return;
+    setSession(CaptureSession{m_session->collectionID, true});
+    setStatus(QStringLiteral("Sammelrunde pausiert"));
+    saveNow();
+}
+
+bool CollectionStore::finishSession() {
+    if (m_isCapturing || !m_session)
+        return false;
+    if (!saveNow())
+        return false;
+    const CaptureSession old = *m_session;
+    setSession(std::nullopt);
+    if (!saveNow()) {
+        setSession(old);
+        return false;
+    }
+    setSelectedID(old.collectionID);
+    setSelectedSnipID(m_sessionSnipID);
+    setSessionSnipID(std::nullopt);
+    setCaptureChoice(std::nullopt);
+    m_lastCaptureActivity.reset();
+    setStatus(QStringLiteral("Sammeln beendet · Sammlung bleibt bearbeitbar"));
+    return true;
+}
+
+void CollectionStore::newCollection() {
+    if (m_isCapturing || m_isExporting)
+        return;
+    if (!saveNow())
+        return;
+    if (const auto empty = reusableEmptyCollection()) {
+        if (!resumeCollection(empty->id))
+            return;
+        setSelectedID(empty->id);
+        setSelectedSnipID(std::nullopt);
+        setCollectionNotice(QStringLiteral("Vorhandene leere Sammlung geöffnet"));
+        saveNow();
+        return;
+    }
+    setCollectionNotice(QString());
+    SnipCollection collection;
+    collection.createdAt = now();
+    changeCollections([&](QList<SnipCollection> &list) { list.prepend(collection); });
+    setSelectedID(collection.id);
+    setSelectedSnipID(std::nullopt);
+    setSession(CaptureSession{collection.id, false});
+    setSessionSnipID(std::nullopt);
+    setCaptureChoice(std::nullopt);
+    m_lastCaptureActivity = now();
+    setStatus(QStringLiteral("Bereit für den ersten Ausschnitt"));
+    saveNow();
+}
+
+// ---- Capture panel ----
+
+std::optional<SnipCollection> CollectionStore::panelCollection() const {
+    if (!m_captureChoice)
+        return sessionCollection();
+    if (m_captureChoice->isNewCollection())
+        return std::nullopt;
+    if (const qsizetype index = indexOfCollection(m_captureChoice->id); index >= 0)
+        return m_collections[index];
+    return std::nullopt;
+}
+
+std::optional<Snip> CollectionStore::panelSnip() const {
+    const auto collection = panelCollection();
+    if (!collection)
+        return std::nullopt;
+    OptionalUuid wanted;
+    if (const auto it = m_panelSelections.constFind(collection->id); it != m_panelSelections.cend())
+        wanted = *it;
+    else if (m_session && m_session->collectionID == collection->id)
+        wanted = m_sessionSnipID;
+    if (wanted) {
+        if (const Snip *snip = findSnip(*collection, *wanted))
+            return *snip;
+    }
+    if (collection->items.isEmpty())
+        return std::nullopt;
+    return collection->items.last();
+}
+
+void CollectionStore::selectPanelSnip(const QUuid &id) {
+    const auto collection = panelCollection();
+    if (!collection || !findSnip(*collection, id))
+        return;
+    UuidMap selections = m_panelSelections;
+    selections.insert(collection->id, id);
+    setPanelSelections(selections);
+    if (m_session && m_session->collectionID == collection->id)
+        setSessionSnipID(id);
+}
+
+void CollectionStore::editPanelSnip(const QUuid &snipID, const QUuid &collectionID,
+                                    const std::function<void(Snip &)> &edit) {
+    const auto shown = panelCollection();
+    if (!shown || shown->id != collectionID)
+        return;
+    const qsizetype index = indexOfCollection(collectionID);
+    if (index < 0 || !findSnip(m_collections[index], snipID))
+        return;
+    changeCollections([&](QList<SnipCollection> &list) {
+        for (Snip &snip : list[index].items) {
+            if (snip.id == snipID) {
+                edit(snip);
+                break;
+            }
+        }
+    });
+    m_lastCaptureActivity = now();
+}
