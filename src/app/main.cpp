@@ -1,4 +1,4 @@
-#include "store/SnipImageFiles.h"
+#include "shell/ImageImport.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -6,7 +6,7 @@
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vellumbox"));
-    SnipImageFiles::raiseAllocationLimit();
+    ImageImport::raiseAllocationLimit();
     QLabel window(QStringLiteral("Vellumbox"));
     window.setWindowTitle(QStringLiteral("Vellumbox"));
     window.resize(1380, 920);

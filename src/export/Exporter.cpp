@@ -5,18 +5,6 @@
 
 #include <QtConcurrent/QtConcurrentRun>
 
-namespace {
-std::optional<SnipCollection> currentCollection(const CollectionStore &store) {
-    const std::optional<QUuid> selected = store.selectedID();
-    if (!selected)
-        return std::nullopt;
-    for (const SnipCollection &collection : store.collections())
-        if (collection.id == *selected)
-            return collection;
-    return std::nullopt;
-}
-} // namespace
-
 Exporter::Exporter(CollectionStore *store, SavePanel savePanel, QObject *parent)
     : QObject(parent), m_store(store), m_savePanel(std::move(savePanel)) {}
 
@@ -27,7 +15,7 @@ Exporter::~Exporter() {
 void Exporter::present(ExportFormat format) {
     if (!m_store || m_panelOpen)
         return;
-    const std::optional<SnipCollection> collection = currentCollection(*m_store);
+    const std::optional<SnipCollection> collection = m_store->current();
     if (!collection || collection->items.isEmpty() || m_store->isExporting() || m_store->isCapturing())
         return;
     const QString extension = ExportFormats::fileExtension(format);

@@ -40,14 +40,6 @@ constexpr int kLargestReducedEdge = 4096;
 // Enough for a 100-megapixel image at four bytes a pixel; Qt's default stops near 33 megapixels.
 constexpr int kAllocationLimitMB = 512;
 
-void raiseAllocationLimit() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (QImageReader::allocationLimit() != 0 && QImageReader::allocationLimit() < kAllocationLimitMB)
-            QImageReader::setAllocationLimit(kAllocationLimitMB);
-    });
-}
-
 void checkCancelled(const CancelCheck &isCancelled) {
     if (isCancelled && isCancelled())
         throw Cancelled();
@@ -315,6 +307,14 @@ int openForReading(const QString &filePath, int extraFlags) {
 }
 
 } // namespace
+
+void raiseAllocationLimit() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (QImageReader::allocationLimit() != 0 && QImageReader::allocationLimit() < kAllocationLimitMB)
+            QImageReader::setAllocationLimit(kAllocationLimitMB);
+    });
+}
 
 QString Image::description() const {
     return QString::number(width) + QStringLiteral(" × ") + QString::number(height) +

@@ -48,6 +48,10 @@ struct Cancelled : std::exception {
 using CancelCheck = std::function<bool()>;
 
 // Throws the 200 MB sentence unless 1 <= byteCount <= maximumSourceBytes.
+// Qt refuses images above 128 MiB of pixels by default, yet a supported image may have 100
+// megapixels. Idempotent and thread-safe; the application calls it at start-up.
+void raiseAllocationLimit();
+
 void validateSourceSize(qint64 byteCount);
 // At most maximumEdge per side and maximumPixels in all (the product taken in double).
 bool supportedDimensions(qint64 width, qint64 height);

@@ -54,7 +54,7 @@ CollectionStore::CollectionStore(const QString &root, Clock clock, QObject *pare
     : QObject(parent), m_status(kInitialStatus), m_saveState(kSavedLocally),
       m_root(root.isEmpty() ? defaultRoot() : QDir::cleanPath(QDir(root).absolutePath())),
       m_clock(clock ? std::move(clock) : Clock(referenceSecondsNow)), m_writer(FileErrors::writeAtomically) {
-    SnipImageFiles::raiseAllocationLimit();
+    ImageImport::raiseAllocationLimit();
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(kAutosaveDelayMs);
     connect(&m_saveTimer, &QTimer::timeout, this, [this] { saveNow(); });
@@ -211,7 +211,7 @@ QImage CollectionStore::image(const Snip &snip) {
 }
 
 Snip CollectionStore::saveImportedImage(const ImageImport::Image &image, bool localOnly) {
-    if (!SnipImageFiles::supportedDimensions(image.width, image.height))
+    if (!ImageImport::supportedDimensions(image.width, image.height))
         throw AppFailure(kImageTooLarge);
     const qint64 limit = localOnly ? ImageImport::maximumSourceBytes : ImageImport::maximumCloudBytes;
     if (image.png.size() > limit)

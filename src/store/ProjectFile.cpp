@@ -4,7 +4,6 @@
 #include "model/JsonCodingDetail.h"
 #include "shell/ImageImport.h"
 #include "store/RegularFile.h"
-#include "store/SnipImageFiles.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -194,7 +193,7 @@ QByteArray ProjectFile::reencodeAsPng(const QByteArray &bytes) {
         return {};
     if (format == "heic")
         return heicAsPng(bytes);
-    SnipImageFiles::raiseAllocationLimit();
+    ImageImport::raiseAllocationLimit();
     QBuffer source;
     source.setData(bytes);
     if (!source.open(QIODevice::ReadOnly))

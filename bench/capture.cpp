@@ -1,0 +1,139 @@
+// bench_capture TOOL [RUNS]: on the X display in $DISPLAY, starts vellumbox-screencapture RUNS
+// times and measures, from outside, the time from its start to its overlay being mapped, and
+// the time from the mouse release ending a drag to the PNG being in place.
+
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+bool keyboardHeldElsewhere(xcb_connection_t *c, xcb_window_t root) {
+    auto *reply = xcb_grab_keyboard_reply(
+        c, xcb_grab_keyboard(c, false, root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+        nullptr);
+    const int status = reply ? reply->status : -1;
+    std::free(reply);
+    if (status == XCB_GRAB_STATUS_SUCCESS) {
+        xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
+        xcb_flush(c);
+    }
+    return status == XCB_GRAB_STATUS_ALREADY_GRABBED;
+}
+
+void fake(xcb_connection_t *c, xcb_window_t root, uint8_t type, uint8_t detail, int16_t x = 0,
+          int16_t y = 0) {
+    xcb_test_fake_input(c, type, detail, XCB_CURRENT_TIME, type == XCB_MOTION_NOTIFY ? root : XCB_NONE, x, y,
+                        0);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: bench_capture TOOL [RUNS]\n");
+        return 2;
+    }
+    const std::string tool = argv[1];
+    const int runs = argc > 2 ? std::atoi(argv[2]) : 20;
+    xcb_connection_t *c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c)) {
+        std::fprintf(stderr, "no X display\n");
+        return 2;
+    }
+    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const xcb_window_t root = screen->root;
+    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(c);
+
+    char directory[] = "/tmp/bench-capture-XXXXXX";
+    if (!mkdtemp(directory))
+        return 2;
+    const std::string output = std::string(directory) + "/capture.png";
+    // A 1920 × 1080 region of the 3840 × 2160 screen.
+    const int16_t left = 600, top = 400, right = 2520, bottom = 1480;
+
+    std::vector<double> overlay, write;
+    for (int run = 0; run < runs; ++run) {
+        while (xcb_generic_event_t *stale = xcb_poll_for_event(c))
+            std::free(stale);
+        fake(c, root, XCB_MOTION_NOTIFY, 0, left, top);
+        xcb_flush(c);
+
+        const char *args[] = {tool.c_str(), "-i", "-x", "-t", "png", output.c_str(), nullptr};
+        pid_t pid = 0;
+        const auto start = Clock::now();
+        if (posix_spawn(&pid, tool.c_str(), nullptr, nullptr, const_cast<char **>(args), environ) != 0) {
+            std::fprintf(stderr, "cannot start %s\n", tool.c_str());
+            return 2;
+        }
+        double mapped = -1;
+        while (mapped < 0) {
+            xcb_generic_event_t *event = xcb_wait_for_event(c);
+            if (!event)
+                return 2;
+            if ((event->response_type & 0x7f) == XCB_MAP_NOTIFY)
+                mapped = msSince(start);
+            std::free(event);
+        }
+        overlay.push_back(mapped);
+
+        while (!keyboardHeldElsewhere(c, root))
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        fake(c, root, XCB_BUTTON_PRESS, 1);
+        fake(c, root, XCB_MOTION_NOTIFY, 0, (left + right) / 2, (top + bottom) / 2);
+        fake(c, root, XCB_MOTION_NOTIFY, 0, right, bottom);
+        xcb_flush(c);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const auto release = Clock::now();
+        fake(c, root, XCB_BUTTON_RELEASE, 1);
+        xcb_flush(c);
+        struct stat info = {};
+        int status = 0;
+        while (stat(output.c_str(), &info) != 0) {
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                std::fprintf(stderr, "the tool ended without a file (status %d)\n", status);
+                return 2;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+        write.push_back(msSince(release));
+        waitpid(pid, &status, 0);
+        unlink(output.c_str());
+    }
+    rmdir(directory);
+    xcb_disconnect(c);
+
+    std::printf("runs: %d\n", runs);
+    std::printf("overlay_ms_median: %.1f\n", median(overlay));
+    std::printf("overlay_ms_max: %.1f\n", *std::max_element(overlay.begin(), overlay.end()));
+    std::printf("write_ms_median: %.1f\n", median(write));
+    std::printf("write_ms_max: %.1f\n", *std::max_element(write.begin(), write.end()));
+    return 0;
+}

@@ -1,0 +1,222 @@
+#include "shell/CaptureController.h"
+
+#include "platform/ForegroundWindow.h"
+#include "platform/ScreenCapturePermission.h"
+#include "shell/ImageImport.h"
+#include "store/CollectionStore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWindow>
+
+namespace {
+
+const QString kSelectRegion = QStringLiteral("Bereich ziehen · Esc zum Abbrechen");
+const QString kNothingCaptured = QStringLiteral("Keine Aufnahme · bereit für den nächsten Ausschnitt");
+const QString kCaptureFailed = QStringLiteral("Aufnahme fehlgeschlagen · bitte erneut versuchen");
+const QString kCannotStart = QStringLiteral("Aufnahme konnte nicht gestartet werden: ");
+const QString kToolMissing =
+    QStringLiteral("Das Aufnahmeprogramm vellumbox-screencapture fehlt oder lässt sich nicht ausführen.");
+const QString kNoTemporaryFolder =
+    QStringLiteral("Der Ordner für die Bildschirmaufnahme konnte nicht angelegt werden.");
+const QString kUnreadable = QStringLiteral("Die Bildschirmaufnahme konnte nicht gelesen werden.");
+
+// Exit statuses of vellumbox-screencapture beyond 0 (done) and 1 (nothing selected).
+constexpr int kToolRefused = 3; // the desktop's portal refused the screenshot
+constexpr int kToolCrashed = -1;
+
+bool applicationModalWindowOpen() {
+    const QWindow *modal = QGuiApplication::modalWindow();
+    return modal && modal->modality() == Qt::ApplicationModal;
+}
+
+} // namespace
+
+const QString CaptureController::permissionText =
+    QStringLiteral("macOS gibt dieser App-Version noch keinen Zugriff auf die Bildschirmaufnahme. Öffne die "
+                   "Einstellungen und "
+                   "prüfe Vellumbox. Ist der Schalter bereits aktiv, kann die Freigabe nach einer "
+                   "Aktualisierung erneuert werden "
+                   "müssen. Starte Vellumbox danach neu.");
+
+CaptureController::CaptureController(CollectionStore *store, std::function<void()> hide,
+                                     std::function<void()> finished, Seams seams, QObject *parent)
+    : QObject(parent), m_store(store), m_hide(std::move(hide)), m_finished(std::move(finished)),
+      m_seams(std::move(seams)) {
+    if (m_seams.toolPath.isEmpty())
+        m_seams.toolPath =
+            QCoreApplication::applicationDirPath() + QStringLiteral("/vellumbox-screencapture");
+    if (!m_seams.permission)
+        m_seams.permission = ScreenCapturePermission::createForDesktop();
+    if (!m_seams.foreground)
+        m_seams.foreground = ForegroundWindow::createForDesktop();
+    if (!m_seams.hasModalWindow)
+        m_seams.hasModalWindow = applicationModalWindowOpen;
+    if (m_seams.temporaryBase.isEmpty()) {
+        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+        m_seams.temporaryBase = !runtime.isEmpty() && QFileInfo(runtime).isDir() ? runtime : QDir::tempPath();
+    }
+}
+
+CaptureController::~CaptureController() {
+    // A tool left running would hold keyboard and pointer after we are gone, and its file would
+    // land in a folder that no longer exists: end it before the folder goes.
+    for (QProcess *process : findChildren<QProcess *>(Qt::FindDirectChildrenOnly)) {
+        process->disconnect(this);
+        if (process->state() != QProcess::NotRunning) {
+            process->terminate();
+            if (!process->waitForFinished(2000))
+                process->kill();
+            process->waitForFinished(2000);
+        }
+        delete process;
+    }
+}
+
+QString CaptureController::temporaryFolder() const {
+    return m_folder ? m_folder->path() : QString();
+}
+
+void CaptureController::start() {
+    if (!m_store || m_store->isCapturing() || m_store->isExporting() || m_seams.hasModalWindow())
+        return;
+    if (!m_seams.permission->preflight() && !m_seams.permission->request()) {
+        m_store->setNeedsScreenCapturePermission(true);
+        m_store->setError(permissionText);
+        m_finished();
+        return;
+    }
+    m_store->setNeedsScreenCapturePermission(false);
+    m_store->setIsCapturing(true);
+    const QUuid id = QUuid::createUuid();
+    m_captureID = id;
+    const CaptureTarget target = m_store->captureTarget();
+    m_store->setStatus(kSelectRegion);
+    m_hide();
+    m_seams.foreground->reactivatePrevious();
+    QTimer::singleShot(kStartDelayMs, this, [this, id, target] {
+        if (m_captureID == id)
+            capture(target, id);
+    });
+}
+
+void CaptureController::cancel() {
+    m_captureID = QUuid();
+    if (m_process && m_process->state() != QProcess::NotRunning)
+        m_process->terminate();
+    m_process = nullptr;
+    if (m_store)
+        m_store->setIsCapturing(false);
+}
+
+QString CaptureController::newOutputPath(QString *failure) {
+    if (!m_folder || !m_folder->isValid() || !QFileInfo(m_folder->path()).isDir()) {
+        // mkdtemp: mode 0700 and a name nobody could have prepared for us.
+        m_folder = std::make_unique<QTemporaryDir>(m_seams.temporaryBase +
+                                                   QStringLiteral("/vellumbox-capture-XXXXXX"));
+        if (!m_folder->isValid()) {
+            m_folder.reset();
+            *failure = kNoTemporaryFolder;
+            return {};
+        }
+    }
+    const QString name =
+        QStringLiteral("vellumbox-%1.png").arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    return m_folder->filePath(name);
+}
+
+void CaptureController::capture(const CaptureTarget &target, const QUuid &id) {
+    QString failure;
+    const QString path = newOutputPath(&failure);
+    if (path.isEmpty()) {
+        launchFailed(nullptr, id, path, failure);
+        return;
+    }
+    auto *process = new QProcess(this);
+    process->setProgram(m_seams.toolPath);
+    process->setArguments(
+        {QStringLiteral("-i"), QStringLiteral("-x"), QStringLiteral("-t"), QStringLiteral("png"), path});
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    connect(process, &QProcess::finished, this,
+            [this, process, id, path, target](int exitCode, QProcess::ExitStatus status) {
+                toolEnded(process, id, path, target,
+                          status == QProcess::NormalExit ? exitCode : kToolCrashed);
+            });
+    connect(process, &QProcess::errorOccurred, this, [this, process, id, path](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            launchFailed(process, id, path, kToolMissing);
+    });
+    m_process = process;
+    process->start();
+}
+
+void CaptureController::launchFailed(QProcess *process, const QUuid &id, const QString &path,
+                                     const QString &reason) {
+    if (process)
+        process->deleteLater();
+    if (!path.isEmpty())
+        QFile::remove(path);
+    if (m_captureID != id || m_captureID.isNull())
+        return;
+    m_process = nullptr;
+    m_captureID = QUuid();
+    if (m_store) {
+        m_store->setIsCapturing(false);
+        m_store->setError(kCannotStart + reason);
+    }
+    m_finished();
+}
+
+void CaptureController::toolEnded(QProcess *process, const QUuid &id, const QString &path,
+                                  const CaptureTarget &target, int exitStatus) {
+    process->deleteLater();
+    // A cancelled or superseded capture only tidies up after itself.
+    if (m_captureID != id || m_captureID.isNull() || !m_store) {
+        QFile::remove(path);
+        return;
+    }
+    if (!QFileInfo::exists(path)) {
+        if (exitStatus == kToolRefused) {
+            m_store->setNeedsScreenCapturePermission(true);
+            m_store->setError(permissionText);
+            m_store->setStatus(kNothingCaptured);
+        } else {
+            m_store->setStatus(exitStatus == 0 || exitStatus == 1 ? kNothingCaptured : kCaptureFailed);
+        }
+    } else {
+        QFile file(path);
+        try {
+            // Our own private folder, but never read more than any image may be.
+            ImageImport::validateSourceSize(QFileInfo(path).size());
+            if (!file.open(QIODevice::ReadOnly))
+                throw AppFailure(kUnreadable);
+            const QByteArray bytes = file.readAll();
+            if (file.error() != QFileDevice::NoError)
+                throw AppFailure(kUnreadable);
+            file.close();
+            m_store->addCapture(bytes, target);
+        } catch (const AppFailure &failure) {
+            m_store->setError(failure.errorDescription());
+        } catch (const std::exception &) {
+            m_store->setError(kUnreadable);
+        }
+    }
+    QFile::remove(path);
+    endCapture();
+}
+
+void CaptureController::endCapture() {
+    m_process = nullptr;
+    m_captureID = QUuid();
+    if (m_store)
+        m_store->setIsCapturing(false);
+    m_finished();
+}
