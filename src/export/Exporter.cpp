@@ -2,36 +2,39 @@
 
 #include "model/FileNames.h"
 #include "store/CollectionStore.h"
+#include "store/FilePanels.h"
 
 #include <QtConcurrent/QtConcurrentRun>
 
-Exporter::Exporter(CollectionStore *store, SavePanel savePanel, QObject *parent)
-    : QObject(parent), m_store(store), m_savePanel(std::move(savePanel)) {}
+Exporter::Exporter(CollectionStore *store, QObject *parent) : QObject(parent), m_store(store) {}
 
 Exporter::~Exporter() {
     shutdown();
 }
 
 void Exporter::present(ExportFormat format) {
-    if (!m_store || m_panelOpen)
+    if (!m_store || !m_store->filePanels() || m_panelOpen)
         return;
     const std::optional<SnipCollection> collection = m_store->current();
     if (!collection || collection->items.isEmpty() || m_store->isExporting() || m_store->isCapturing())
         return;
     const QString extension = ExportFormats::fileExtension(format);
-    const SavePanelRequest request{ExportFormats::panelTitle(format),
-                                   safeFilename(collection->title) + u'.' + extension,
-                                   ExportFormats::nameFilter(format), extension};
+    FilePanels::SaveRequest request;
+    request.title = ExportFormats::panelTitle(format);
+    request.suggestedName = safeFilename(collection->title) + u'.' + extension;
+    request.defaultSuffix = extension;
+    request.nameFilters = {ExportFormats::nameFilter(format)};
     m_panelOpen = true;
     QPointer<Exporter> self(this);
     // The copy taken now is what gets exported.
-    m_savePanel(request, [self, snapshot = *collection, format](const QString &path) {
-        if (!self)
-            return;
-        self->m_panelOpen = false;
-        if (!path.isEmpty())
-            self->start(snapshot, format, path);
-    });
+    m_store->filePanels()->chooseSaveFile(request,
+                                          [self, snapshot = *collection, format](const QString &path) {
+                                              if (!self)
+                                                  return;
+                                              self->m_panelOpen = false;
+                                              if (!path.isEmpty())
+                                                  self->start(snapshot, format, path);
+                                          });
 }
 
 void Exporter::start(const SnipCollection &collection, ExportFormat format, const QString &path) {

@@ -13,19 +13,6 @@
 
 class CollectionStore;
 
-// What the save panel shows and proposes.
-struct SavePanelRequest {
-    QString title;
-    QString fileName; // proposed name, with extension
-    QString nameFilter;
-    QString suffix; // appended when the user types a name without it
-};
-
-// Shows a save panel without blocking and later calls `done` once with the chosen path, or an
-// empty string when the user cancelled. Tests pass a fake; the application a QFileDialog.
-using SavePanel =
-    std::function<void(const SavePanelRequest &request, std::function<void(const QString &path)> done)>;
-
 // Exports the current collection: asks for a destination, saves the library, then renders and
 // writes the document off the main thread. Reports only through the store's isExporting,
 // exportURL, status and error. Main thread only.
@@ -33,7 +20,8 @@ class Exporter : public QObject {
     Q_OBJECT
 
 public:
-    Exporter(CollectionStore *store, SavePanel savePanel, QObject *parent = nullptr);
+    // Asks for the destination through the store's file panels; without them it does nothing.
+    explicit Exporter(CollectionStore *store, QObject *parent = nullptr);
     ~Exporter() override;
 
     // Returns at once; does nothing without a current collection with snips, while an export or a
@@ -55,7 +43,6 @@ private:
     void complete(const ExportJob::Outcome &outcome, ExportFormat format, const QString &path);
 
     QPointer<CollectionStore> m_store;
-    SavePanel m_savePanel;
     bool m_panelOpen = false;
     std::shared_ptr<ExportJob> m_job;
     QFutureWatcher<ExportJob::Outcome> m_watcher;

@@ -35,6 +35,8 @@ QFileDialog *DialogFilePanels::makeDialog(const QString &message, const QStringL
 
 void DialogFilePanels::chooseSaveFile(const SaveRequest &request, SaveAnswer answer) {
     QFileDialog *dialog = makeDialog(request.message, request.nameFilters);
+    if (!request.title.isEmpty())
+        dialog->setWindowTitle(request.title);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setDefaultSuffix(request.defaultSuffix);

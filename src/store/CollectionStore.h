@@ -264,6 +264,7 @@ public:
     // The panels and alerts the exchange operations ask through; without them those operations
     // do nothing. The clipboard is the system's unless another is set.
     void setFilePanels(std::unique_ptr<FilePanels> panels);
+    FilePanels *filePanels() const { return m_filePanels.get(); }
     void setAlertPresenter(std::unique_ptr<AlertPresenter> alerts);
     void setImageClipboard(std::unique_ptr<ImageClipboard> clipboard);
     // Checks one image file for the import, off the main thread; ImageImport::review by default.

@@ -11,6 +11,7 @@
 class FilePanels {
 public:
     struct SaveRequest {
+        QString title;         // the window title; empty: the desktop's own
         QString suggestedName; // with its suffix
         QString defaultSuffix; // without the dot; appended when the user types none
         QString message;

@@ -2,6 +2,7 @@
 
 #include "export/Exporter.h"
 #include "store/CollectionStore.h"
+#include "store/FilePanels.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -22,20 +23,23 @@ private Q_SLOTS:
 
 private:
     // Remembers the request; the test answers later through answer().
-    SavePanel fakePanel() {
-        return [this](const SavePanelRequest &request, std::function<void(const QString &)> done) {
-            ++m_panelCount;
-            m_request = request;
-            m_done = std::move(done);
-        };
-    }
+    struct FakePanels : FilePanels {
+        TestExporter *test;
+        explicit FakePanels(TestExporter *t) : test(t) {}
+        void chooseSaveFile(const SaveRequest &request, SaveAnswer done) override {
+            ++test->m_panelCount;
+            test->m_request = request;
+            test->m_done = std::move(done);
+        }
+        void chooseOpenFiles(const OpenRequest &, OpenAnswer) override {}
+    };
     void answer(const QString &path) { std::exchange(m_done, {})(path); }
     void addCollection(int snips, const Change &change = {});
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<CollectionStore> m_store;
     int m_panelCount = 0;
-    SavePanelRequest m_request;
+    FilePanels::SaveRequest m_request;
     std::function<void(const QString &)> m_done;
 };
 
@@ -45,6 +49,7 @@ void TestExporter::init() {
     m_store = std::make_unique<CollectionStore>(m_dir->filePath(QStringLiteral("Library")),
                                                 [] { return 800000000.0; });
     QVERIFY(QDir().mkpath(m_store->imagesDirectory()));
+    m_store->setFilePanels(std::make_unique<FakePanels>(this));
     m_panelCount = 0;
 }
 
@@ -60,7 +65,7 @@ void TestExporter::addCollection(int snips, const Change &change) {
 }
 
 void TestExporter::panel() {
-    Exporter exporter(m_store.get(), fakePanel());
+    Exporter exporter(m_store.get());
     exporter.present(ExportFormat::Pdf); // no collection
     addCollection(0);
     exporter.present(ExportFormat::Pdf); // nothing in it
@@ -72,12 +77,12 @@ void TestExporter::panel() {
     exporter.present(ExportFormat::Docx);
     exporter.present(ExportFormat::Pdf); // the panel is still open
     QCOMPARE(m_panelCount, 1);
-    QCOMPARE(m_request.fileName, QStringLiteral("Reise-Plan-.docx"));
+    QCOMPARE(m_request.suggestedName, QStringLiteral("Reise-Plan-.docx"));
     answer(QString()); // cancelled: nothing runs, and the panel opens again
     QVERIFY(!m_store->isExporting() && !exporter.isRunning());
     exporter.present(ExportFormat::Pdf);
     QCOMPARE(m_panelCount, 2);
-    QCOMPARE(m_request.fileName, QStringLiteral("Reise-Plan-.pdf"));
+    QCOMPARE(m_request.suggestedName, QStringLiteral("Reise-Plan-.pdf"));
 }
 
 void TestExporter::outcome_data() {
@@ -116,7 +121,7 @@ void TestExporter::outcome() {
     m_store->setError(QStringLiteral("Ein früherer Fehler."));
     const QString path = m_dir->filePath(QStringLiteral("existing"));
     QVERIFY(writeFile(path, "previous export"));
-    Exporter exporter(m_store.get(), fakePanel());
+    Exporter exporter(m_store.get());
     QSignalSpy finished(&exporter, &Exporter::finished);
     exporter.present(ExportFormat(format));
     answer(path);
@@ -133,7 +138,7 @@ void TestExporter::outcome() {
 void TestExporter::stopWhileRunning() {
     addCollection(12);
     const QString path = m_dir->filePath(QStringLiteral("quit.pdf"));
-    Exporter exporter(m_store.get(), fakePanel());
+    Exporter exporter(m_store.get());
     QSignalSpy finished(&exporter, &Exporter::finished);
     exporter.present(ExportFormat::Pdf);
     answer(path);
