@@ -1,10 +1,8 @@
 #pragma once
 
 // Helpers for window tests that drive a real X server (Xvfb) from outside: input through
-// xdotool, and a look at the server's grab state from a connection of our own.
+// xdotool, a look at the server's grab state, a known picture on screen and a fake portal.
 
-#include <QColor>
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -16,134 +14,98 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
-#include <memory>
 
 namespace X11TestSupport {
 
 // Generous: CI machines are small and busy.
 constexpr int kPatienceMs = 60'000;
 
-inline bool xdotool(const QStringList &arguments) {
+// One xdotool command line, its words separated by single spaces.
+inline bool xdotool(const QString &command) {
     QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
+    process.start("xdotool", command.split(' '));
     return process.waitForFinished(kPatienceMs) && process.exitStatus() == QProcess::NormalExit &&
            process.exitCode() == 0;
 }
 
+// A client of our own.
 struct Connection {
-    xcb_connection_t *connection = nullptr;
-    xcb_window_t root = 0;
+    xcb_connection_t *c = xcb_connect(nullptr, nullptr);
+    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
 
-    Connection() {
-        int screen = 0;
-        connection = xcb_connect(nullptr, &screen);
-        auto roots = xcb_setup_roots_iterator(xcb_get_setup(connection));
-        for (int i = 0; i < screen && roots.rem; ++i)
-            xcb_screen_next(&roots);
-        if (roots.rem)
-            root = roots.data->root;
-    }
-    ~Connection() { xcb_disconnect(connection); }
-    Connection(const Connection &) = delete;
-    Connection &operator=(const Connection &) = delete;
+    Connection() = default;
+    Q_DISABLE_COPY(Connection)
+    ~Connection() { xcb_disconnect(c); }
 
-    bool ok() const { return connection && !xcb_connection_has_error(connection) && root; }
-
-    // True while another client holds the keyboard: our own grab attempt is refused.
-    bool keyboardHeldElsewhere() {
-        xcb_grab_keyboard_reply_t *reply =
-            xcb_grab_keyboard_reply(connection,
-                                    xcb_grab_keyboard(connection, false, root, XCB_CURRENT_TIME,
-                                                      XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-                                    nullptr);
+    uint8_t grabKeyboard() {
+        auto *reply = xcb_grab_keyboard_reply(
+            c, xcb_grab_keyboard(c, false, root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+            nullptr);
         const uint8_t status = reply ? reply->status : uint8_t(XCB_GRAB_STATUS_NOT_VIEWABLE);
         std::free(reply);
-        if (status == XCB_GRAB_STATUS_SUCCESS) {
-            xcb_ungrab_keyboard(connection, XCB_CURRENT_TIME);
-            xcb_flush(connection);
-        }
-        return status == XCB_GRAB_STATUS_ALREADY_GRABBED;
-    }
-
-    bool grabKeyboard() {
-        xcb_grab_keyboard_reply_t *reply =
-            xcb_grab_keyboard_reply(connection,
-                                    xcb_grab_keyboard(connection, false, root, XCB_CURRENT_TIME,
-                                                      XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-                                    nullptr);
-        const bool ok = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
-        std::free(reply);
-        return ok;
+        return status;
     }
 };
 
-// Waits until some other client grabs the keyboard, or the process ends first.
-inline bool waitForForeignGrab(QProcess &process) {
+// Waits until another client holds the keyboard; false if the process ends first.
+inline bool waitForForeignGrab(const QProcess &process) {
     Connection x;
-    if (!x.ok())
-        return false;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < kPatienceMs) {
-        if (process.state() == QProcess::NotRunning)
-            return false;
-        if (x.keyboardHeldElsewhere())
-            return true;
-        QTest::qWait(20);
-    }
-    return false;
+    const auto heldOrEnded = [&] {
+        const bool held = x.grabKeyboard() == XCB_GRAB_STATUS_ALREADY_GRABBED;
+        xcb_ungrab_keyboard(x.c, XCB_CURRENT_TIME);
+        xcb_flush(x.c);
+        return held || process.state() == QProcess::NotRunning;
+    };
+    return QTest::qWaitFor(heldOrEnded, kPatienceMs) && process.state() == QProcess::Running;
 }
 
-// A pixel pattern in which every position up to 4096 × 4096 has its own colour.
-inline QRgb patternPixel(int x, int y) {
-    return qRgb(x & 255, y & 255, ((x >> 8) << 4 | (y >> 8)) & 255);
-}
-
-inline QImage patternImage(QSize size, bool inverted = false) {
+// Every position up to 4096 × 4096 has its own colour.
+inline QImage patternImage(QSize size) {
     QImage image(size, QImage::Format_RGB32);
-    for (int y = 0; y < size.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+    for (int y = 0; y < size.height(); ++y)
         for (int x = 0; x < size.width(); ++x)
-            line[x] = inverted ? (patternPixel(x, y) ^ 0x00ffffffu) : patternPixel(x, y);
-    }
+            image.setPixel(x, y, qRgb(x & 255, y & 255, ((x >> 8) << 4 | y >> 8) & 255));
     return image;
 }
 
 // Covers the whole screen with the pattern, outside any window manager's care.
 class PatternWindow : public QRasterWindow {
 public:
-    PatternWindow() {
-        setFlags(Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint);
-        setGeometry(QGuiApplication::primaryScreen()->geometry());
-        m_image = patternImage(size() * devicePixelRatio());
-    }
+    QImage image;
 
     // Shows the window and waits until the server really has the pattern on screen.
     bool showAndSettle() {
+        setFlags(Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint);
+        setGeometry(screen()->geometry());
+        image = patternImage(size());
         show();
-        if (!QTest::qWaitForWindowExposed(this, kPatienceMs))
-            return false;
-        QScreen *screen = QGuiApplication::primaryScreen();
-        const QPoint probe(geometry().width() - 7, geometry().height() - 5);
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < kPatienceMs) {
-            const QImage grab = screen->grabWindow(0, probe.x(), probe.y(), 1, 1).toImage();
-            if (!grab.isNull() && grab.pixel(0, 0) == patternPixel(probe.x(), probe.y()))
-                return true;
-            QTest::qWait(20);
-        }
-        return false;
+        const QPoint probe(width() - 7, height() - 5);
+        const auto shown = [&] {
+            const QImage grab = screen()->grabWindow(0, probe.x(), probe.y(), 1, 1).toImage();
+            return !grab.isNull() && grab.pixel(0, 0) == image.pixel(probe);
+        };
+        return QTest::qWaitFor(shown, kPatienceMs);
     }
 
 protected:
-    void paintEvent(QPaintEvent *) override {
-        QPainter painter(this);
-        painter.drawImage(QRect(QPoint(0, 0), size()), m_image);
-    }
+    void paintEvent(QPaintEvent *) override { QPainter(this).drawImage(0, 0, image); }
+};
 
-private:
-    QImage m_image;
+// tests/tools/FakePortal.cpp on a private session bus, which ends with it.
+struct FakePortal {
+    QProcess process;
+    QString address; // empty when it did not start
+
+    FakePortal(const QString &program, const QStringList &arguments) {
+        process.start("dbus-run-session", QStringList{"--", program} + arguments);
+        process.waitForReadyRead(kPatienceMs); // one short write
+        address = process.readLine().trimmed();
+    }
+    ~FakePortal() {
+        process.closeWriteChannel(); // the fake's cue to end
+        if (!process.waitForFinished(kPatienceMs))
+            process.kill();
+    }
 };
 
 } // namespace X11TestSupport
