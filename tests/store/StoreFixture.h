@@ -1,80 +1,85 @@
 #pragma once
 
+#include "model/AppFailure.h"
 #include "store/CollectionStore.h"
+#include "store/FileErrors.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <memory>
 
-// A store in a temporary folder with a settable clock and a writer that counts writes and can be
-// told to fail.
+// File panels and alerts that keep the answer for the test to give.
+struct FakePanels final : FilePanels {
+    std::optional<OpenRequest> openRequest;
+    SaveAnswer saveAnswer;
+    OpenAnswer openAnswer;
+    void chooseSaveFile(const SaveRequest &, SaveAnswer answer) override { saveAnswer = std::move(answer); }
+    void chooseOpenFiles(const OpenRequest &request, OpenAnswer answer) override {
+        openRequest = request;
+        openAnswer = std::move(answer);
+    }
+};
+
+struct FakeAlerts final : AlertPresenter {
+    QList<Alert> shown;
+    Answer pending;
+    void show(const Alert &alert, Answer answer) override {
+        shown.append(alert);
+        pending = std::move(answer);
+    }
+};
+
+// A store in a temporary folder with a settable clock, fake panels and alerts, and a writer that
+// counts writes and fails once allowedWrites has run down to 0.
 struct StoreFixture {
     QTemporaryDir dir;
     double clock = 1000.0;
     int writes = 0;
-    int allowedWrites = -1; // writes that still succeed; -1: all
+    int allowedWrites = -1; // -1: all succeed
     std::unique_ptr<CollectionStore> store;
+    FakePanels *panels = new FakePanels;
+    FakeAlerts *alerts = new FakeAlerts;
 
     StoreFixture() {
         store = std::make_unique<CollectionStore>(dir.path(), [this] { return clock; });
+        store->setFilePanels(std::unique_ptr<FilePanels>(panels));
+        store->setAlertPresenter(std::unique_ptr<AlertPresenter>(alerts));
         store->setFileWriter([this](const QString &path, const QByteArray &bytes) {
             ++writes;
             if (allowedWrites == 0)
                 return QStringLiteral("Die Datei konnte nicht geschrieben werden.");
-            if (allowedWrites > 0)
-                --allowedWrites;
-            QFile file(path);
-            if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-                return QStringLiteral("Die Datei konnte nicht geschrieben werden.");
-            return QString();
+            allowedWrites -= allowedWrites > 0 ? 1 : 0;
+            return FileErrors::writeAtomically(path, bytes);
         });
     }
 
-    // Replaces the library with collections whose snips are named by title and index.
-    QList<SnipCollection> setUp(const QList<QPair<QString, int>> &shape) {
+    // Replaces the library with collections titled as given, the first selected; the snips of
+    // "A" are titled "A0", "A1", ….
+    void setUp(const QList<QPair<QString, int>> &shape) {
         QList<SnipCollection> list;
         for (const auto &[title, count] : shape) {
-            SnipCollection c;
-            c.title = title;
+            list.append(SnipCollection{});
+            list.last().title = title;
             for (int i = 0; i < count; ++i) {
-                Snip s = Snip::make(title + QString::number(i) + QStringLiteral(".png"));
-                s.title = title + QString::number(i);
-                c.items.append(s);
+                list.last().items.append(Snip::make(title + QString::number(i) + QStringLiteral(".png")));
+                list.last().items.last().title = title + QString::number(i);
             }
-            list.append(c);
         }
         store->setCollections(list);
         store->setSelectedID(list.isEmpty() ? OptionalUuid() : OptionalUuid(list.first().id));
         store->saveNow();
         writes = 0;
-        return list;
     }
-
-    const SnipCollection &collection(qsizetype i) const { return store->collections().at(i); }
-    QStringList titles() const {
-        QStringList t;
-        for (const SnipCollection &c : store->collections())
-            t << c.title;
-        return t;
-    }
-    static QStringList snipTitles(const SnipCollection &c) {
-        QStringList t;
-        for (const Snip &s : c.items)
-            t << s.title;
-        return t;
-    }
-    OptionalUuid idOf(const QString &title) const {
+    // The id of the collection or snip with this title.
+    OptionalUuid id(const QString &title) const {
         for (const SnipCollection &c : store->collections()) {
             if (c.title == title)
                 return c.id;
-        }
-        return std::nullopt;
-    }
-    OptionalUuid snipIdOf(const QString &title) const {
-        for (const SnipCollection &c : store->collections()) {
             for (const Snip &s : c.items) {
                 if (s.title == title)
                     return s.id;
@@ -82,20 +87,54 @@ struct StoreFixture {
         }
         return std::nullopt;
     }
-    void failWritesAfter(int successes) { allowedWrites = successes; }
-    void allowWrites() { allowedWrites = -1; }
+    const SnipCollection &collection(qsizetype i) const { return store->collections().at(i); }
+    QString titles() const { return titlesOf(store->collections()); }
+    QString snips(qsizetype i) const { return titlesOf(collection(i).items); }
+    template <typename List> static QString titlesOf(const List &list) {
+        QStringList t;
+        for (const auto &item : list)
+            t << item.title;
+        return t.join(u' ');
+    }
+    QStringList images() const {
+        return QDir(store->imagesDirectory()).entryList(QDir::Files | QDir::Hidden);
+    }
 };
 
-inline QByteArray pngBytes(const QImage &image) {
+inline QImage filled(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    return image;
+}
+
+inline QByteArray encoded(const QImage &image, const char *format = "png") {
     QByteArray bytes;
     QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
+    image.save(&buffer, format);
     return bytes;
 }
 
-inline QByteArray pngBytes(int width, int height) {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
-    return pngBytes(image);
+inline QByteArray readFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+inline bool isNewImageName(const QString &name) {
+    static const QRegularExpression form(QStringLiteral("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.png$"));
+    return form.match(name).hasMatch();
+}
+
+// The sentence of the failure the call throws; empty when it throws none.
+template <typename Failure = AppFailure, typename Call> QString failureOf(Call &&call) {
+    try {
+        call();
+    } catch (const Failure &failure) {
+        return failure.errorDescription();
+    }
+    return {};
 }

@@ -1,44 +1,45 @@
-#include "ExchangeFakes.h"
+#include "StoreFixture.h"
 
 #include "backup/BackupFailure.h"
 #include "model/JsonCoding.h"
-#include "store/ProjectFile.h"
 
-#include <QRegularExpression>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
 #include <QTest>
+#include <QtEndian>
 
 #include <sys/stat.h>
 
 namespace {
-const QString kOpenFailed = QStringLiteral("Projekt konnte nicht geöffnet werden: ");
-const QString kBroken = QStringLiteral("Ein Bild fehlt oder ist beschädigt.");
-const QString kRestoreInvalid = QStringLiteral("Die Sicherung enthält ungültige Daten.");
-const QString kSuffix = QStringLiteral(" · Wiederhergestellt");
-
-QString restoreFailure(CollectionStore &store, const QList<SnipCollection> &collections,
-                       const QString &folder) {
-    try {
-        store.restoreCloudCollections(collections, folder);
-    } catch (const BackupFailure &failure) {
-        return failure.errorDescription();
-    }
-    return {};
+QByteArray project(const SnipCollection &collection, const QMap<QString, QByteArray> &images,
+                   qint64 version = 1) {
+    return *encodeJson(PortableCollection{version, collection, images});
 }
 
-Snip snipNamed(const QString &file, const QString &title = {}) {
-    Snip s = Snip::make(file);
-    s.title = title;
-    s.createdAt = 77.25;
-    return s;
+QByteArray be32(quint32 value) {
+    const quint32 big = qToBigEndian(value);
+    return QByteArray(reinterpret_cast<const char *>(&big), 4);
 }
 
-QByteArray projectDocument(const SnipCollection &collection, const QMap<QString, QByteArray> &images,
-                           qint64 version = 1) {
-    PortableCollection p;
-    p.version = version;
-    p.collection = collection;
-    p.images = images;
-    return *encodeJson(p);
+// A PNG whose header declares a size without the pixels to back it.
+QByteArray pngDeclaring(quint32 width, quint32 height) {
+    const auto chunk = [](const QByteArray &typeAndData) {
+        quint32 crc = 0xffffffffu;
+        for (const char c : typeAndData) {
+            crc ^= quint8(c);
+            for (int k = 0; k < 8; ++k)
+                crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+        }
+        return be32(quint32(typeAndData.size() - 4)) + typeAndData + be32(~crc);
+    };
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) +
+           chunk("IHDR" + be32(width) + be32(height) + QByteArray("\x08\x06\0\0\0", 5)) + chunk("IDATx") +
+           chunk("IEND");
+}
+
+ImageImport::Image pngCopy(int width, int height) {
+    return {encoded(filled(width, height)), width, height};
 }
 } // namespace
 
@@ -46,436 +47,238 @@ class TestExchange : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void projectRoundTrip();
-    void openTakesOnlyWhatItChecked();
-    void openRefused_data();
-    void openRefused();
-    void openWriteFailingPartWayLeavesNothing();
-    void saveProjectPanel();
-    void saveProjectFailures_data();
-    void saveProjectFailures();
-    void restoreAddsCopiesInFront();
-    void restoreRefused_data();
-    void restoreRefused();
-    void restoreRollsBackAFailedSave();
-    void restoreNothing();
+    void openProject_data();
+    void openProject();
+    void restoreRollsBack();
+    void importStopsAtTheFirstFailure();
+    void importChoice_data();
+    void importChoice();
+    void pastePrefers_data();
+    void pastePrefers();
 };
 
 void TestExchange::projectRoundTrip() {
-    ExchangeFixture f;
+    StoreFixture f;
+    const QString shared = QStringLiteral("geteilt.png"), photo = QStringLiteral("foto.png");
+    QVERIFY(writeFile(f.store->imageURL(shared), encoded(filled(40, 30))));
+    QVERIFY(writeFile(f.store->imageURL(photo), encoded(filled(64, 48), "jpeg"))); // a JPEG under its key
     SnipCollection c;
-    c.title = QStringLiteral("Anleitung: Drucker/Scanner");
-    c.subtitle = QStringLiteral("Büro");
-    const QByteArray png = encodedImage(filledImage(40, 30));
-    const QString shared = f.addImageFile(png);
-    Snip first = snipNamed(shared, QStringLiteral("Eins"));
-    Mark mark = Mark::make(MarkKind::Number, 0.2, 0.2, 0.2, 0.2);
-    mark.number = 1;
-    first.marks = {mark};
-    Snip second = snipNamed(f.addImageFile(encodedImage(filledImage(8, 6, Qt::red))), QStringLiteral("Zwei"));
-    second.cloudLocalOnly = true;
-    c.items = {first, second, snipNamed(shared, QStringLiteral("Drei"))};
-    SnipCollection other;
-    f.store->setCollections({other, c});
+    c.title = QStringLiteral("Anleitung");
+    c.items = {Snip::make(shared), Snip::make(photo), Snip::make(shared)};
+    c.items[0].marks = {Mark::make(MarkKind::Arrow, 0.1, 0.1, 0.9, 0.9)};
+    c.items[1].cloudLocalOnly = true;
+    f.store->setCollections({SnipCollection(), c});
     f.store->setSelectedID(c.id);
-
     f.store->saveProject();
-    QVERIFY(f.panels->saveRequest);
-    QCOMPARE(f.panels->saveRequest->suggestedName, QStringLiteral("Anleitung- Drucker-Scanner.vellumbox"));
-    QCOMPARE(f.panels->saveRequest->defaultSuffix, QStringLiteral("vellumbox"));
-    const QString project = f.dir.filePath(QStringLiteral("Anleitung.vellumbox"));
-    f.panels->answerSave(project);
-    QCOMPARE(f.store->error(), QString());
-    QCOMPARE(f.store->exportURL(), project);
+    const QString path = f.dir.filePath(QStringLiteral("p.vellumbox"));
+    f.panels->saveAnswer(path);
+    QCOMPARE(f.store->exportURL(), path);
 
-    const QStringList before = f.images();
-    f.store->setSelectedSnipID(first.id);
     f.store->openProject();
-    f.panels->answerOpen({project});
+    f.panels->openAnswer({path});
     QCOMPARE(f.store->error(), QString());
     QCOMPARE(f.store->collections().size(), 3);
-    const SnipCollection &opened = f.store->collections().first();
-    QCOMPARE(f.store->selectedID(), opened.id);
-    QCOMPARE(f.store->selectedSnipID(), OptionalUuid());
+    const SnipCollection &opened = f.collection(0);
+    QCOMPARE(f.store->selectedID(), OptionalUuid(opened.id));
     QVERIFY(opened.id != c.id);
     QCOMPARE(opened.title, c.title);
-    QCOMPARE(opened.subtitle, c.subtitle);
     QCOMPARE(opened.items.size(), 3);
-    QSet<QString> names;
     for (qsizetype i = 0; i < 3; ++i) {
-        const Snip &in = c.items[i];
-        const Snip &out = opened.items[i];
-        QVERIFY(out.id != in.id);
-        QVERIFY(isNewImageName(out.imageFile));
-        QVERIFY(!before.contains(out.imageFile));
-        names.insert(out.imageFile);
-        QCOMPARE(out.title, in.title);
-        QCOMPARE(out.cloudLocalOnly, in.cloudLocalOnly);
-        QCOMPARE(out.createdAt, in.createdAt);
-        QCOMPARE(out.marks, in.marks);
-        QImage stored;
-        QVERIFY(stored.load(f.store->imageURL(out.imageFile), "png"));
+        QVERIFY(opened.items[i].id != c.items[i].id && isNewImageName(opened.items[i].imageFile));
+        QCOMPARE(opened.items[i].marks, c.items[i].marks);
+        QCOMPARE(opened.items[i].cloudLocalOnly, c.items[i].cloudLocalOnly);
     }
-    QCOMPARE(names.size(), 3); // the two snips sharing an image get a file each
-    QCOMPARE(f.images().size(), before.size() + 3);
-    QCOMPARE(f.store->saveState(), QStringLiteral("Wird gespeichert …"));
+    QVERIFY(opened.items[0].imageFile != opened.items[2].imageFile); // a file each
+    QCOMPARE(f.images().size(), 5);
+    QCOMPARE(f.store->image(opened.items[1]).size(), QSize(64, 48)); // read as PNG only
 }
 
-void TestExchange::openTakesOnlyWhatItChecked() {
-    // A JPEG stored under a snip's key, and a key that reads like a path outside the folder.
-    ExchangeFixture f;
+void TestExchange::openProject_data() {
+    QTest::addColumn<QByteArray>("document"); // "fifo": a named pipe, "sparse": 200,000,000 zero bytes
+    QTest::addColumn<QString>("failure");     // empty: opened
+    const QByteArray png = encoded(filled(20, 20));
     SnipCollection c;
-    c.items = {snipNamed(QStringLiteral("../../../tmp/x.png")), snipNamed(QStringLiteral("foto.png"))};
-    const QString project = f.dir.filePath(QStringLiteral("p.vellumbox"));
-    QFile file(project);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(projectDocument(c, {{QStringLiteral("../../../tmp/x.png"), encodedImage(filledImage(9, 9))},
-                                   {QStringLiteral("foto.png"), encodedImage(filledImage(64, 48), "jpeg")}}));
-    file.close();
-
-    const QStringList rootBefore = QDir(f.dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-    f.store->openProject();
-    f.panels->answerOpen({project});
-    QCOMPARE(f.store->error(), QString());
-    const QStringList images = f.images();
-    QCOMPARE(images.size(), 2);
-    for (const QString &name : images) {
-        QVERIFY2(isNewImageName(name), qPrintable(name));
-        QVERIFY(readFile(f.imagesDir() + u'/' + name).startsWith("\x89PNG"));
-    }
-    QCOMPARE(QDir(f.dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), rootBefore);
-    QImage fromJpeg;
-    QVERIFY(fromJpeg.load(f.store->imageURL(f.store->collections().first().items[1].imageFile), "png"));
-    QCOMPARE(fromJpeg.size(), QSize(64, 48));
-}
-
-void TestExchange::openRefused_data() {
-    QTest::addColumn<QByteArray>("document");
-    QTest::addColumn<qint64>("sparseSize"); // instead of the document
-    QTest::addColumn<QString>("failure");
-
-    const QByteArray png = encodedImage(filledImage(20, 20));
-    SnipCollection c;
-    c.items = {snipNamed(QStringLiteral("a.png")), snipNamed(QStringLiteral("b.png"))};
-    const QMap<QString, QByteArray> images{{QStringLiteral("a.png"), png}, {QStringLiteral("b.png"), png}};
-    const QByteArray valid = projectDocument(c, images);
-    const QString notAProject = QStringLiteral("Die Datei ist keine gültige Projektdatei.");
-
-    QTest::newRow("bad Base64") << QByteArray(valid).replace(png.toBase64().left(8), "!!!!!!!!") << qint64(-1)
-                                << notAProject;
-    QTest::newRow("missing key") << QByteArray(valid).replace(R"("mode":"steps",)", "") << qint64(-1)
-                                 << notAProject;
-    QTest::newRow("version 2") << projectDocument(c, images, 2) << qint64(-1)
-                               << QStringLiteral("Unbekannte Projektversion.");
+    c.items = {Snip::make(QStringLiteral("a.png")), Snip::make(QStringLiteral("b.png"))};
     SnipCollection badMark = c;
     badMark.items.last().marks = {Mark::make(MarkKind::Line, 1.5, 0, 0, 0)};
-    QTest::newRow("invalid mark in the last snip")
-        << projectDocument(badMark, images) << qint64(-1)
-        << QStringLiteral("Die Datei enthält ungültige Markierungen.");
-    QTest::newRow("image key missing")
-        << projectDocument(c, {{QStringLiteral("a.png"), png}}) << qint64(-1) << kBroken;
-
-    // A PNG header declaring 25,000 x 25,000 pixels, with no pixels behind it.
-    const QByteArray huge = pngDeclaring(25000, 25000);
-    QTest::newRow("PNG declaring 25000 x 25000")
-        << projectDocument(c, {{QStringLiteral("a.png"), png}, {QStringLiteral("b.png"), huge}}) << qint64(-1)
-        << kBroken;
-    QTest::newRow("SVG as image") << projectDocument(c, {{QStringLiteral("a.png"),
-                                                          R"(<svg xmlns="http://www.w3.org/2000/svg"/>)"},
-                                                         {QStringLiteral("b.png"), png}})
-                                  << qint64(-1) << kBroken;
-    QTest::newRow("200,000,000 bytes")
-        << QByteArray() << qint64(200'000'000) << QStringLiteral("Die Projektdatei ist größer als 200 MB.");
-}
-
-void TestExchange::openRefused() {
-    QFETCH(QByteArray, document);
-    QFETCH(qint64, sparseSize);
-    QFETCH(QString, failure);
-    ExchangeFixture f;
-    const QString project = f.dir.filePath(QStringLiteral("p.vellumbox"));
-    QFile file(project);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    if (sparseSize >= 0)
-        QVERIFY(file.resize(sparseSize));
-    else
-        file.write(document);
-    file.close();
-
-    const QList<SnipCollection> before = f.store->collections();
-    const OptionalUuid selected = f.store->selectedID();
-    f.store->openProject();
-    f.panels->answerOpen({project});
-    QCOMPARE(f.store->error(), kOpenFailed + failure);
-    QCOMPARE(f.store->collections(), before);
-    QCOMPARE(f.store->selectedID(), selected);
-    QCOMPARE(f.images(), QStringList());
-    QCOMPARE(f.writes, 0);
-}
-
-void TestExchange::openWriteFailingPartWayLeavesNothing() {
-    ExchangeFixture f;
-    SnipCollection c;
-    c.items = {snipNamed(QStringLiteral("a.png")), snipNamed(QStringLiteral("b.png")),
-               snipNamed(QStringLiteral("c.png"))};
-    const QByteArray png = encodedImage(filledImage(5, 5));
-    const QString project = f.dir.filePath(QStringLiteral("p.vellumbox"));
-    QFile file(project);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(projectDocument(
-        c, {{QStringLiteral("a.png"), png}, {QStringLiteral("b.png"), png}, {QStringLiteral("c.png"), png}}));
-    file.close();
-
-    f.allowedImageWrites = 2;
-    const QList<SnipCollection> before = f.store->collections();
-    f.store->openProject();
-    f.panels->answerOpen({project});
-    QCOMPARE(f.store->error(), kOpenFailed + QStringLiteral("Die Datei konnte nicht geschrieben werden."));
-    QCOMPARE(f.images(), QStringList());
-    QCOMPARE(f.store->collections(), before);
-
-    // Cancelling the panel changes nothing and says nothing.
-    f.store->setError({});
-    f.store->openProject();
-    f.panels->answerOpen({});
-    QCOMPARE(f.store->error(), QString());
-}
-
-void TestExchange::saveProjectPanel() {
-    ExchangeFixture f;
-    f.store->setSelectedID(std::nullopt);
-    f.store->saveProject();
-    QVERIFY(!f.panels->saveRequest); // no current collection: no panel
-
-    SnipCollection c;
-    c.title = QStringLiteral("   ");
-    f.store->setCollections({c});
-    f.store->setSelectedID(c.id);
-    f.store->saveProject();
-    QVERIFY(f.panels->saveRequest);
-    QCOMPARE(f.panels->saveRequest->suggestedName, QStringLiteral("Sammlung.vellumbox"));
-    QCOMPARE(f.panels->saveRequest->nameFilters, QStringList{QStringLiteral("*.vellumbox")});
-    QCOMPARE(
-        f.panels->saveRequest->message,
-        QStringLiteral("Bearbeitbares Projekt mit Originalbildern. Zum Weitergeben mit Schwärzungen bitte "
-                       "PDF oder Word exportieren."));
-
-    // What is saved is the collection as it was when the user asked.
-    f.store->setCollections({});
-    const QString project = f.dir.filePath(QStringLiteral("leer.vellumbox"));
-    f.panels->answerSave(project);
-    QCOMPARE(f.store->exportURL(), project);
-    const ProjectFile::Contents back = ProjectFile::read(project);
-    QCOMPARE(back.collection.title, c.title);
-    QVERIFY(back.collection.items.isEmpty());
-
-    f.store->setExportURL({});
-    f.store->setCollections({c});
-    f.store->saveProject();
-    f.panels->answerSave({});
-    QCOMPARE(f.store->exportURL(), QString());
-    QCOMPARE(f.store->error(), QString());
-}
-
-void TestExchange::saveProjectFailures_data() {
-    QTest::addColumn<QString>("imageFile");
-    QTest::addColumn<bool>("writerFails");
-    QTest::addColumn<QString>("failure");
-    QTest::newRow("invalid image name")
-        << QStringLiteral("../x.png") << false << QStringLiteral("Ungültiger Bilddateiname.");
-    QTest::newRow("image file missing")
-        << QStringLiteral("fehlt.png") << false << QStringLiteral("Die Datei ist nicht vorhanden.");
-    QTest::newRow("image is a FIFO") << QStringLiteral("fifo.png") << false
-                                     << QStringLiteral("Nur gewöhnliche Dateien können gelesen werden.");
-    QTest::newRow("write fails") << QString() << true
-                                 << QStringLiteral("Die Datei konnte nicht geschrieben werden.");
-}
-
-void TestExchange::saveProjectFailures() {
-    QFETCH(QString, imageFile);
-    QFETCH(bool, writerFails);
-    QFETCH(QString, failure);
-    ExchangeFixture f;
-    QVERIFY(::mkfifo(QFile::encodeName(f.imagesDir() + QStringLiteral("/fifo.png")).constData(), 0600) == 0);
-    SnipCollection c;
-    c.items = {snipNamed(f.addImageFile(encodedImage(filledImage(4, 4))))};
-    if (!imageFile.isEmpty())
-        c.items.append(snipNamed(imageFile));
-    f.store->setCollections({c});
-    f.store->setSelectedID(c.id);
-    if (writerFails)
-        f.store->setFileWriter([](const QString &, const QByteArray &) {
-            return QStringLiteral("Die Datei konnte nicht geschrieben werden.");
-        });
-
-    f.store->saveProject();
-    const QString project = f.dir.filePath(QStringLiteral("p.vellumbox"));
-    f.panels->answerSave(project);
-    QCOMPARE(f.store->error(), failure);
-    QCOMPARE(f.store->exportURL(), QString());
-    QVERIFY(!QFile::exists(project));
-}
-
-void TestExchange::restoreAddsCopiesInFront() {
-    ExchangeFixture f;
-    SnipCollection x;
-    x.title = QStringLiteral("X");
-    f.store->setCollections({x});
-    f.store->setSelectedID(x.id);
-
-    QTemporaryDir backup;
-    const auto backupImage = [&](const QByteArray &bytes) {
-        const QString name = uuidText(QUuid::createUuid()) + QStringLiteral(".png");
-        QFile file(backup.filePath(name));
-        file.open(QIODevice::WriteOnly);
-        file.write(bytes);
-        return name;
+    const auto doc = [&](const SnipCollection &collection, const QByteArray &b, qint64 version = 1) {
+        return project(collection, {{QStringLiteral("a.png"), png}, {QStringLiteral("b.png"), b}}, version);
     };
-    const QByteArray pngA = encodedImage(filledImage(3, 3, Qt::red));
-    const QByteArray pngB = encodedImage(filledImage(4, 4, Qt::blue));
-    SnipCollection a;
-    a.title = QStringLiteral("A") + kSuffix;
-    Snip sa = snipNamed(backupImage(pngA), QStringLiteral("a1"));
-    sa.marks = {Mark::make(MarkKind::Arrow, 0.1, 0.1, 0.9, 0.9), Mark::make(MarkKind::Blur, 0, 0, 1, 1)};
-    a.items = {sa, sa}; // two snips on one file: two copies
-    SnipCollection b;
-    b.title = QStringLiteral("B");
-    b.items = {snipNamed(backupImage(pngB), QStringLiteral("b1"))};
-    const QStringList sources = QDir(backup.path()).entryList(QDir::Files, QDir::Name);
-
-    f.store->setSelectedSnipID(QUuid::createUuid());
-    f.store->restoreCloudCollections({a, b}, backup.path());
-    QCOMPARE(f.titles(), (QStringList{QStringLiteral("A") + kSuffix + kSuffix, QStringLiteral("B") + kSuffix,
-                                      QStringLiteral("X")}));
-    const SnipCollection &ra = f.store->collections()[0];
-    QCOMPARE(f.store->selectedID(), ra.id);
-    QCOMPARE(f.store->selectedSnipID(), OptionalUuid());
-    QCOMPARE(f.store->collections()[2].id, x.id);
-    QVERIFY(ra.id != a.id);
-    QCOMPARE(ra.items.size(), 2);
-    QVERIFY(ra.items[0].imageFile != ra.items[1].imageFile);
-    for (const Snip &s : ra.items) {
-        QVERIFY(s.id != sa.id);
-        QVERIFY(isNewImageName(s.imageFile));
-        QCOMPARE(readFile(f.store->imageURL(s.imageFile)), pngA);
-        QCOMPARE(s.marks.size(), 2);
-        for (qsizetype i = 0; i < 2; ++i) {
-            QVERIFY(s.marks[i].id != sa.marks[i].id);
-            Mark same = s.marks[i];
-            same.id = sa.marks[i].id;
-            QCOMPARE(same, sa.marks[i]);
-        }
-    }
-    QCOMPARE(QDir(backup.path()).entryList(QDir::Files, QDir::Name), sources); // the source is only read
-    const auto saved = decodeJson<SavedLibrary>(readFile(f.store->libraryPath()));
-    QVERIFY(saved);
-    QCOMPARE(saved->collections, f.store->collections());
-    QCOMPARE(f.store->saveState(), QStringLiteral("Lokal gespeichert"));
-
-    // Again: two further, independent copies.
-    f.store->restoreCloudCollections({a, b}, backup.path());
-    QCOMPARE(f.store->collections().size(), 5);
-    const SnipCollection &again = f.store->collections()[0];
-    QVERIFY(again.id != f.store->collections()[2].id);
-    QVERIFY(again.items[0].imageFile != f.store->collections()[2].items[0].imageFile);
-    QVERIFY(again.items[0].marks[0].id != f.store->collections()[2].items[0].marks[0].id);
-    QCOMPARE(f.images().size(), 6);
+    const QString outside = QStringLiteral("../../../tmp/x.png");
+    SnipCollection leaving;
+    leaving.items = {Snip::make(outside)};
+    const QString notAProject = QStringLiteral("Die Datei ist keine gültige Projektdatei.");
+    const QString broken = QStringLiteral("Ein Bild fehlt oder ist beschädigt.");
+    const QByteArray svg = R"(<svg xmlns="http://www.w3.org/2000/svg" width="9" height="9"/>)";
+    QTest::newRow("key leaving the folder") << project(leaving, {{outside, png}}) << QString();
+    QTest::newRow("bad Base64") << doc(c, png).replace(png.toBase64().left(8), "!!!!!!!!") << notAProject;
+    QTest::newRow("missing key") << doc(c, png).replace(R"("mode":"steps",)", "") << notAProject;
+    QTest::newRow("version 2") << doc(c, png, 2) << "Unbekannte Projektversion.";
+    QTest::newRow("invalid mark in the last snip")
+        << doc(badMark, png) << "Die Datei enthält ungültige Markierungen.";
+    QTest::newRow("PNG declaring 25,000 x 25,000") << doc(c, pngDeclaring(25000, 25000)) << broken;
+    QTest::newRow("SVG") << doc(c, svg) << broken;
+    QTest::newRow("200,000,000 bytes") << QByteArray("sparse") << "Die Projektdatei ist größer als 200 MB.";
+    QTest::newRow("FIFO") << QByteArray("fifo") << "Nur gewöhnliche Dateien können gelesen werden.";
 }
 
-void TestExchange::restoreRefused_data() {
-    QTest::addColumn<QString>("badName"); // of a snip in the second collection
-    QTest::addColumn<bool>("badMark");
-    QTest::addColumn<bool>("capturing");
-    QTest::addColumn<QString>("failure");
-    const QString uuid = uuidText(QUuid::createUuid());
-    QTest::newRow("library.json") << QStringLiteral("library.json") << false << false << kRestoreInvalid;
-    QTest::newRow("short name") << QStringLiteral("bild.png") << false << false << kRestoreInvalid;
-    QTest::newRow("capital extension") << uuid + QStringLiteral(".PNG") << false << false << kRestoreInvalid;
-    QTest::newRow("folder part") << QStringLiteral("../") + uuid.left(33) + QStringLiteral(".png") << false
-                                 << false << kRestoreInvalid;
-    QTest::newRow("invalid mark") << QString() << true << false << kRestoreInvalid;
-    QTest::newRow("missing file") << uuid + QStringLiteral(".png") << false << false
-                                  << QStringLiteral("Die Datei ist nicht vorhanden.");
-    QTest::newRow("capture running")
-        << QString() << false << true
-        << QStringLiteral("Bitte beende die laufende Aufnahme oder den Export und versuche es erneut.");
-}
-
-void TestExchange::restoreRefused() {
-    QFETCH(QString, badName);
-    QFETCH(bool, badMark);
-    QFETCH(bool, capturing);
+void TestExchange::openProject() {
+    QFETCH(QByteArray, document);
     QFETCH(QString, failure);
-    ExchangeFixture f;
-    QTemporaryDir backup;
-    const QString good = uuidText(QUuid::createUuid()) + QStringLiteral(".png");
-    QFile file(backup.filePath(good));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(encodedImage(filledImage(2, 2)));
-    file.close();
+    StoreFixture f;
+    const QString path = f.dir.filePath(QStringLiteral("p.vellumbox"));
+    QFile sparse(path);
+    if (document == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (document == "sparse")
+        QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.resize(200'000'000));
+    else
+        QVERIFY(writeFile(path, document));
+    const auto before = f.store->collections();
+    f.store->openProject();
+    f.panels->openAnswer({path});
+    QCOMPARE(f.store->error(), failure.isEmpty()
+                                   ? QString()
+                                   : QStringLiteral("Projekt konnte nicht geöffnet werden: ") + failure);
+    QCOMPARE(f.store->collections().mid(failure.isEmpty() ? 1 : 0), before);
+    // The one image written is the checked copy under a new name inside Images.
+    QCOMPARE(f.writes, failure.isEmpty() ? 1 : 0);
+    QCOMPARE(f.images().size(), f.writes);
+    for (const QString &name : f.images())
+        QVERIFY2(isNewImageName(name), qPrintable(name));
+}
 
-    SnipCollection first;
-    first.items = {snipNamed(good), snipNamed(good)};
-    SnipCollection second;
-    second.items = {snipNamed(good), snipNamed(badName.isEmpty() ? good : badName)};
-    if (badMark)
-        second.items.last().marks = {Mark::make(MarkKind::Rectangle, 0, 0, 1, 1.01)};
-    f.store->setIsCapturing(capturing);
-
+void TestExchange::restoreRollsBack() {
+    StoreFixture f;
+    const OptionalUuid snip = QUuid::createUuid();
+    f.store->setSelectedSnipID(snip);
     const QList<SnipCollection> before = f.store->collections();
     const OptionalUuid selected = f.store->selectedID();
-    QCOMPARE(restoreFailure(*f.store, {first, second}, backup.path()), failure);
-    QCOMPARE(f.store->collections(), before);
+    f.store->restoreCloudCollections({}, f.dir.path()); // nothing restored: the selection stays
     QCOMPARE(f.store->selectedID(), selected);
-    QCOMPARE(f.images(), QStringList());
-}
+    QCOMPARE(f.store->selectedSnipID(), snip);
 
-void TestExchange::restoreRollsBackAFailedSave() {
-    ExchangeFixture f;
     QTemporaryDir backup;
     const QString name = uuidText(QUuid::createUuid()) + QStringLiteral(".png");
-    QFile file(backup.filePath(name));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(encodedImage(filledImage(2, 2)));
-    file.close();
+    QVERIFY(writeFile(backup.filePath(name), encoded(filled(2, 2))));
     SnipCollection c;
-    c.items = {snipNamed(name), snipNamed(name)};
-    const QList<SnipCollection> before = f.store->collections();
-    const OptionalUuid selected = f.store->selectedID();
-    const OptionalUuid snip = QUuid::createUuid();
-    f.store->setSelectedSnipID(snip);
-
-    f.allowedLibraryWrites = 1; // the first save goes through, the final one fails
-    QCOMPARE(restoreFailure(*f.store, {c}, backup.path()),
+    c.items = {Snip::make(name), Snip::make(name)};
+    f.writes = 0;
+    f.allowedWrites = 3; // the flush and both images; the final save fails
+    QCOMPARE(failureOf<BackupFailure>([&] { f.store->restoreCloudCollections({c}, backup.path()); }),
              QStringLiteral("Die Wiederherstellung konnte lokal nicht gespeichert werden."));
+    QCOMPARE(f.writes, 4);
     QCOMPARE(f.store->collections(), before);
     QCOMPARE(f.store->selectedID(), selected);
     QCOMPARE(f.store->selectedSnipID(), snip);
     QCOMPARE(f.images(), QStringList());
-    QCOMPARE(f.store->saveState(), QStringLiteral("Speichern fehlgeschlagen"));
-    const int writes = f.writes;
-    QTest::qWait(CollectionStore::kAutosaveDelayMs * 2);
-    QCOMPARE(f.writes, writes); // no delayed save follows
-
-    // A first save that fails refuses before anything is copied.
-    f.allowedLibraryWrites = 0;
-    QCOMPARE(restoreFailure(*f.store, {c}, backup.path()),
-             QStringLiteral("Bitte beende die laufende Aufnahme oder den Export und versuche es erneut."));
-    QCOMPARE(f.images(), QStringList());
+    QTest::qWait(CollectionStore::kAutosaveDelayMs + 100);
+    QCOMPARE(f.writes, 4); // and no later save writes the rolled-back state over the file
 }
 
-void TestExchange::restoreNothing() {
-    ExchangeFixture f;
-    SnipCollection x;
-    f.store->setCollections({x});
-    f.store->setSelectedID(x.id);
-    const OptionalUuid snip = QUuid::createUuid();
-    f.store->setSelectedSnipID(snip);
-    f.store->restoreCloudCollections({}, f.dir.path());
-    QCOMPARE(f.store->collections().size(), 1);
-    QCOMPARE(f.store->selectedID(), OptionalUuid(x.id));
-    QCOMPARE(f.store->selectedSnipID(), snip);
-    QCOMPARE(f.store->saveState(), QStringLiteral("Lokal gespeichert"));
-    QVERIFY(QFile::exists(f.store->libraryPath()));
+void TestExchange::importStopsAtTheFirstFailure() {
+    StoreFixture f;
+    f.setUp({{"Ziel", 0}, {"Andere", 0}});
+    QTemporaryDir files;
+    const QStringList paths{files.filePath("a.png"), files.filePath("b.png"), files.filePath("c.png")};
+    QVERIFY(writeFile(paths[0], encoded(filled(30, 20))) && writeFile(paths[1], "kein Bild") &&
+            writeFile(paths[2], encoded(filled(10, 10))));
+    auto reviewed = std::make_shared<QStringList>(); // read only after the import
+    f.store->setFileReviewer([reviewed](const QString &path) {
+        reviewed->append(QFileInfo(path).fileName());
+        return ImageImport::review(path);
+    });
+    f.store->importImages();
+    QVERIFY(f.panels->openRequest->multipleFiles);
+    f.panels->openAnswer(paths);
+    f.store->setSelectedID(f.id("Andere")); // the import keeps to the collection it began with
+    QTRY_VERIFY(!f.store->isImporting());
+    QCOMPARE(f.store->error(), QStringLiteral("b.png: Das Bildformat konnte nicht gelesen werden."));
+    QCOMPARE(*reviewed, (QStringList{"a.png", "b.png"}));
+    QCOMPARE(f.collection(0).items.size(), 1);
+    QCOMPARE(f.store->image(f.collection(0).items.first()).size(), QSize(30, 20));
+    QVERIFY(f.collection(1).items.isEmpty());
+}
+
+void TestExchange::importChoice_data() {
+    QTest::addColumn<bool>("hasOriginal");
+    QTest::addColumn<int>("press");    // -2: no alert expected; -1: the alert went away
+    QTest::addColumn<QSize>("stored"); // empty: nothing stored
+    QTest::newRow("original fits: no question") << true << -2 << QSize(30, 20);
+    QTest::newRow("reduced copy") << true << 0 << QSize(12, 8);
+    QTest::newRow("original kept local") << true << 1 << QSize(30, 20);
+    QTest::newRow("cancelled") << true << 2 << QSize();
+    QTest::newRow("alert closed") << true << -1 << QSize();
+    QTest::newRow("too large for an original: reduced copy") << false << 0 << QSize(12, 8);
+    QTest::newRow("too large for an original: cancelled") << false << 1 << QSize();
+}
+
+void TestExchange::importChoice() {
+    QFETCH(bool, hasOriginal);
+    QFETCH(int, press);
+    QFETCH(QSize, stored);
+    StoreFixture f;
+    ImageImport::Review review;
+    review.width = hasOriginal ? 30 : 25000;
+    review.height = hasOriginal ? 20 : 400;
+    review.original = hasOriginal ? std::optional(pngCopy(30, 20)) : std::nullopt;
+    if (press != -2)
+        review.reduced = pngCopy(12, 8);
+    f.store->setFileReviewer([review](const QString &) { return review; });
+    f.store->importImages();
+    f.panels->openAnswer({QStringLiteral("/nirgends/foto.heic")});
+    if (press != -2) {
+        QTRY_COMPARE(f.alerts->shown.size(), 1);
+        const AlertPresenter::Alert &alert = f.alerts->shown.first();
+        QCOMPARE(alert.messageText, QStringLiteral("Bild für die Cloud verkleinern?"));
+        QVERIFY(alert.informativeText.startsWith(
+            QStringLiteral("foto.heic\n\nOriginal: ") +
+            (hasOriginal ? review.original->description() : QStringLiteral("25000 × 400 Pixel – zu groß"))));
+        QVERIFY(
+            alert.informativeText.contains(QStringLiteral("Cloud-Kopie: ") + review.reduced->description()));
+        QCOMPARE(alert.informativeText.contains(QStringLiteral("„Nur lokal“")), hasOriginal);
+        QStringList buttons{QStringLiteral("Verkleinerte Kopie importieren"), QStringLiteral("Abbrechen")};
+        if (hasOriginal)
+            buttons.insert(1, QStringLiteral("Nur lokal behalten"));
+        QCOMPARE(alert.buttons, buttons);
+        QCOMPARE(alert.escapeButton, buttons.size() - 1);
+        std::exchange(f.alerts->pending, {})(press);
+    }
+    QTRY_VERIFY(!f.store->isImporting());
+    QCOMPARE(f.alerts->shown.size(), press == -2 ? 0 : 1);
+    const QList<Snip> &items = f.collection(0).items;
+    QCOMPARE(items.size(), stored.isValid() ? 1 : 0);
+    QCOMPARE(f.images().size(), items.size());
+    if (!items.isEmpty()) {
+        const bool localOnly = hasOriginal && press == 1;
+        QCOMPARE(items.first().cloudLocalOnly, localOnly ? std::optional<bool>(true) : std::nullopt);
+        QCOMPARE(f.store->image(items.first()).size(), stored);
+    }
+}
+
+void TestExchange::pastePrefers_data() {
+    QTest::addColumn<int>("formats"); // 3: PNG, TIFF and an image; 2: TIFF and an image; 1: an image
+    QTest::addColumn<QSize>("stored");
+    QTest::newRow("PNG first") << 3 << QSize(10, 10);
+    QTest::newRow("then TIFF") << 2 << QSize(20, 20);
+    QTest::newRow("then any image") << 1 << QSize(30, 30);
+}
+
+void TestExchange::pastePrefers() {
+    QFETCH(int, formats);
+    QFETCH(QSize, stored);
+    StoreFixture f;
+    auto *mime = new QMimeData;
+    mime->setImageData(filled(30, 30));
+    if (formats >= 2)
+        mime->setData(QStringLiteral("image/tiff"), encoded(filled(20, 20), "tiff"));
+    if (formats >= 3)
+        mime->setData(QStringLiteral("image/png"), encoded(filled(10, 10)));
+    QGuiApplication::clipboard()->setMimeData(mime);
+    f.store->pasteImage();
+    QTRY_VERIFY(!f.store->isImporting());
+    QCOMPARE(f.store->error(), QString());
+    QCOMPARE(f.store->image(f.collection(0).items.first()).size(), stored);
 }
 
 QTEST_MAIN(TestExchange)

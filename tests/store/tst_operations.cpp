@@ -1,0 +1,359 @@
+#include "StoreFixture.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+namespace {
+QString letter(char c) {
+    return QString(QLatin1Char(c));
+}
+
+// Everything a trash operation may change.
+auto state(const CollectionStore &s) {
+    return std::tuple(s.collections(), s.selectedID(), s.selectedSnipID(), s.session(), s.sessionSnipID(),
+                      s.captureChoice(), s.deletedCollections(), s.collectionNotice(), s.panelSelections());
+}
+} // namespace
+
+class TestOperations : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void captureTarget_data();
+    void captureTarget();
+    void canContinueQuickCapture_data();
+    void canContinueQuickCapture();
+    void failedSaveRestoresOnlyTheRound_data();
+    void failedSaveRestoresOnlyTheRound();
+    void overLimitCaptureKeptLocalOnly();
+    void moveBy_data();
+    void moveBy();
+    void moveBefore_data();
+    void moveBefore();
+    void deleteDeleteUndoRestoresOnlyTheLast();
+    void undoAfterTheCollectionWasDeleted();
+    void selectionAfterDelete_data();
+    void selectionAfterDelete();
+    void trashOrder();
+    void failedFinalSaveLeavesPreviousState_data();
+    void failedFinalSaveLeavesPreviousState();
+    void trashIndexClamped_data();
+    void trashIndexClamped();
+};
+
+void TestOperations::captureTarget_data() {
+    // Collections A and B hold a snip each, E and F are empty. choice: '-' none, 'N' a new
+    // collection, 'G' one deleted since; round: '-' none, its collection, lower case when paused.
+    QTest::addColumn<char>("choice");
+    QTest::addColumn<char>("round");
+    QTest::addColumn<char>("selected");
+    QTest::addColumn<bool>("withEmpty");
+    QTest::addColumn<char>("expected"); // 'N': a new collection
+    QTest::newRow("nothing chosen: first empty") << '-' << '-' << 'A' << true << 'E';
+    QTest::newRow("nothing chosen, none empty: new") << '-' << '-' << 'A' << false << 'N';
+    QTest::newRow("running round") << '-' << 'B' << 'A' << true << 'B';
+    QTest::newRow("paused round: first empty") << '-' << 'b' << 'A' << true << 'E';
+    QTest::newRow("paused round, none empty: new") << '-' << 'b' << 'A' << false << 'N';
+    QTest::newRow("new chosen ignores the round") << 'N' << 'B' << 'A' << true << 'E';
+    QTest::newRow("new chosen prefers an empty current") << 'N' << '-' << 'F' << true << 'F';
+    QTest::newRow("new chosen, none empty") << 'N' << 'B' << 'A' << false << 'N';
+    QTest::newRow("existing chosen beats the round") << 'A' << 'B' << 'B' << true << 'A';
+    QTest::newRow("existing chosen, since deleted") << 'G' << '-' << 'A' << true << 'G';
+}
+
+void TestOperations::captureTarget() {
+    QFETCH(char, choice);
+    QFETCH(char, round);
+    QFETCH(char, selected);
+    QFETCH(bool, withEmpty);
+    QFETCH(char, expected);
+    StoreFixture f;
+    f.setUp({{"A", 1}, {"B", 1}, {"E", 0}, {"F", 0}});
+    if (!withEmpty)
+        f.store->setCollections(f.store->collections().mid(0, 2));
+    const QUuid gone = QUuid::createUuid();
+    const auto id = [&](char c) { return c == 'G' ? gone : f.id(letter(char(toupper(c)))).value(); };
+    f.store->setSelectedID(id(selected));
+    if (round != '-')
+        f.store->setSession(CaptureSession{id(round), bool(islower(round))});
+    if (choice != '-')
+        f.store->setCaptureChoice(choice == 'N' ? CaptureChoice::newCollection()
+                                                : CaptureChoice::existing(id(choice)));
+    const auto before = f.store->collections();
+    f.clock = 12345.5;
+
+    const CaptureTarget target = f.store->captureTarget();
+    QCOMPARE(f.store->collections(), before);
+    QCOMPARE(target.newCollection.has_value(), expected == 'N');
+    QCOMPARE(target.collectionID, expected == 'N' ? target.newCollection->id : id(expected));
+    if (target.newCollection) {
+        QVERIFY(target.newCollection->items.isEmpty());
+        QCOMPARE(target.newCollection->createdAt, 12345.5);
+    }
+}
+
+void TestOperations::canContinueQuickCapture_data() {
+    QTest::addColumn<double>("elapsed");
+    QTest::addColumn<char>("situation"); // 'c' a destination chosen, 'p' the round paused, 'l' just loaded
+    QTest::addColumn<bool>("expected");
+    QTest::newRow("599.9 s") << 599.9 << '-' << true;
+    QTest::newRow("600 s") << 600.0 << '-' << false;
+    QTest::newRow("clock went back") << -0.1 << '-' << false;
+    QTest::newRow("destination chosen") << 10.0 << 'c' << false;
+    QTest::newRow("round paused") << 10.0 << 'p' << false;
+    QTest::newRow("right after a load") << 0.0 << 'l' << false;
+}
+
+void TestOperations::canContinueQuickCapture() {
+    QFETCH(double, elapsed);
+    QFETCH(char, situation);
+    QFETCH(bool, expected);
+    StoreFixture f;
+    f.setUp({{"A", 1}});
+    f.clock = 5000;
+    QVERIFY(f.store->resumeCollection(*f.id("A")));
+    if (situation == 'l')
+        f.store = std::make_unique<CollectionStore>(f.dir.path(), [] { return 5000.0; });
+    QCOMPARE(f.store->session()->isPaused, situation == 'l'); // a loaded round comes back paused
+    if (situation == 'c')
+        f.store->setCaptureChoice(CaptureChoice::newCollection());
+    f.store->setSession(CaptureSession{*f.id("A"), situation == 'p'});
+    QCOMPARE(f.store->canContinueQuickCapture(5000 + elapsed), expected);
+}
+
+void TestOperations::failedSaveRestoresOnlyTheRound_data() {
+    QTest::addColumn<bool>("resume"); // else prepareCapture
+    QTest::newRow("prepareCapture") << false;
+    QTest::newRow("resumeCollection") << true;
+}
+
+void TestOperations::failedSaveRestoresOnlyTheRound() {
+    QFETCH(bool, resume);
+    StoreFixture f;
+    f.setUp({{"A", 1}, {"B", 2}});
+    QVERIFY(f.store->resumeCollection(*f.id("B")));
+    f.store->selectPanelSnip(*f.id("B0"));
+    const auto collections = f.store->collections();
+    const QString status = f.store->status();
+    f.allowedWrites = 1; // the flush succeeds, the save after the change fails
+    QVERIFY(resume ? !f.store->resumeCollection(*f.id("A"))
+                   : !f.store->prepareCapture(CaptureChoice::existing(*f.id("A"))));
+    QCOMPARE(f.store->session(), OptionalCaptureSession(CaptureSession{*f.id("B"), false}));
+    QCOMPARE(f.store->sessionSnipID(), f.id("B0"));
+    QVERIFY(!f.store->captureChoice());
+    QCOMPARE(f.store->status(), status);
+    QCOMPARE(f.store->collections(), collections);
+    f.allowedWrites = -1; // finishing selects a snip of the round's own collection
+    QVERIFY(f.store->finishSession());
+    QCOMPARE(f.store->selectedSnipID(), f.id("B0"));
+}
+
+void TestOperations::overLimitCaptureKeptLocalOnly() {
+    // Noise does not compress: just over 25 MB as PNG. The image is wide, so its cloud copy, 4096
+    // pixels wide, fits at the first try. It comes in as TIFF, which the intake takes like PNG and
+    // which is far quicker to write.
+    QImage noise(8000, 800, QImage::Format_ARGB32);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.bits()), noise.sizeInBytes() / 4);
+    StoreFixture f;
+    f.setUp({{"A", 1}});
+    const CaptureTarget target = f.store->captureTarget(); // a new collection
+    const QUuid id = f.store->addCapture(encoded(noise, "tiff"), target);
+    const SnipCollection &added = f.collection(0);
+    QCOMPARE(added.id, target.collectionID);
+    QCOMPARE(f.store->selectedID(), OptionalUuid(added.id));
+    QCOMPARE(f.store->session(), OptionalCaptureSession(CaptureSession{added.id, false}));
+    QCOMPARE(added.items.first().id, id);
+    QCOMPARE(added.items.first().cloudLocalOnly, std::optional<bool>(true));
+    QVERIFY(QFileInfo(f.store->imageURL(added.items.first().imageFile)).size() >
+            CollectionStore::kCaptureCloudLimit);
+    QCOMPARE(f.writes, 2); // the image and the library, at once
+}
+
+void TestOperations::moveBy_data() {
+    QTest::addColumn<QString>("snip");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("first up") << "S0" << -1 << "S0 S1 S2";
+    QTest::newRow("last down") << "S2" << 1 << "S0 S1 S2";
+    QTest::newRow("middle up") << "S1" << -1 << "S1 S0 S2";
+    QTest::newRow("middle down") << "S1" << 1 << "S0 S2 S1";
+    QTest::newRow("two places is a swap") << "S0" << 2 << "S2 S1 S0";
+    QTest::newRow("far beyond") << "S0" << 2147483647 << "S0 S1 S2";
+    QTest::newRow("far before") << "S2" << -2147483647 - 1 << "S0 S1 S2";
+    QTest::newRow("unknown snip") << "X" << 1 << "S0 S1 S2";
+}
+
+void TestOperations::moveBy() {
+    QFETCH(QString, snip);
+    QFETCH(int, offset);
+    QFETCH(QString, expected);
+    StoreFixture f;
+    f.setUp({{"S", 3}});
+    f.store->move(f.id(snip).value_or(QUuid::createUuid()), offset);
+    QCOMPARE(f.snips(0), expected);
+}
+
+void TestOperations::moveBefore_data() {
+    // form: 'm' move(id, before); moveDropped with 'l' the id in lower case, 'b' in braces, 't' the
+    // snip's title, 'u' an unknown id. 'X' names no snip.
+    QTest::addColumn<char>("form");
+    QTest::addColumn<char>("snip");
+    QTest::addColumn<char>("target");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("first before last") << 'm' << '0' << '3' << "S1 S2 S0 S3";
+    QTest::newRow("last before second") << 'm' << '3' << '1' << "S0 S3 S1 S2";
+    QTest::newRow("onto itself") << 'm' << '0' << '0' << "S0 S1 S2 S3";
+    QTest::newRow("unknown target") << 'm' << '0' << 'X' << "S0 S1 S2 S3";
+    QTest::newRow("dropped id in lower case") << 'l' << '2' << '0' << "S2 S0 S1 S3";
+    QTest::newRow("dropped id in braces") << 'b' << '2' << '0' << "S0 S1 S2 S3";
+    QTest::newRow("dropped text") << 't' << '2' << '0' << "S0 S1 S2 S3";
+    QTest::newRow("dropped unknown id") << 'u' << '2' << '0' << "S0 S1 S2 S3";
+}
+
+void TestOperations::moveBefore() {
+    QFETCH(char, form);
+    QFETCH(char, snip);
+    QFETCH(char, target);
+    QFETCH(QString, expected);
+    StoreFixture f;
+    f.setUp({{"S", 4}});
+    const auto id = [&](char c) { return f.id(u'S' + letter(c)).value_or(QUuid::createUuid()); };
+    const QUuid moved = form == 'u' ? QUuid::createUuid() : id(snip);
+    if (form == 'm')
+        f.store->move(moved, id(target));
+    else
+        f.store->moveDropped(form == 'b'   ? moved.toString()
+                             : form == 't' ? u'S' + letter(snip)
+                                           : uuidText(moved).toLower(),
+                             id(target));
+    QCOMPARE(f.snips(0), expected);
+}
+
+void TestOperations::deleteDeleteUndoRestoresOnlyTheLast() {
+    StoreFixture f;
+    f.setUp({{"S", 3}});
+    const Snip last = f.collection(0).items[2];
+    f.store->deleteSnip(*f.id("S1"));
+    QCOMPARE(f.store->selectedSnipID(), OptionalUuid(last.id)); // the last one left
+    f.store->deleteSnip(last.id);
+    f.store->undoDelete();
+    QCOMPARE(f.snips(0), "S0 S2");
+    QCOMPARE(f.collection(0).items.last(), last);
+    QCOMPARE(f.store->selectedSnipID(), OptionalUuid(last.id));
+    QVERIFY(!f.store->canUndoDelete());
+}
+
+void TestOperations::undoAfterTheCollectionWasDeleted() {
+    StoreFixture f;
+    f.setUp({{"A", 2}, {"B", 1}});
+    f.store->deleteSnip(*f.id("A0"));
+    QVERIFY(f.store->deleteCollection(*f.id("A")));
+    f.store->undoDelete(); // waits until the collection is back
+    QCOMPARE(f.titles(), "B");
+    QVERIFY(f.store->canUndoDelete());
+    QVERIFY(f.store->restoreDeletedCollection());
+    f.store->setSelectedID(f.id("B"));
+    f.store->undoDelete();
+    QCOMPARE(f.snips(0), "A0 A1");
+    QCOMPARE(f.store->selectedID(), f.id("A"));
+}
+
+void TestOperations::selectionAfterDelete_data() {
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<int>("deleted");
+    QTest::addColumn<QString>("expected"); // the collection and snip selected after
+    QTest::newRow("the selected, in the middle") << 5 << 2 << 2 << "C3 C30";
+    QTest::newRow("the selected, the last") << 5 << 4 << 4 << "C3 C30";
+    QTest::newRow("the only one") << 1 << 0 << 0 << "";
+    QTest::newRow("another one") << 5 << 1 << 3 << "C1 C11";
+}
+
+void TestOperations::selectionAfterDelete() {
+    QFETCH(int, count);
+    QFETCH(int, selected);
+    QFETCH(int, deleted);
+    QFETCH(QString, expected);
+    StoreFixture f;
+    QList<QPair<QString, int>> shape;
+    for (int i = 0; i < count; ++i)
+        shape.append({u'C' + QString::number(i), 3});
+    f.setUp(shape);
+    f.store->setSelectedID(f.collection(selected).id);
+    f.store->setSelectedSnipID(f.collection(selected).items[1].id);
+    const QUuid id = f.collection(deleted).id;
+    QVERIFY(f.store->deleteCollection(id));
+    QCOMPARE(f.store->deletedCollections().first().collection.id, id);
+    QCOMPARE(f.store->deletedCollections().first().index, deleted);
+    QCOMPARE(f.store->selectedID(), f.id(expected.section(u' ', 0, 0)));
+    QCOMPARE(f.store->selectedSnipID(), f.id(expected.section(u' ', 1)));
+}
+
+void TestOperations::trashOrder() {
+    StoreFixture f;
+    f.setUp({{"A", 0}, {"B", 0}, {"C", 0}, {"D", 0}});
+    QVERIFY(f.store->deleteCollection(*f.id("B")));
+    QVERIFY(f.store->deleteCollection(*f.id("D")));
+    QCOMPARE(f.titles(), "A C");
+    QVERIFY(f.store->restoreDeletedCollection());
+    QCOMPARE(f.titles(), "A C D");
+    QVERIFY(f.store->restoreDeletedCollection());
+    QCOMPARE(f.titles(), "A B C D");
+    QCOMPARE(f.store->selectedID(), f.id("B"));
+    QVERIFY(!f.store->restoreDeletedCollection());
+}
+
+void TestOperations::failedFinalSaveLeavesPreviousState_data() {
+    QTest::addColumn<bool>("restore");
+    QTest::newRow("delete") << false;
+    QTest::newRow("restore") << true;
+}
+
+void TestOperations::failedFinalSaveLeavesPreviousState() {
+    QFETCH(bool, restore);
+    StoreFixture f;
+    f.setUp({{"A", 2}, {"B", 2}, {"C", 1}});
+    const QUuid b = *f.id("B");
+    QVERIFY(f.store->deleteCollection(*f.id("C")));
+    QVERIFY(f.store->resumeCollection(b));
+    f.store->selectPanelSnip(*f.id("B0"));
+    f.store->setCaptureChoice(CaptureChoice::existing(b));
+    f.store->setSelectedID(b);
+    f.store->setSelectedSnipID(f.id("B1"));
+    const auto before = state(*f.store);
+    f.allowedWrites = 1; // the flush succeeds, the save after the change fails
+    QVERIFY(restore ? !f.store->restoreDeletedCollection() : !f.store->deleteCollection(b));
+    QVERIFY(state(*f.store) == before);
+    QVERIFY(!f.store->error().isEmpty());
+    if (restore)
+        return;
+    f.allowedWrites = -1; // deleted for good, the collection takes its round and choice along
+    QVERIFY(f.store->deleteCollection(b));
+    QVERIFY(!f.store->session() && !f.store->panelSelections().contains(b));
+    QCOMPARE(f.store->captureChoice(), OptionalCaptureChoice(CaptureChoice::newCollection()));
+}
+
+void TestOperations::trashIndexClamped_data() {
+    QTest::addColumn<qint64>("index");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("negative") << qint64(-5) << 0;
+    QTest::newRow("beyond the end") << qint64(99) << 2;
+    QTest::newRow("most negative") << std::numeric_limits<qint64>::min() << 0;
+    QTest::newRow("largest") << std::numeric_limits<qint64>::max() << 2;
+}
+
+void TestOperations::trashIndexClamped() {
+    QFETCH(qint64, index);
+    QFETCH(int, expected);
+    StoreFixture f;
+    f.setUp({{"A", 0}, {"B", 0}});
+    SnipCollection edited;
+    edited.title = QStringLiteral("X");
+    f.store->setDeletedCollections({DeletedCollection{edited, index}});
+    QVERIFY(f.store->saveNow());
+    CollectionStore reloaded(f.dir.path()); // the index as an edited file may hold it
+    QVERIFY(reloaded.restoreDeletedCollection());
+    QCOMPARE(reloaded.collections().at(expected).title, QStringLiteral("X"));
+}
+
+QTEST_GUILESS_MAIN(TestOperations)
+#include "tst_operations.moc"
