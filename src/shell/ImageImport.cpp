@@ -411,6 +411,8 @@ Review reviewSource(Decoder &decoder, qint64 cloudLimit, const CancelCheck &isCa
 
     // Every reduced copy is made from this one decode, never from the source again.
     QImage base;
+    // A copy at the original's own size would be the same PNG again, known to be too large.
+    int knownTooLarge = 0;
     if (supportedDimensions(review.width, review.height)) {
         QImage full = decoder.decode(longest);
         Image original = render(full, longest);
@@ -420,6 +422,7 @@ Review reviewSource(Decoder &decoder, qint64 cloudLimit, const CancelCheck &isCa
         }
         if (original.png.size() <= maximumSourceBytes)
             review.original = std::move(original);
+        knownTooLarge = longest;
         base = fitted(full, start);
     }
     checkCancelled(isCancelled);
@@ -430,10 +433,12 @@ Review reviewSource(Decoder &decoder, qint64 cloudLimit, const CancelCheck &isCa
     }
 
     for (const int edge : reductionEdges(start)) {
-        Image copy = render(base, edge);
-        if (copy.png.size() <= cloudLimit) {
-            review.reduced = std::move(copy);
-            return review;
+        if (edge != knownTooLarge) {
+            Image copy = render(base, edge);
+            if (copy.png.size() <= cloudLimit) {
+                review.reduced = std::move(copy);
+                return review;
+            }
         }
         if (edge == 1)
             break;
