@@ -4,52 +4,38 @@
 #include "store/CollectionStore.h"
 
 #include <QDir>
-#include <QFile>
 #include <QImage>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr int kPatienceMs = 60'000;
-const QString kSelectRegion = QStringLiteral("Bereich ziehen · Esc zum Abbrechen");
-const QString kNothingCaptured = QStringLiteral("Keine Aufnahme · bereit für den nächsten Ausschnitt");
-const QString kCaptureFailed = QStringLiteral("Aufnahme fehlgeschlagen · bitte erneut versuchen");
-const QString kAdded = QStringLiteral("Ausschnitt hinzugefügt · bereit für den nächsten");
 
-// Stands in for vellumbox-screencapture. Every run appends its arguments to runs.log; what it
-// does comes from the environment the test sets before the run starts.
+// Stands in for vellumbox-screencapture: logs its arguments, does what FAKE_MODE says (a number: exit).
 const char kFakeTool[] = R"(#!/bin/sh
-printf '%s|' "$@" >> "$FAKE_DIR/runs.log"
-echo >> "$FAKE_DIR/runs.log"
+echo "$@" >> "$FAKE_DIR/runs.log"
 case "$FAKE_MODE" in
-    write) cp "$FAKE_DIR/capture.png" "$5"; exit "$FAKE_EXIT" ;;
-    garbage) echo "no image" > "$5"; exit 0 ;;
-    exit) exit "$FAKE_EXIT" ;;
-    crash) kill -SEGV $$ ;;
-    hang)
-        cp "$FAKE_DIR/capture.png" "$5"
-        trap 'echo terminated >> "$FAKE_DIR/terminated.log"; exit 2' TERM
-        : > "$FAKE_DIR/running"
-        while :; do sleep 0.02; done ;;
+    write) cp "$FAKE_DIR/capture.png" "$5" ;;
+    garbage) echo "no image" > "$5" ;;
+    crash) kill -HUP $$ ;; # signal 1, not to be taken for exit status 1
+    hang) cp "$FAKE_DIR/capture.png" "$5"; trap 'touch "$FAKE_DIR/terminated"; exit 2' TERM
+        touch "$FAKE_DIR/running"; while :; do sleep 0.02; done ;;
+    *) exit "$FAKE_MODE" ;;
 esac
 )";
 
-struct Permission : ScreenCapturePermission {
-    bool preflightAnswer = true;
-    bool requestAnswer = true;
-    int requests = 0;
-    bool preflight() override { return preflightAnswer; }
-    bool request() override {
-        ++requests;
-        return requestAnswer;
-    }
-};
-
-struct Foreground : ForegroundWindow {
-    QStringList *events = nullptr;
-    void reactivatePrevious() override { events->append(QStringLiteral("reactivate")); }
+// The desktop around the controller: grants only when asked, and records what happens to it.
+struct Desktop : ScreenCapturePermission, ForegroundWindow {
+    bool preflight() override { return false; }
+    bool request() override { return granted; }
+    void reactivatePrevious() override { events << u"reactivate"_s; }
+    bool granted = true, modal = false;
+    QStringList events;
 };
 
 } // namespace
@@ -57,293 +43,126 @@ struct Foreground : ForegroundWindow {
 class TestCaptureController : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
-    void cleanup();
-    void toolOutcome_data();
-    void toolOutcome();
-    void argumentsAndTemporaryFile();
-    void startsAfterTheDelay();
-    void guards_data();
-    void guards();
-    void permission_data();
-    void permission();
-    void missingTool();
-    void cancelDuringDelay();
-    void cancelWhileRunning();
-    void newCaptureAfterCancel();
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QFile tool(m_dir->filePath(u"fake-tool"_s));
+        QVERIFY(tool.open(QIODevice::WriteOnly) && tool.write(kFakeTool) > 0);
+        tool.close();
+        QImage image(64, 48, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        QVERIFY(tool.setPermissions(QFile::ReadOwner | QFile::ExeOwner) &&
+                image.save(m_dir->filePath(u"capture.png"_s)) && QDir(m_dir->path()).mkdir(u"runtime"_s));
+        qputenv("FAKE_DIR", m_dir->path().toUtf8());
+        qputenv("XDG_RUNTIME_DIR", m_dir->filePath(u"runtime"_s).toUtf8());
+        m_store = std::make_unique<CollectionStore>(m_dir->path());
+        m_desktop = std::make_shared<Desktop>();
+    }
+
+    void toolOutcome_data() {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<QString>("status"); // part of the status text
+        QTest::addColumn<QString>("error");  // part of the error text; empty: no error
+        QTest::newRow("file written") << "write"_ba << u"hinzugefügt"_s << QString();
+        QTest::newRow("no file, exit 0") << "0"_ba << u"Keine Aufnahme"_s << QString();
+        QTest::newRow("no file, exit 1") << "1"_ba << u"Keine Aufnahme"_s << QString();
+        QTest::newRow("no file, exit 2") << "2"_ba << u"fehlgeschlagen"_s << QString();
+        QTest::newRow("refused") << "3"_ba << u"Keine Aufnahme"_s << CaptureController::permissionText;
+        QTest::newRow("crash") << "crash"_ba << u"fehlgeschlagen"_s << QString();
+        QTest::newRow("not an image") << "garbage"_ba << u"Bereich ziehen"_s << u"Bild"_s;
+        QTest::newRow("missing tool") << "missing"_ba << u"Bereich ziehen"_s << u"nicht gestartet"_s;
+    }
+    void toolOutcome() {
+        QFETCH(QByteArray, mode);
+        QFETCH(QString, status);
+        QFETCH(QString, error);
+        qputenv("FAKE_MODE", mode);
+        auto capture = controller(mode == "missing" ? u"no-such-tool"_s : u"fake-tool"_s);
+        capture->start();
+        capture->start(); // ignored: a capture is under way
+        // All but the tool happens at once; the tool waits for the delay, until our windows are gone.
+        QVERIFY(m_store->isCapturing());
+        QCoreApplication::processEvents();
+        QVERIFY(capture->findChildren<QProcess *>().isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(m_desktop->events.join(u' '), u"hide reactivate finished"_s, kPatienceMs);
+        QVERIFY(!m_store->isCapturing());
+        QVERIFY2(m_store->status().contains(status), qPrintable(m_store->status()));
+        const QString shown = m_store->error();
+        QVERIFY2(error.isEmpty() ? shown.isEmpty() : shown.contains(error), qPrintable(shown));
+        QCOMPARE(m_store->needsScreenCapturePermission(), shown == CaptureController::permissionText);
+        QCOMPARE(snips(), mode == "write");
+        // Into a folder only we may enter, in $XDG_RUNTIME_DIR, under an unguessable name, removed after.
+        const QString folder = capture->temporaryFolder();
+        QCOMPARE(QFileInfo(folder).permissions() & 0x77, QFile::Permissions()); // none for group or others
+        QVERIFY(QDir(folder).isEmpty(QDir::Files | QDir::Hidden));
+        const QRegularExpression arguments(
+            u"^-i -x -t png "_s + QRegularExpression::escape(m_dir->filePath(u"runtime/"_s)) +
+            u"[^/]+/vellumbox-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.png$"_s);
+        QCOMPARE(runs().size(), mode == "missing" ? 0 : 1);
+        QCOMPARE(runs().filter(arguments), runs());
+    }
+
+    void refusedStart_data() {
+        QTest::addColumn<QString>("reason");
+        for (const QString &reason : {u"exporting"_s, u"modal window"_s, u"permission"_s})
+            QTest::newRow(qPrintable(reason)) << reason;
+    }
+    void refusedStart() {
+        QFETCH(QString, reason);
+        m_store->setIsExporting(reason == u"exporting");
+        m_desktop->modal = reason == u"modal window";
+        m_desktop->granted = reason != u"permission";
+        controller()->start();
+        QVERIFY(!m_store->isCapturing());
+        QCOMPARE(m_desktop->events, reason == u"permission" ? QStringList{u"finished"_s} : QStringList());
+        QCOMPARE(m_store->needsScreenCapturePermission(), reason == u"permission");
+    }
+
+    void cancel_data() {
+        QTest::addColumn<bool>("running");
+        QTest::newRow("during the delay") << false;
+        QTest::newRow("while the tool runs") << true;
+    }
+    void cancel() {
+        QFETCH(bool, running);
+        qputenv("FAKE_MODE", running ? "hang" : "write");
+        auto capture = controller();
+        capture->start();
+        if (running)
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_dir->filePath(u"running"_s)), kPatienceMs);
+        capture->cancel();
+        QVERIFY(!m_store->isCapturing());
+        // The next capture's tool starts after the first one's would have, or after it was ended: the
+        // cancelled one leaves nothing behind, not even the file its tool had written.
+        qputenv("FAKE_MODE", "write");
+        capture->start();
+        QTRY_COMPARE_WITH_TIMEOUT(m_desktop->events.count(u"finished"_s), 1, kPatienceMs);
+        QTRY_VERIFY_WITH_TIMEOUT(QDir(capture->temporaryFolder()).isEmpty(QDir::Files), kPatienceMs);
+        QCOMPARE(snips(), 1);
+        QCOMPARE(QFile::exists(m_dir->filePath(u"terminated"_s)), running);
+        const QStringList runs = this->runs(); // a new file name each time
+        QCOMPARE(QSet<QString>(runs.begin(), runs.end()).size(), running ? 2 : 1);
+    }
 
 private:
-    std::unique_ptr<CaptureController> makeController(const QString &tool = {});
-    void setMode(const QString &mode, int exit = 0) {
-        qputenv("FAKE_MODE", mode.toUtf8());
-        qputenv("FAKE_EXIT", QByteArray::number(exit));
+    std::unique_ptr<CaptureController> controller(const QString &tool = u"fake-tool"_s) {
+        const auto desktop = m_desktop;
+        return std::make_unique<CaptureController>(
+            m_store.get(), [desktop] { desktop->events << u"hide"_s; },
+            [desktop] { desktop->events << u"finished"_s; },
+            CaptureController::Seams{
+                m_dir->filePath(tool), desktop, desktop, [desktop] { return desktop->modal; }, {}});
     }
+    qsizetype snips() const { return QDir(m_store->imagesDirectory()).entryList(QDir::Files).size(); }
     QStringList runs() const {
-        QFile log(m_dir->filePath(QStringLiteral("runs.log")));
-        if (!log.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-    int snipCount() const {
-        int count = 0;
-        for (const SnipCollection &collection : m_store->collections())
-            count += int(collection.items.size());
-        return count;
-    }
-    QStringList temporaryFiles(const CaptureController &controller) const {
-        return controller.temporaryFolder().isEmpty()
-                   ? QStringList{}
-                   : QDir(controller.temporaryFolder()).entryList(QDir::Files | QDir::Hidden);
+        QFile log(m_dir->filePath(u"runs.log"_s));
+        log.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
     }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<CollectionStore> m_store;
-    std::shared_ptr<Permission> m_permission;
-    QStringList m_events;
-    int m_finished = 0;
-    bool m_modal = false;
+    std::shared_ptr<Desktop> m_desktop;
 };
-
-void TestCaptureController::init() {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    QFile tool(m_dir->filePath(QStringLiteral("fake-tool")));
-    QVERIFY(tool.open(QIODevice::WriteOnly));
-    tool.write(kFakeTool);
-    tool.close();
-    tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QImage image(64, 48, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
-    QVERIFY(image.save(m_dir->filePath(QStringLiteral("capture.png"))));
-    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("runtime")));
-    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("library")));
-    qputenv("FAKE_DIR", m_dir->path().toUtf8());
-    qputenv("XDG_RUNTIME_DIR", m_dir->filePath(QStringLiteral("runtime")).toUtf8());
-    setMode(QStringLiteral("write"));
-    m_store = std::make_unique<CollectionStore>(m_dir->filePath(QStringLiteral("library")));
-    m_permission = std::make_shared<Permission>();
-    m_events.clear();
-    m_finished = 0;
-    m_modal = false;
-}
-
-void TestCaptureController::cleanup() {
-    m_store.reset();
-}
-
-std::unique_ptr<CaptureController> TestCaptureController::makeController(const QString &tool) {
-    CaptureController::Seams seams;
-    seams.toolPath = tool.isEmpty() ? m_dir->filePath(QStringLiteral("fake-tool")) : tool;
-    seams.permission = m_permission;
-    auto foreground = std::make_shared<Foreground>();
-    foreground->events = &m_events;
-    seams.foreground = foreground;
-    seams.hasModalWindow = [this] { return m_modal; };
-    return std::make_unique<CaptureController>(
-        m_store.get(), [this] { m_events.append(QStringLiteral("hide")); },
-        [this] {
-            ++m_finished;
-            m_events.append(QStringLiteral("finished"));
-        },
-        seams);
-}
-
-void TestCaptureController::toolOutcome_data() {
-    QTest::addColumn<QString>("mode");
-    QTest::addColumn<int>("exit");
-    QTest::addColumn<int>("snips");
-    QTest::addColumn<QString>("status");
-    QTest::addColumn<bool>("error");
-    QTest::addColumn<bool>("needsPermission");
-    QTest::newRow("file written") << "write" << 0 << 1 << kAdded << false << false;
-    QTest::newRow("file written, odd status") << "write" << 2 << 1 << kAdded << false << false;
-    QTest::newRow("no file, status 0") << "exit" << 0 << 0 << kNothingCaptured << false << false;
-    QTest::newRow("no file, status 1") << "exit" << 1 << 0 << kNothingCaptured << false << false;
-    QTest::newRow("no file, status 2") << "exit" << 2 << 0 << kCaptureFailed << false << false;
-    QTest::newRow("no file, status 70") << "exit" << 70 << 0 << kCaptureFailed << false << false;
-    QTest::newRow("desktop refused") << "exit" << 3 << 0 << kNothingCaptured << true << true;
-    QTest::newRow("crash") << "crash" << 0 << 0 << kCaptureFailed << false << false;
-    QTest::newRow("not an image") << "garbage" << 0 << 0 << kSelectRegion << true << false;
-}
-
-void TestCaptureController::toolOutcome() {
-    QFETCH(QString, mode);
-    QFETCH(int, exit);
-    QFETCH(int, snips);
-    QFETCH(QString, status);
-    QFETCH(bool, error);
-    QFETCH(bool, needsPermission);
-    setMode(mode, exit);
-    auto controller = makeController();
-    controller->start();
-    QVERIFY(m_store->isCapturing());
-    QTRY_COMPARE_WITH_TIMEOUT(m_finished, 1, kPatienceMs);
-    QVERIFY(!m_store->isCapturing());
-    QCOMPARE(snipCount(), snips);
-    QCOMPARE(m_store->status(), status);
-    QCOMPARE(!m_store->error().isEmpty(), error);
-    if (needsPermission)
-        QCOMPARE(m_store->error(), CaptureController::permissionText);
-    QCOMPARE(m_store->needsScreenCapturePermission(), needsPermission);
-    QCOMPARE(temporaryFiles(*controller), QStringList{});
-    QCOMPARE(m_events, (QStringList{"hide", "reactivate", "finished"}));
-}
-
-void TestCaptureController::argumentsAndTemporaryFile() {
-    auto controller = makeController();
-    for (int capture = 1; capture <= 2; ++capture) {
-        controller->start();
-        QTRY_COMPARE_WITH_TIMEOUT(m_finished, capture, kPatienceMs);
-    }
-    const QStringList all = runs();
-    QCOMPARE(all.size(), 2);
-    QStringList paths;
-    for (const QString &run : all) {
-        const QStringList arguments = run.split(QLatin1Char('|'), Qt::SkipEmptyParts);
-        QCOMPARE(arguments.mid(0, 4), (QStringList{"-i", "-x", "-t", "png"}));
-        QCOMPARE(arguments.size(), 5);
-        paths << arguments.at(4);
-    }
-    QVERIFY(paths.at(0) != paths.at(1));
-    const QRegularExpression name(
-        QStringLiteral("^vellumbox-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.png$"));
-    const QFileInfo folder(controller->temporaryFolder());
-    for (const QString &path : paths) {
-        const QFileInfo file(path);
-        QVERIFY2(name.match(file.fileName()).hasMatch(), qPrintable(file.fileName()));
-        QCOMPARE(file.absolutePath(), folder.absoluteFilePath());
-        QVERIFY(!file.exists());
-    }
-    QCOMPARE(folder.absolutePath(), QDir(m_dir->filePath(QStringLiteral("runtime"))).absolutePath());
-    QCOMPARE(folder.permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
-                                     QFile::ReadOther | QFile::WriteOther | QFile::ExeOther),
-             QFile::Permissions());
-    QCOMPARE(snipCount(), 2);
-}
-
-void TestCaptureController::startsAfterTheDelay() {
-    auto controller = makeController();
-    controller->start();
-    // Everything before the tool happens at once; the tool only once the windows are gone.
-    QVERIFY(m_store->isCapturing());
-    QCOMPARE(m_store->status(), kSelectRegion);
-    QCOMPARE(m_events, (QStringList{"hide", "reactivate"}));
-    QCOMPARE(runs(), QStringList{});
-    QTRY_COMPARE_WITH_TIMEOUT(m_finished, 1, kPatienceMs);
-    QCOMPARE(runs().size(), 1);
-}
-
-void TestCaptureController::guards_data() {
-    QTest::addColumn<QString>("busy");
-    QTest::newRow("capturing") << "capturing";
-    QTest::newRow("exporting") << "exporting";
-    QTest::newRow("modal window") << "modal";
-}
-
-void TestCaptureController::guards() {
-    QFETCH(QString, busy);
-    auto controller = makeController();
-    m_store->setIsCapturing(busy == QLatin1String("capturing"));
-    m_store->setIsExporting(busy == QLatin1String("exporting"));
-    m_modal = busy == QLatin1String("modal");
-    const QString status = m_store->status();
-    controller->start();
-    QCOMPARE(m_events, QStringList{});
-    QCOMPARE(m_store->status(), status);
-    QCOMPARE(m_permission->requests, 0);
-    controller->cancel(); // nothing to cancel; must not trip over the missing process
-    QCOMPARE(m_finished, 0);
-}
-
-void TestCaptureController::permission_data() {
-    QTest::addColumn<bool>("preflight");
-    QTest::addColumn<bool>("request");
-    QTest::addColumn<bool>("starts");
-    QTest::newRow("granted") << true << true << true;
-    QTest::newRow("granted when asked") << false << true << true;
-    QTest::newRow("refused") << false << false << false;
-}
-
-void TestCaptureController::permission() {
-    QFETCH(bool, preflight);
-    QFETCH(bool, request);
-    QFETCH(bool, starts);
-    m_permission->preflightAnswer = preflight;
-    m_permission->requestAnswer = request;
-    m_store->setNeedsScreenCapturePermission(true);
-    const QString status = m_store->status();
-    auto controller = makeController();
-    controller->start();
-    QCOMPARE(m_store->isCapturing(), starts);
-    QCOMPARE(m_store->needsScreenCapturePermission(), !starts);
-    if (!starts) {
-        QCOMPARE(m_store->error(), CaptureController::permissionText);
-        QCOMPARE(m_store->status(), status);
-        QCOMPARE(m_events, QStringList{"finished"});
-        return;
-    }
-    QTRY_COMPARE_WITH_TIMEOUT(m_finished, 1, kPatienceMs);
-    QCOMPARE(snipCount(), 1);
-}
-
-void TestCaptureController::missingTool() {
-    auto controller = makeController(m_dir->filePath(QStringLiteral("no-such-tool")));
-    controller->start();
-    QTRY_COMPARE_WITH_TIMEOUT(m_finished, 1, kPatienceMs);
-    QVERIFY(!m_store->isCapturing());
-    QVERIFY(m_store->error().startsWith(QStringLiteral("Aufnahme konnte nicht gestartet werden: ")));
-    QCOMPARE(m_store->status(), kSelectRegion);
-    // The next attempt is not blocked by the failed one.
-    controller->start();
-    QVERIFY(m_store->isCapturing());
-    QTRY_COMPARE_WITH_TIMEOUT(m_finished, 2, kPatienceMs);
-}
-
-void TestCaptureController::cancelDuringDelay() {
-    auto controller = makeController();
-    controller->start();
-    controller->cancel();
-    QVERIFY(!m_store->isCapturing());
-    // A second capture: its delayed step comes after the first one's, so once it has run the
-    // first one has had its chance to start a tool, and must not have.
-    controller->start();
-    QTRY_COMPARE_WITH_TIMEOUT(m_finished, 1, kPatienceMs);
-    QCOMPARE(runs().size(), 1);
-    QCOMPARE(snipCount(), 1);
-}
-
-void TestCaptureController::cancelWhileRunning() {
-    setMode(QStringLiteral("hang"));
-    auto controller = makeController();
-    controller->start();
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_dir->filePath(QStringLiteral("running"))), kPatienceMs);
-    controller->cancel();
-    QVERIFY(!m_store->isCapturing());
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_dir->filePath(QStringLiteral("terminated.log"))), kPatienceMs);
-    // The ended tool's file goes; nothing else moves.
-    QTRY_COMPARE_WITH_TIMEOUT(
-        temporaryFiles(*controller).filter(QStringLiteral(".png")).filter(QRegularExpression("png$")),
-        QStringList{}, kPatienceMs);
-    QCOMPARE(m_store->status(), kSelectRegion);
-    QCOMPARE(m_finished, 0);
-    QCOMPARE(snipCount(), 0);
-}
-
-void TestCaptureController::newCaptureAfterCancel() {
-    setMode(QStringLiteral("hang"));
-    auto controller = makeController();
-    controller->start();
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_dir->filePath(QStringLiteral("running"))), kPatienceMs);
-    controller->cancel();
-    setMode(QStringLiteral("write"));
-    controller->start();
-    QTRY_COMPARE_WITH_TIMEOUT(m_finished, 1, kPatienceMs);
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_dir->filePath(QStringLiteral("terminated.log"))), kPatienceMs);
-    QCOMPARE(snipCount(), 1);
-    QCOMPARE(m_store->status(), kAdded);
-    QVERIFY(!m_store->isCapturing());
-    QTRY_COMPARE_WITH_TIMEOUT(temporaryFiles(*controller), QStringList{}, kPatienceMs);
-}
 
 QTEST_MAIN(TestCaptureController)
 #include "tst_capturecontroller.moc"
