@@ -38,8 +38,9 @@ const QString kCloudRefused = QStringLiteral(
     "speichern“.");
 
 constexpr int kLargestReducedEdge = 4096;
-// Enough for a 100-megapixel image at four bytes a pixel; Qt's default stops near 33 megapixels.
-constexpr int kAllocationLimitMB = 512;
+// Enough for a 100-megapixel image at eight bytes a pixel, as Qt decodes 16-bit PNG and TIFF;
+// Qt's default stops near 33 megapixels.
+constexpr int kAllocationLimitMB = 1024;
 
 void checkCancelled(const CancelCheck &isCancelled) {
     if (isCancelled && isCancelled())
@@ -79,6 +80,13 @@ QSize fittedSize(QSize size, int longestEdge) {
     };
     return size.width() >= size.height() ? QSize(longestEdge, shorter(size.height()))
                                          : QSize(shorter(size.width()), longestEdge);
+}
+
+// Copies and stored snips are 8 bits a channel: a 16-bit decode would double every later copy.
+QImage eightBit(QImage image) {
+    if (image.isNull() || image.depth() <= 32)
+        return image;
+    return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
 }
 
 QImage fitted(const QImage &image, int longestEdge) {
@@ -414,7 +422,7 @@ Review reviewSource(Decoder &decoder, qint64 cloudLimit, const CancelCheck &isCa
     // A copy at the original's own size would be the same PNG again, known to be too large.
     int knownTooLarge = 0;
     if (supportedDimensions(review.width, review.height)) {
-        QImage full = decoder.decode(longest);
+        QImage full = eightBit(decoder.decode(longest));
         Image original = render(full, longest);
         if (original.png.size() <= cloudLimit) {
             review.original = std::move(original);
@@ -427,7 +435,7 @@ Review reviewSource(Decoder &decoder, qint64 cloudLimit, const CancelCheck &isCa
     }
     checkCancelled(isCancelled);
     if (base.isNull()) {
-        base = decoder.decode(start);
+        base = eightBit(decoder.decode(start));
         if (base.isNull())
             throw AppFailure::message(kNotProcessed);
     }

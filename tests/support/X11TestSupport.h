@@ -79,10 +79,14 @@ public:
         setGeometry(screen()->geometry());
         image = patternImage(size());
         show();
-        const QPoint probe(width() - 7, height() - 5);
+        return settled();
+    }
+
+    // Waits until the whole screen shows the pattern again: after an overlay closes, the server
+    // has the window repaint, and a still taken before that would hold the overlay's leftovers.
+    bool settled() {
         const auto shown = [&] {
-            const QImage grab = screen()->grabWindow(0, probe.x(), probe.y(), 1, 1).toImage();
-            return !grab.isNull() && grab.pixel(0, 0) == image.pixel(probe);
+            return screen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32) == image;
         };
         return QTest::qWaitFor(shown, kPatienceMs);
     }

@@ -71,6 +71,7 @@ private Q_SLOTS:
         QFETCH(QString, setup);
         QFETCH(QPoint, from);
         QFETCH(QPoint, to);
+        QVERIFY(m_pattern.settled());
         QVERIFY(start(kArguments, setup) && waitForForeignGrab(m_tool));
         QVERIFY(xdotool(QString::asprintf("mousemove %d %d mousedown 1 mousemove %d %d mouseup 1", from.x(),
                                           from.y(), to.x(), to.y())));
