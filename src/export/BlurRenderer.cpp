@@ -1,14 +1,13 @@
 #include "export/BlurRenderer.h"
 
-#include <QtConcurrent/QtConcurrentMap>
-
 #include <QThread>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <functional>
-#include <numeric>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -41,10 +40,22 @@ Boxes boxesFor(double sigma) {
     return boxes;
 }
 
+// Plain threads with the caller working too: blurs run inside pool tasks of the export, and
+// waiting there for more pool threads can deadlock when the machine has only a core or two.
 void parallelFor(int count, const std::function<void(int)> &body) {
-    std::vector<int> indices(count);
-    std::iota(indices.begin(), indices.end(), 0);
-    QtConcurrent::blockingMap(indices, [&body](int i) { body(i); });
+    std::atomic<int> next{0};
+    const auto work = [&] {
+        for (int i = next++; i < count; i = next++)
+            body(i);
+    };
+    const int helpers = std::min(QThread::idealThreadCount(), count) - 1;
+    std::vector<std::thread> threads;
+    threads.reserve(size_t(std::max(helpers, 0)));
+    for (int h = 0; h < helpers; ++h)
+        threads.emplace_back(work);
+    work();
+    for (std::thread &t : threads)
+        t.join();
 }
 
 // Calls body(first, last) for consecutive ranges covering 0 … count − 1, spread over the cores.

@@ -12,6 +12,7 @@
 #include <QFuture>
 #include <QSaveFile>
 #include <QThread>
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <deque>
@@ -114,28 +115,32 @@ ExportJob::Outcome ExportJob::run() {
     std::call_once(threshold, [] { mallopt(M_MMAP_THRESHOLD, 1024 * 1024); });
 #endif
     Outcome outcome;
+    // A pool of its own: the job itself may run on a thread of the global pool, and with one or
+    // two cores its snips would wait behind it.
+    QThreadPool pool;
+    pool.setMaxThreadCount(lookahead());
     std::deque<QFuture<Prepared>> pending;
     qsizetype next = 0;
     const qsizetype count = m_collection.items.size();
     const SnipCollection &collection = m_collection;
     auto submit = [&] {
         const qsizetype index = next++;
-        pending.push_back(QtConcurrent::run(
-            [collection, index, directory = m_imagesDirectory, format = m_format, cancelled = m_cancelled] {
-                Prepared p;
-                if (cancelled->load())
-                    return p;
-                try {
-                    p.item = prepareSnip(collection, index, directory, format);
-                    if (format == ExportFormat::Docx)
-                        p.crc = ZipArchive::crc32(p.item.png);
-                } catch (const AppFailure &failure) {
-                    p.error = failure.errorDescription();
-                } catch (const std::bad_alloc &) {
-                    p.error = QStringLiteral("Das Bild ist für den Export zu groß.");
-                }
+        pending.push_back(QtConcurrent::run(&pool, [collection, index, directory = m_imagesDirectory,
+                                                    format = m_format, cancelled = m_cancelled] {
+            Prepared p;
+            if (cancelled->load())
                 return p;
-            }));
+            try {
+                p.item = prepareSnip(collection, index, directory, format);
+                if (format == ExportFormat::Docx)
+                    p.crc = ZipArchive::crc32(p.item.png);
+            } catch (const AppFailure &failure) {
+                p.error = failure.errorDescription();
+            } catch (const std::bad_alloc &) {
+                p.error = QStringLiteral("Das Bild ist für den Export zu groß.");
+            }
+            return p;
+        }));
     };
 
     try {
