@@ -1,7 +1,5 @@
 #include "export/DOCXExporter.h"
 
-#include <QBuffer>
-
 #include <algorithm>
 
 namespace {
@@ -207,15 +205,4 @@ void DOCXExporter::finish() {
         QStringLiteral("</Relationships>");
     m_zip.add(QStringLiteral("word/_rels/document.xml.rels"), relationships.toUtf8());
     m_zip.finish();
-}
-
-QByteArray DOCXExporter::make(const SnipCollection &collection, const QList<ExportSnip> &items) {
-    QByteArray out;
-    QBuffer buffer(&out);
-    buffer.open(QIODevice::WriteOnly);
-    DOCXExporter docx(collection, items.size(), &buffer);
-    for (const ExportSnip &item : items)
-        docx.add(item);
-    docx.finish();
-    return out;
 }

@@ -18,9 +18,6 @@ public:
     void add(const ExportSnip &item, std::optional<quint32> crc = std::nullopt);
     void finish();
 
-    // The whole package in memory.
-    static QByteArray make(const SnipCollection &collection, const QList<ExportSnip> &items);
-
     static QString xmlEscaped(QStringView text);
     static QString paragraph(QStringView text, const QString &style = {});
     static QString imageParagraph(qsizetype n, const QString &title, int width, int height);

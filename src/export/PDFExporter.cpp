@@ -1,7 +1,5 @@
 #include "export/PDFExporter.h"
 
-#include <QBuffer>
-
 #include <algorithm>
 
 PDFExporter::PDFExporter(const SnipCollection &collection, qsizetype itemCount, QIODevice *device)
@@ -33,17 +31,4 @@ void PDFExporter::add(const ExportSnip &item) {
 
 void PDFExporter::finish() {
     m_writer.finish();
-}
-
-QByteArray PDFExporter::make(const SnipCollection &collection, const QList<ExportSnip> &items) {
-    QByteArray out;
-    QBuffer buffer(&out);
-    buffer.open(QIODevice::WriteOnly);
-    {
-        PDFExporter pdf(collection, items.size(), &buffer);
-        for (const ExportSnip &item : items)
-            pdf.add(item);
-        pdf.finish();
-    }
-    return out;
 }

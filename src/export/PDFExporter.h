@@ -15,8 +15,6 @@ public:
     void add(const ExportSnip &item);
     void finish();
 
-    static QByteArray make(const SnipCollection &collection, const QList<ExportSnip> &items);
-
 private:
     PDFWriter m_writer;
 };

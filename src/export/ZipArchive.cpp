@@ -2,7 +2,6 @@
 
 #include "model/AppFailure.h"
 
-#include <QBuffer>
 #include <QtEndian>
 
 #include <array>
@@ -137,17 +136,4 @@ void ZipArchive::finish() {
     write(m_central);
     write(end);
     m_central.clear();
-}
-
-QByteArray ZipArchive::make(const QList<QPair<QString, QByteArray>> &entries) {
-    if (entries.size() > kMaxEntries)
-        fail(u"Zu viele Dateien für den Export.");
-    QByteArray out;
-    QBuffer buffer(&out);
-    buffer.open(QIODevice::WriteOnly);
-    ZipArchive zip(&buffer);
-    for (const auto &[name, data] : entries)
-        zip.add(name, data);
-    zip.finish();
-    return out;
 }

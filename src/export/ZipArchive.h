@@ -27,8 +27,6 @@ public:
 
     qint64 entryCount() const { return m_count; }
 
-    // The whole archive in memory.
-    static QByteArray make(const QList<QPair<QString, QByteArray>> &entries);
     static quint32 crc32(QByteArrayView data);
 
 private:

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/FileSupport.h"
+
 #include "model/Snip.h"
 
 #include <QFile>
@@ -30,14 +32,4 @@ inline Snip sampleSnip(const QString &directory, const QString &file, int width 
                   Mark::make(MarkKind::Blur, 0.6, 0.6, 0.9, 0.9)};
     sampleImage(width, 200).save(directory + u'/' + file);
     return snip;
-}
-
-inline QByteArray readFile(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline bool writeFile(const QString &path, const QByteArray &bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }

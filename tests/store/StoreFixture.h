@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/FileSupport.h"
+
 #include "model/AppFailure.h"
 #include "store/CollectionStore.h"
 #include "store/FileErrors.h"
@@ -112,16 +114,6 @@ inline QByteArray encoded(const QImage &image, const char *format = "png") {
     QBuffer buffer(&bytes);
     image.save(&buffer, format);
     return bytes;
-}
-
-inline QByteArray readFile(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline bool writeFile(const QString &path, const QByteArray &bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 inline bool isNewImageName(const QString &name) {
