@@ -300,6 +300,8 @@ private:
     void writeProject(const SnipCollection &collection, const QString &path);
     void takeInProject(const QString &path);
     void importNext(const std::shared_ptr<ImportRun> &run);
+    // The collection an import or paste fills: the current one, or a new one when there is none.
+    std::optional<QUuid> importTargetID();
     void reviewOffMainThread(std::function<ImageImport::Review()> review,
                              std::function<void(const ReviewOutcome &)> done);
     void chooseImport(const ImageImport::Review &review, const QString &name,

@@ -45,14 +45,19 @@ void CollectionStore::importImages() {
         // The panel does not block: a paste may have started while it was open.
         if (paths.isEmpty() || m_isImporting)
             return;
-        if (!current())
-            newCollection();
-        const std::optional<SnipCollection> target = current();
+        const std::optional<QUuid> target = importTargetID();
         if (!target)
             return;
         setIsImporting(true);
-        importNext(std::make_shared<ImportRun>(ImportRun{paths, 0, target->id}));
+        importNext(std::make_shared<ImportRun>(ImportRun{paths, 0, *target}));
     });
+}
+
+std::optional<QUuid> CollectionStore::importTargetID() {
+    if (!current())
+        newCollection();
+    const std::optional<SnipCollection> target = current();
+    return target ? std::optional<QUuid>(target->id) : std::nullopt;
 }
 
 void CollectionStore::importNext(const std::shared_ptr<ImportRun> &run) {
@@ -102,16 +107,14 @@ void CollectionStore::pasteImage() {
         setError(kNoClipboardImage);
         return;
     }
-    if (!current())
-        newCollection();
-    const std::optional<SnipCollection> target = current();
+    const std::optional<QUuid> target = importTargetID();
     if (!target)
         return;
     setIsImporting(true);
     setStatus(QStringLiteral("Bild aus der Zwischenablage wird geprüft …"));
     reviewOffMainThread(
         [bytes = *data] { return ImageImport::review(bytes, ImageImport::maximumCloudBytes); },
-        [this, id = target->id](const ReviewOutcome &outcome) {
+        [this, id = *target](const ReviewOutcome &outcome) {
             if (!outcome.review) {
                 setError(outcome.failure);
                 setIsImporting(false);
