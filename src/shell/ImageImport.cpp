@@ -473,6 +473,12 @@ int openForReading(const QString &filePath, int extraFlags) {
 
 } // namespace
 
+QByteArray rasterFormat(QByteArrayView head) {
+    static const char *const names[] = {"png", "jpeg", "tiff", "heic"};
+    const auto format = sniffFormat(head);
+    return format ? QByteArray(names[int(*format)]) : QByteArray();
+}
+
 void raiseAllocationLimit() {
     static std::once_flag once;
     std::call_once(once, [] {

@@ -52,6 +52,10 @@ using CancelCheck = std::function<bool()>;
 // megapixels. Idempotent and thread-safe; the application calls it at start-up.
 void raiseAllocationLimit();
 
+// The raster format the content names ("png", "jpeg", "tiff", "heic"), empty for anything else.
+// The file name and Qt's own guessing play no part.
+QByteArray rasterFormat(QByteArrayView head);
+
 void validateSourceSize(qint64 byteCount);
 // At most maximumEdge per side and maximumPixels in all (the product taken in double).
 bool supportedDimensions(qint64 width, qint64 height);

@@ -38,20 +38,6 @@ constexpr int kPngQuality = 50;
     throw AppFailure(sentence);
 }
 
-// The raster format named by the content; the file name and Qt's own guessing (which would
-// happily pick SVG or XPM) play no part. HEIC is left to the image checks, which carry its decoder.
-QByteArray sniffFormat(const QByteArray &bytes) {
-    if (bytes.startsWith("\x89PNG\r\n\x1a\n"))
-        return "png";
-    if (bytes.startsWith("\xff\xd8\xff"))
-        return "jpeg";
-    if (bytes.startsWith(QByteArrayView("II*\0", 4)) || bytes.startsWith(QByteArrayView("MM\0*", 4)))
-        return "tiff";
-    if (bytes.mid(4, 4) == "ftyp")
-        return "heic";
-    return {};
-}
-
 // A HEIC image through the import checks: its full-size PNG copy when the size is supported. The
 // search for a reduced copy is stopped before it starts.
 QByteArray heicAsPng(const QByteArray &bytes) {
@@ -188,7 +174,7 @@ const QString &ProjectFile::suffix() {
 }
 
 QByteArray ProjectFile::reencodeAsPng(const QByteArray &bytes) {
-    const QByteArray format = sniffFormat(bytes);
+    const QByteArray format = ImageImport::rasterFormat(bytes);
     if (format.isEmpty())
         return {};
     if (format == "heic")
