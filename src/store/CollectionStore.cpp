@@ -1,5 +1,6 @@
 #include "store/CollectionStore.h"
 
+#include "common/Background.h"
 #include "model/AppFailure.h"
 #include "model/JsonCoding.h"
 #include "store/FileErrors.h"
@@ -8,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -208,6 +210,30 @@ QImage CollectionStore::image(const Snip &snip) {
     if (!decoded.isNull())
         m_imageCache.insert(snip.imageFile, decoded);
     return decoded;
+}
+
+void CollectionStore::requestImage(const Snip &snip, QObject *receiver,
+                                   std::function<void(const QImage &)> done) {
+    if (const QImage cached = m_imageCache.find(snip.imageFile); !cached.isNull()) {
+        done(cached);
+        return;
+    }
+    QString path;
+    try {
+        path = imageURL(snip.imageFile);
+    } catch (const AppFailure &) {
+        done(QImage());
+        return;
+    }
+    const QString name = snip.imageFile;
+    QPointer<CollectionStore> self(this);
+    Background::run(
+        receiver, [path] { return SnipImageFiles::read(path); },
+        [self, name, done = std::move(done)](const QImage &decoded) {
+            if (self && !decoded.isNull())
+                self->m_imageCache.insert(name, decoded);
+            done(decoded);
+        });
 }
 
 Snip CollectionStore::saveImportedImage(const ImageImport::Image &image, bool localOnly) {

@@ -127,8 +127,13 @@ public:
     // The path of the image file name inside the Images folder; throws AppFailure for a name
     // that could leave the folder or is not a PNG name. Does not touch the disk.
     QString imageURL(const QString &name) const;
-    // The decoded image of the snip, or a null image.
+    // The decoded image of the snip, or a null image. Decodes on the calling thread: windows use
+    // requestImage instead.
     QImage image(const Snip &snip);
+    // Hands the snip's decoded image (a null image when it cannot be read) to `done` on the main
+    // thread: from the cache right away, otherwise after decoding on the background pool. Dropped
+    // when `receiver` is gone by then.
+    void requestImage(const Snip &snip, QObject *receiver, std::function<void(const QImage &)> done);
     // Checks the copy against its size limit, writes it as a new PNG into the Images folder and
     // returns the new snip, which is not yet in any collection. Throws AppFailure.
     Snip saveImportedImage(const ImageImport::Image &image, bool localOnly);

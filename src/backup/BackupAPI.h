@@ -1,0 +1,7 @@
+#pragma once
+
+// The one HTTP client interface of the backup and share services.
+class BackupAPI {
+public:
+    virtual ~BackupAPI() = default;
+};
