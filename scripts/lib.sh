@@ -24,5 +24,8 @@ install_packages() {
 # configure_build DIR [cmake args...]
 configure_build() {
     local dir=$1; shift
-    cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+    local launcher=()
+    # A compiler cache, where one is installed, makes rebuilds in several checkouts cheap.
+    command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    cmake -S "$root" -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
 }
