@@ -286,6 +286,10 @@ public:
     // title, and saves at once. Throws BackupFailure and then leaves the library and the Images
     // folder as they were.
     void restoreCloudCollections(const QList<SnipCollection> &collections, const QString &imagesFolder);
+    // The same for windows and the backup: `done` receives an empty text on success, else the German
+    // sentence of the failure, on the main thread; dropped when `receiver` is gone.
+    void restoreCloudCollections(const QList<SnipCollection> &collections, const QString &imagesFolder,
+                                 QObject *receiver, std::function<void(const QString &failure)> done);
     // Asks for image files, checks them one after another off the main thread and adds them to
     // the collection selected when the import began.
     void importImages();

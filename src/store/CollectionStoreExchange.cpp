@@ -10,6 +10,7 @@
 #include "store/RegularFile.h"
 
 #include <QFile>
+#include <QPointer>
 
 namespace {
 const QString kOpenFailed = QStringLiteral("Projekt konnte nicht geöffnet werden: ");
@@ -201,4 +202,23 @@ void CollectionStore::restoreCloudCollections(const QList<SnipCollection> &colle
     setSaveState(indicator);
     removeFiles(copied);
     throw BackupFailure(kRestoreNotSaved);
+}
+
+void CollectionStore::restoreCloudCollections(const QList<SnipCollection> &collections,
+                                              const QString &imagesFolder, QObject *receiver,
+                                              std::function<void(const QString &)> done) {
+    QString failure;
+    try {
+        restoreCloudCollections(collections, imagesFolder);
+    } catch (const BackupFailure &f) {
+        failure = f.errorDescription();
+    }
+    QPointer<QObject> guard(receiver);
+    QMetaObject::invokeMethod(
+        this,
+        [guard, failure, done = std::move(done)] {
+            if (guard)
+                done(failure);
+        },
+        Qt::QueuedConnection);
 }

@@ -1,5 +1,6 @@
 #include "model/FileNames.h"
 #include "model/Snip.h"
+#include "model/TextLines.h"
 
 #include <QTest>
 
@@ -10,6 +11,8 @@ private Q_SLOTS:
     void heading();
     void safeFilename_data();
     void safeFilename();
+    void lines_data();
+    void lines();
 };
 
 void TestText::heading_data() {
@@ -50,6 +53,25 @@ void TestText::safeFilename() {
     const QString result = ::safeFilename(title);
     QCOMPARE(result, expected);
     QVERIFY((result + QStringLiteral(".vellumbox")).toUtf8().size() <= 200);
+}
+
+void TestText::lines_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("empty") << QString() << QStringList{QString()};
+    QTest::newRow("LF, CR LF, CR") << QStringLiteral("a\nb\r\nc\rd") << QStringList{"a", "b", "c", "d"};
+    QTest::newRow("CR CR LF is two breaks") << QStringLiteral("a\r\r\nb") << QStringList{"a", "", "b"};
+    QTest::newRow("separators and vertical tab")
+        << QStringLiteral("a\u2028b\u2029c\vd") << QStringList{"a", "b", "c", "d"};
+    QTest::newRow("other controls dropped, tab kept")
+        << QStringLiteral("a\x01\tb\x7F\u009Bc") << QStringList{QStringLiteral("a\tbc")};
+    QTest::newRow("trailing break") << QStringLiteral("Erste Zeile\n") << QStringList{"Erste Zeile", ""};
+}
+
+void TestText::lines() {
+    QFETCH(QString, text);
+    QFETCH(QStringList, expected);
+    QCOMPARE(TextLines::split(text), expected);
 }
 
 QTEST_GUILESS_MAIN(TestText)
