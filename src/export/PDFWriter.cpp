@@ -2,6 +2,7 @@
 
 #include "model/AppFailure.h"
 #include "model/FileNames.h"
+#include "model/TextLines.h"
 
 #include <QPageLayout>
 #include <QTextLine>
@@ -68,7 +69,10 @@ void PDFWriter::newPage() {
 
 PDFWriter::Lines PDFWriter::layout(const QString &s, int size, bool bold) const {
     Lines lines;
-    lines.layout = std::make_unique<QTextLayout>(s, font(size, bold ? QFont::Bold : QFont::Normal),
+    // Every break of the one rule becomes the separator the layout breaks at; other control
+    // characters are gone, so none is drawn as a box.
+    const QString text = TextLines::split(s).join(QChar::LineSeparator);
+    lines.layout = std::make_unique<QTextLayout>(text, font(size, bold ? QFont::Bold : QFont::Normal),
                                                  const_cast<QPdfWriter *>(&m_writer));
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -143,8 +147,9 @@ void PDFWriter::endPage() {
     m_painter.drawLine(QPointF(kMargin, rule), QPointF(kPageWidth - kMargin, rule));
     m_painter.setPen(kFooterGrey);
     m_painter.setFont(font(8, QFont::Normal));
-    const QString footer =
-        cutAtGraphemes(m_title, 65) + QStringLiteral("   ·   ") + QString::number(m_pageNumber);
+    // The footer is one line: the title's line breaks show as spaces.
+    const QString footer = cutAtGraphemes(TextLines::split(m_title).join(u' '), 65) +
+                           QStringLiteral("   ·   ") + QString::number(m_pageNumber);
     m_painter.drawText(QPointF(kMargin, kPageHeight - 20), footer);
 }
 

@@ -14,11 +14,16 @@ private Q_SLOTS:
     void initTestCase();
     void xmlEscaped_data();
     void xmlEscaped();
+    void lineBreaks_data();
+    void lineBreaks();
     void docx();
     void pdf();
 
 private:
-    QString exported(ExportFormat format, const QString &name);
+    QString exported(ExportFormat format, const QString &name) {
+        return exported(m_collection, format, name);
+    }
+    QString exported(const SnipCollection &collection, ExportFormat format, const QString &name);
 
     QTemporaryDir m_dir;
     SnipCollection m_collection;
@@ -51,9 +56,9 @@ void TestDocuments::initTestCase() {
         m_collection.items[2].note += QStringLiteral("Wort%1 ").arg(i);
 }
 
-QString TestDocuments::exported(ExportFormat format, const QString &name) {
+QString TestDocuments::exported(const SnipCollection &collection, ExportFormat format, const QString &name) {
     const QString path = m_dir.filePath(name);
-    const ExportJob::Outcome outcome = ExportJob(m_collection, format, path, m_dir.path()).run();
+    const ExportJob::Outcome outcome = ExportJob(collection, format, path, m_dir.path()).run();
     QTest::qVerify(outcome.error.isEmpty() && !outcome.cancelled, "export", qPrintable(outcome.error),
                    __FILE__, __LINE__);
     return path;
@@ -77,6 +82,46 @@ void TestDocuments::xmlEscaped() {
     QFETCH(QString, text);
     QFETCH(QString, escaped);
     QCOMPARE(DOCXExporter::xmlEscaped(text), escaped);
+}
+
+void TestDocuments::lineBreaks_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("lines");
+    const QStringList two = {QStringLiteral("Anfang"), QStringLiteral("Ende")};
+    QTest::newRow("line feed") << QStringLiteral("Anfang\nEnde") << two;
+    QTest::newRow("CR LF is one break") << QStringLiteral("Anfang\r\nEnde") << two;
+    QTest::newRow("carriage return") << QStringLiteral("Anfang\rEnde") << two;
+    QTest::newRow("line separator") << QStringLiteral("Anfang\u2028Ende") << two;
+    QTest::newRow("paragraph separator") << QStringLiteral("Anfang\u2029Ende") << two;
+    QTest::newRow("vertical tab") << QStringLiteral("Anfang\vEnde") << two;
+    QTest::newRow("other controls dropped")
+        << QStringLiteral("An\u0001fang\u0007\nEnde\u0085Schluss")
+        << QStringList{QStringLiteral("Anfang"), QStringLiteral("Ende"), QStringLiteral("Schluss")};
+}
+
+// Titles and notes break in the same places in both documents, and no control character reaches
+// a page.
+void TestDocuments::lineBreaks() {
+    QFETCH(QString, text);
+    QFETCH(QStringList, lines);
+    QStringList runs;
+    for (const QString &line : lines)
+        runs << QStringLiteral("<w:r><w:t xml:space=\"preserve\">") + line + QStringLiteral("</w:t></w:r>");
+    QCOMPARE(DOCXExporter::paragraph(text), QStringLiteral("<w:p>") +
+                                                runs.join(QStringLiteral("<w:r><w:br/></w:r>")) +
+                                                QStringLiteral("</w:p>"));
+
+    SnipCollection collection;
+    collection.title = text;
+    collection.items = {m_collection.items[0]};
+    collection.items[0].note = text;
+    const QString path = exported(collection, ExportFormat::Pdf, QStringLiteral("breaks.pdf"));
+    const QString extracted = runTool(QStringLiteral("pdftotext"), {path, QStringLiteral("-")});
+    const QString block = lines.join(u'\n') + u'\n';
+    QVERIFY2(extracted.startsWith(block), qPrintable(extracted));                // the title
+    QVERIFY2(extracted.indexOf(block, block.size()) > 0, qPrintable(extracted)); // the note
+    // The footer is one line, its breaks shown as spaces.
+    QVERIFY2(extracted.contains(lines.join(u' ') + QStringLiteral(" · 1")), qPrintable(extracted));
 }
 
 void TestDocuments::docx() {
