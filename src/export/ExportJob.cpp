@@ -37,11 +37,12 @@ struct Prepared {
 // The two documents behind one face, so the loop below does not care which it writes.
 class Document {
 public:
-    Document(ExportFormat format, const SnipCollection &collection, QIODevice *device) {
+    Document(ExportFormat format, const SnipCollection &collection, QSaveFile *file) {
         if (format == ExportFormat::Pdf)
-            m_pdf.emplace(collection, collection.items.size(), device);
+            m_pdf.emplace(collection, collection.items.size(), file,
+                          QFileInfo(file->fileName()).absolutePath());
         else
-            m_docx.emplace(collection, collection.items.size(), device);
+            m_docx.emplace(collection, collection.items.size(), file);
     }
     void add(const Prepared &p) {
         if (m_pdf)
@@ -93,16 +94,13 @@ ExportSnip ExportJob::prepareSnip(const SnipCollection &collection, qsizetype in
     ExportSnip item;
     item.title = snip.heading(index, collection.mode);
     item.note = snip.note;
-    if (format == ExportFormat::Pdf) {
-        item.image = ImageRenderer::flattenImage(bytes, snip.marks);
-        item.width = item.image.width();
-        item.height = item.image.height();
-    } else {
-        const FlattenedImage flat = ImageRenderer::flatten(bytes, snip.marks);
-        item.png = flat.png;
-        item.width = flat.width;
-        item.height = flat.height;
-    }
+    const QImage image = ImageRenderer::flattenImage(bytes, snip.marks);
+    item.width = image.width();
+    item.height = image.height();
+    if (format == ExportFormat::Pdf)
+        item.pixels = FlateImage::make(image);
+    else
+        item.png = FlateImage::png(image);
     return item;
 }
 

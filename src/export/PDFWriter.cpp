@@ -41,7 +41,9 @@ QSizeF PDFWriter::imageSize(int width, int height) {
     return {scale * width, scale * height};
 }
 
-PDFWriter::PDFWriter(const QString &title, QIODevice *device) : m_writer(device), m_title(title) {
+PDFWriter::PDFWriter(const QString &title, QIODevice *device, const QString &spoolDirectory)
+    : m_device(device), m_images(spoolDirectory), m_writer(&m_layout), m_title(title) {
+    m_layout.open(QIODevice::WriteOnly);
     m_writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
     m_writer.setResolution(72);
     m_writer.setTitle(title);
@@ -130,14 +132,12 @@ void PDFWriter::ensureSpace(double h) {
 }
 
 void PDFWriter::image(const ExportSnip &item) {
-    QImage decoded = item.image;
-    if (decoded.isNull())
-        decoded = QImage::fromData(item.png, "PNG");
-    if (decoded.isNull())
+    if (item.pixels.color.isEmpty() || item.pixels.width != item.width || item.pixels.height != item.height)
         fail(u"PDF-Bild fehlt.");
     const QSizeF size = imageSize(item.width, item.height);
     ensureSpace(size.height());
-    m_painter.drawImage(QRectF(QPointF(kMargin, m_cursor), size), decoded);
+    const int number = m_images.add(item.pixels);
+    m_painter.drawImage(QRectF(QPointF(kMargin, m_cursor), size), PDFImages::placeholder(number));
     m_cursor += size.height();
 }
 
@@ -158,4 +158,6 @@ void PDFWriter::finish() {
         endPage();
     if (!m_painter.end())
         fail(u"PDF konnte nicht erstellt werden.");
+    m_layout.close();
+    m_images.write(m_layout.data(), m_device);
 }
