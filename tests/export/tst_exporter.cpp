@@ -8,6 +8,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using Change = std::function<void(SnipCollection &, const QString &imagesDirectory)>;
 Q_DECLARE_METATYPE(Change)
 
@@ -20,6 +24,8 @@ private Q_SLOTS:
     void outcome_data();
     void outcome();
     void stopWhileRunning();
+    void cancelBetweenSnips_data();
+    void cancelBetweenSnips();
 
 private:
     // Remembers the request; the test answers later through answer().
@@ -99,6 +105,13 @@ void TestExporter::outcome_data() {
     QTest::newRow("missing file") << docx << Change([](SnipCollection &c, const QString &images) {
         QFile::remove(images + u'/' + c.items[3].imageFile);
     }) << QStringLiteral("Ein Bild der Sammlung konnte nicht gelesen werden.");
+    QTest::newRow("named pipe, which must not block the export")
+        << pdf << Change([](SnipCollection &c, const QString &images) {
+               const QString path = images + u'/' + c.items[2].imageFile;
+               QFile::remove(path);
+               QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+           })
+        << QStringLiteral("Ein Bild der Sammlung konnte nicht gelesen werden.");
     QTest::newRow("not a raster image") << pdf << Change([](SnipCollection &c, const QString &images) {
         writeFile(images + u'/' + c.items[1].imageFile,
                   "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"9\" height=\"9\"/>");
@@ -126,13 +139,20 @@ void TestExporter::outcome() {
     exporter.present(ExportFormat(format));
     answer(path);
     QVERIFY(m_store->isExporting() && QFile::exists(m_store->libraryPath())); // saved before rendering
-    QVERIFY(finished.wait(30000) && !m_store->isExporting());
+    if (!finished.wait(30000)) {
+        // A reader stuck on a named pipe gets its end of file, so the test fails instead of hanging.
+        for (const QFileInfo &entry : QDir(m_store->imagesDirectory()).entryInfoList(QDir::System))
+            ::close(::open(QFile::encodeName(entry.filePath()).constData(), O_WRONLY | O_NONBLOCK));
+        QFAIL("the export did not finish");
+    }
+    QVERIFY(!m_store->isExporting());
     QCOMPARE(m_store->exportURL(), change ? QString() : path);
     QCOMPARE(m_store->status(), change ? QStringLiteral("vorher") : result);
     QCOMPARE(m_store->error(), change ? QStringLiteral("Export fehlgeschlagen: ") + result
                                       : QStringLiteral("Ein früherer Fehler."));
     QCOMPARE(readFile(path).size() > 1000, !change);
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{QStringLiteral("existing")});
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("existing")});
 }
 
 void TestExporter::stopWhileRunning() {
@@ -154,6 +174,36 @@ void TestExporter::stopWhileRunning() {
     job.cancel();
     const ExportJob::Outcome outcome = job.run();
     QVERIFY(outcome.cancelled && outcome.error.isEmpty() && !QFile::exists(path + u'x'));
+}
+
+void TestExporter::cancelBetweenSnips_data() {
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("after"); // the snip after which the export is cancelled
+    QTest::newRow("pdf, after the first snip") << int(ExportFormat::Pdf) << 0;
+    QTest::newRow("pdf, after the last snip") << int(ExportFormat::Pdf) << 5;
+    QTest::newRow("docx, half-way") << int(ExportFormat::Docx) << 2;
+}
+
+// A cancelled export leaves the destination as it was and nothing beside it.
+void TestExporter::cancelBetweenSnips() {
+    QFETCH(int, format);
+    QFETCH(int, after);
+    addCollection(6);
+    const QString path = m_dir->filePath(QStringLiteral("existing"));
+    QVERIFY(writeFile(path, "previous export"));
+    ExportJob job(*m_store->current(), ExportFormat(format), path, m_store->imagesDirectory());
+    QList<qsizetype> taken;
+    job.setAfterSnip([&](qsizetype index) {
+        taken.append(index);
+        if (index == after)
+            job.cancel();
+    });
+    const ExportJob::Outcome outcome = job.run();
+    QVERIFY(outcome.cancelled && outcome.error.isEmpty());
+    QCOMPARE(taken.size(), after + 1);
+    QCOMPARE(readFile(path), QByteArray("previous export"));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("existing")});
 }
 
 QTEST_MAIN(TestExporter)
