@@ -239,6 +239,10 @@ ExportJob::Outcome ExportJob::run() {
             file.cancelWriting();
         } else {
             document.finish();
+            // commit() flushes the file's buffer but does not notice when that fails, and would put
+            // a cut-off document in place.
+            if (!file.flush())
+                fail(u"Die Exportdatei konnte nicht geschrieben werden.");
             if (!file.commit())
                 fail(u"Die Exportdatei konnte nicht gespeichert werden.");
         }

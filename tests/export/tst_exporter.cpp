@@ -8,7 +8,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +28,8 @@ private Q_SLOTS:
     void stopWhileRunning();
     void cancelBetweenSnips_data();
     void cancelBetweenSnips();
+    void fileCannotGrow_data();
+    void fileCannotGrow();
 
 private:
     // Remembers the request; the test answers later through answer().
@@ -201,6 +205,44 @@ void TestExporter::cancelBetweenSnips() {
     const ExportJob::Outcome outcome = job.run();
     QVERIFY(outcome.cancelled && outcome.error.isEmpty());
     QCOMPARE(taken.size(), after + 1);
+    QCOMPARE(readFile(path), QByteArray("previous export"));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("existing")});
+}
+
+void TestExporter::fileCannotGrow_data() {
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("limit"); // bytes a file may grow to
+    // The image streams of the PDF take about 20 kB, the whole document about 33 kB, the Word
+    // package about 27 kB.
+    QTest::newRow("pdf, not even the images fit") << int(ExportFormat::Pdf) << 4096;
+    QTest::newRow("pdf, the images fit but not the document") << int(ExportFormat::Pdf) << 30000;
+    QTest::newRow("docx, half the package fits") << int(ExportFormat::Docx) << 16384;
+    // The last bytes still sit in the file's buffer when the export ends: only flushing them fails.
+    QTest::newRow("docx, all but the end fits") << int(ExportFormat::Docx) << 26000;
+}
+
+// A disk that fills up during the export is a failure, never a short document reported as done.
+void TestExporter::fileCannotGrow() {
+    QFETCH(int, format);
+    QFETCH(int, limit);
+    addCollection(0, [](SnipCollection &c, const QString &images) {
+        c.items.append(sampleSnip(images, QStringLiteral("wide.png"), 2000));
+    });
+    const QString path = m_dir->filePath(QStringLiteral("existing"));
+    QVERIFY(writeFile(path, "previous export"));
+    ExportJob job(*m_store->current(), ExportFormat(format), path, m_store->imagesDirectory());
+    rlimit previous{};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &previous) == 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = previous;
+    small.rlim_cur = rlim_t(limit);
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+    const ExportJob::Outcome outcome = job.run();
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, oldHandler);
+    QVERIFY(!outcome.cancelled);
+    QCOMPARE(outcome.error, QStringLiteral("Die Exportdatei konnte nicht geschrieben werden."));
     QCOMPARE(readFile(path), QByteArray("previous export"));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{QStringLiteral("existing")});
