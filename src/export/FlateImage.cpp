@@ -37,13 +37,15 @@ bool opaque(const QImage &image) {
 // conversion, so the values match to the bit what the image's PNG would hold.
 class StraightRows {
 public:
-    explicit StraightRows(const QImage &image) : m_image(image) {}
+    // An opaque premultiplied image already holds straight values.
+    StraightRows(const QImage &image, bool opaque)
+        : m_image(image), m_convert(!opaque && image.format() == QImage::Format_ARGB32_Premultiplied) {}
 
     // RGB, optionally followed by alpha, of row y; rows are asked for in order.
     void write(int y, uchar *out, bool withAlpha) {
         const int width = m_image.width();
         const QRgb *line = reinterpret_cast<const QRgb *>(m_image.constScanLine(y));
-        if (m_image.format() == QImage::Format_ARGB32_Premultiplied) {
+        if (m_convert) {
             if (y < m_first || y >= m_first + m_band.height()) {
                 m_first = y;
                 const int rows = std::min(kBandRows, m_image.height() - y);
@@ -68,6 +70,7 @@ public:
 private:
     static constexpr int kBandRows = 64;
     const QImage &m_image;
+    const bool m_convert;
     QImage m_band;
     int m_first = 0;
 };
@@ -143,10 +146,11 @@ FlateImage FlateImage::make(const QImage &source) {
     FlateImage result;
     result.width = image.width();
     result.height = image.height();
-    StraightRows rows(image);
+    const bool withAlpha = !opaque(image);
+    StraightRows rows(image, !withAlpha);
     result.color = deflateUpRows(image.height(), qsizetype(image.width()) * 3,
                                  [&](int y, uchar *row) { rows.write(y, row, false); });
-    if (!opaque(image)) {
+    if (withAlpha) {
         result.alpha = deflateUpRows(image.height(), image.width(), [&](int y, uchar *row) {
             const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
             const int width = image.width();
@@ -171,7 +175,7 @@ QByteArray FlateImage::png(const QImage &source) {
     header.append(QByteArray(3, char(0)));  // deflate, adaptive filters, no interlace
     QByteArray png("\x89PNG\r\n\x1a\n", 8);
     appendChunk(png, "IHDR", header);
-    StraightRows rows(image);
+    StraightRows rows(image, !withAlpha);
     appendChunk(png, "IDAT",
                 deflateUpRows(image.height(), qsizetype(image.width()) * channels,
                               [&](int y, uchar *row) { rows.write(y, row, withAlpha); }));
