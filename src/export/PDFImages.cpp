@@ -9,10 +9,12 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <map>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 // The placeholder's first pixel: not grey, so no writer could store it as a grey image, and
