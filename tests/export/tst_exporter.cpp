@@ -44,6 +44,17 @@ private:
         void chooseOpenFiles(const OpenRequest &, OpenAnswer) override {}
     };
     void answer(const QString &path) { std::exchange(m_done, {})(path); }
+    // A file from an earlier export, which a failed or cancelled one must leave alone.
+    QString previousExport() {
+        const QString path = m_dir->filePath(QStringLiteral("existing"));
+        return writeFile(path, "previous export") ? path : QString();
+    }
+    // The earlier export is as it was, and nothing else lies beside it.
+    bool untouched(const QString &path) {
+        return readFile(path) == "previous export" &&
+               QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden) ==
+                   QStringList{QStringLiteral("existing")};
+    }
     void addCollection(int snips, const Change &change = {});
 
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -193,8 +204,7 @@ void TestExporter::cancelBetweenSnips() {
     QFETCH(int, format);
     QFETCH(int, after);
     addCollection(6);
-    const QString path = m_dir->filePath(QStringLiteral("existing"));
-    QVERIFY(writeFile(path, "previous export"));
+    const QString path = previousExport();
     ExportJob job(*m_store->current(), ExportFormat(format), path, m_store->imagesDirectory());
     QList<qsizetype> taken;
     job.setAfterSnip([&](qsizetype index) {
@@ -205,9 +215,7 @@ void TestExporter::cancelBetweenSnips() {
     const ExportJob::Outcome outcome = job.run();
     QVERIFY(outcome.cancelled && outcome.error.isEmpty());
     QCOMPARE(taken.size(), after + 1);
-    QCOMPARE(readFile(path), QByteArray("previous export"));
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
-             QStringList{QStringLiteral("existing")});
+    QVERIFY(untouched(path));
 }
 
 void TestExporter::fileCannotGrow_data() {
@@ -229,8 +237,7 @@ void TestExporter::fileCannotGrow() {
     addCollection(0, [](SnipCollection &c, const QString &images) {
         c.items.append(sampleSnip(images, QStringLiteral("wide.png"), 2000));
     });
-    const QString path = m_dir->filePath(QStringLiteral("existing"));
-    QVERIFY(writeFile(path, "previous export"));
+    const QString path = previousExport();
     ExportJob job(*m_store->current(), ExportFormat(format), path, m_store->imagesDirectory());
     rlimit previous{};
     QVERIFY(::getrlimit(RLIMIT_FSIZE, &previous) == 0);
@@ -243,9 +250,7 @@ void TestExporter::fileCannotGrow() {
     std::signal(SIGXFSZ, oldHandler);
     QVERIFY(!outcome.cancelled);
     QCOMPARE(outcome.error, QStringLiteral("Die Exportdatei konnte nicht geschrieben werden."));
-    QCOMPARE(readFile(path), QByteArray("previous export"));
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
-             QStringList{QStringLiteral("existing")});
+    QVERIFY(untouched(path));
 }
 
 QTEST_MAIN(TestExporter)
