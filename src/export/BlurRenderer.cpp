@@ -1,13 +1,14 @@
 #include "export/BlurRenderer.h"
 
+#include "common/Background.h"
+
 #include <QThread>
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cmath>
 #include <functional>
-#include <thread>
+#include <numeric>
 #include <vector>
 
 namespace {
@@ -40,28 +41,12 @@ Boxes boxesFor(double sigma) {
     return boxes;
 }
 
-// Plain threads with the caller working too: blurs run inside pool tasks of the export, and
-// waiting there for more pool threads can deadlock when the machine has only a core or two.
-void parallelFor(int count, const std::function<void(int)> &body) {
-    std::atomic<int> next{0};
-    const auto work = [&] {
-        for (int i = next++; i < count; i = next++)
-            body(i);
-    };
-    const int helpers = std::min(QThread::idealThreadCount(), count) - 1;
-    std::vector<std::thread> threads;
-    threads.reserve(size_t(std::max(helpers, 0)));
-    for (int h = 0; h < helpers; ++h)
-        threads.emplace_back(work);
-    work();
-    for (std::thread &t : threads)
-        t.join();
-}
-
-// Calls body(first, last) for consecutive ranges covering 0 … count − 1, spread over the cores.
+// Calls body(first, last) for consecutive ranges covering 0 … count − 1, spread over the idle
+// threads of the background pool. Blurs run inside pool tasks of the export too; the caller works
+// itself, so with every thread busy the blur simply runs on it.
 void parallelRanges(int count, const std::function<void(int, int)> &body) {
     const int chunks = std::min(count, QThread::idealThreadCount() * 4);
-    parallelFor(chunks, [&](int chunk) {
+    Background::parallelFor(chunks, [&](int chunk) {
         body(int(qint64(count) * chunk / chunks), int(qint64(count) * (chunk + 1) / chunks));
     });
 }
@@ -119,7 +104,7 @@ void blurBuffer(std::vector<quint16> &data, int w, int h, const Boxes &boxes) {
     // Columns: strips narrow enough that all passes over a strip stay in the cache.
     constexpr int kStrip = 32;
     const int strips = (w + kStrip - 1) / kStrip;
-    parallelFor(strips, [&](int strip) {
+    Background::parallelFor(strips, [&](int strip) {
         const int x0 = strip * kStrip;
         const int sw = std::min(kStrip, w - x0);
         const qsizetype stripValues = qsizetype(sw) * 4;

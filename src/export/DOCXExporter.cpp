@@ -1,5 +1,7 @@
 #include "export/DOCXExporter.h"
 
+#include "model/TextLines.h"
+
 #include <algorithm>
 
 namespace {
@@ -57,20 +59,6 @@ QString styles() {
     return lines.join(u'\n');
 }
 
-bool isBreak(char16_t c) {
-    switch (c) {
-    case 0x000A:
-    case 0x000B:
-    case 0x000C:
-    case 0x000D:
-    case 0x0085:
-    case 0x2028:
-    case 0x2029:
-        return true;
-    default:
-        return false;
-    }
-}
 } // namespace
 
 QString DOCXExporter::xmlEscaped(QStringView text) {
@@ -120,15 +108,13 @@ QString DOCXExporter::paragraph(QStringView text, const QString &style) {
     QString out = QStringLiteral("<w:p>");
     if (!style.isEmpty())
         out += QStringLiteral("<w:pPr><w:pStyle w:val=\"") + style + QStringLiteral("\"/></w:pPr>");
-    qsizetype start = 0;
-    for (qsizetype i = 0; i <= text.size(); ++i) {
-        if (i < text.size() && !isBreak(text[i].unicode()))
-            continue;
-        if (start > 0)
+    // The same breaks as every other layout: CR LF is one break, not two.
+    const QStringList lines = TextLines::split(text);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (i > 0)
             out += QStringLiteral("<w:r><w:br/></w:r>");
-        out += QStringLiteral("<w:r><w:t xml:space=\"preserve\">") + xmlEscaped(text.mid(start, i - start)) +
+        out += QStringLiteral("<w:r><w:t xml:space=\"preserve\">") + xmlEscaped(lines[i]) +
                QStringLiteral("</w:t></w:r>");
-        start = i + 1;
     }
     return out + QStringLiteral("</w:p>");
 }

@@ -5,11 +5,13 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
-// The background part of one export: flattens the snips a few at a time in parallel, hands them to
-// the document in order as they are ready and writes the file atomically. Neither the document nor
-// all flattened images are ever held at once. Works only on its own copies and the image files.
+// The background part of one export: flattens and compresses the snips in parallel on the
+// background pool, hands them to the document in order as they are ready and writes the file
+// atomically. Neither the document nor all flattened images are ever held in memory at once.
+// Works only on its own copies and the image files.
 class ExportJob {
 public:
     struct Outcome {
@@ -27,6 +29,10 @@ public:
     void cancel() { m_cancelled->store(true); }
     std::shared_ptr<std::atomic<bool>> cancelFlag() const { return m_cancelled; }
 
+    // Called on the job's thread after the document has taken each snip (its index), for instance
+    // to cancel at a known point.
+    void setAfterSnip(std::function<void(qsizetype)> afterSnip) { m_afterSnip = std::move(afterSnip); }
+
     // Checks the image name, reads the file and flattens the snip at `index` for `format`.
     // Throws AppFailure.
     static ExportSnip prepareSnip(const SnipCollection &collection, qsizetype index,
@@ -34,13 +40,11 @@ public:
     // A bare PNG file name inside the image folder: no folder part, no "..", ".png" at the end.
     static bool validImageName(const QString &name);
 
-    // How many snips are flattened ahead of the one the document takes next.
-    static int lookahead();
-
 private:
     SnipCollection m_collection;
     ExportFormat m_format;
     QString m_destination;
     QString m_imagesDirectory;
     std::shared_ptr<std::atomic<bool>> m_cancelled = std::make_shared<std::atomic<bool>>(false);
+    std::function<void(qsizetype)> m_afterSnip;
 };

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "export/FlateImage.h"
 #include "model/Snip.h"
 
 #include <QByteArray>
-#include <QImage>
 #include <QString>
 
 #include <optional>
@@ -22,15 +22,15 @@ QString nameFilter(ExportFormat format);
 QString successStatus(ExportFormat format);
 } // namespace ExportFormats
 
-// One snip made ready for a document. The Word package embeds `png`; the PDF page draws `image`
-// directly, which spares it a PNG round trip of every flattened snip. Exactly one of the two is set.
+// One snip made ready for a document. The Word package embeds `png`; the PDF embeds the streams of
+// `pixels` as they are. Exactly one of the two is set.
 struct ExportSnip {
     QString title; // the snip's heading, never empty
     QString note;  // unchanged, may be empty
     QByteArray png;
     int width = 0;
     int height = 0;
-    QImage image;
+    FlateImage pixels;
 };
 
 namespace ExportText {

@@ -1,5 +1,6 @@
 #include "export/Exporter.h"
 
+#include "common/Background.h"
 #include "model/FileNames.h"
 #include "store/CollectionStore.h"
 #include "store/FilePanels.h"
@@ -47,7 +48,7 @@ void Exporter::start(const SnipCollection &collection, ExportFormat format, cons
     disconnect(&m_watcher, nullptr, this, nullptr);
     connect(&m_watcher, &QFutureWatcher<ExportJob::Outcome>::finished, this,
             [this, format, path] { complete(m_watcher.result(), format, path); });
-    m_watcher.setFuture(QtConcurrent::run([job = m_job] { return job->run(); }));
+    m_watcher.setFuture(QtConcurrent::run(Background::pool(), [job = m_job] { return job->run(); }));
 }
 
 void Exporter::complete(const ExportJob::Outcome &outcome, ExportFormat format, const QString &path) {

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 
-PDFExporter::PDFExporter(const SnipCollection &collection, qsizetype itemCount, QIODevice *device)
-    : m_writer(collection.title, device) {
+PDFExporter::PDFExporter(const SnipCollection &collection, qsizetype itemCount, QIODevice *device,
+                         const QString &spoolDirectory)
+    : m_writer(collection.title, device, spoolDirectory) {
     m_writer.newPage();
     m_writer.text(collection.title.isEmpty() ? QStringLiteral("Sammlung") : collection.title, 28, true, 0.12);
     m_writer.space(8);

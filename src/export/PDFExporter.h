@@ -10,7 +10,8 @@
 // and note. Items are drawn as they are handed in, in order.
 class PDFExporter {
 public:
-    PDFExporter(const SnipCollection &collection, qsizetype itemCount, QIODevice *device);
+    PDFExporter(const SnipCollection &collection, qsizetype itemCount, QIODevice *device,
+                const QString &spoolDirectory);
 
     void add(const ExportSnip &item);
     void finish();

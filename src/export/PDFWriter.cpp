@@ -2,6 +2,7 @@
 
 #include "model/AppFailure.h"
 #include "model/FileNames.h"
+#include "model/TextLines.h"
 
 #include <QPageLayout>
 #include <QTextLine>
@@ -40,7 +41,9 @@ QSizeF PDFWriter::imageSize(int width, int height) {
     return {scale * width, scale * height};
 }
 
-PDFWriter::PDFWriter(const QString &title, QIODevice *device) : m_writer(device), m_title(title) {
+PDFWriter::PDFWriter(const QString &title, QIODevice *device, const QString &spoolDirectory)
+    : m_device(device), m_images(spoolDirectory), m_writer(&m_layout), m_title(title) {
+    m_layout.open(QIODevice::WriteOnly);
     m_writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
     m_writer.setResolution(72);
     m_writer.setTitle(title);
@@ -68,7 +71,10 @@ void PDFWriter::newPage() {
 
 PDFWriter::Lines PDFWriter::layout(const QString &s, int size, bool bold) const {
     Lines lines;
-    lines.layout = std::make_unique<QTextLayout>(s, font(size, bold ? QFont::Bold : QFont::Normal),
+    // Every break of the one rule becomes the separator the layout breaks at; other control
+    // characters are gone, so none is drawn as a box.
+    const QString text = TextLines::split(s).join(QChar::LineSeparator);
+    lines.layout = std::make_unique<QTextLayout>(text, font(size, bold ? QFont::Bold : QFont::Normal),
                                                  const_cast<QPdfWriter *>(&m_writer));
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -126,14 +132,12 @@ void PDFWriter::ensureSpace(double h) {
 }
 
 void PDFWriter::image(const ExportSnip &item) {
-    QImage decoded = item.image;
-    if (decoded.isNull())
-        decoded = QImage::fromData(item.png, "PNG");
-    if (decoded.isNull())
+    if (item.pixels.color.isEmpty() || item.pixels.width != item.width || item.pixels.height != item.height)
         fail(u"PDF-Bild fehlt.");
     const QSizeF size = imageSize(item.width, item.height);
     ensureSpace(size.height());
-    m_painter.drawImage(QRectF(QPointF(kMargin, m_cursor), size), decoded);
+    const int number = m_images.add(item.pixels);
+    m_painter.drawImage(QRectF(QPointF(kMargin, m_cursor), size), PDFImages::placeholder(number));
     m_cursor += size.height();
 }
 
@@ -143,8 +147,9 @@ void PDFWriter::endPage() {
     m_painter.drawLine(QPointF(kMargin, rule), QPointF(kPageWidth - kMargin, rule));
     m_painter.setPen(kFooterGrey);
     m_painter.setFont(font(8, QFont::Normal));
-    const QString footer =
-        cutAtGraphemes(m_title, 65) + QStringLiteral("   ·   ") + QString::number(m_pageNumber);
+    // The footer is one line: the title's line breaks show as spaces.
+    const QString footer = cutAtGraphemes(TextLines::split(m_title).join(u' '), 65) +
+                           QStringLiteral("   ·   ") + QString::number(m_pageNumber);
     m_painter.drawText(QPointF(kMargin, kPageHeight - 20), footer);
 }
 
@@ -153,4 +158,6 @@ void PDFWriter::finish() {
         endPage();
     if (!m_painter.end())
         fail(u"PDF konnte nicht erstellt werden.");
+    m_layout.close();
+    m_images.write(m_layout.data(), m_device);
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "export/ExportRecords.h"
+#include "export/PDFImages.h"
 
+#include <QBuffer>
 #include <QFont>
 #include <QIODevice>
 #include <QPainter>
@@ -13,8 +15,9 @@
 
 // Writes A4 pages top-down: a vertical cursor, page breaks when content would cross the bottom
 // margin, text split across pages line by line, and a footer on every page. All lengths are PDF
-// points; the painter works at 72 dpi, so a point is one painter unit. Pages go to the device as
-// they are finished. Failures are thrown as AppFailure.
+// points; the painter works at 72 dpi, so a point is one painter unit. The pages are laid out in
+// memory with placeholders for the images, whose compressed streams wait beside the destination;
+// finish() writes the whole document to the device. Failures are thrown as AppFailure.
 class PDFWriter {
 public:
     static constexpr double kPageWidth = 595.28;
@@ -23,7 +26,8 @@ public:
     static constexpr double kContentWidth = kPageWidth - 2 * kMargin;
     static constexpr double kBottom = kPageHeight - kMargin;
 
-    PDFWriter(const QString &title, QIODevice *device);
+    // The images' streams wait in `spoolDirectory` until finish().
+    PDFWriter(const QString &title, QIODevice *device, const QString &spoolDirectory);
     ~PDFWriter();
 
     void newPage();
@@ -46,6 +50,9 @@ private:
     Lines layout(const QString &s, int size, bool bold) const;
     void endPage();
 
+    QIODevice *m_device;
+    PDFImages m_images;
+    QBuffer m_layout;
     QPdfWriter m_writer;
     QPainter m_painter;
     QString m_title;

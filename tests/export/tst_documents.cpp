@@ -2,7 +2,10 @@
 
 #include "export/DOCXExporter.h"
 #include "export/ExportJob.h"
+#include "export/ImageRenderer.h"
 
+#include <QBuffer>
+#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -14,11 +17,18 @@ private Q_SLOTS:
     void initTestCase();
     void xmlEscaped_data();
     void xmlEscaped();
+    void lineBreaks_data();
+    void lineBreaks();
     void docx();
     void pdf();
+    void images_data();
+    void images();
 
 private:
-    QString exported(ExportFormat format, const QString &name);
+    QString exported(ExportFormat format, const QString &name) {
+        return exported(m_collection, format, name);
+    }
+    QString exported(const SnipCollection &collection, ExportFormat format, const QString &name);
 
     QTemporaryDir m_dir;
     SnipCollection m_collection;
@@ -51,9 +61,9 @@ void TestDocuments::initTestCase() {
         m_collection.items[2].note += QStringLiteral("Wort%1 ").arg(i);
 }
 
-QString TestDocuments::exported(ExportFormat format, const QString &name) {
+QString TestDocuments::exported(const SnipCollection &collection, ExportFormat format, const QString &name) {
     const QString path = m_dir.filePath(name);
-    const ExportJob::Outcome outcome = ExportJob(m_collection, format, path, m_dir.path()).run();
+    const ExportJob::Outcome outcome = ExportJob(collection, format, path, m_dir.path()).run();
     QTest::qVerify(outcome.error.isEmpty() && !outcome.cancelled, "export", qPrintable(outcome.error),
                    __FILE__, __LINE__);
     return path;
@@ -77,6 +87,46 @@ void TestDocuments::xmlEscaped() {
     QFETCH(QString, text);
     QFETCH(QString, escaped);
     QCOMPARE(DOCXExporter::xmlEscaped(text), escaped);
+}
+
+void TestDocuments::lineBreaks_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("lines");
+    const QStringList two = {QStringLiteral("Anfang"), QStringLiteral("Ende")};
+    QTest::newRow("line feed") << QStringLiteral("Anfang\nEnde") << two;
+    QTest::newRow("CR LF is one break") << QStringLiteral("Anfang\r\nEnde") << two;
+    QTest::newRow("carriage return") << QStringLiteral("Anfang\rEnde") << two;
+    QTest::newRow("line separator") << QStringLiteral("Anfang\u2028Ende") << two;
+    QTest::newRow("paragraph separator") << QStringLiteral("Anfang\u2029Ende") << two;
+    QTest::newRow("vertical tab") << QStringLiteral("Anfang\vEnde") << two;
+    QTest::newRow("other controls dropped")
+        << QStringLiteral("An\u0001fang\u0007\nEnde\u0085Schluss")
+        << QStringList{QStringLiteral("Anfang"), QStringLiteral("Ende"), QStringLiteral("Schluss")};
+}
+
+// Titles and notes break in the same places in both documents, and no control character reaches
+// a page.
+void TestDocuments::lineBreaks() {
+    QFETCH(QString, text);
+    QFETCH(QStringList, lines);
+    QStringList runs;
+    for (const QString &line : lines)
+        runs << QStringLiteral("<w:r><w:t xml:space=\"preserve\">") + line + QStringLiteral("</w:t></w:r>");
+    QCOMPARE(DOCXExporter::paragraph(text), QStringLiteral("<w:p>") +
+                                                runs.join(QStringLiteral("<w:r><w:br/></w:r>")) +
+                                                QStringLiteral("</w:p>"));
+
+    SnipCollection collection;
+    collection.title = text;
+    collection.items = {m_collection.items[0]};
+    collection.items[0].note = text;
+    const QString path = exported(collection, ExportFormat::Pdf, QStringLiteral("breaks.pdf"));
+    const QString extracted = runTool(QStringLiteral("pdftotext"), {path, QStringLiteral("-")});
+    const QString block = lines.join(u'\n') + u'\n';
+    QVERIFY2(extracted.startsWith(block), qPrintable(extracted));                // the title
+    QVERIFY2(extracted.indexOf(block, block.size()) > 0, qPrintable(extracted)); // the note
+    // The footer is one line, its breaks shown as spaces.
+    QVERIFY2(extracted.contains(lines.join(u' ') + QStringLiteral(" · 1")), qPrintable(extracted));
 }
 
 void TestDocuments::docx() {
@@ -145,6 +195,105 @@ void TestDocuments::pdf() {
     QCOMPARE(images.count(u'\n'), 2 + 3); // two header lines, one line per image
     QVERIFY2(!images.contains(QStringLiteral("jpeg")), qPrintable(images));
     QVERIFY(images.contains(QRegularExpression(QStringLiteral("\\b998\\s+200\\b"))));
+}
+
+namespace {
+// Pixels whose alpha runs from 0 to 255 across the image, on a colour gradient.
+QImage translucentImage(int width, int height, int lowestAlpha) {
+    QImage image(width, height, QImage::Format_ARGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y,
+                           qRgba(x * 255 / width, y * 255 / height, 90,
+                                 lowestAlpha + (255 - lowestAlpha) * x / std::max(1, width - 1)));
+    return image;
+}
+
+// The flattened snip as straight ARGB, the way both documents should hold it.
+QImage expectedPixels(const QImage &source, const MarkList &marks) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    source.save(&buffer, "PNG");
+    return ImageRenderer::flattenImage(png, marks).convertToFormat(QImage::Format_ARGB32);
+}
+
+// Where `actual` differs from `expected` in colour (and, with `mask`, in alpha), or "".
+QString difference(const QImage &expected, const QImage &color, const QImage &mask = {}) {
+    if (color.size() != expected.size() || (!mask.isNull() && mask.size() != expected.size()))
+        return QStringLiteral("size");
+    for (int y = 0; y < expected.height(); ++y)
+        for (int x = 0; x < expected.width(); ++x) {
+            const QRgb e = expected.pixel(x, y);
+            const QRgb c = color.pixel(x, y);
+            const bool alpha = mask.isNull() ? qAlpha(c) == qAlpha(e) : qGray(mask.pixel(x, y)) == qAlpha(e);
+            if ((c & 0xFFFFFF) != (e & 0xFFFFFF) || !alpha)
+                return QStringLiteral("%1,%2: %3 for %4").arg(x).arg(y).arg(c, 0, 16).arg(e, 0, 16);
+        }
+    return {};
+}
+} // namespace
+
+void TestDocuments::images_data() {
+    QTest::addColumn<QImage>("source");
+    QTest::addColumn<MarkList>("marks");
+    QTest::addColumn<bool>("mask"); // the PDF carries a soft mask
+    Mark blur = Mark::make(MarkKind::Blur, 0.1, 0.2, 0.6, 0.9);
+    blur.blurRadius = 30;
+    QTest::newRow("opaque, every kind of pixel work")
+        << sampleImage(998, 200)
+        << MarkList{Mark::make(MarkKind::Arrow, 0.1, 0.1, 0.8, 0.5), blur,
+                    Mark::make(MarkKind::Highlight, 0.5, 0.1, 0.9, 0.3),
+                    Mark::make(MarkKind::Redact, 0, 0, 0.05, 1)}
+        << false;
+    QTest::newRow("translucent, marks over clear pixels")
+        << translucentImage(333, 77, 0)
+        << MarkList{blur, Mark::make(MarkKind::Highlight, 0, 0, 0.3, 1),
+                    Mark::make(MarkKind::Line, 0, 0.5, 1, 0.5)}
+        << true;
+    QTest::newRow("alpha channel, every pixel opaque") << translucentImage(64, 9, 255) << MarkList{} << false;
+    QTest::newRow("one pixel") << translucentImage(1, 1, 128) << MarkList{} << true;
+    QTest::newRow("taller than the page allows") << sampleImage(40, 1500) << MarkList{blur} << false;
+}
+
+// Each document holds the flattened snip at full size, losslessly, alpha included.
+void TestDocuments::images() {
+    QFETCH(QImage, source);
+    QFETCH(MarkList, marks);
+    QFETCH(bool, mask);
+    const QImage expected = expectedPixels(source, marks);
+    SnipCollection collection;
+    Snip snip = Snip::make(QStringLiteral("pixels.png"));
+    snip.marks = marks;
+    QVERIFY(source.save(m_dir.filePath(snip.imageFile)));
+    collection.items = {snip};
+
+    const QString pdf = exported(collection, ExportFormat::Pdf, QStringLiteral("pixels.pdf"));
+    runTool(QStringLiteral("qpdf"), {QStringLiteral("--check"), pdf});
+    const QStringList listed =
+        runTool(QStringLiteral("pdfimages"), {QStringLiteral("-list"), pdf}).split(u'\n', Qt::SkipEmptyParts);
+    const QString size = QStringLiteral("\\s+%1\\s+%2\\s+").arg(expected.width()).arg(expected.height());
+    QCOMPARE(listed.size(), 2 + (mask ? 2 : 1));
+    QVERIFY2(listed[2].contains(QRegularExpression(QStringLiteral("image") + size +
+                                                   QStringLiteral("rgb\\s+3\\s+8\\s+image"))),
+             qPrintable(listed[2]));
+    if (mask)
+        QVERIFY2(listed[3].contains(QRegularExpression(QStringLiteral("smask") + size +
+                                                       QStringLiteral("gray\\s+1\\s+8\\s+image"))),
+                 qPrintable(listed[3]));
+    const QString prefix = m_dir.filePath(QStringLiteral("extracted"));
+    runTool(QStringLiteral("pdfimages"), {QStringLiteral("-png"), pdf, prefix});
+    const QString fromPdf = difference(expected, QImage(prefix + QStringLiteral("-000.png")),
+                                       mask ? QImage(prefix + QStringLiteral("-001.png")) : QImage());
+    QVERIFY2(fromPdf.isEmpty(), qPrintable(fromPdf));
+
+    const QString docx = exported(collection, ExportFormat::Docx, QStringLiteral("pixels.docx"));
+    QProcess unzip;
+    unzip.start(QStringLiteral("unzip"),
+                {QStringLiteral("-p"), docx, QStringLiteral("word/media/image1.png")});
+    QVERIFY(unzip.waitForFinished());
+    const QString fromDocx = difference(expected, QImage::fromData(unzip.readAllStandardOutput(), "PNG"));
+    QVERIFY2(fromDocx.isEmpty(), qPrintable(fromDocx));
 }
 
 QTEST_MAIN(TestDocuments)

@@ -8,6 +8,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using Change = std::function<void(SnipCollection &, const QString &imagesDirectory)>;
 Q_DECLARE_METATYPE(Change)
 
@@ -20,6 +26,10 @@ private Q_SLOTS:
     void outcome_data();
     void outcome();
     void stopWhileRunning();
+    void cancelBetweenSnips_data();
+    void cancelBetweenSnips();
+    void fileCannotGrow_data();
+    void fileCannotGrow();
 
 private:
     // Remembers the request; the test answers later through answer().
@@ -34,6 +44,17 @@ private:
         void chooseOpenFiles(const OpenRequest &, OpenAnswer) override {}
     };
     void answer(const QString &path) { std::exchange(m_done, {})(path); }
+    // A file from an earlier export, which a failed or cancelled one must leave alone.
+    QString previousExport() {
+        const QString path = m_dir->filePath(QStringLiteral("existing"));
+        return writeFile(path, "previous export") ? path : QString();
+    }
+    // The earlier export is as it was, and nothing else lies beside it.
+    bool untouched(const QString &path) {
+        return readFile(path) == "previous export" &&
+               QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden) ==
+                   QStringList{QStringLiteral("existing")};
+    }
     void addCollection(int snips, const Change &change = {});
 
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -99,6 +120,13 @@ void TestExporter::outcome_data() {
     QTest::newRow("missing file") << docx << Change([](SnipCollection &c, const QString &images) {
         QFile::remove(images + u'/' + c.items[3].imageFile);
     }) << QStringLiteral("Ein Bild der Sammlung konnte nicht gelesen werden.");
+    QTest::newRow("named pipe, which must not block the export")
+        << pdf << Change([](SnipCollection &c, const QString &images) {
+               const QString path = images + u'/' + c.items[2].imageFile;
+               QFile::remove(path);
+               QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+           })
+        << QStringLiteral("Ein Bild der Sammlung konnte nicht gelesen werden.");
     QTest::newRow("not a raster image") << pdf << Change([](SnipCollection &c, const QString &images) {
         writeFile(images + u'/' + c.items[1].imageFile,
                   "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"9\" height=\"9\"/>");
@@ -126,13 +154,20 @@ void TestExporter::outcome() {
     exporter.present(ExportFormat(format));
     answer(path);
     QVERIFY(m_store->isExporting() && QFile::exists(m_store->libraryPath())); // saved before rendering
-    QVERIFY(finished.wait(30000) && !m_store->isExporting());
+    if (!finished.wait(30000)) {
+        // A reader stuck on a named pipe gets its end of file, so the test fails instead of hanging.
+        for (const QFileInfo &entry : QDir(m_store->imagesDirectory()).entryInfoList(QDir::System))
+            ::close(::open(QFile::encodeName(entry.filePath()).constData(), O_WRONLY | O_NONBLOCK));
+        QFAIL("the export did not finish");
+    }
+    QVERIFY(!m_store->isExporting());
     QCOMPARE(m_store->exportURL(), change ? QString() : path);
     QCOMPARE(m_store->status(), change ? QStringLiteral("vorher") : result);
     QCOMPARE(m_store->error(), change ? QStringLiteral("Export fehlgeschlagen: ") + result
                                       : QStringLiteral("Ein früherer Fehler."));
     QCOMPARE(readFile(path).size() > 1000, !change);
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{QStringLiteral("existing")});
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("existing")});
 }
 
 void TestExporter::stopWhileRunning() {
@@ -154,6 +189,68 @@ void TestExporter::stopWhileRunning() {
     job.cancel();
     const ExportJob::Outcome outcome = job.run();
     QVERIFY(outcome.cancelled && outcome.error.isEmpty() && !QFile::exists(path + u'x'));
+}
+
+void TestExporter::cancelBetweenSnips_data() {
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("after"); // the snip after which the export is cancelled
+    QTest::newRow("pdf, after the first snip") << int(ExportFormat::Pdf) << 0;
+    QTest::newRow("pdf, after the last snip") << int(ExportFormat::Pdf) << 5;
+    QTest::newRow("docx, half-way") << int(ExportFormat::Docx) << 2;
+}
+
+// A cancelled export leaves the destination as it was and nothing beside it.
+void TestExporter::cancelBetweenSnips() {
+    QFETCH(int, format);
+    QFETCH(int, after);
+    addCollection(6);
+    const QString path = previousExport();
+    ExportJob job(*m_store->current(), ExportFormat(format), path, m_store->imagesDirectory());
+    QList<qsizetype> taken;
+    job.setAfterSnip([&](qsizetype index) {
+        taken.append(index);
+        if (index == after)
+            job.cancel();
+    });
+    const ExportJob::Outcome outcome = job.run();
+    QVERIFY(outcome.cancelled && outcome.error.isEmpty());
+    QCOMPARE(taken.size(), after + 1);
+    QVERIFY(untouched(path));
+}
+
+void TestExporter::fileCannotGrow_data() {
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("limit"); // bytes a file may grow to
+    // The image streams of the PDF take about 20 kB, the whole document about 33 kB, the Word
+    // package about 27 kB.
+    QTest::newRow("pdf, not even the images fit") << int(ExportFormat::Pdf) << 4096;
+    QTest::newRow("pdf, the images fit but not the document") << int(ExportFormat::Pdf) << 30000;
+    QTest::newRow("docx, half the package fits") << int(ExportFormat::Docx) << 16384;
+    // The last bytes still sit in the file's buffer when the export ends: only flushing them fails.
+    QTest::newRow("docx, all but the end fits") << int(ExportFormat::Docx) << 26000;
+}
+
+// A disk that fills up during the export is a failure, never a short document reported as done.
+void TestExporter::fileCannotGrow() {
+    QFETCH(int, format);
+    QFETCH(int, limit);
+    addCollection(0, [](SnipCollection &c, const QString &images) {
+        c.items.append(sampleSnip(images, QStringLiteral("wide.png"), 2000));
+    });
+    const QString path = previousExport();
+    ExportJob job(*m_store->current(), ExportFormat(format), path, m_store->imagesDirectory());
+    rlimit previous{};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &previous) == 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = previous;
+    small.rlim_cur = rlim_t(limit);
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+    const ExportJob::Outcome outcome = job.run();
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, oldHandler);
+    QVERIFY(!outcome.cancelled);
+    QCOMPARE(outcome.error, QStringLiteral("Die Exportdatei konnte nicht geschrieben werden."));
+    QVERIFY(untouched(path));
 }
 
 QTEST_MAIN(TestExporter)
