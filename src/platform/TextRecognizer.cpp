@@ -47,6 +47,19 @@ struct Prepared {
     double scale = 1;
 };
 
+// Most pixels darker than mid-grey: a dark theme, whose light text reads as well as dark text on
+// light once inverted. Left as it is, the recogniser reads every line twice, the second time
+// inverted.
+bool mostlyDark(const QImage &grey) {
+    qint64 dark = 0;
+    for (int y = 0; y < grey.height(); ++y) {
+        const uchar *line = grey.constScanLine(y);
+        for (int x = 0; x < grey.width(); ++x)
+            dark += line[x] < 128;
+    }
+    return dark * 2 > qint64(grey.width()) * grey.height();
+}
+
 Prepared prepare(const QImage &image) {
     QImage opaque;
     if (image.hasAlphaChannel()) {
@@ -68,6 +81,8 @@ Prepared prepare(const QImage &image) {
     prepared.grey = opaque.convertToFormat(QImage::Format_Grayscale8);
     if (prepared.grey.isNull())
         fail(u"Das Bild konnte nicht für die Texterkennung vorbereitet werden.");
+    if (mostlyDark(prepared.grey))
+        prepared.grey.invertPixels();
     return prepared;
 }
 

@@ -33,12 +33,13 @@ QFont testFont(int pixels) {
     return font;
 }
 
-QImage picture(QSize size, const QList<TextAt> &texts, int pixels = 20, QColor background = Qt::white) {
+QImage picture(QSize size, const QList<TextAt> &texts, int pixels = 20, QColor background = Qt::white,
+               QColor ink = Qt::black) {
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
     image.fill(background);
     QPainter painter(&image);
     painter.setFont(testFont(pixels));
-    painter.setPen(Qt::black);
+    painter.setPen(ink);
     for (const TextAt &text : texts)
         painter.drawText(text.baseline, text.text);
     return image;
@@ -119,8 +120,8 @@ private Q_SLOTS:
     void hiddenTextNeverFound();
     void coordinates_data();
     void coordinates();
-    void blankAndTransparent_data();
-    void blankAndTransparent();
+    void backgrounds_data();
+    void backgrounds();
     void missingGerman();
     void cancelledPassesCostLittle();
 
@@ -198,7 +199,7 @@ void TestTextRecognizer::coordinates() {
     QVERIFY(near(lines[0].words[0].rect, inkRect({QStringLiteral("Koordinaten"), baseline}, size)));
 }
 
-void TestTextRecognizer::blankAndTransparent_data() {
+void TestTextRecognizer::backgrounds_data() {
     QTest::addColumn<QImage>("image");
     QTest::addColumn<QString>("expected");
     const QSize size(500, 120);
@@ -207,9 +208,13 @@ void TestTextRecognizer::blankAndTransparent_data() {
         << picture(size, {{QStringLiteral("Durchsichtiger Hintergrund"), QPoint(20, 60)}}, 20,
                    Qt::transparent)
         << QStringLiteral("Durchsichtiger Hintergrund");
+    QTest::newRow("light text on a dark theme")
+        << picture(size, {{QStringLiteral("Dunkles Fenster, helle Schrift"), QPoint(20, 60)}}, 13,
+                   QColor(30, 30, 32), QColor(229, 229, 234))
+        << QStringLiteral("Dunkles Fenster, helle Schrift");
 }
 
-void TestTextRecognizer::blankAndTransparent() {
+void TestTextRecognizer::backgrounds() {
     QFETCH(QImage, image);
     QFETCH(QString, expected);
     QCOMPARE(allText(TextRecognition::recognize(*m_recognizer, png(image), {})), expected);
