@@ -4,10 +4,13 @@
 #include "model/AppFailure.h"
 #include "platform/TextRecognizer.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QPointer>
 #include <QThread>
 
 #include <optional>
+#include <utility>
 
 struct TextRecognitionModel::Outcome {
     RecognizedTextLines lines;
@@ -60,6 +63,42 @@ private:
     std::unique_ptr<TextRecognizer> m_recognizer;
 };
 
+namespace {
+
+struct AbandonedWorker {
+    QThread *thread;
+    QObject *worker;
+};
+
+// Workers of destroyed models, finishing their cancelled pass; touched on the main thread only.
+QList<AbandonedWorker> &abandonedWorkers() {
+    static QList<AbandonedWorker> workers;
+    return workers;
+}
+
+void deleteWorker(const AbandonedWorker &abandoned) {
+    abandoned.thread->wait();
+    delete abandoned.worker;
+    delete abandoned.thread;
+}
+
+void releaseAbandonedWorker(QThread *thread) {
+    QList<AbandonedWorker> &workers = abandonedWorkers();
+    for (qsizetype i = 0; i < workers.size(); ++i) {
+        if (workers[i].thread == thread) {
+            deleteWorker(workers.takeAt(i));
+            return;
+        }
+    }
+}
+
+void joinAbandonedWorkers() {
+    for (const AbandonedWorker &abandoned : std::exchange(abandonedWorkers(), {}))
+        deleteWorker(abandoned);
+}
+
+} // namespace
+
 TextRecognitionModel::TextRecognitionModel(QObject *parent)
     : TextRecognitionModel(&TextRecognizer::createTesseract, parent) {}
 
@@ -71,16 +110,34 @@ TextRecognitionModel::~TextRecognitionModel() {
     m_current->store(0);
     if (!m_thread)
         return;
-    // Queued behind any abandoned requests, which are skipped at once.
+    QThread *thread = m_thread.release();
+    Worker *worker = m_worker.release();
+    // The cancelled pass may still be in the part of the recogniser that cannot be interrupted
+    // (page layout, up to about half a second on a full-HD page). Closing the editor or quitting
+    // must not wait for it: the thread finishes on its own and is only joined when the
+    // application shuts down.
+    QObject *application = QCoreApplication::instance();
+    if (application) {
+        abandonedWorkers().append({thread, worker});
+        static const bool joinAtExit = (qAddPostRoutine(&joinAbandonedWorkers), true);
+        Q_UNUSED(joinAtExit);
+        connect(
+            thread, &QThread::finished, application, [thread] { releaseAbandonedWorker(thread); },
+            Qt::QueuedConnection);
+    }
+    // Queued behind any overtaken requests, which are skipped at once.
     QMetaObject::invokeMethod(
-        m_worker.get(),
-        [worker = m_worker.get()] {
+        worker,
+        [worker] {
             worker->shutDown();
             QThread::currentThread()->quit();
         },
         Qt::QueuedConnection);
-    m_thread->wait();
-    // Outcomes posted meanwhile are discarded with this object.
+    if (!application) {
+        thread->wait();
+        delete worker;
+        delete thread;
+    }
 }
 
 void TextRecognitionModel::recognize(const QString &imagePath, const MarkList &redactions) {
@@ -96,15 +153,20 @@ void TextRecognitionModel::recognize(const QString &imagePath, const MarkList &r
     }
     const quint64 token = m_token;
     setRunning(true);
+    // Made here, on the model's thread: the worker may outlive the model.
+    const QPointer<TextRecognitionModel> model(this);
     QMetaObject::invokeMethod(
         m_worker.get(),
-        [this, worker = m_worker.get(), token, imagePath, redactions] {
+        [model, worker = m_worker.get(), token, imagePath, redactions] {
             std::optional<Outcome> outcome = worker->run(token, imagePath, redactions);
             if (!outcome)
                 return;
-            // The model outlives this call: its destructor waits for the thread.
             QMetaObject::invokeMethod(
-                this, [this, token, outcome = std::move(*outcome)] { apply(token, outcome); },
+                QCoreApplication::instance(),
+                [model, token, outcome = std::move(*outcome)] {
+                    if (model)
+                        model->apply(token, outcome);
+                },
                 Qt::QueuedConnection);
         },
         Qt::QueuedConnection);

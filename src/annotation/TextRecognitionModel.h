@@ -32,7 +32,7 @@ public:
     // With recognisers from `factory`, made on the worker thread when the first request needs one;
     // it may throw AppFailure, which fails that request, and is asked again by the next.
     explicit TextRecognitionModel(RecognizerFactory factory, QObject *parent = nullptr);
-    // Cancels a running pass and waits for the worker to notice.
+    // Cancels a running pass without waiting for it; nothing of it arrives afterwards.
     ~TextRecognitionModel() override;
 
     // The result of the last successful run; empty otherwise.
