@@ -4,9 +4,9 @@
 #include "BenchSupport.h"
 
 #include "annotation/TextRecognition.h"
+#include "export/ImageRenderer.h"
 #include "platform/TextRecognizer.h"
 
-#include <QBuffer>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QProcess>
@@ -203,14 +203,6 @@ struct Tally {
     double percent() const { return length ? 100.0 * errors / length : 0; }
 };
 
-QByteArray pngBytes(const QImage &image) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
-
 QString joined(const RecognizedTextLines &lines) {
     QStringList texts;
     for (const RecognizedTextLine &line : lines)
@@ -285,7 +277,7 @@ int main(int argc, char **argv) {
         std::vector<double> cliTimes;
         for (std::size_t i = 0; i < set.samples.size(); ++i) {
             const Sample &sample = set.samples[i];
-            const QByteArray png = pngBytes(sample.image);
+            const QByteArray png = ImageRenderer::encodePng(sample.image);
             const QString path = dir.filePath(QStringLiteral("%1_%2.png").arg(set.name).arg(i));
             sample.image.save(path, "PNG");
             QString found;
@@ -328,7 +320,7 @@ int main(int argc, char **argv) {
     std::printf("cer_ratio_to_cli_max: %.2f\n", worstCerRatio);
     std::printf("time_ratio_to_cli_max: %.2f\n", worstTimeRatio);
 
-    const QByteArray dense = pngBytes(sets.back().samples.front().image);
+    const QByteArray dense = ImageRenderer::encodePng(sets.back().samples.front().image);
     QElapsedTimer timer;
     timer.start();
     TextRecognition::recognize(*recognizer, dense, {});

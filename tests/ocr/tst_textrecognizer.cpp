@@ -1,11 +1,11 @@
 #include "annotation/TextRecognition.h"
 #include "annotation/TextRecognitionModel.h"
+#include "export/ImageRenderer.h"
 #include "model/AppFailure.h"
 #include "platform/TextRecognizer.h"
 
 #include "support/MarkTestSupport.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFontMetrics>
@@ -43,14 +43,6 @@ QImage picture(QSize size, const QList<TextAt> &texts, int pixels = 20, QColor b
     for (const TextAt &text : texts)
         painter.drawText(text.baseline, text.text);
     return image;
-}
-
-QByteArray png(const QImage &image) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
 }
 
 // The ink of a text in normalised coordinates.
@@ -159,7 +151,7 @@ void TestTextRecognizer::hiddenTextNeverFound() {
     const MarkList marks{norm(word), blur, norm(cornerMark), mk(MarkKind::Highlight, 0, 0, 1, 1)};
 
     const RecognizedTextLines lines =
-        TextRecognition::recognize(*m_recognizer, png(picture(size, texts)), marks);
+        TextRecognition::recognize(*m_recognizer, ImageRenderer::encodePng(picture(size, texts)), marks);
     const QString all = allText(lines);
     for (const char *hidden :
          {"Zebra", "Kennwort", "vertraulich", "Pelikan", "Kontonummer", "Flamingo", "Notiz"})
@@ -182,7 +174,7 @@ void TestTextRecognizer::coordinates() {
     QFETCH(QPoint, baseline);
     const TextAt text{QStringLiteral("Koordinaten prüfen"), baseline};
     const RecognizedTextLines lines =
-        TextRecognition::recognize(*m_recognizer, png(picture(size, {text})), {});
+        TextRecognition::recognize(*m_recognizer, ImageRenderer::encodePng(picture(size, {text})), {});
     QCOMPARE(lines.size(), 1);
     QCOMPARE(lines[0].text, text.text);
     const QRectF expected = inkRect(text, size);
@@ -190,11 +182,7 @@ void TestTextRecognizer::coordinates() {
         return qAbs(a.left() - b.left()) <= 0.01 && qAbs(a.top() - b.top()) <= 0.01 &&
                qAbs(a.right() - b.right()) <= 0.01 && qAbs(a.bottom() - b.bottom()) <= 0.01;
     };
-    QVERIFY2(near(lines[0].rect, expected), qPrintable(QStringLiteral("%1,%2 %3x%4")
-                                                           .arg(lines[0].rect.x())
-                                                           .arg(lines[0].rect.y())
-                                                           .arg(lines[0].rect.width())
-                                                           .arg(lines[0].rect.height())));
+    QVERIFY(near(lines[0].rect, expected));
     QCOMPARE(lines[0].words.size(), 2);
     QVERIFY(near(lines[0].words[0].rect, inkRect({QStringLiteral("Koordinaten"), baseline}, size)));
 }
@@ -217,7 +205,8 @@ void TestTextRecognizer::backgrounds_data() {
 void TestTextRecognizer::backgrounds() {
     QFETCH(QImage, image);
     QFETCH(QString, expected);
-    QCOMPARE(allText(TextRecognition::recognize(*m_recognizer, png(image), {})), expected);
+    QCOMPARE(allText(TextRecognition::recognize(*m_recognizer, ImageRenderer::encodePng(image), {})),
+             expected);
 }
 
 // Tesseract starts with whatever part of the language list it finds; English alone is no success.
