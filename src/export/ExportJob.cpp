@@ -5,6 +5,7 @@
 #include "export/PDFExporter.h"
 #include "export/ZipArchive.h"
 #include "model/AppFailure.h"
+#include "model/FileNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -72,9 +73,7 @@ int ExportJob::lookahead() {
 }
 
 bool ExportJob::validImageName(const QString &name) {
-    return !name.isEmpty() && QFileInfo(name).fileName() == name && !name.contains(u'/') &&
-           !name.contains(QChar(u'\0')) && name.endsWith(QStringLiteral(".png")) &&
-           !name.contains(QStringLiteral(".."));
+    return isImageFileName(name);
 }
 
 ExportSnip ExportJob::prepareSnip(const SnipCollection &collection, qsizetype index,

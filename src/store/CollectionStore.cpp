@@ -2,6 +2,7 @@
 
 #include "common/Background.h"
 #include "model/AppFailure.h"
+#include "model/FileNames.h"
 #include "model/JsonCoding.h"
 #include "store/FileErrors.h"
 #include "store/SnipImageFiles.h"
@@ -190,9 +191,7 @@ void CollectionStore::scheduleSave() {
 // ---- Image files ----
 
 QString CollectionStore::imageURL(const QString &name) const {
-    // A bare PNG file name only: no folder part, no parent step, nothing the OS would cut short.
-    if (name.contains(u'/') || name.contains(QChar(u'\0')) ||
-        !name.toLower().endsWith(QStringLiteral(".png")) || name.contains(QStringLiteral("..")))
+    if (!isImageFileName(name))
         throw AppFailure(QStringLiteral("Ungültiger Bilddateiname."));
     return imagesDirectory() + u'/' + name;
 }

@@ -1,5 +1,6 @@
 #include "StoreFixture.h"
 
+#include "export/ExportJob.h"
 #include "model/JsonCoding.h"
 #include "store/ImageCache.h"
 
@@ -119,6 +120,8 @@ void TestLibrary::imageFileNameRule_data() {
     QTest::newRow("two dots inside") << QStringLiteral("a..b.png") << false;
     QTest::newRow("other suffix") << QStringLiteral("a.jpg") << false;
     QTest::newRow("empty") << QString() << false;
+    QTest::newRow("mixed-case suffix") << QStringLiteral("shot.Png") << true;
+    QTest::newRow("trailing separator") << QStringLiteral("a.png/") << false;
     QTest::newRow("embedded NUL") << QStringLiteral("a") + QChar(u'\0') + QStringLiteral("b.png") << false;
 }
 
@@ -130,6 +133,14 @@ void TestLibrary::imageFileNameRule() {
     const QString failure = failureOf([&] { path = f.store->imageURL(name); });
     QCOMPARE(failure, accepted ? QString() : QStringLiteral("Ungültiger Bilddateiname."));
     QCOMPARE(path, accepted ? f.store->imagesDirectory() + u'/' + name : QString());
+    // What the store shows, the export takes.
+    SnipCollection collection;
+    collection.items = {Snip::make(name)};
+    if (accepted)
+        QVERIFY(writeFile(path, encoded(filled(4, 3))));
+    const QString exported = failureOf(
+        [&] { ExportJob::prepareSnip(collection, 0, f.store->imagesDirectory(), ExportFormat::Docx); });
+    QCOMPARE(exported, accepted ? QString() : QStringLiteral("Ungültiger Bildpfad."));
 }
 
 void TestLibrary::cacheEviction() {
