@@ -1,18 +1,23 @@
-// Saves and opens a project of 20 snips of 3840 × 2160 screenshots. Opening runs in a child
-// process so that its peak memory is measured on its own.
+// Saves and opens a project of 20 snips of 3840 × 2160 screenshots, and opens a project of noise
+// near the 200 MB limit. Opening runs in a child process so that its peak memory is measured on
+// its own.
+#include "model/JsonCoding.h"
 #include "store/CollectionStore.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
+#include <QImageWriter>
 #include <QPainter>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <cstdio>
-#include <sys/resource.h>
 
 namespace {
 constexpr int kSnips = 20;
@@ -32,10 +37,15 @@ FixedPanels *installPanels(CollectionStore &store) {
     return raw;
 }
 
+// VmHWM, not getrusage: a child started by QProcess would report its parent's peak as well,
+// since the kernel keeps the larger of the two across exec.
 double peakRssMb() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_maxrss) / 1024.0;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = status.readAll();
+    const qsizetype at = text.indexOf("VmHWM:");
+    return at < 0 ? -1 : text.mid(at + 6).trimmed().split(' ').value(0).toDouble() / 1024.0;
 }
 
 // A screen-like picture: flat panels, lines of "text" and a noisy photo area, so the PNG is a few
@@ -59,21 +69,72 @@ QImage screenshot(int seed) {
     return image;
 }
 
-int runOpen(const QString &project, const QString &root) {
+// Runs the event loop until the store's flag goes down.
+void waitFor(CollectionStore &store, bool (CollectionStore::*busy)() const,
+             void (CollectionStore::*changed)()) {
+    QEventLoop loop;
+    QObject::connect(&store, changed, &loop, [&] {
+        if (!(store.*busy)())
+            loop.quit();
+    });
+    if ((store.*busy)())
+        loop.exec();
+}
+
+// prefix: "" for the screenshots, "noise_" for the noise project.
+int runOpen(const QString &project, const QString &root, const QString &prefix, int snips) {
     CollectionStore store(root);
     FixedPanels *panels = installPanels(store);
     QElapsedTimer timer;
     timer.start();
     store.openProject();
     panels->open({project});
+    waitFor(store, &CollectionStore::isOpeningProject, &CollectionStore::isOpeningProjectChanged);
     const qint64 elapsed = timer.elapsed();
-    if (!store.error().isEmpty() || store.collections().first().items.size() != kSnips) {
+    if (!store.error().isEmpty() || store.collections().first().items.size() != snips) {
         std::fprintf(stderr, "open failed: %s\n", qPrintable(store.error()));
         return 1;
     }
-    std::printf("open_ms: %lld\n", elapsed);
-    std::printf("peak_rss_mb: %.1f\n", peakRssMb());
+    const double fileMb = double(QFileInfo(project).size()) / (1024.0 * 1024.0);
+    std::printf("%sopen_ms: %lld\n", qPrintable(prefix), elapsed);
+    std::printf("%speak_rss_mb: %.1f\n", qPrintable(prefix), peakRssMb());
+    if (!prefix.isEmpty())
+        std::printf("%speak_ratio: %.2f\n", qPrintable(prefix), peakRssMb() / fileMb);
     return 0;
+}
+
+// A project of noise pictures, which do not compress, just under the 200 MB limit.
+bool writeNoiseProject(const QString &path) {
+    SnipCollection collection;
+    QMap<QString, QByteArray> images;
+    for (int i = 0; i < 4; ++i) {
+        QImage noise(4000, 3000, QImage::Format_RGB32);
+        QRandomGenerator(quint32(i) + 11)
+            .fillRange(reinterpret_cast<quint32 *>(noise.bits()), noise.sizeInBytes() / 4);
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "png");
+        writer.setQuality(90); // fast: noise does not compress at any level
+        if (!writer.write(noise))
+            return false;
+        const QString name = uuidText(QUuid::createUuid()) + QStringLiteral(".png");
+        collection.items.append(Snip::make(name));
+        images.insert(name, png);
+    }
+    const auto document = encodeJson(PortableCollection{1, collection, images});
+    QFile file(path);
+    return document && file.open(QIODevice::WriteOnly) && file.write(*document) == document->size();
+}
+
+// Opens the project in a child process, which prints its own figures.
+int openInChild(const QString &project, const QString &root, const char *mode) {
+    std::fflush(stdout);
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(mode), project, root});
+    child.waitForFinished(-1);
+    return child.exitCode();
 }
 } // namespace
 
@@ -81,7 +142,9 @@ int main(int argc, char **argv) {
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() == 4 && args[1] == QStringLiteral("--open"))
-        return runOpen(args[2], args[3]);
+        return runOpen(args[2], args[3], QString(), kSnips);
+    if (args.size() == 4 && args[1] == QStringLiteral("--open-noise"))
+        return runOpen(args[2], args[3], QStringLiteral("noise_"), 4);
 
     QTemporaryDir dir;
     CollectionStore store(dir.filePath(QStringLiteral("Library")));
@@ -103,6 +166,7 @@ int main(int argc, char **argv) {
     timer.start();
     store.saveProject();
     panels->save(project);
+    waitFor(store, &CollectionStore::isSavingProject, &CollectionStore::isSavingProjectChanged);
     if (store.exportURL() != project) {
         std::fprintf(stderr, "save failed: %s\n", qPrintable(store.error()));
         return 1;
@@ -111,11 +175,14 @@ int main(int argc, char **argv) {
     std::printf("save_peak_rss_mb: %.1f\n", std::max(baseline, peakRssMb()));
     std::printf("file_mb: %.1f\n", double(QFileInfo(project).size()) / 1e6);
 
-    std::fflush(stdout);
-    const QString opened = dir.filePath(QStringLiteral("Opened"));
-    QProcess child;
-    child.setProcessChannelMode(QProcess::ForwardedChannels);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--open"), project, opened});
-    child.waitForFinished(-1);
-    return child.exitCode();
+    if (const int failed = openInChild(project, dir.filePath(QStringLiteral("Opened")), "--open"))
+        return failed;
+
+    const QString noise = dir.filePath(QStringLiteral("Noise.vellumbox"));
+    if (!writeNoiseProject(noise)) {
+        std::fprintf(stderr, "could not write the noise project\n");
+        return 1;
+    }
+    std::printf("noise_file_mb: %.1f\n", double(QFileInfo(noise).size()) / (1024.0 * 1024.0));
+    return openInChild(noise, dir.filePath(QStringLiteral("Noise")), "--open-noise");
 }

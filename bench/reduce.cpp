@@ -1,6 +1,6 @@
 // Times the review of a 6000 x 6000 noise PNG, whose full-size copy cannot fit the cloud limit, so
 // the review searches for a reduced copy.
-#include "shell/ImageImport.h"
+#include "imaging/ImageImport.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 // Arbitrary bytes into the image review: it either fails with one of its sentences or returns
 // copies that keep its promises (a copy within the cloud limit, decodable as PNG of its stated size).
-#include "shell/ImageImport.h"
+#include "imaging/ImageImport.h"
 
 #include <QImage>
 

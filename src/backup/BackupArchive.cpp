@@ -1,5 +1,6 @@
 #include "backup/BackupArchive.h"
 
+#include "model/FileNames.h"
 #include "model/Ids.h"
 
 namespace BackupArchive {
@@ -7,7 +8,7 @@ namespace BackupArchive {
 bool validName(const QString &name) {
     if (name == u"library.json")
         return true;
-    return name.size() == 40 && name.endsWith(u".png", Qt::CaseSensitive) &&
+    return name.size() == 40 && isImageFileName(name) && name.endsWith(u".png", Qt::CaseSensitive) &&
            parseUuid(QStringView(name).first(36)).has_value();
 }
 

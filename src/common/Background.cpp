@@ -9,10 +9,20 @@
 #include <memory>
 #include <mutex>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace Background {
 
 QThreadPool *pool() {
     static QThreadPool *const instance = [] {
+#ifdef __GLIBC__
+        // Background work passes buffers of megabytes between several threads. Once the first of
+        // them is freed glibc raises its mmap threshold, keeps such buffers in per-thread heaps
+        // from then on and hardly ever returns them; a fixed threshold does.
+        mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
+#endif
         QThreadPool *p = QThreadPool::globalInstance();
         p->setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
         return p;

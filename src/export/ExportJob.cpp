@@ -6,6 +6,7 @@
 #include "export/PDFExporter.h"
 #include "export/ZipArchive.h"
 #include "model/AppFailure.h"
+#include "model/FileNames.h"
 #include "store/RegularFile.h"
 
 #include <QDir>
@@ -16,9 +17,6 @@
 #include <map>
 #include <mutex>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 
 namespace {
 [[noreturn]] void fail(const char16_t *sentence) {
@@ -176,9 +174,7 @@ ExportJob::ExportJob(SnipCollection collection, ExportFormat format, QString des
       m_imagesDirectory(std::move(imagesDirectory)) {}
 
 bool ExportJob::validImageName(const QString &name) {
-    return !name.isEmpty() && QFileInfo(name).fileName() == name && !name.contains(u'/') &&
-           !name.contains(QChar(u'\0')) && name.endsWith(QStringLiteral(".png")) &&
-           !name.contains(QStringLiteral(".."));
+    return isImageFileName(name);
 }
 
 ExportSnip ExportJob::prepareSnip(const SnipCollection &collection, qsizetype index,
@@ -209,13 +205,6 @@ ExportSnip ExportJob::prepareSnip(const SnipCollection &collection, qsizetype in
 }
 
 ExportJob::Outcome ExportJob::run() {
-#ifdef __GLIBC__
-    // Every snip brings pixel buffers of tens of megabytes on several threads. After the first of
-    // them is freed glibc raises its mmap threshold and from then on keeps such buffers in
-    // per-thread heaps, which grow with the number of snips; a fixed threshold returns them.
-    static std::once_flag threshold;
-    std::call_once(threshold, [] { mallopt(M_MMAP_THRESHOLD, 1024 * 1024); });
-#endif
     Outcome outcome;
     auto pipeline = std::make_shared<Pipeline>(m_collection, m_imagesDirectory, m_format, m_cancelled);
     try {

@@ -37,7 +37,7 @@ public:
     // Throws AppFailure.
     static ExportSnip prepareSnip(const SnipCollection &collection, qsizetype index,
                                   const QString &imagesDirectory, ExportFormat format);
-    // A bare PNG file name inside the image folder: no folder part, no "..", ".png" at the end.
+    // The library's rule for image file names (isImageFileName).
     static bool validImageName(const QString &name);
 
 private:

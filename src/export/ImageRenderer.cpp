@@ -2,11 +2,9 @@
 
 #include "export/BlurRenderer.h"
 #include "export/MarkRenderer.h"
+#include "imaging/ImageDecoder.h"
 #include "model/AppFailure.h"
 
-#include <QBuffer>
-#include <QImageReader>
-#include <QImageWriter>
 #include <QPainter>
 
 #include <algorithm>
@@ -16,29 +14,12 @@ namespace {
     throw AppFailure(QString::fromUtf16(sentence));
 }
 
-bool supportedFormat(const QByteArray &format) {
-    return format == "png" || format == "jpeg" || format == "jpg" || format == "tiff" || format == "tif" ||
-           format == "heic" || format == "heif";
-}
-
+// The library's own decoder, so the export reads exactly the images the library shows.
 QImage decode(const QByteArray &bytes) {
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setAutoTransform(false);
-    reader.setDecideFormatFromContent(true);
-    if (!reader.canRead() || !supportedFormat(reader.format()))
-        fail(u"Ein Ausschnitt enthält kein lesbares Bild.");
-    // The header's size is checked before any pixel is decoded.
-    const QSize announced = reader.size();
-    if (announced.isValid()) {
-        if (announced.width() < 1 || announced.height() < 1 || announced.width() > ImageRenderer::kMaxEdge ||
-            announced.height() > ImageRenderer::kMaxEdge ||
-            double(announced.width()) * double(announced.height()) > double(ImageRenderer::kMaxPixels))
-            fail(u"Das Bild ist für den Export zu groß.");
-    }
-    QImage image = reader.read();
+    Imaging::Problem problem = Imaging::Problem::None;
+    QImage image = Imaging::decode(bytes, Imaging::kSnipFormats, &problem);
+    if (problem == Imaging::Problem::TooLarge)
+        fail(u"Das Bild ist für den Export zu groß.");
     if (image.isNull())
         fail(u"Ein Ausschnitt enthält kein lesbares Bild.");
     return image;
@@ -47,10 +28,6 @@ QImage decode(const QByteArray &bytes) {
 
 QImage ImageRenderer::flattenImage(const QByteArray &bytes, const MarkList &marks) {
     const QImage decoded = decode(bytes);
-    const qint64 w = decoded.width();
-    const qint64 h = decoded.height();
-    if (w < 1 || h < 1 || w > kMaxEdge || h > kMaxEdge || w * h > kMaxPixels)
-        fail(u"Das Bild ist für den Export zu groß.");
     const QImage::Format format =
         decoded.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
     QImage bitmap = decoded.convertToFormat(format);
@@ -89,14 +66,8 @@ QImage ImageRenderer::flattenImage(const QByteArray &bytes, const MarkList &mark
 }
 
 QByteArray ImageRenderer::encodePng(const QImage &image) {
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    // zlib level 2: lossless like every level, about 40 % faster than the default on screenshots
-    // and a few percent larger.
-    writer.setQuality(70);
-    if (!writer.write(image) || png.isEmpty())
+    QByteArray png = Imaging::encodePng(image);
+    if (png.isEmpty())
         fail(u"PNG-Export fehlgeschlagen.");
     return png;
 }

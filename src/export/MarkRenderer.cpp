@@ -2,6 +2,7 @@
 
 #include "model/MarkGeometry.h"
 #include "model/MarkLayers.h"
+#include "model/TextLines.h"
 
 #include <QTextLayout>
 
@@ -24,13 +25,17 @@ struct TextBlock {
     double height = 0;
 };
 
-// Lays out text at `fontSize`; lines wrap at `wrapWidth` (at word boundaries, inside a word only
-// when it does not fit alone) unless it is infinite. Sizes are in the caller's units.
+// Lays out text at `fontSize`; lines break where the text breaks and wrap at `wrapWidth` (at word
+// boundaries, inside a word only when it does not fit alone) unless it is infinite. Sizes are in
+// the caller's units.
 TextBlock layoutText(const QString &text, double fontSize, QFont::Weight weight, double wrapWidth) {
     TextBlock block;
     QFont font = MarkRenderer::systemFont(weight);
     font.setPixelSize(std::max(1, int(std::lround(fontSize * kTextScale))));
-    block.layout = std::make_unique<QTextLayout>(text, font);
+    // QTextLayout breaks only at the Unicode line separator; a line feed would be drawn as nothing
+    // and a vertical tab as a box.
+    block.layout =
+        std::make_unique<QTextLayout>(TextLines::split(text).join(QChar(QChar::LineSeparator)), font);
     QTextOption option;
     option.setWrapMode(std::isfinite(wrapWidth) ? QTextOption::WrapAtWordBoundaryOrAnywhere
                                                 : QTextOption::NoWrap);

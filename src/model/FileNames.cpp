@@ -69,3 +69,8 @@ QString safeFilename(const QString &title) {
         result = QStringLiteral("Sammlung");
     return cutAtGraphemes(result, 100, kMaxFileNameBytes - kLongestExportSuffixBytes);
 }
+
+bool isImageFileName(QStringView name) {
+    return !name.contains(u'/') && !name.contains(QChar(u'\0')) && !name.contains(u"..") &&
+           name.endsWith(u".png", Qt::CaseInsensitive);
+}

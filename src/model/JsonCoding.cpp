@@ -3,6 +3,7 @@
 
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -97,6 +98,11 @@ QByteArray readBase64(const Value &v) {
     std::string_view text;
     if (v.get_string().get(text) != simdjson::SUCCESS)
         fail("expected Base64 text");
+    // Qt's decoder also takes text without its padding ("QUI" as "AB"); only whole groups of four
+    // characters, with at most two "=" closing the last one, are Base64 here.
+    const size_t padding = text.size() - std::min(text.find_last_not_of('=') + 1, text.size());
+    if (text.size() % 4 != 0 || padding > 2 || text.find('=') < text.size() - padding)
+        fail("bad Base64");
     auto result = QByteArray::fromBase64Encoding(QByteArray::fromRawData(text.data(), qsizetype(text.size())),
                                                  QByteArray::AbortOnBase64DecodingErrors);
     if (!result)

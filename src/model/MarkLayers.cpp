@@ -40,10 +40,9 @@ qint64 Marks::nextNumber(const MarkList &marks) {
     for (const Mark &mark : marks) {
         if (mark.kind != MarkKind::Number)
             continue;
-        qint64 n = mark.number.value_or(1);
-        if (n < 1 || n > kMaxNumber)
-            n = kMaxNumber;
-        largest = std::max(largest, n);
+        // Zero or below (only a damaged file holds one) adds nothing; a number above the largest
+        // allowed still ends the counting there.
+        largest = std::max(largest, std::min(mark.number.value_or(1), kMaxNumber));
     }
     return largest + 1;
 }

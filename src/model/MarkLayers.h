@@ -25,9 +25,8 @@ inline constexpr qint64 kMaxNumber = 9999;
 
 // The counter for the next number mark: one more than the largest number among the number marks
 // of the list (an absent number counts as 1), or 1 when there is none. Gaps are not filled.
-// Marks of other kinds are ignored even when they carry a number. A number outside 1 to 9999
-// (only a damaged file holds one) counts as 9999, so the result is at most 10000 and never
-// overflows.
+// Marks of other kinds are ignored even when they carry a number. A number above 9999 counts as
+// 9999, so the result is at most 10000 and never overflows; one of 0 or below counts for nothing.
 qint64 nextNumber(const MarkList &marks);
 
 } // namespace Marks

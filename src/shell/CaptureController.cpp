@@ -202,7 +202,15 @@ void CaptureController::toolEnded(QProcess *process, const QUuid &id, const QStr
             if (file.error() != QFileDevice::NoError)
                 throw AppFailure(kUnreadable);
             file.close();
-            m_store->addCapture(bytes, target);
+            QFile::remove(path);
+            // The capture ends once the store has kept or refused the image.
+            m_store->addCapture(bytes, target, this, [this, id](const QString &failure) {
+                if (!failure.isEmpty() && m_store)
+                    m_store->setError(failure);
+                if (m_captureID == id)
+                    endCapture();
+            });
+            return;
         } catch (const AppFailure &failure) {
             m_store->setError(failure.errorDescription());
         } catch (const std::exception &) {

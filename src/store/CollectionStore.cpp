@@ -1,10 +1,12 @@
 #include "store/CollectionStore.h"
 
-#include "common/Background.h"
+#include "imaging/ImageDecoder.h"
+#include "imaging/RegularFile.h"
 #include "model/AppFailure.h"
+#include "model/FileNames.h"
 #include "model/JsonCoding.h"
 #include "store/FileErrors.h"
-#include "store/SnipImageFiles.h"
+#include "store/StoreBackground.h"
 
 #include <QDir>
 #include <QFile>
@@ -38,13 +40,9 @@ bool makePrivateFolder(const QString &path) {
 
 std::optional<SavedLibrary> readLibraryFile(const QString &path) {
     try {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return std::nullopt;
-        const QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            return std::nullopt;
-        return decodeJson<SavedLibrary>(bytes);
+        return decodeJson<SavedLibrary>(RegularFile::readAll(path));
+    } catch (const AppFailure &) {
+        return std::nullopt;
     } catch (const std::bad_alloc &) {
         // A file too large for memory is unreadable like any other.
         return std::nullopt;
@@ -52,10 +50,25 @@ std::optional<SavedLibrary> readLibraryFile(const QString &path) {
 }
 } // namespace
 
+QString StoreWork::attempt(const std::function<void()> &step, const QString &outOfMemory) {
+    try {
+        step();
+        return {};
+    } catch (const AppFailure &failure) {
+        return failure.errorDescription();
+    } catch (const std::bad_alloc &) {
+        return !outOfMemory.isEmpty() ? outOfMemory
+                                      : QStringLiteral("Für das Bild ist nicht genug Arbeitsspeicher frei.");
+    } catch (const std::exception &) {
+        return QStringLiteral("Das Bild konnte nicht verarbeitet werden.");
+    }
+}
+
 CollectionStore::CollectionStore(const QString &root, Clock clock, QObject *parent)
     : QObject(parent), m_status(kInitialStatus), m_saveState(kSavedLocally),
       m_root(root.isEmpty() ? defaultRoot() : QDir::cleanPath(QDir(root).absolutePath())),
-      m_clock(clock ? std::move(clock) : Clock(referenceSecondsNow)), m_writer(FileErrors::writeAtomically) {
+      m_clock(clock ? std::move(clock) : Clock(referenceSecondsNow)), m_writer(FileErrors::writeAtomically),
+      m_copier(FileErrors::copyAtomically) {
     ImageImport::raiseAllocationLimit();
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(kAutosaveDelayMs);
@@ -76,6 +89,10 @@ QString CollectionStore::defaultRoot() {
 
 void CollectionStore::setFileWriter(FileWriter writer) {
     m_writer = writer ? std::move(writer) : FileWriter(FileErrors::writeAtomically);
+}
+
+void CollectionStore::setFileCopier(FileCopier copier) {
+    m_copier = copier ? std::move(copier) : FileCopier(FileErrors::copyAtomically);
 }
 
 QString CollectionStore::imagesDirectory() const {
@@ -190,11 +207,13 @@ void CollectionStore::scheduleSave() {
 // ---- Image files ----
 
 QString CollectionStore::imageURL(const QString &name) const {
-    // A bare PNG file name only: no folder part, no parent step, nothing the OS would cut short.
-    if (name.contains(u'/') || name.contains(QChar(u'\0')) ||
-        !name.toLower().endsWith(QStringLiteral(".png")) || name.contains(QStringLiteral("..")))
+    return imagePath(imagesDirectory(), name);
+}
+
+QString CollectionStore::imagePath(const QString &imagesDirectory, const QString &name) {
+    if (!isImageFileName(name))
         throw AppFailure(QStringLiteral("Ungültiger Bilddateiname."));
-    return imagesDirectory() + u'/' + name;
+    return imagesDirectory + u'/' + name;
 }
 
 QImage CollectionStore::image(const Snip &snip) {
@@ -206,7 +225,7 @@ QImage CollectionStore::image(const Snip &snip) {
     } catch (const AppFailure &) {
         return {};
     }
-    const QImage decoded = SnipImageFiles::read(path);
+    const QImage decoded = Imaging::decodeFile(path, Imaging::Png);
     if (!decoded.isNull())
         m_imageCache.insert(snip.imageFile, decoded);
     return decoded;
@@ -226,32 +245,52 @@ void CollectionStore::requestImage(const Snip &snip, QObject *receiver,
         return;
     }
     const QString name = snip.imageFile;
-    QPointer<CollectionStore> self(this);
-    Background::run(
-        receiver, [path] { return SnipImageFiles::read(path); },
-        [self, name, done = std::move(done)](const QImage &decoded) {
-            if (self && !decoded.isNull())
-                self->m_imageCache.insert(name, decoded);
-            done(decoded);
-        });
+    const bool underWay = m_imageRequests.contains(name);
+    m_imageRequests[name].append({receiver, std::move(done)});
+    if (underWay)
+        return;
+    inBackground([path] { return Imaging::decodeFile(path, Imaging::Png); },
+                 [name](CollectionStore *self, const QImage &decoded) {
+                     if (!self)
+                         return;
+                     if (!decoded.isNull())
+                         self->m_imageCache.insert(name, decoded);
+                     for (const ImageWaiter &waiter : self->m_imageRequests.take(name)) {
+                         if (waiter.receiver)
+                             waiter.done(decoded);
+                     }
+                 });
 }
 
-Snip CollectionStore::saveImportedImage(const ImageImport::Image &image, bool localOnly) {
-    if (!ImageImport::supportedDimensions(image.width, image.height))
-        throw AppFailure(kImageTooLarge);
+CollectionStore::ImageRoom CollectionStore::imageRoom() const {
+    return {imagesDirectory(), m_writer, now()};
+}
+
+CollectionStore::StoredImage CollectionStore::storeImage(const ImageImport::Image &image, bool localOnly,
+                                                         const ImageRoom &room) {
+    StoredImage stored;
+    if (!ImageImport::supportedDimensions(image.width, image.height)) {
+        stored.failure = kImageTooLarge;
+        return stored;
+    }
     const qint64 limit = localOnly ? ImageImport::maximumSourceBytes : ImageImport::maximumCloudBytes;
-    if (image.png.size() > limit)
-        throw AppFailure(kImageTooLarge);
-    const QString name = uuidText(QUuid::createUuid()) + QStringLiteral(".png");
-    const QString path = imageURL(name);
-    if (const QString problem = m_writer(path, image.png); !problem.isEmpty())
-        throw AppFailure(problem);
+    if (image.png.size() > limit) {
+        stored.failure = kImageTooLarge;
+        return stored;
+    }
     Snip snip;
-    snip.imageFile = name;
+    snip.imageFile = uuidText(QUuid::createUuid()) + QStringLiteral(".png");
+    const QString path = imagePath(room.imagesDirectory, snip.imageFile);
+    if (const QString problem = room.writer(path, image.png); !problem.isEmpty()) {
+        stored.failure = problem;
+        return stored;
+    }
     if (localOnly)
         snip.cloudLocalOnly = true;
-    snip.createdAt = now();
-    return snip;
+    snip.createdAt = room.createdAt;
+    stored.snip = snip;
+    stored.path = path;
+    return stored;
 }
 
 // ---- Properties ----
@@ -286,6 +325,9 @@ VB_SETTER(setPanelSelections, m_panelSelections, const UuidMap &, panelSelection
 VB_SETTER(setIsCapturing, m_isCapturing, bool, isCapturingChanged)
 VB_SETTER(setIsExporting, m_isExporting, bool, isExportingChanged)
 VB_SETTER(setIsImporting, m_isImporting, bool, isImportingChanged)
+VB_SETTER(setIsOpeningProject, m_isOpeningProject, bool, isOpeningProjectChanged)
+VB_SETTER(setIsSavingProject, m_isSavingProject, bool, isSavingProjectChanged)
+VB_SETTER(setIsRestoring, m_isRestoring, bool, isRestoringChanged)
 VB_SETTER(setStatus, m_status, const QString &, statusChanged)
 VB_SETTER(setError, m_error, const QString &, errorChanged)
 VB_SETTER(setNeedsScreenCapturePermission, m_needsScreenCapturePermission, bool,

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "imaging/ImageImport.h"
 #include "model/Snip.h"
-#include "shell/ImageImport.h"
 #include "store/AlertPresenter.h"
 #include "store/FilePanels.h"
 #include "store/ImageCache.h"
@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QUuid>
@@ -30,6 +31,24 @@ using UuidMap = QHash<QUuid, QUuid>;
 // memory, the library file and image folder on disk, and the one-line texts the windows show.
 // Main thread only. Changes of collections, selectedID and session, whole or in place, are saved
 // 0.35 s after the last one.
+//
+// Work that would hold up the window (decoding, encoding, copying and writing images, reading and
+// writing project files) runs on the background pool; its result is applied on the main thread in
+// one step, so each operation keeps its order of effects and either happens whole or not at all.
+// While one runs, its busy flag is true, from the moment the user confirmed it until its result
+// is applied; windows disable the controls of the same operation and of those it refuses:
+// - isCapturing: a capture, from the start of the region tool until its image is stored or has
+//   failed (set by the capture controller). Another capture, an export, a cloud restore, a new
+//   collection, preparing, resuming or finishing a round, and deleting or restoring a collection
+//   refuse meanwhile.
+// - isExporting: an export (set by the exporter). A capture, another export, a cloud restore, a
+//   new collection, preparing a round, and deleting or restoring a collection refuse meanwhile.
+// - isImporting: an image import or a paste; a second import or paste refuses.
+// - isOpeningProject: a project file being read, checked and its images written; a second open
+//   refuses.
+// - isSavingProject: a project file being written; a second save refuses.
+// - isRestoring: restored cloud collections whose images are being copied in; a second restore
+//   refuses.
 class CollectionStore : public QObject {
     Q_OBJECT
     Q_PROPERTY(SnipCollectionList collections READ collections WRITE setCollections NOTIFY collectionsChanged)
@@ -45,6 +64,9 @@ class CollectionStore : public QObject {
     Q_PROPERTY(bool isCapturing READ isCapturing WRITE setIsCapturing NOTIFY isCapturingChanged)
     Q_PROPERTY(bool isExporting READ isExporting WRITE setIsExporting NOTIFY isExportingChanged)
     Q_PROPERTY(bool isImporting READ isImporting WRITE setIsImporting NOTIFY isImportingChanged)
+    Q_PROPERTY(bool isOpeningProject READ isOpeningProject NOTIFY isOpeningProjectChanged)
+    Q_PROPERTY(bool isSavingProject READ isSavingProject NOTIFY isSavingProjectChanged)
+    Q_PROPERTY(bool isRestoring READ isRestoring NOTIFY isRestoringChanged)
     Q_PROPERTY(QString status READ status WRITE setStatus NOTIFY statusChanged)
     Q_PROPERTY(QString error READ error WRITE setError NOTIFY errorChanged)
     Q_PROPERTY(bool needsScreenCapturePermission READ needsScreenCapturePermission WRITE
@@ -64,7 +86,11 @@ public:
     using Clock = std::function<double()>;
     // Writes bytes to a file in one step; returns an empty string on success, else a German
     // sentence. Every write of the store goes through it, so tests can make writing fail.
+    // Called on the background pool as well as on the main thread, so it must be thread-safe.
     using FileWriter = std::function<QString(const QString &path, const QByteArray &bytes)>;
+    // Copies a file into place in one step, streaming; the same rules as the writer. A source that
+    // is not a regular file (a symbolic link included) is refused.
+    using FileCopier = std::function<QString(const QString &source, const QString &target)>;
 
     static constexpr int kAutosaveDelayMs = 350;
     static constexpr int kImageCacheCount = 30;
@@ -76,6 +102,7 @@ public:
 
     static QString defaultRoot();
     void setFileWriter(FileWriter writer);
+    void setFileCopier(FileCopier copier);
 
     // ---- State ----
     const QList<SnipCollection> &collections() const { return m_collections; }
@@ -97,6 +124,9 @@ public:
     void setIsExporting(bool value);
     bool isImporting() const { return m_isImporting; }
     void setIsImporting(bool value);
+    bool isOpeningProject() const { return m_isOpeningProject; }
+    bool isSavingProject() const { return m_isSavingProject; }
+    bool isRestoring() const { return m_isRestoring; }
     QString status() const { return m_status; }
     void setStatus(const QString &text);
     QString error() const { return m_error; } // empty: no error
@@ -131,26 +161,27 @@ public:
     // requestImage instead.
     QImage image(const Snip &snip);
     // Hands the snip's decoded image (a null image when it cannot be read) to `done` on the main
-    // thread: from the cache right away, otherwise after decoding on the background pool. Dropped
-    // when `receiver` is gone by then.
+    // thread: from the cache right away, otherwise after decoding on the background pool, once for
+    // all requests of the same image that wait meanwhile. Dropped when `receiver` is gone by then.
     void requestImage(const Snip &snip, QObject *receiver, std::function<void(const QImage &)> done);
-    // Checks the copy against its size limit, writes it as a new PNG into the Images folder and
-    // returns the new snip, which is not yet in any collection. Throws AppFailure.
-    Snip saveImportedImage(const ImageImport::Image &image, bool localOnly);
 
     // ==== Capture intake, capture rounds, panel selection, snip editing and the trash ====
     // (CollectionStoreCapture.cpp, CollectionStoreEditing.cpp, CollectionStoreTrash.cpp)
 
     // Capture destination and intake.
-    static constexpr qint64 kCaptureCloudLimit = 25'000'000;
+    static constexpr qint64 kCaptureCloudLimit = ImageImport::maximumCloudBytes;
     // Where the next capture goes: the chosen collection, the running round's, a reusable empty
     // one, or a new one that enters the library only when a capture arrives. Changes nothing.
     CaptureTarget captureTarget() const;
     // The current collection when it is empty, else the first empty collection.
     std::optional<SnipCollection> reusableEmptyCollection() const;
-    // Checks the captured PNG bytes, stores them as a new snip of the target and saves at once.
-    // Returns the new snip's id; throws AppFailure and then changes nothing.
-    QUuid addCapture(const QByteArray &data, const CaptureTarget &target);
+    // Checks the captured PNG bytes and writes the new snip's image on the background pool, then
+    // adds the snip to the target and saves at once. `done` receives an empty text on success,
+    // else the German sentence of the failure, after which nothing has changed and no image is
+    // left. It runs on the main thread, never inside this call, and only while `receiver` exists;
+    // the capture is stored all the same.
+    void addCapture(const QByteArray &data, const CaptureTarget &target, QObject *receiver,
+                    std::function<void(const QString &failure)> done);
 
     // Capture rounds. Refusals return false without any text; failed saves report themselves.
     static constexpr double kCaptureIdleInterval = 600.0;
@@ -203,6 +234,9 @@ Q_SIGNALS:
     void isCapturingChanged();
     void isExportingChanged();
     void isImportingChanged();
+    void isOpeningProjectChanged();
+    void isSavingProjectChanged();
+    void isRestoringChanged();
     void statusChanged();
     void errorChanged();
     void needsScreenCapturePermissionChanged();
@@ -226,7 +260,36 @@ private:
     void load();
     double now() const { return m_clock(); }
     qsizetype indexOfCollection(const QUuid &id) const;
-    Snip makeSnip(const QByteArray &data, bool *localOnly);
+    void setIsOpeningProject(bool value);
+    void setIsSavingProject(bool value);
+    void setIsRestoring(bool value);
+
+    // Runs `work` on the background pool and hands its result to `apply` on the main thread with
+    // this store, or with nullptr when the store is gone by then (so files written for it can be
+    // taken back). `work` must not throw.
+    template <typename Work, typename Apply> void inBackground(Work work, Apply apply);
+
+    // Where and how a new snip image is written, taken on the main thread for work elsewhere.
+    struct ImageRoom {
+        QString imagesDirectory;
+        FileWriter writer;
+        double createdAt = 0;
+    };
+    ImageRoom imageRoom() const;
+    // imageURL for any folder; any thread.
+    static QString imagePath(const QString &imagesDirectory, const QString &name);
+    // A new snip image that was written, or why it was not; the path lets a later failure remove it.
+    struct StoredImage {
+        std::optional<Snip> snip;
+        QString path;
+        QString failure;
+    };
+    // The one writer of new snip images, for captures and imports: checks the copy against its
+    // size limit and writes it under a new name. Any thread.
+    static StoredImage storeImage(const ImageImport::Image &image, bool localOnly, const ImageRoom &room);
+    void finishCapture(const StoredImage &stored, bool localOnly, const CaptureTarget &target);
+    void finishRestore(const QList<SnipCollection> &restored, const QStringList &copied,
+                       const std::function<void(const QString &)> &done);
 
     QList<SnipCollection> m_collections;
     OptionalUuid m_selectedID;
@@ -239,6 +302,9 @@ private:
     bool m_isCapturing = false;
     bool m_isExporting = false;
     bool m_isImporting = false;
+    bool m_isOpeningProject = false;
+    bool m_isSavingProject = false;
+    bool m_isRestoring = false;
     QString m_status;
     QString m_error;
     bool m_needsScreenCapturePermission = false;
@@ -258,10 +324,16 @@ private:
 
     Clock m_clock;
     FileWriter m_writer;
+    FileCopier m_copier;
     QTimer m_saveTimer;
     bool m_loading = true;
     bool m_writeEnabled = true;
     ImageCache m_imageCache{kImageCacheCount, kImageCacheBytes};
+    struct ImageWaiter {
+        QPointer<QObject> receiver;
+        std::function<void(const QImage &)> done;
+    };
+    QHash<QString, QList<ImageWaiter>> m_imageRequests; // decodes under way, by file name
 
     // ==== Exchange: project files, restored cloud collections, image import and paste ====
     // (CollectionStoreExchange.cpp)
@@ -276,24 +348,28 @@ public:
     using FileReviewer = std::function<ImageImport::Review(const QString &path)>;
     void setFileReviewer(FileReviewer reviewer);
 
-    // Asks for a destination and writes the current collection as a project file; failures go
-    // to error(), success to exportURL().
+    // Asks for a destination and writes the current collection, as it was when asked, as a
+    // project file on the background pool (isSavingProject); failures go to error(), success to
+    // exportURL().
     void saveProject();
-    // Asks for a project file and puts its collection first, under new ids, selected. Nothing is
-    // written until every snip has passed its checks.
+    // Asks for a project file, reads and checks it and writes its images on the background pool
+    // (isOpeningProject), then puts its collection first, under new ids, selected. No image is
+    // written until every snip has passed its checks, and none is left when writing fails.
     void openProject();
-    // Adds restored collections in front as copies with new ids, new image files and a marked
-    // title, and saves at once. Throws BackupFailure and then leaves the library and the Images
-    // folder as they were.
-    void restoreCloudCollections(const QList<SnipCollection> &collections, const QString &imagesFolder);
-    // The same for windows and the backup: `done` receives an empty text on success, else the German
-    // sentence of the failure, on the main thread; dropped when `receiver` is gone.
+    // Adds restored collections in front as copies with new ids (collections, snips and marks),
+    // new image files and a marked title, and saves at once. The images are copied on the
+    // background pool (isRestoring); a symbolic link or any other file that is not a regular one
+    // is refused. `done` receives an empty text on success, else the German sentence of the
+    // failure, after which the library and the Images folder are as they were (running out of
+    // memory included). It runs on the main thread, never inside this call, and only while
+    // `receiver` exists.
     void restoreCloudCollections(const QList<SnipCollection> &collections, const QString &imagesFolder,
                                  QObject *receiver, std::function<void(const QString &failure)> done);
     // Asks for image files, checks them one after another off the main thread and adds them to
     // the collection selected when the import began.
     void importImages();
-    // The same for the image on the clipboard.
+    // The same for the image on the clipboard. Its bytes get the checks of an imported file
+    // before anything is decoded.
     void pasteImage();
 
 private:
@@ -315,7 +391,10 @@ private:
                              std::function<void(const ReviewOutcome &)> done);
     void chooseImport(const ImageImport::Review &review, const QString &name,
                       std::function<void(const std::optional<ImportChoice> &)> answer);
-    QUuid addReviewedImage(const ImageImport::Image &image, bool localOnly, const QUuid &collectionID);
+    // Writes the chosen copy off the main thread and appends its snip to the collection; `done`
+    // gets the failure's sentence, empty on success.
+    void addReviewedImage(const ImageImport::Image &image, bool localOnly, const QUuid &collectionID,
+                          std::function<void(const QString &failure)> done);
 
     std::unique_ptr<FilePanels> m_filePanels;
     std::unique_ptr<AlertPresenter> m_alertPresenter;

@@ -2,11 +2,14 @@
 #include "store/CollectionStore.h"
 
 #include "model/AppFailure.h"
+#include "store/StoreBackground.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QLocale>
 
 #include <algorithm>
+#include <new>
 
 namespace {
 const QString kTargetGone = QStringLiteral("Die Zielsammlung ist nicht mehr vorhanden.");
@@ -67,23 +70,60 @@ CaptureTarget CollectionStore::captureTarget() const {
     return {collection.id, collection};
 }
 
-Snip CollectionStore::makeSnip(const QByteArray &data, bool *localOnly) {
-    const ImageImport::Review review = ImageImport::review(data, kCaptureCloudLimit);
-    // The capture file is removed after intake, so a capture too large for the cloud is kept on
-    // this machine in full rather than refused and lost.
-    *localOnly = review.original && review.original->png.size() > kCaptureCloudLimit;
-    if (!review.original || (review.reduced && !*localOnly))
-        throw AppFailure(kOverCloudLimit);
-    return saveImportedImage(*review.original, *localOnly);
+void CollectionStore::addCapture(const QByteArray &data, const CaptureTarget &target, QObject *receiver,
+                                 std::function<void(const QString &)> done) {
+    QPointer<QObject> guard(receiver);
+    auto finish = [guard, done = std::move(done)](const QString &failure) {
+        if (guard)
+            done(failure);
+    };
+    if (!target.newCollection && indexOfCollection(target.collectionID) < 0) {
+        QMetaObject::invokeMethod(
+            this, [finish] { finish(kTargetGone); }, Qt::QueuedConnection);
+        return;
+    }
+    struct Outcome {
+        StoredImage stored;
+        bool localOnly = false;
+    };
+    inBackground(
+        [data, room = imageRoom()] {
+            Outcome outcome;
+            const QString failure = StoreWork::attempt([&] {
+                const ImageImport::Review review = ImageImport::review(data, kCaptureCloudLimit);
+                // The capture file is removed after intake, so a capture too large for the cloud
+                // is kept on this machine in full rather than refused and lost.
+                outcome.localOnly = review.original && review.original->png.size() > kCaptureCloudLimit;
+                if (!review.original || (review.reduced && !outcome.localOnly))
+                    throw AppFailure(kOverCloudLimit);
+                outcome.stored = storeImage(*review.original, outcome.localOnly, room);
+            });
+            if (!failure.isEmpty())
+                outcome.stored = StoredImage{std::nullopt, QString(), failure};
+            return outcome;
+        },
+        [target, finish](CollectionStore *self, const Outcome &outcome) {
+            if (!self) {
+                if (!outcome.stored.path.isEmpty())
+                    QFile::remove(outcome.stored.path);
+                return;
+            }
+            QString failure = outcome.stored.failure;
+            // The target may have been deleted while the image was checked.
+            if (failure.isEmpty() && !target.newCollection &&
+                self->indexOfCollection(target.collectionID) < 0) {
+                QFile::remove(outcome.stored.path);
+                failure = kTargetGone;
+            }
+            if (failure.isEmpty())
+                self->finishCapture(outcome.stored, outcome.localOnly, target);
+            finish(failure);
+        });
 }
 
-QUuid CollectionStore::addCapture(const QByteArray &data, const CaptureTarget &target) {
+void CollectionStore::finishCapture(const StoredImage &stored, bool localOnly, const CaptureTarget &target) {
+    const Snip &snip = *stored.snip;
     const QUuid collectionID = target.collectionID;
-    if (!target.newCollection && indexOfCollection(collectionID) < 0)
-        throw AppFailure(kTargetGone);
-    bool localOnly = false;
-    const Snip snip = makeSnip(data, &localOnly);
-
     if (m_captureChoice && m_captureChoice->isNewCollection())
         setSelectedID(collectionID);
     // A new collection that is somehow present already is filled, never added a second time.
@@ -107,7 +147,6 @@ QUuid CollectionStore::addCapture(const QByteArray &data, const CaptureTarget &t
         setSelectedSnipID(snip.id);
     setStatus(localOnly ? kCaptureKeptLocal : kCaptureAdded);
     saveNow();
-    return snip.id;
 }
 
 // ---- Capture rounds ----

@@ -3,14 +3,15 @@
 #include "store/CollectionStore.h"
 
 #include "backup/BackupArchive.h"
-#include "backup/BackupFailure.h"
 #include "model/AppFailure.h"
 #include "model/FileNames.h"
 #include "store/ProjectFile.h"
-#include "store/RegularFile.h"
+#include "store/StoreBackground.h"
 
 #include <QFile>
 #include <QPointer>
+
+#include <new>
 
 namespace {
 const QString kOpenFailed = QStringLiteral("Projekt konnte nicht geöffnet werden: ");
@@ -23,6 +24,7 @@ const QString kRestoreInvalid = QStringLiteral("Die Sicherung enthält ungültig
 const QString kRestoreNotSaved =
     QStringLiteral("Die Wiederherstellung konnte lokal nicht gespeichert werden.");
 const QString kRestoredSuffix = QStringLiteral(" · Wiederhergestellt");
+const QString kFileOutOfMemory = QStringLiteral("Für die Datei ist nicht genug Arbeitsspeicher frei.");
 
 QStringList projectFilter() {
     return {QStringLiteral("*.") + ProjectFile::suffix()};
@@ -30,6 +32,12 @@ QStringList projectFilter() {
 
 QString newImageName() {
     return uuidText(QUuid::createUuid()) + QStringLiteral(".png");
+}
+
+// Hands a failure to `done` later on the main thread, never inside the call that found it.
+void answerLater(QObject *context, const std::function<void(const QString &)> &done, const QString &failure) {
+    QMetaObject::invokeMethod(
+        context, [done, failure] { done(failure); }, Qt::QueuedConnection);
 }
 
 void removeFiles(const QStringList &paths) {
@@ -58,7 +66,7 @@ void CollectionStore::setFileReviewer(FileReviewer reviewer) {
 
 void CollectionStore::saveProject() {
     const std::optional<SnipCollection> collection = current();
-    if (!collection || !m_filePanels)
+    if (!collection || !m_filePanels || m_isSavingProject)
         return;
     FilePanels::SaveRequest request;
     request.suggestedName = safeFilename(collection->title) + u'.' + ProjectFile::suffix();
@@ -68,157 +76,217 @@ void CollectionStore::saveProject() {
     // The collection as it was when the user asked: the panel does not block, so it may change
     // meanwhile. Its image files cannot: a name always stands for the same bytes.
     m_filePanels->chooseSaveFile(request, [this, snapshot = *collection](const QString &path) {
-        if (!path.isEmpty())
+        if (!path.isEmpty() && !m_isSavingProject)
             writeProject(snapshot, path);
     });
 }
 
 void CollectionStore::writeProject(const SnipCollection &collection, const QString &path) {
-    QByteArray document;
-    try {
-        document = ProjectFile::encode(collection, [this](const QString &name) { return imageURL(name); });
-    } catch (const AppFailure &failure) {
-        setError(failure.errorDescription());
-        return;
-    }
-    if (const QString problem = m_writer(path, document); !problem.isEmpty()) {
-        setError(problem);
-        return;
-    }
-    setExportURL(path);
+    setIsSavingProject(true);
+    inBackground(
+        [collection, path, images = imagesDirectory(), writer = m_writer] {
+            return StoreWork::attempt(
+                [&] {
+                    const QByteArray document = ProjectFile::encode(
+                        collection, [&](const QString &name) { return imagePath(images, name); });
+                    if (const QString problem = writer(path, document); !problem.isEmpty())
+                        throw AppFailure(problem);
+                },
+                kFileOutOfMemory);
+        },
+        [path](CollectionStore *self, const QString &failure) {
+            if (!self)
+                return;
+            self->setIsSavingProject(false);
+            if (failure.isEmpty())
+                self->setExportURL(path);
+            else
+                self->setError(failure);
+        });
 }
 
 void CollectionStore::openProject() {
-    if (!m_filePanels)
+    if (!m_filePanels || m_isOpeningProject)
         return;
     FilePanels::OpenRequest request;
     request.nameFilters = projectFilter();
     m_filePanels->chooseOpenFiles(request, [this](const QStringList &paths) {
-        if (!paths.isEmpty())
+        if (!paths.isEmpty() && !m_isOpeningProject)
             takeInProject(paths.first());
     });
 }
 
 void CollectionStore::takeInProject(const QString &path) {
-    ProjectFile::Contents contents;
-    try {
-        contents = ProjectFile::read(path);
-    } catch (const AppFailure &failure) {
-        setError(kOpenFailed + failure.errorDescription());
-        return;
-    }
-
-    // All or nothing: a write that fails part way takes the images already written with it.
-    QStringList written;
-    for (ProjectFile::NewImage &image : contents.images) {
-        QString problem;
-        try {
-            const QString target = imageURL(image.fileName);
-            problem = m_writer(target, image.png);
-            if (problem.isEmpty())
-                written.append(target);
-        } catch (const AppFailure &failure) {
-            problem = failure.errorDescription();
-        }
-        if (!problem.isEmpty()) {
-            removeFiles(written);
-            setError(kOpenFailed + problem);
-            return;
-        }
-        image.png = QByteArray(); // on disk now; no need to hold two copies
-    }
-
-    const QUuid id = contents.collection.id;
-    changeCollections([&](QList<SnipCollection> &list) { list.prepend(std::move(contents.collection)); });
-    setSelectedID(id);
-    setSelectedSnipID(std::nullopt);
+    struct Outcome {
+        std::optional<SnipCollection> collection;
+        QStringList written;
+        QString failure;
+    };
+    setIsOpeningProject(true);
+    inBackground(
+        [path, images = imagesDirectory(), writer = m_writer] {
+            Outcome outcome;
+            outcome.failure = StoreWork::attempt(
+                [&] {
+                    ProjectFile::Contents contents = ProjectFile::read(path);
+                    // In snip order; the bytes go as soon as they are on disk.
+                    for (ProjectFile::NewImage &image : contents.images) {
+                        const QString target = imagePath(images, image.fileName);
+                        if (const QString problem = writer(target, std::exchange(image.png, {}));
+                            !problem.isEmpty())
+                            throw AppFailure(problem);
+                        outcome.written.append(target);
+                    }
+                    outcome.collection = std::move(contents.collection);
+                },
+                kFileOutOfMemory);
+            // All or nothing: a write that fails part way takes the images already written with it.
+            if (!outcome.failure.isEmpty()) {
+                removeFiles(outcome.written);
+                outcome.written.clear();
+                outcome.collection.reset();
+            }
+            return outcome;
+        },
+        [](CollectionStore *self, const Outcome &outcome) {
+            if (!self) {
+                removeFiles(outcome.written);
+                return;
+            }
+            self->setIsOpeningProject(false);
+            if (!outcome.collection) {
+                self->setError(kOpenFailed + outcome.failure);
+                return;
+            }
+            const QUuid id = outcome.collection->id;
+            self->changeCollections([&](QList<SnipCollection> &list) { list.prepend(*outcome.collection); });
+            self->setSelectedID(id);
+            self->setSelectedSnipID(std::nullopt);
+        });
 }
 
 // ---- Restored cloud collections ----
 
 void CollectionStore::restoreCloudCollections(const QList<SnipCollection> &collections,
-                                              const QString &imagesFolder) {
-    if (m_isCapturing || m_isExporting || !saveNow())
-        throw BackupFailure(kRestoreRefused);
-
-    QStringList copied;
-    QList<SnipCollection> restored;
-    try {
-        for (const SnipCollection &source : collections) {
-            SnipCollection copy = source;
-            copy.id = QUuid::createUuid();
-            copy.title += kRestoredSuffix;
-            for (Snip &snip : copy.items) {
-                const QString name = snip.imageFile;
-                if (!BackupArchive::validName(name) || name == u"library.json")
-                    throw BackupFailure(kRestoreInvalid);
-                for (const Mark &mark : std::as_const(snip.marks)) {
-                    if (!mark.isValid())
-                        throw BackupFailure(kRestoreInvalid);
-                }
-                const QString newName = newImageName();
-                const QString target = imageURL(newName);
-                QByteArray bytes;
-                try {
-                    bytes = RegularFile::readAll(imagesFolder + u'/' + name);
-                } catch (const AppFailure &failure) {
-                    throw BackupFailure(failure.errorDescription());
-                }
-                if (const QString problem = m_writer(target, bytes); !problem.isEmpty())
-                    throw BackupFailure(problem);
-                copied.append(target);
-                snip.id = QUuid::createUuid();
-                snip.imageFile = newName;
-                for (Mark &mark : snip.marks)
-                    mark.id = QUuid::createUuid();
-            }
-            restored.append(std::move(copy));
-        }
-    } catch (const BackupFailure &) {
-        // Nothing in memory has changed yet.
-        removeFiles(copied);
-        throw;
+                                              const QString &imagesFolder, QObject *receiver,
+                                              std::function<void(const QString &)> done) {
+    QPointer<QObject> guard(receiver);
+    const std::function<void(const QString &)> finish = [guard,
+                                                         done = std::move(done)](const QString &failure) {
+        if (guard)
+            done(failure);
+    };
+    if (m_isCapturing || m_isExporting || m_isRestoring || !saveNow()) {
+        answerLater(this, finish, kRestoreRefused);
+        return;
     }
 
+    // Names and marks are checked, and the copies with their new ids made, before anything is
+    // copied; only the copying itself waits for the disk.
+    struct Copy {
+        QString source;
+        QString target;
+    };
+    QList<Copy> copies;
+    QList<SnipCollection> restored;
+    const QString failure = StoreWork::attempt(
+        [&] {
+            for (const SnipCollection &source : collections) {
+                SnipCollection copy = source;
+                copy.id = QUuid::createUuid();
+                copy.title += kRestoredSuffix;
+                for (Snip &snip : copy.items) {
+                    const QString name = snip.imageFile;
+                    if (!BackupArchive::validName(name) || name == u"library.json")
+                        throw AppFailure(kRestoreInvalid);
+                    for (const Mark &mark : std::as_const(snip.marks)) {
+                        if (!mark.isValid())
+                            throw AppFailure(kRestoreInvalid);
+                    }
+                    snip.id = QUuid::createUuid();
+                    snip.imageFile = newImageName();
+                    for (Mark &mark : snip.marks)
+                        mark.id = QUuid::createUuid();
+                    copies.append({imagesFolder + u'/' + name, imageURL(snip.imageFile)});
+                }
+                restored.append(std::move(copy));
+            }
+        },
+        kFileOutOfMemory);
+    if (!failure.isEmpty()) {
+        answerLater(this, finish, failure);
+        return;
+    }
+
+    struct Outcome {
+        QStringList copied;
+        QString failure;
+    };
+    setIsRestoring(true);
+    inBackground(
+        [copies, copier = m_copier] {
+            Outcome outcome;
+            outcome.failure = StoreWork::attempt(
+                [&] {
+                    for (const Copy &copy : copies) {
+                        if (const QString problem = copier(copy.source, copy.target); !problem.isEmpty())
+                            throw AppFailure(problem);
+                        outcome.copied.append(copy.target);
+                    }
+                },
+                kFileOutOfMemory);
+            if (!outcome.failure.isEmpty()) {
+                removeFiles(outcome.copied);
+                outcome.copied.clear();
+            }
+            return outcome;
+        },
+        [restored, finish](CollectionStore *self, const Outcome &outcome) {
+            if (!self) {
+                removeFiles(outcome.copied);
+                return;
+            }
+            self->setIsRestoring(false);
+            if (!outcome.failure.isEmpty())
+                finish(outcome.failure);
+            else
+                self->finishRestore(restored, outcome.copied, finish);
+        });
+}
+
+void CollectionStore::finishRestore(const QList<SnipCollection> &restored, const QStringList &copied,
+                                    const std::function<void(const QString &)> &done) {
     const QList<SnipCollection> previousCollections = m_collections;
     const OptionalUuid previousSelection = m_selectedID;
     const OptionalUuid previousSnip = m_selectedSnipID;
-    changeCollections([&](QList<SnipCollection> &list) { list = restored + list; });
-    // Nothing restored: the selection stays where the user left it.
-    if (!restored.isEmpty()) {
-        setSelectedID(restored.first().id);
-        setSelectedSnipID(std::nullopt);
-    }
-    if (saveNow())
+    // A change made while the images were copied is still waiting for its save.
+    const bool changedMeanwhile = m_saveTimer.isActive();
+    bool saved = false;
+    const QString failure = StoreWork::attempt(
+        [&] {
+            changeCollections([&](QList<SnipCollection> &list) { list = restored + list; });
+            // Nothing restored: the selection stays where the user left it.
+            if (!restored.isEmpty()) {
+                setSelectedID(restored.first().id);
+                setSelectedSnipID(std::nullopt);
+            }
+            saved = saveNow();
+        },
+        kFileOutOfMemory);
+    if (saved) {
+        done(QString());
         return;
+    }
 
-    // The file still holds the state of the first save, which is the state put back here, so no
-    // save may follow; the indicator keeps what the failed save said.
+    // The file holds the state from before, which is the state put back here, so no save may
+    // follow unless another change waits for one; the indicator keeps what the failed save said.
     const QString indicator = m_saveState;
     setCollections(previousCollections);
     setSelectedID(previousSelection);
     setSelectedSnipID(previousSnip);
-    m_saveTimer.stop();
+    if (!changedMeanwhile)
+        m_saveTimer.stop();
     setSaveState(indicator);
     removeFiles(copied);
-    throw BackupFailure(kRestoreNotSaved);
-}
-
-void CollectionStore::restoreCloudCollections(const QList<SnipCollection> &collections,
-                                              const QString &imagesFolder, QObject *receiver,
-                                              std::function<void(const QString &)> done) {
-    QString failure;
-    try {
-        restoreCloudCollections(collections, imagesFolder);
-    } catch (const BackupFailure &f) {
-        failure = f.errorDescription();
-    }
-    QPointer<QObject> guard(receiver);
-    QMetaObject::invokeMethod(
-        this,
-        [guard, failure, done = std::move(done)] {
-            if (guard)
-                done(failure);
-        },
-        Qt::QueuedConnection);
+    done(failure.isEmpty() ? kRestoreNotSaved : failure);
 }

@@ -3,12 +3,10 @@
 #include "store/CollectionStore.h"
 
 #include "model/AppFailure.h"
+#include "store/StoreBackground.h"
 
+#include <QFile>
 #include <QFileInfo>
-#include <QFutureWatcher>
-#include <QtConcurrent/QtConcurrentRun>
-
-#include <new>
 
 namespace {
 const QString kImportMessage = QStringLiteral("Bilder importieren · Cloud bis 25 MB pro gespeichertem Bild");
@@ -18,7 +16,6 @@ const QString kNoClipboardImage = QStringLiteral("Die Zwischenablage enthält ke
 const QString kClipboardName = QStringLiteral("Zwischenablage");
 const QString kTargetGone =
     QStringLiteral("Die Zielsammlung ist nicht mehr vorhanden. Das Bild wurde nicht importiert.");
-const QString kOutOfMemory = QStringLiteral("Für das Bild ist nicht genug Arbeitsspeicher frei.");
 
 // Button texts of the choice between a reduced cloud copy and the original kept local only.
 const QString kReducedButton = QStringLiteral("Verkleinerte Kopie importieren");
@@ -85,14 +82,15 @@ void CollectionStore::importNext(const std::shared_ptr<ImportRun> &run) {
                     importNext(run);
                     return;
                 }
-                try {
-                    addReviewedImage(choice->image, choice->localOnly, run->target);
-                } catch (const AppFailure &failure) {
-                    setError(name + QStringLiteral(": ") + failure.errorDescription());
-                    setIsImporting(false);
-                    return;
-                }
-                importNext(run);
+                addReviewedImage(choice->image, choice->localOnly, run->target,
+                                 [this, run, name](const QString &failure) {
+                                     if (failure.isEmpty()) {
+                                         importNext(run);
+                                         return;
+                                     }
+                                     setError(name + QStringLiteral(": ") + failure);
+                                     setIsImporting(false);
+                                 });
             });
         });
 }
@@ -102,6 +100,7 @@ void CollectionStore::pasteImage() {
         return;
     if (!m_imageClipboard)
         m_imageClipboard = std::make_unique<SystemImageClipboard>();
+    // Only the bytes are taken here; whatever their format, they are looked at off the main thread.
     const std::optional<QByteArray> data = m_imageClipboard->imageData();
     if (!data) {
         setError(kNoClipboardImage);
@@ -113,52 +112,42 @@ void CollectionStore::pasteImage() {
     setIsImporting(true);
     setStatus(QStringLiteral("Bild aus der Zwischenablage wird geprüft …"));
     reviewOffMainThread(
-        [bytes = *data] { return ImageImport::review(bytes, ImageImport::maximumCloudBytes); },
+        [bytes = *data] { return ImageImport::reviewPasted(bytes, ImageImport::maximumCloudBytes); },
         [this, id = *target](const ReviewOutcome &outcome) {
             if (!outcome.review) {
                 setError(outcome.failure);
                 setIsImporting(false);
                 return;
             }
-            chooseImport(*outcome.review, kClipboardName,
-                         [this, id](const std::optional<ImportChoice> &choice) {
-                             if (!choice) {
-                                 setStatus(kCancelled);
-                             } else {
-                                 try {
-                                     addReviewedImage(choice->image, choice->localOnly, id);
-                                 } catch (const AppFailure &failure) {
-                                     setError(failure.errorDescription());
-                                 }
-                             }
-                             setIsImporting(false);
-                         });
+            chooseImport(
+                *outcome.review, kClipboardName, [this, id](const std::optional<ImportChoice> &choice) {
+                    if (!choice) {
+                        setStatus(kCancelled);
+                        setIsImporting(false);
+                        return;
+                    }
+                    addReviewedImage(choice->image, choice->localOnly, id, [this](const QString &failure) {
+                        if (!failure.isEmpty())
+                            setError(failure);
+                        setIsImporting(false);
+                    });
+                });
         });
 }
 
 void CollectionStore::reviewOffMainThread(std::function<ImageImport::Review()> review,
                                           std::function<void(const ReviewOutcome &)> done) {
-    // The watcher belongs to the store: when the store goes first, the result is dropped.
-    auto *watcher = new QFutureWatcher<ReviewOutcome>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [watcher, done = std::move(done)] {
-        const ReviewOutcome outcome = watcher->result();
-        watcher->deleteLater();
-        done(outcome);
-    });
-    watcher->setFuture(QtConcurrent::run([review = std::move(review)] {
-        ReviewOutcome outcome;
-        try {
-            outcome.review = review();
-        } catch (const AppFailure &failure) {
-            outcome.failure = failure.errorDescription();
-        } catch (const std::bad_alloc &) {
-            outcome.failure = kOutOfMemory;
-        } catch (const std::exception &) {
-            // Nothing else may cross back to the main thread as an exception.
-            outcome.failure = QStringLiteral("Das Bild konnte nicht verarbeitet werden.");
-        }
-        return outcome;
-    }));
+    inBackground(
+        [review = std::move(review)] {
+            ReviewOutcome outcome;
+            outcome.failure = StoreWork::attempt([&] { outcome.review = review(); });
+            return outcome;
+        },
+        // The store gone first: the result is dropped.
+        [done = std::move(done)](CollectionStore *self, const ReviewOutcome &outcome) {
+            if (self)
+                done(outcome);
+        });
 }
 
 void CollectionStore::chooseImport(const ImageImport::Review &review, const QString &name,
@@ -203,16 +192,44 @@ void CollectionStore::chooseImport(const ImageImport::Review &review, const QStr
     });
 }
 
-QUuid CollectionStore::addReviewedImage(const ImageImport::Image &image, bool localOnly,
-                                        const QUuid &collectionID) {
-    if (indexOfCollection(collectionID) < 0)
-        throw AppFailure(kTargetGone);
-    const Snip snip = saveImportedImage(image, localOnly);
-    changeCollections(
-        [&](QList<SnipCollection> &list) { list[indexOfCollection(collectionID)].items.append(snip); });
-    if (m_selectedID == collectionID)
-        setSelectedSnipID(snip.id);
-    setStatus(localOnly ? QStringLiteral("Bild importiert · nur lokal, nicht cloudgesichert")
-                        : QStringLiteral("Bild importiert"));
-    return snip.id;
+void CollectionStore::addReviewedImage(const ImageImport::Image &image, bool localOnly,
+                                       const QUuid &collectionID, std::function<void(const QString &)> done) {
+    if (indexOfCollection(collectionID) < 0) {
+        done(kTargetGone);
+        return;
+    }
+    inBackground(
+        [image, localOnly, room = imageRoom()] {
+            StoredImage stored;
+            if (const QString thrown =
+                    StoreWork::attempt([&] { stored = storeImage(image, localOnly, room); });
+                !thrown.isEmpty())
+                stored.failure = thrown;
+            return stored;
+        },
+        [collectionID, localOnly, done = std::move(done)](CollectionStore *self, const StoredImage &stored) {
+            if (!self) {
+                if (!stored.path.isEmpty())
+                    QFile::remove(stored.path);
+                return;
+            }
+            if (!stored.snip) {
+                done(stored.failure);
+                return;
+            }
+            // The collection may have gone while the image was written.
+            const qsizetype index = self->indexOfCollection(collectionID);
+            if (index < 0) {
+                QFile::remove(stored.path);
+                done(kTargetGone);
+                return;
+            }
+            const Snip snip = *stored.snip;
+            self->changeCollections([&](QList<SnipCollection> &list) { list[index].items.append(snip); });
+            if (self->m_selectedID == collectionID)
+                self->setSelectedSnipID(snip.id);
+            self->setStatus(localOnly ? QStringLiteral("Bild importiert · nur lokal, nicht cloudgesichert")
+                                      : QStringLiteral("Bild importiert"));
+            done(QString());
+        });
 }

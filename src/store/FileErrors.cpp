@@ -1,13 +1,34 @@
 #include "store/FileErrors.h"
 
+#include "imaging/RegularFile.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+
+#include <memory>
 
 namespace {
 const QString kCannotWrite = QStringLiteral("Die Datei konnte nicht geschrieben werden.");
 const QString kNoFolderAccess = QStringLiteral("Kein Zugriff auf den Ordner.");
 const QString kFolderMissing = QStringLiteral("Der Ordner ist nicht vorhanden.");
+
+QString cancel(QSaveFile &file, const QString &path) {
+    const auto error = file.error();
+    file.cancelWriting();
+    return FileErrors::describeWrite(error == QFileDevice::NoError ? QFileDevice::WriteError : error, path);
+}
+
+QString commit(QSaveFile &file, const QString &path) {
+    // The last buffered bytes are written only now. When that fails part way, commit() still puts
+    // the cut-off file in place of the old one and reports success: flush first and check.
+    if (!file.flush())
+        return cancel(file, path);
+    if (!file.commit())
+        return FileErrors::describeWrite(
+            file.error() == QFileDevice::NoError ? QFileDevice::WriteError : file.error(), path);
+    return {};
+}
 } // namespace
 
 QString FileErrors::describe(QFileDevice::FileError error) {
@@ -62,14 +83,36 @@ QString FileErrors::writeAtomically(const QString &path, const QByteArray &bytes
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return describeWrite(file.error(), path);
-    if (file.write(bytes) != bytes.size()) {
-        const auto error = file.error();
-        file.cancelWriting();
-        return describeWrite(error == QFileDevice::NoError ? QFileDevice::WriteError : error, path);
+    if (file.write(bytes) != bytes.size())
+        return cancel(file, path);
+    return commit(file, path);
+}
+
+QString FileErrors::copyAtomically(const QString &source, const QString &target) {
+    std::unique_ptr<RegularFile> input;
+    try {
+        input = std::make_unique<RegularFile>(source, RegularFile::Links::Refuse);
+    } catch (const RegularFile::Failure &failure) {
+        return failure.errorDescription();
     }
-    // A failed write may only show here.
-    if (!file.commit())
-        return describeWrite(file.error() == QFileDevice::NoError ? QFileDevice::WriteError : file.error(),
-                             path);
-    return {};
+    QSaveFile file(target);
+    if (!file.open(QIODevice::WriteOnly))
+        return describeWrite(file.error(), target);
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    // No more than was measured: a file that grows while it is copied is taken as it was.
+    for (qint64 left = input->size(); left > 0;) {
+        qint64 read = 0;
+        try {
+            read = input->readInto(block.data(), std::min<qint64>(left, block.size()));
+        } catch (const RegularFile::Failure &failure) {
+            file.cancelWriting();
+            return failure.errorDescription();
+        }
+        if (read == 0)
+            break;
+        if (file.write(block.constData(), read) != read)
+            return cancel(file, target);
+        left -= read;
+    }
+    return commit(file, target);
 }

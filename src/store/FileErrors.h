@@ -19,4 +19,8 @@ QString describeFolder(const QString &path);
 // string on success, else one of the sentences above.
 QString writeAtomically(const QString &path, const QByteArray &bytes);
 
+// Copies source to target the same way, a block at a time, so a file of any size needs little
+// memory. Only a regular file is read, never a symbolic link; its sentences are RegularFile's.
+QString copyAtomically(const QString &source, const QString &target);
+
 } // namespace FileErrors

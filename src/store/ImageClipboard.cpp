@@ -11,20 +11,25 @@ std::optional<QByteArray> SystemImageClipboard::imageData() {
     const QMimeData *mime = QGuiApplication::clipboard()->mimeData();
     if (!mime)
         return std::nullopt;
-    for (const QString &type : {QStringLiteral("image/png"), QStringLiteral("image/tiff")}) {
-        if (mime->hasFormat(type)) {
-            if (QByteArray bytes = mime->data(type); !bytes.isEmpty())
+    // Bytes as another program offers them: decoding them here would hold up the window, and the
+    // checks of their header come first.
+    for (const char *type : {"image/png", "image/tiff", "image/jpeg", "image/bmp", "image/gif"}) {
+        const QString name = QString::fromLatin1(type);
+        if (mime->hasFormat(name)) {
+            if (QByteArray bytes = mime->data(name); !bytes.isEmpty())
                 return bytes;
         }
     }
-    if (!mime->hasImage())
+    // An image this program put there is held decoded already; uncompressed TIFF passes it on at
+    // the speed of a copy.
+    if (!mime->formats().contains(QStringLiteral("application/x-qt-image")))
         return std::nullopt;
     const QImage image = qvariant_cast<QImage>(mime->imageData());
     if (image.isNull())
         return std::nullopt;
-    QByteArray png;
-    QBuffer buffer(&png);
-    if (!buffer.open(QIODevice::WriteOnly) || !QImageWriter(&buffer, "png").write(image))
+    QByteArray tiff;
+    QBuffer buffer(&tiff);
+    if (!buffer.open(QIODevice::WriteOnly) || !QImageWriter(&buffer, "tiff").write(image))
         return std::nullopt;
-    return png;
+    return tiff;
 }

@@ -1,22 +1,19 @@
 #include "store/ProjectFile.h"
 
+#include "common/Background.h"
+#include "imaging/ImageDecoder.h"
+#include "imaging/RegularFile.h"
 #include "model/AppFailure.h"
 #include "model/JsonCodingDetail.h"
-#include "shell/ImageImport.h"
-#include "store/RegularFile.h"
 
-#include <QBuffer>
-#include <QFile>
 #include <QHash>
-#include <QImage>
-#include <QImageReader>
-#include <QImageWriter>
 #include <QMap>
-#include <QThreadPool>
-#include <QtConcurrent/QtConcurrentMap>
+#include <QSet>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -31,25 +28,8 @@ const QString kOutOfMemory = QStringLiteral("Für die Datei ist nicht genug Arbe
 const QString kUnwritableNumber =
     QStringLiteral("Die Sammlung enthält einen Zahlenwert, der nicht gespeichert werden kann.");
 
-// zlib level 4: a third of the default level's time on busy screenshots for 2 % more bytes.
-constexpr int kPngQuality = 50;
-
 [[noreturn]] void fail(const QString &sentence) {
     throw AppFailure(sentence);
-}
-
-// A HEIC image through the import checks: its full-size PNG copy when the size is supported. The
-// search for a reduced copy is stopped before it starts.
-QByteArray heicAsPng(const QByteArray &bytes) {
-    try {
-        const ImageImport::Review review =
-            ImageImport::review(bytes, ImageImport::maximumSourceBytes, [] { return true; });
-        if (review.original && !review.reduced)
-            return review.original->png;
-    } catch (const AppFailure &) {
-    } catch (const ImageImport::Cancelled &) {
-    }
-    return {};
 }
 
 // Parses a document held in a buffer that has simdjson's padding behind it.
@@ -63,77 +43,75 @@ json::Value parsePadded(simdjson::dom::parser &parser, const char *data, size_t 
     return root;
 }
 
-// One value of the images object: its Base64 text checked and, when a snip uses it, turned
-// into a checked PNG.
-struct ImageJob {
-    json::Value base64;
-    bool used = false;
-    QByteArray png;
-    bool badBase64 = false;
-    bool outOfMemory = false;
+// What the checks need of a parsed document once the parser is gone: the images that snips use,
+// as bytes.
+struct Parsed {
+    qint64 version = 0;
+    SnipCollection collection;
+    QHash<QString, QByteArray> images;
 };
 
-void runImageJob(ImageJob &job) {
-    try {
-        const QByteArray bytes = json::readBase64(job.base64);
-        if (job.used)
-            job.png = ProjectFile::reencodeAsPng(bytes);
-    } catch (const json::DecodeError &) {
-        job.badBase64 = true;
-    } catch (const std::bad_alloc &) {
-        job.outOfMemory = true;
-    }
-}
-
-// Two images at a time: re-encoding dominates opening, and each job holds a decoded image, so
-// more workers would cost more memory than they save time.
-QThreadPool &imagePool() {
-    static QThreadPool *pool = [] {
-        auto *p = new QThreadPool;
-        p->setMaxThreadCount(2);
-        return p;
-    }();
-    return *pool;
-}
-
-// Checks the parsed document with the failures in this order: structure (every Base64 value
-// included), version, then each snip's image and marks in snip order. The input buffer is already
-// released, so only the parser's copy of the text and the images in work are held besides the
-// results.
-ProjectFile::Contents checkDocument(const json::Value &root) {
+// Every Base64 value is checked here, so a broken one fails the document as a whole, before its
+// version; the bytes of images no snip uses are not kept.
+Parsed parseDocument(const json::Value &root) {
     json::requireObject(root, "project");
-    const qint64 version = json::readInt(json::member(root, "version"));
-    SnipCollection collection = json::readCollection(json::member(root, "collection"));
+    Parsed parsed;
+    parsed.version = json::readInt(json::member(root, "version"));
+    parsed.collection = json::readCollection(json::member(root, "collection"));
     simdjson::dom::object images;
     if (json::member(root, "images").get_object().get(images) != simdjson::SUCCESS)
         throw json::DecodeError("expected an object: images");
-
-    QList<ImageJob> jobs;
-    QHash<QString, qsizetype> jobByName; // a repeated key: the last one counts, as in any decoder
+    QSet<QString> used;
+    for (const Snip &snip : std::as_const(parsed.collection.items))
+        used.insert(snip.imageFile);
     for (const auto field : images) {
-        jobByName.insert(QString::fromUtf8(field.key.data(), qsizetype(field.key.size())), jobs.size());
-        ImageJob job;
-        job.base64 = field.value;
-        jobs.append(job);
+        const QString name = QString::fromUtf8(field.key.data(), qsizetype(field.key.size()));
+        QByteArray bytes = json::readBase64(field.value);
+        // A repeated key: the last one counts, as in any decoder.
+        if (used.contains(name))
+            parsed.images.insert(name, std::move(bytes));
     }
-    for (const Snip &snip : std::as_const(collection.items)) {
-        if (const auto job = jobByName.constFind(snip.imageFile); job != jobByName.cend())
-            jobs[*job].used = true;
-    }
-    QtConcurrent::blockingMap(&imagePool(), jobs, runImageJob);
-    for (const ImageJob &job : std::as_const(jobs)) {
-        if (job.badBase64)
-            throw json::DecodeError("bad Base64");
-        if (job.outOfMemory)
-            throw std::bad_alloc();
+    return parsed;
+}
+
+// The failures come in this order: version, then each snip's image and marks in snip order. Only
+// the images up to the first snip that fails without decoding are re-encoded, in parallel and
+// within the pixel memory that decodes may use at once.
+ProjectFile::Contents checkContents(Parsed parsed) {
+    if (parsed.version != 1)
+        fail(kUnknownVersion);
+    QList<Snip> &items = parsed.collection.items;
+    qsizetype checked = items.size();
+    for (qsizetype i = 0; i < items.size() && checked == items.size(); ++i) {
+        const bool marksValid = std::all_of(items[i].marks.cbegin(), items[i].marks.cend(),
+                                            [](const Mark &mark) { return mark.isValid(); });
+        if (!parsed.images.contains(items[i].imageFile) || !marksValid)
+            checked = i + 1;
     }
 
-    if (version != 1)
-        fail(kUnknownVersion);
+    struct Job {
+        QString name;
+        QByteArray bytes;
+        QByteArray png;
+    };
+    std::vector<Job> jobs;
+    QHash<QString, size_t> jobByName;
+    for (qsizetype i = 0; i < checked; ++i) {
+        const QString &name = items[i].imageFile;
+        if (parsed.images.contains(name) && !jobByName.contains(name)) {
+            jobByName.insert(name, jobs.size());
+            jobs.push_back({name, parsed.images.take(name), {}});
+        }
+    }
+    parsed.images.clear();
+    Background::parallelFor(int(jobs.size()), [&jobs](int i) {
+        jobs[size_t(i)].png =
+            Imaging::reencodeAsPng(std::exchange(jobs[size_t(i)].bytes, {}), Imaging::kSnipFormats);
+    });
 
     ProjectFile::Contents contents;
-    collection.id = QUuid::createUuid();
-    for (Snip &snip : collection.items) {
+    for (qsizetype i = 0; i < checked; ++i) {
+        Snip &snip = items[i];
         const auto job = jobByName.constFind(snip.imageFile);
         if (job == jobByName.cend() || jobs[*job].png.isEmpty())
             fail(kBrokenImage);
@@ -147,14 +125,19 @@ ProjectFile::Contents checkDocument(const json::Value &root) {
         snip.imageFile = name;
         contents.images.append({name, jobs[*job].png});
     }
-    contents.collection = std::move(collection);
+    parsed.collection.id = QUuid::createUuid();
+    contents.collection = std::move(parsed.collection);
     return contents;
 }
 
 template <typename Parse> ProjectFile::Contents decodeGuarded(Parse &&parse) {
     try {
-        simdjson::dom::parser parser;
-        return checkDocument(parse(parser));
+        Parsed parsed;
+        {
+            simdjson::dom::parser parser;
+            parsed = parseDocument(parse(parser));
+        }
+        return checkContents(std::move(parsed));
     } catch (const json::DecodeError &) {
         fail(kNotAProject);
     } catch (const std::bad_alloc &) {
@@ -171,37 +154,6 @@ qint64 base64Length(qint64 bytes) {
 const QString &ProjectFile::suffix() {
     static const QString text = QStringLiteral("vellumbox");
     return text;
-}
-
-QByteArray ProjectFile::reencodeAsPng(const QByteArray &bytes) {
-    const QByteArray format = ImageImport::rasterFormat(bytes);
-    if (format.isEmpty())
-        return {};
-    if (format == "heic")
-        return heicAsPng(bytes);
-    ImageImport::raiseAllocationLimit();
-    QBuffer source;
-    source.setData(bytes);
-    if (!source.open(QIODevice::ReadOnly))
-        return {};
-    QImageReader reader(&source, format);
-    reader.setAutoDetectImageFormat(false);
-    const QSize size = reader.size();
-    if (!size.isValid() || !ImageImport::supportedDimensions(size.width(), size.height()))
-        return {};
-    QImage image;
-    if (!reader.read(&image) || !ImageImport::supportedDimensions(image.width(), image.height()))
-        return {};
-
-    QByteArray png;
-    QBuffer target(&png);
-    if (!target.open(QIODevice::WriteOnly))
-        return {};
-    QImageWriter writer(&target, "png");
-    writer.setQuality(kPngQuality);
-    if (!writer.write(image))
-        return {};
-    return png;
 }
 
 ProjectFile::Contents ProjectFile::read(const QString &path) {

@@ -30,8 +30,9 @@ struct Contents {
 };
 
 // Reads and checks the project file at path. Only a regular file of at most maximumBytes is read;
-// every image is checked (raster format, header size) and re-encoded as PNG, every mark is
-// validated. Nothing is written.
+// every image is checked (raster format, header size, complete data), re-encoded as an upright
+// 8-bit PNG, and every mark is validated. The images are decoded in parallel, large ones one at a
+// time. Nothing is written. Runs on any thread.
 Contents read(const QString &path);
 
 // The same checks on a project document held in memory.
@@ -43,9 +44,5 @@ using ImagePath = std::function<QString(const QString &name)>;
 // The project document for the collection, its images read through imagePath. The size is
 // worked out from the file sizes before any image is read, so an oversized project fails early.
 QByteArray encode(const SnipCollection &collection, const ImagePath &imagePath);
-
-// The image bytes as PNG when they hold a PNG, JPEG, TIFF or HEIC image of supported size; empty
-// otherwise. The size is read from the header before anything is decoded.
-QByteArray reencodeAsPng(const QByteArray &bytes);
 
 } // namespace ProjectFile

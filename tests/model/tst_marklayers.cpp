@@ -87,9 +87,12 @@ void TestMarkLayers::nextNumber_data() {
     row("absent counts as 1", {numbered(std::nullopt)}, 2);
     row("largest, gaps not filled", {numbered(7), numbered(std::nullopt), numbered(2)}, 8);
     row("other kinds ignored", {numbered(50, "B"), numbered(2)}, 3);
-    row("0 counts as 9999", {numbered(0), numbered(4)}, 10000);
+    row("0 counts for nothing", {numbered(0), numbered(4)}, 5);
+    row("0 alone", {numbered(0)}, 1);
+    row("negative", {numbered(-3), numbered(std::nullopt)}, 2);
+    row("9999", {numbered(9999)}, 10000);
     row("largest integer", {numbered(std::numeric_limits<qint64>::max())}, 10000);
-    row("smallest integer", {numbered(std::numeric_limits<qint64>::min())}, 10000);
+    row("smallest integer", {numbered(std::numeric_limits<qint64>::min()), numbered(2)}, 3);
 }
 
 void TestMarkLayers::nextNumber() {

@@ -12,8 +12,12 @@
 #include <QImage>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTest>
 
+#include <atomic>
+#include <functional>
 #include <memory>
+#include <optional>
 
 // File panels and alerts that keep the answer for the test to give.
 struct FakePanels final : FilePanels {
@@ -37,12 +41,13 @@ struct FakeAlerts final : AlertPresenter {
 };
 
 // A store in a temporary folder with a settable clock, fake panels and alerts, and a writer that
-// counts writes and fails once allowedWrites has run down to 0.
+// counts writes and fails once allowedWrites has run down to 0. The store writes from the
+// background pool too, so the counts are atomic.
 struct StoreFixture {
     QTemporaryDir dir;
     double clock = 1000.0;
-    int writes = 0;
-    int allowedWrites = -1; // -1: all succeed
+    std::atomic<int> writes = 0;
+    std::atomic<int> allowedWrites = -1; // -1: all succeed
     std::unique_ptr<CollectionStore> store;
     FakePanels *panels = new FakePanels;
     FakeAlerts *alerts = new FakeAlerts;
@@ -53,11 +58,35 @@ struct StoreFixture {
         store->setAlertPresenter(std::unique_ptr<AlertPresenter>(alerts));
         store->setFileWriter([this](const QString &path, const QByteArray &bytes) {
             ++writes;
-            if (allowedWrites == 0)
+            int allowed = allowedWrites;
+            while (allowed > 0 && !allowedWrites.compare_exchange_weak(allowed, allowed - 1)) {
+            }
+            if (allowed == 0)
                 return QStringLiteral("Die Datei konnte nicht geschrieben werden.");
-            allowedWrites -= allowedWrites > 0 ? 1 : 0;
             return FileErrors::writeAtomically(path, bytes);
         });
+    }
+
+    // Waits until no import, paste, project or restore is under way; false after 20 s.
+    bool idle() {
+        return QTest::qWaitFor(
+            [&] {
+                return !store->isImporting() && !store->isOpeningProject() && !store->isSavingProject() &&
+                       !store->isRestoring();
+            },
+            20000);
+    }
+
+    // Starts an operation that answers through a callback and waits for the answer: empty on
+    // success, else the failure's sentence; "(keine Antwort)" when none came within 20 s.
+    using Done = std::function<void(const QString &failure)>;
+    static QString answerOf(const std::function<void(QObject *receiver, Done done)> &start) {
+        auto answer = std::make_shared<std::optional<QString>>();
+        QObject receiver;
+        start(&receiver, [answer](const QString &failure) { *answer = failure; });
+        if (!QTest::qWaitFor([&] { return answer->has_value(); }, 20000))
+            return QStringLiteral("(keine Antwort)");
+        return **answer;
     }
 
     // Replaces the library with collections titled as given, the first selected; the snips of

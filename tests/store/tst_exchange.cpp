@@ -1,17 +1,22 @@
 #include "StoreFixture.h"
 
-#include "backup/BackupFailure.h"
 #include "model/JsonCoding.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QMimeData>
 #include <QTest>
 #include <QtEndian>
 
 #include <sys/stat.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
+const QString kOpenFailed = u"Projekt konnte nicht geöffnet werden: "_s;
+const QString kWriteFailed = u"Die Datei konnte nicht geschrieben werden."_s;
+
 QByteArray project(const SnipCollection &collection, const QMap<QString, QByteArray> &images,
                    qint64 version = 1) {
     return *encodeJson(PortableCollection{version, collection, images});
@@ -20,6 +25,14 @@ QByteArray project(const SnipCollection &collection, const QMap<QString, QByteAr
 QByteArray be32(quint32 value) {
     const quint32 big = qToBigEndian(value);
     return QByteArray(reinterpret_cast<const char *>(&big), 4);
+}
+
+QByteArray le16(quint16 value) {
+    return QByteArray(1, char(value & 0xFF)) + char(value >> 8);
+}
+
+QByteArray le32(quint32 value) {
+    return le16(quint16(value)) + le16(quint16(value >> 16));
 }
 
 // A PNG whose header declares a size without the pixels to back it.
@@ -38,8 +51,41 @@ QByteArray pngDeclaring(quint32 width, quint32 height) {
            chunk("IEND");
 }
 
+// A GIF of a few bytes whose screen and image claim width x height.
+QByteArray gifDeclaring(quint16 width, quint16 height) {
+    return "GIF89a" + le16(width) + le16(height) + QByteArray("\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0", 15) +
+           le16(width) + le16(height) + QByteArray("\0\x02\x02\x44\x01\0;", 7);
+}
+
+// A BMP header of 24-bit pixels claiming width x height, with no pixels behind it.
+QByteArray bmpDeclaring(quint32 width, quint32 height) {
+    return "BM" + le32(64) + le32(0) + le32(54) + le32(40) + le32(width) + le32(height) + le16(1) + le16(24) +
+           QByteArray(24, '\0') + QByteArray(10, '\0');
+}
+
+// An Exif block for a JPEG: orientation 6 turns the stored picture a quarter clockwise.
+const QByteArray kExifTurned("\xff\xe1\0\x22"
+                             "Exif\0\0MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0",
+                             36);
+
+QByteArray turnedJpeg(int width, int height) {
+    return encoded(filled(width, height), "jpeg").insert(2, kExifTurned);
+}
+
+// A black 16-bit RGB PNG.
+QByteArray sixteenBitPng(int width, int height) {
+    QImage image(width, height, QImage::Format_RGBX64);
+    image.fill(Qt::black);
+    return encoded(image);
+}
+
 ImageImport::Image pngCopy(int width, int height) {
     return {encoded(filled(width, height)), width, height};
+}
+
+// Bits per pixel of a stored image, read from its header.
+int storedDepth(const QString &path) {
+    return QImage::toPixelFormat(QImageReader(path).imageFormat()).bitsPerPixel();
 }
 } // namespace
 
@@ -47,14 +93,19 @@ class TestExchange : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void projectRoundTrip();
+    void saveProject_data();
+    void saveProject();
     void openProject_data();
     void openProject();
-    void restoreRollsBack();
+    void openProjectWriteFailsHalfWay();
+    void restore_data();
+    void restore();
     void importStopsAtTheFirstFailure();
     void importChoice_data();
     void importChoice();
-    void pastePrefers_data();
-    void pastePrefers();
+    void importWaitsForPaste();
+    void paste_data();
+    void paste();
 };
 
 void TestExchange::projectRoundTrip() {
@@ -72,10 +123,15 @@ void TestExchange::projectRoundTrip() {
     f.store->saveProject();
     const QString path = f.dir.filePath(QStringLiteral("p.vellumbox"));
     f.panels->saveAnswer(path);
+    QVERIFY(f.store->isSavingProject());
+    QVERIFY2(f.idle(), "the project was not saved");
     QCOMPARE(f.store->exportURL(), path);
 
     f.store->openProject();
     f.panels->openAnswer({path});
+    QVERIFY(f.store->isOpeningProject());
+    QCOMPARE(f.store->collections().size(), 2); // nothing changes before the images are written
+    QVERIFY2(f.idle(), "the project was not opened");
     QCOMPARE(f.store->error(), QString());
     QCOMPARE(f.store->collections().size(), 3);
     const SnipCollection &opened = f.collection(0);
@@ -93,9 +149,42 @@ void TestExchange::projectRoundTrip() {
     QCOMPARE(f.store->image(opened.items[1]).size(), QSize(64, 48)); // read as PNG only
 }
 
+void TestExchange::saveProject_data() {
+    QTest::addColumn<char>("image"); // 'p' a PNG, 'm' missing, 'f' a named pipe, 'n' a name leaving Images
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("saved") << 'p' << QString();
+    QTest::newRow("image missing") << 'm' << u"Die Datei ist nicht vorhanden."_s;
+    QTest::newRow("image is a named pipe") << 'f' << u"Nur gewöhnliche Dateien können gelesen werden."_s;
+    QTest::newRow("name leaving the folder") << 'n' << u"Ungültiger Bilddateiname."_s;
+}
+
+void TestExchange::saveProject() {
+    QFETCH(char, image);
+    QFETCH(QString, failure);
+    StoreFixture f;
+    const QString name = image == 'n' ? u"../draussen.png"_s : u"bild.png"_s;
+    if (image == 'p')
+        QVERIFY(writeFile(f.store->imageURL(name), encoded(filled(4, 4))));
+    if (image == 'f')
+        QCOMPARE(::mkfifo(QFile::encodeName(f.store->imageURL(name)).constData(), 0600), 0);
+    SnipCollection c;
+    c.items = {Snip::make(name)};
+    f.store->setCollections({c});
+    f.store->setSelectedID(c.id);
+    f.store->saveProject();
+    const QString path = f.dir.filePath(u"p.vellumbox"_s);
+    f.panels->saveAnswer(path);
+    f.store->saveProject(); // a second save waits for the first to end
+    QVERIFY2(f.idle(), "the save did not end");
+    QCOMPARE(f.store->error(), failure);
+    QCOMPARE(f.store->exportURL(), failure.isEmpty() ? path : QString());
+    QCOMPARE(QFile::exists(path), failure.isEmpty());
+}
+
 void TestExchange::openProject_data() {
     QTest::addColumn<QByteArray>("document"); // "fifo": a named pipe, "sparse": 200,000,000 zero bytes
     QTest::addColumn<QString>("failure");     // empty: opened
+    QTest::addColumn<QSize>("stored");        // of the second snip
     const QByteArray png = encoded(filled(20, 20));
     SnipCollection c;
     c.items = {Snip::make(QStringLiteral("a.png")), Snip::make(QStringLiteral("b.png"))};
@@ -106,25 +195,37 @@ void TestExchange::openProject_data() {
     };
     const QString outside = QStringLiteral("../../../tmp/x.png");
     SnipCollection leaving;
-    leaving.items = {Snip::make(outside)};
+    leaving.items = {Snip::make(outside), Snip::make(outside)};
     const QString notAProject = QStringLiteral("Die Datei ist keine gültige Projektdatei.");
     const QString broken = QStringLiteral("Ein Bild fehlt oder ist beschädigt.");
+    const QString version = QStringLiteral("Unbekannte Projektversion.");
     const QByteArray svg = R"(<svg xmlns="http://www.w3.org/2000/svg" width="9" height="9"/>)";
-    QTest::newRow("key leaving the folder") << project(leaving, {{outside, png}}) << QString();
-    QTest::newRow("bad Base64") << doc(c, png).replace(png.toBase64().left(8), "!!!!!!!!") << notAProject;
-    QTest::newRow("missing key") << doc(c, png).replace(R"("mode":"steps",)", "") << notAProject;
-    QTest::newRow("version 2") << doc(c, png, 2) << "Unbekannte Projektversion.";
+    const QByteArray jpeg = encoded(filled(3000, 2000), "jpeg");
+    QTest::newRow("key leaving the folder")
+        << project(leaving, {{outside, png}}) << QString() << QSize(20, 20);
+    QTest::newRow("turned JPEG stored upright") << doc(c, turnedJpeg(40, 16)) << QString() << QSize(16, 40);
+    QTest::newRow("16-bit PNG stored at 8 bits")
+        << doc(c, sixteenBitPng(30, 10)) << QString() << QSize(30, 10);
+    QTest::newRow("bad Base64") << doc(c, png).replace(png.toBase64().left(8), "!!!!!!!!") << notAProject
+                                << QSize();
+    QTest::newRow("missing key") << doc(c, png).replace(R"("mode":"steps",)", "") << notAProject << QSize();
+    QTest::newRow("version 2") << doc(c, png, 2) << version << QSize();
+    QTest::newRow("version 0") << doc(c, png, 0) << version << QSize();
     QTest::newRow("invalid mark in the last snip")
-        << doc(badMark, png) << "Die Datei enthält ungültige Markierungen.";
-    QTest::newRow("PNG declaring 25,000 x 25,000") << doc(c, pngDeclaring(25000, 25000)) << broken;
-    QTest::newRow("SVG") << doc(c, svg) << broken;
-    QTest::newRow("200,000,000 bytes") << QByteArray("sparse") << "Die Projektdatei ist größer als 200 MB.";
-    QTest::newRow("FIFO") << QByteArray("fifo") << "Nur gewöhnliche Dateien können gelesen werden.";
+        << doc(badMark, png) << "Die Datei enthält ungültige Markierungen." << QSize();
+    QTest::newRow("PNG declaring 25,000 x 25,000") << doc(c, pngDeclaring(25000, 25000)) << broken << QSize();
+    QTest::newRow("JPEG cut off") << doc(c, jpeg.left(jpeg.size() / 2)) << broken << QSize();
+    QTest::newRow("SVG") << doc(c, svg) << broken << QSize();
+    QTest::newRow("200,000,000 bytes")
+        << QByteArray("sparse") << "Die Projektdatei ist größer als 200 MB." << QSize();
+    QTest::newRow("FIFO") << QByteArray("fifo") << "Nur gewöhnliche Dateien können gelesen werden."
+                          << QSize();
 }
 
 void TestExchange::openProject() {
     QFETCH(QByteArray, document);
     QFETCH(QString, failure);
+    QFETCH(QSize, stored);
     StoreFixture f;
     const QString path = f.dir.filePath(QStringLiteral("p.vellumbox"));
     QFile sparse(path);
@@ -137,43 +238,124 @@ void TestExchange::openProject() {
     const auto before = f.store->collections();
     f.store->openProject();
     f.panels->openAnswer({path});
-    QCOMPARE(f.store->error(), failure.isEmpty()
-                                   ? QString()
-                                   : QStringLiteral("Projekt konnte nicht geöffnet werden: ") + failure);
+    QVERIFY2(f.idle(), "the project was not taken in");
+    QCOMPARE(f.store->error(), failure.isEmpty() ? QString() : kOpenFailed + failure);
     QCOMPARE(f.store->collections().mid(failure.isEmpty() ? 1 : 0), before);
-    // The one image written is the checked copy under a new name inside Images.
-    QCOMPARE(f.writes, failure.isEmpty() ? 1 : 0);
-    QCOMPARE(f.images().size(), f.writes);
+    // The images written are the checked copies under new names inside Images.
+    QCOMPARE(f.writes.load(), failure.isEmpty() ? 2 : 0);
+    QCOMPARE(f.images().size(), f.writes.load());
     for (const QString &name : f.images())
         QVERIFY2(isNewImageName(name), qPrintable(name));
+    if (failure.isEmpty()) {
+        const QString second = f.store->imageURL(f.collection(0).items[1].imageFile);
+        QCOMPARE(f.store->image(f.collection(0).items[1]).size(), stored);
+        QCOMPARE(storedDepth(second), 32);
+    }
 }
 
-void TestExchange::restoreRollsBack() {
+void TestExchange::openProjectWriteFailsHalfWay() {
     StoreFixture f;
-    const OptionalUuid snip = QUuid::createUuid();
+    SnipCollection c;
+    c.items = {Snip::make(u"a.png"_s), Snip::make(u"b.png"_s), Snip::make(u"c.png"_s)};
+    const QByteArray png = encoded(filled(8, 8));
+    const QString path = f.dir.filePath(u"p.vellumbox"_s);
+    QVERIFY(writeFile(path, project(c, {{u"a.png"_s, png}, {u"b.png"_s, png}, {u"c.png"_s, png}})));
+    const auto before = f.store->collections();
+    f.allowedWrites = 1;
+    f.store->openProject();
+    f.panels->openAnswer({path});
+    QVERIFY2(f.idle(), "the project was not taken in");
+    QCOMPARE(f.store->error(), kOpenFailed + kWriteFailed);
+    QCOMPARE(f.writes.load(), 2);
+    QCOMPARE(f.images(), QStringList()); // the first image went again
+    QCOMPARE(f.store->collections(), before);
+}
+
+void TestExchange::restore_data() {
+    // What goes wrong: '-' nothing, 's' the final save, 'm' the second image is missing, 'l' it is
+    // a symbolic link, 'n' its name has an upper-case extension, 'o' memory runs out copying it,
+    // 'c' a capture is running.
+    QTest::addColumn<char>("trouble");
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("restored") << '-' << QString();
+    QTest::newRow("final save fails")
+        << 's' << u"Die Wiederherstellung konnte lokal nicht gespeichert werden."_s;
+    QTest::newRow("image missing") << 'm' << u"Die Datei ist nicht vorhanden."_s;
+    QTest::newRow("image is a symbolic link") << 'l' << u"Nur gewöhnliche Dateien können gelesen werden."_s;
+    QTest::newRow("upper-case extension") << 'n' << u"Die Sicherung enthält ungültige Daten."_s;
+    QTest::newRow("out of memory") << 'o' << u"Für die Datei ist nicht genug Arbeitsspeicher frei."_s;
+    QTest::newRow("capture running")
+        << 'c' << u"Bitte beende die laufende Aufnahme oder den Export und versuche es erneut."_s;
+}
+
+void TestExchange::restore() {
+    QFETCH(char, trouble);
+    QFETCH(QString, failure);
+    StoreFixture f;
+    f.setUp({{"X", 1}});
+    const OptionalUuid snip = f.id("X0");
     f.store->setSelectedSnipID(snip);
     const QList<SnipCollection> before = f.store->collections();
     const OptionalUuid selected = f.store->selectedID();
-    f.store->restoreCloudCollections({}, f.dir.path()); // nothing restored: the selection stays
-    QCOMPARE(f.store->selectedID(), selected);
-    QCOMPARE(f.store->selectedSnipID(), snip);
 
-    QTemporaryDir backup;
-    const QString name = uuidText(QUuid::createUuid()) + QStringLiteral(".png");
-    QVERIFY(writeFile(backup.filePath(name), encoded(filled(2, 2))));
-    SnipCollection c;
-    c.items = {Snip::make(name), Snip::make(name)};
-    f.writes = 0;
-    f.allowedWrites = 3; // the flush and both images; the final save fails
-    QCOMPARE(failureOf<BackupFailure>([&] { f.store->restoreCloudCollections({c}, backup.path()); }),
-             QStringLiteral("Die Wiederherstellung konnte lokal nicht gespeichert werden."));
-    QCOMPARE(f.writes, 4);
-    QCOMPARE(f.store->collections(), before);
-    QCOMPARE(f.store->selectedID(), selected);
-    QCOMPARE(f.store->selectedSnipID(), snip);
-    QCOMPARE(f.images(), QStringList());
-    QTest::qWait(CollectionStore::kAutosaveDelayMs + 100);
-    QCOMPARE(f.writes, 4); // and no later save writes the rolled-back state over the file
+    QTemporaryDir backup, elsewhere;
+    const QString first = uuidText(QUuid::createUuid()) + u".png"_s;
+    QString second = uuidText(QUuid::createUuid()) + u".png"_s;
+    QVERIFY(writeFile(backup.filePath(first), encoded(filled(2, 2))));
+    if (trouble == 'l')
+        QVERIFY(writeFile(elsewhere.filePath(u"x.png"_s), encoded(filled(3, 3))) &&
+                QFile::link(elsewhere.filePath(u"x.png"_s), backup.filePath(second)));
+    else if (trouble != 'm')
+        QVERIFY(writeFile(backup.filePath(second), encoded(filled(3, 3))));
+    if (trouble == 'n')
+        second.replace(u".png"_s, u".PNG"_s);
+    SnipCollection a, b;
+    a.title = u"A"_s;
+    a.items = {Snip::make(first)};
+    a.items[0].marks = {Mark::make(MarkKind::Arrow, 0.1, 0.1, 0.5, 0.5)};
+    b.title = u"B"_s;
+    b.items = {Snip::make(second)};
+    auto copies = std::make_shared<std::atomic<int>>(0);
+    f.store->setFileCopier([copies, trouble](const QString &source, const QString &target) {
+        if (++*copies == 2 && trouble == 'o')
+            throw std::bad_alloc();
+        return FileErrors::copyAtomically(source, target);
+    });
+    if (trouble == 's')
+        f.allowedWrites = 1; // the flush succeeds, the final save fails
+    f.store->setIsCapturing(trouble == 'c');
+
+    const QString answer = StoreFixture::answerOf([&](QObject *receiver, StoreFixture::Done done) {
+        f.store->restoreCloudCollections({a, b}, backup.path(), receiver, done);
+        QCOMPARE(f.store->isRestoring(), trouble != 'c' && trouble != 'n');
+    });
+    QCOMPARE(answer, failure);
+    QVERIFY(!f.store->isRestoring());
+    if (!failure.isEmpty()) {
+        QCOMPARE(f.store->collections(), before);
+        QCOMPARE(f.store->selectedID(), selected);
+        QCOMPARE(f.store->selectedSnipID(), snip);
+        QCOMPARE(f.images(), QStringList());
+        const int writes = f.writes;
+        QTest::qWait(CollectionStore::kAutosaveDelayMs + 100);
+        QCOMPARE(f.writes.load(), writes); // and no later save writes the rolled-back state over the file
+        return;
+    }
+    QCOMPARE(f.titles(), u"A · Wiederhergestellt B · Wiederhergestellt X"_s);
+    QCOMPARE(f.store->selectedID(), OptionalUuid(f.collection(0).id));
+    QCOMPARE(f.store->selectedSnipID(), OptionalUuid());
+    const Snip &restored = f.collection(0).items[0];
+    QVERIFY(f.collection(0).id != a.id && restored.id != a.items[0].id);
+    QVERIFY(isNewImageName(restored.imageFile) && restored.imageFile != first);
+    QCOMPARE(restored.marks.size(), 1);
+    QVERIFY(restored.marks[0].id != a.items[0].marks[0].id);
+    Mark sameMark = restored.marks[0];
+    sameMark.id = a.items[0].marks[0].id;
+    QCOMPARE(sameMark, a.items[0].marks[0]);
+    QCOMPARE(f.store->image(restored).size(), QSize(2, 2));
+    QCOMPARE(f.images().size(), 2);
+    QVERIFY(QFile::exists(backup.filePath(first))); // the source stays
+    QCOMPARE(decodeJson<SavedLibrary>(readFile(f.store->libraryPath()))->collections, f.store->collections());
 }
 
 void TestExchange::importStopsAtTheFirstFailure() {
@@ -192,7 +374,7 @@ void TestExchange::importStopsAtTheFirstFailure() {
     QVERIFY(f.panels->openRequest->multipleFiles);
     f.panels->openAnswer(paths);
     f.store->setSelectedID(f.id("Andere")); // the import keeps to the collection it began with
-    QTRY_VERIFY(!f.store->isImporting());
+    QVERIFY2(f.idle(), "the import did not end");
     QCOMPARE(f.store->error(), QStringLiteral("b.png: Das Bildformat konnte nicht gelesen werden."));
     QCOMPARE(*reviewed, (QStringList{"a.png", "b.png"}));
     QCOMPARE(f.collection(0).items.size(), 1);
@@ -244,7 +426,7 @@ void TestExchange::importChoice() {
         QCOMPARE(alert.escapeButton, buttons.size() - 1);
         std::exchange(f.alerts->pending, {})(press);
     }
-    QTRY_VERIFY(!f.store->isImporting());
+    QVERIFY2(f.idle(), "the import did not end");
     QCOMPARE(f.alerts->shown.size(), press == -2 ? 0 : 1);
     const QList<Snip> &items = f.collection(0).items;
     QCOMPARE(items.size(), stored.isValid() ? 1 : 0);
@@ -256,29 +438,70 @@ void TestExchange::importChoice() {
     }
 }
 
-void TestExchange::pastePrefers_data() {
-    QTest::addColumn<int>("formats"); // 3: PNG, TIFF and an image; 2: TIFF and an image; 1: an image
-    QTest::addColumn<QSize>("stored");
-    QTest::newRow("PNG first") << 3 << QSize(10, 10);
-    QTest::newRow("then TIFF") << 2 << QSize(20, 20);
-    QTest::newRow("then any image") << 1 << QSize(30, 30);
+void TestExchange::importWaitsForPaste() {
+    StoreFixture f;
+    auto *mime = new QMimeData;
+    mime->setData(u"image/png"_s, encoded(filled(10, 10)));
+    QGuiApplication::clipboard()->setMimeData(mime);
+    f.store->pasteImage();
+    QVERIFY(f.store->isImporting());
+    f.store->importImages();
+    QVERIFY(!f.panels->openRequest); // not even asked
+    f.store->pasteImage();           // nor a second paste
+    QVERIFY2(f.idle(), "the paste did not end");
+    QCOMPARE(f.collection(0).items.size(), 1);
+    f.store->importImages();
+    QVERIFY(f.panels->openRequest);
 }
 
-void TestExchange::pastePrefers() {
-    QFETCH(int, formats);
+void TestExchange::paste_data() {
+    QTest::addColumn<QStringList>("types"); // "image": an image this program put there
+    QTest::addColumn<QList<QByteArray>>("data");
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<QSize>("stored");
+    const QByteArray png = encoded(filled(10, 10)), tiff = encoded(filled(20, 20), "tiff");
+    const QByteArray gif(
+        "GIF89a\x01\0\x01\0\x80\0\0\xff\xff\xff\0\0\0!\xf9\x04\0\0\0\0\0,\0\0\0\0\x01\0\x01\0\0\x02\x02"
+        "D\x01\0;",
+        43);
+    const QString notProcessed = u"Das Bild konnte nicht verarbeitet werden."_s;
+    const auto row = [](const char *name, const QStringList &types, const QList<QByteArray> &data,
+                        const QString &failure,
+                        QSize stored = {}) { QTest::newRow(name) << types << data << failure << stored; };
+    row("PNG first", {"image/png", "image/tiff", "image"}, {png, tiff, {}}, {}, {10, 10});
+    row("then TIFF", {"image/tiff", "image"}, {tiff, {}}, {}, {20, 20});
+    row("then an image of this program", {"image"}, {{}}, {}, {30, 30});
+    row("turned JPEG upright", {"image/jpeg"}, {turnedJpeg(40, 16)}, {}, {16, 40});
+    row("BMP", {"image/bmp"}, {encoded(filled(6, 5), "bmp")}, {}, {6, 5});
+    row("GIF", {"image/gif"}, {gif}, {}, {1, 1});
+    row("GIF declaring 14000 x 14000", {"image/gif"}, {gifDeclaring(14000, 14000)}, notProcessed);
+    row("BMP declaring 16000 x 16000", {"image/bmp"}, {bmpDeclaring(16000, 16000)}, notProcessed);
+    row("SVG under an image type", {"image/png"}, {"<svg xmlns=\"http://www.w3.org/2000/svg\"/>"},
+        u"Das Bildformat konnte nicht gelesen werden."_s);
+    row("text only", {"text/plain"}, {"Hallo"}, u"Die Zwischenablage enthält kein Bild."_s);
+}
+
+void TestExchange::paste() {
+    QFETCH(QStringList, types);
+    QFETCH(QList<QByteArray>, data);
+    QFETCH(QString, failure);
     QFETCH(QSize, stored);
     StoreFixture f;
     auto *mime = new QMimeData;
-    mime->setImageData(filled(30, 30));
-    if (formats >= 2)
-        mime->setData(QStringLiteral("image/tiff"), encoded(filled(20, 20), "tiff"));
-    if (formats >= 3)
-        mime->setData(QStringLiteral("image/png"), encoded(filled(10, 10)));
+    for (qsizetype i = 0; i < types.size(); ++i) {
+        if (types[i] == u"image")
+            mime->setImageData(filled(30, 30));
+        else
+            mime->setData(types[i], data[i]);
+    }
     QGuiApplication::clipboard()->setMimeData(mime);
     f.store->pasteImage();
-    QTRY_VERIFY(!f.store->isImporting());
-    QCOMPARE(f.store->error(), QString());
-    QCOMPARE(f.store->image(f.collection(0).items.first()).size(), stored);
+    QVERIFY2(f.idle(), "the paste did not end");
+    QCOMPARE(f.store->error(), failure);
+    QCOMPARE(f.collection(0).items.size(), stored.isValid() ? 1 : 0);
+    QCOMPARE(f.images().size(), stored.isValid() ? 1 : 0);
+    if (stored.isValid())
+        QCOMPARE(f.store->image(f.collection(0).items.first()).size(), stored);
 }
 
 QTEST_MAIN(TestExchange)

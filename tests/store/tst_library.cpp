@@ -1,9 +1,15 @@
 #include "StoreFixture.h"
 
+#include "export/ExportJob.h"
 #include "model/JsonCoding.h"
 #include "store/ImageCache.h"
 
+#include <QElapsedTimer>
 #include <QTest>
+
+#include <csignal>
+
+#include <sys/resource.h>
 
 namespace {
 const QString kRecovered =
@@ -19,6 +25,9 @@ class TestLibrary : public QObject {
 private Q_SLOTS:
     void firstStart();
     void threeChangesOneWrite();
+    void autosaveAfterTheLastChange();
+    void failedWriteKeepsTheFile_data();
+    void failedWriteKeepsTheFile();
     void unreadableLibrary_data();
     void unreadableLibrary();
     void imagesFolderIsAFile_data();
@@ -26,6 +35,7 @@ private Q_SLOTS:
     void imageFileNameRule_data();
     void imageFileNameRule();
     void cacheEviction();
+    void requestImage();
 };
 
 void TestLibrary::firstStart() {
@@ -50,12 +60,75 @@ void TestLibrary::threeChangesOneWrite() {
     f.store->setSession(CaptureSession{list.first().id, false});
     f.store->setSelectedID(list.first().id);
     QCOMPARE(f.store->saveState(), QStringLiteral("Wird gespeichert …"));
-    QCOMPARE(f.writes, 0);
-    QTRY_COMPARE(f.writes, 1);
+    QCOMPARE(f.writes.load(), 0);
+    QTRY_COMPARE(f.writes.load(), 1);
     const auto saved = decodeJson<SavedLibrary>(readFile(f.store->libraryPath()));
     QCOMPARE(saved->collections.first().title, QStringLiteral("Umbenannt"));
     QCOMPARE(saved->session, OptionalCaptureSession(CaptureSession{list.first().id, false}));
     QCOMPARE(f.store->saveState(), QStringLiteral("Lokal gespeichert"));
+}
+
+// Spaced changes, each within the delay of the one before, are written once, after the last.
+void TestLibrary::autosaveAfterTheLastChange() {
+    StoreFixture f;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastChange = 0, longestGap = 0;
+    auto writtenAt = std::make_shared<std::atomic<qint64>>(-1);
+    f.store->setFileWriter([&f, writtenAt, &clock](const QString &path, const QByteArray &bytes) {
+        ++f.writes;
+        writtenAt->store(clock.elapsed());
+        return FileErrors::writeAtomically(path, bytes);
+    });
+    for (int change = 0; change < 4; ++change) {
+        if (change > 0)
+            QTest::qWait(CollectionStore::kAutosaveDelayMs / 2);
+        longestGap = std::max(longestGap, clock.elapsed() - lastChange);
+        lastChange = clock.elapsed();
+        f.store->editCurrent([&](SnipCollection &c) { c.title = QString::number(change); });
+    }
+    QTRY_COMPARE(f.writes.load(), 1);
+    if (longestGap >= CollectionStore::kAutosaveDelayMs * 9 / 10)
+        QSKIP("the machine was too busy to space the changes within the delay");
+    // Qt's coarse timers may fire up to 5 % early.
+    QVERIFY2(*writtenAt - lastChange >= CollectionStore::kAutosaveDelayMs * 9 / 10,
+             qPrintable(QStringLiteral("written %1 ms after the last change").arg(*writtenAt - lastChange)));
+    QTest::qWait(CollectionStore::kAutosaveDelayMs + 100);
+    QCOMPARE(f.writes.load(), 1);
+    QCOMPARE(decodeJson<SavedLibrary>(readFile(f.store->libraryPath()))->collections.first().title, "3");
+}
+
+// A file that cannot grow (its size limit reached) fails the write and keeps its old content, and
+// no temporary file is left beside it.
+void TestLibrary::failedWriteKeepsTheFile_data() {
+    QTest::addColumn<bool>("copy"); // else written from memory
+    QTest::addColumn<int>("bytes");
+    QTest::newRow("write, failing at commit") << false << 6000;
+    QTest::newRow("write, failing at once") << false << 200'000;
+    QTest::newRow("streamed copy") << true << 3'000'000;
+}
+
+void TestLibrary::failedWriteKeepsTheFile() {
+    QFETCH(bool, copy);
+    QFETCH(int, bytes);
+    QTemporaryDir dir, source;
+    const QString path = dir.filePath(QStringLiteral("library.json"));
+    QVERIFY(writeFile(path, "alt"));
+    QVERIFY(writeFile(source.filePath(QStringLiteral("big")), QByteArray(bytes, 'x')));
+    const auto ignored = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const QString problem = copy ? FileErrors::copyAtomically(source.filePath(QStringLiteral("big")), path)
+                                 : FileErrors::writeAtomically(path, QByteArray(bytes, 'x'));
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, ignored);
+    QCOMPARE(problem, QStringLiteral("Die Datei konnte nicht geschrieben werden."));
+    QCOMPARE(readFile(path), QByteArray("alt"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("library.json")});
 }
 
 void TestLibrary::unreadableLibrary_data() {
@@ -119,6 +192,8 @@ void TestLibrary::imageFileNameRule_data() {
     QTest::newRow("two dots inside") << QStringLiteral("a..b.png") << false;
     QTest::newRow("other suffix") << QStringLiteral("a.jpg") << false;
     QTest::newRow("empty") << QString() << false;
+    QTest::newRow("mixed-case suffix") << QStringLiteral("shot.Png") << true;
+    QTest::newRow("trailing separator") << QStringLiteral("a.png/") << false;
     QTest::newRow("embedded NUL") << QStringLiteral("a") + QChar(u'\0') + QStringLiteral("b.png") << false;
 }
 
@@ -130,6 +205,14 @@ void TestLibrary::imageFileNameRule() {
     const QString failure = failureOf([&] { path = f.store->imageURL(name); });
     QCOMPARE(failure, accepted ? QString() : QStringLiteral("Ungültiger Bilddateiname."));
     QCOMPARE(path, accepted ? f.store->imagesDirectory() + u'/' + name : QString());
+    // What the store shows, the export takes.
+    SnipCollection collection;
+    collection.items = {Snip::make(name)};
+    if (accepted)
+        QVERIFY(writeFile(path, encoded(filled(4, 3))));
+    const QString exported = failureOf(
+        [&] { ExportJob::prepareSnip(collection, 0, f.store->imagesDirectory(), ExportFormat::Docx); });
+    QCOMPARE(exported, accepted ? QString() : QStringLiteral("Ungültiger Bildpfad."));
 }
 
 void TestLibrary::cacheEviction() {
@@ -157,6 +240,27 @@ void TestLibrary::cacheEviction() {
     QCOMPARE(f.store->image(snip).size(), QSize(7, 5));
     QVERIFY(QFile::remove(f.store->imageURL(snip.imageFile)));
     QCOMPARE(f.store->image(snip).size(), QSize(7, 5));
+}
+
+// Requests for one image that come while it is decoded share the decode; a receiver that is gone
+// gets nothing.
+void TestLibrary::requestImage() {
+    StoreFixture f;
+    const Snip snip = Snip::make(QStringLiteral("bild.png"));
+    QVERIFY(writeFile(f.store->imageURL(snip.imageFile), encoded(filled(9, 4))));
+    QList<QImage> received;
+    QObject first, second;
+    auto *gone = new QObject;
+    for (QObject *receiver : {&first, gone, &second})
+        f.store->requestImage(snip, receiver, [&](const QImage &image) { received.append(image); });
+    delete gone;
+    QVERIFY(received.isEmpty()); // never inside the call
+    QTRY_COMPARE(received.size(), 2);
+    QCOMPARE(received[0].size(), QSize(9, 4));
+    QCOMPARE(received[0].cacheKey(), received[1].cacheKey()); // one decode
+    f.store->requestImage(snip, &first, [&](const QImage &image) { received.append(image); });
+    QCOMPARE(received.size(), 3); // from the cache at once
+    QCOMPARE(received[2].cacheKey(), received[0].cacheKey());
 }
 
 QTEST_GUILESS_MAIN(TestLibrary)

@@ -1,5 +1,7 @@
 #include "StoreFixture.h"
 
+#include "model/JsonCoding.h"
+
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -24,7 +26,12 @@ private Q_SLOTS:
     void canContinueQuickCapture();
     void failedSaveRestoresOnlyTheRound_data();
     void failedSaveRestoresOnlyTheRound();
-    void overLimitCaptureKeptLocalOnly();
+    void capture_data();
+    void capture();
+    void savesAtOnce_data();
+    void savesAtOnce();
+    void setLocalOnly_data();
+    void setLocalOnly();
     void moveBy_data();
     void moveBy();
     void moveBefore_data();
@@ -147,25 +154,137 @@ void TestOperations::failedSaveRestoresOnlyTheRound() {
     QCOMPARE(f.store->selectedSnipID(), f.id("B0"));
 }
 
-void TestOperations::overLimitCaptureKeptLocalOnly() {
-    // Noise does not compress: just over 25 MB as PNG. The image is wide, so its cloud copy, 4096
-    // pixels wide, fits at the first try. It comes in as TIFF, which the intake takes like PNG and
-    // which is far quicker to write.
-    QImage noise(8000, 800, QImage::Format_ARGB32);
-    QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.bits()), noise.sizeInBytes() / 4);
+void TestOperations::capture_data() {
+    // 'l' noise just over 25 MB as PNG into a new collection; 'a' a small image into A; 'g' into A
+    // deleted before the call, 'd' deleted while the image is stored; 'x' bytes that are no image.
+    QTest::addColumn<char>("kind");
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("over the cloud limit: kept local only") << 'l' << QString();
+    QTest::newRow("into an existing collection") << 'a' << QString();
+    QTest::newRow("target deleted before")
+        << 'g' << QStringLiteral("Die Zielsammlung ist nicht mehr vorhanden.");
+    QTest::newRow("target deleted while storing")
+        << 'd' << QStringLiteral("Die Zielsammlung ist nicht mehr vorhanden.");
+    QTest::newRow("not an image") << 'x' << QStringLiteral("Das Bildformat konnte nicht gelesen werden.");
+}
+
+void TestOperations::capture() {
+    QFETCH(char, kind);
+    QFETCH(QString, failure);
+    StoreFixture f;
+    f.setUp({{"A", 1}, {"B", 1}});
+    QByteArray bytes = encoded(filled(40, 30));
+    CaptureTarget target{*f.id("A"), std::nullopt};
+    if (kind == 'l') {
+        // Noise does not compress. The image is wide, so its cloud copy, 4096 pixels wide, fits at
+        // the first try. It comes in as TIFF, which the intake takes like PNG and which is far
+        // quicker to write.
+        QImage noise(8000, 800, QImage::Format_ARGB32);
+        QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.bits()), noise.sizeInBytes() / 4);
+        bytes = encoded(noise, "tiff");
+        target = f.store->captureTarget(); // a new collection
+    } else if (kind == 'x') {
+        bytes = "kein Bild";
+    } else if (kind == 'g') {
+        QVERIFY(f.store->deleteCollection(*f.id("A")));
+    }
+    f.store->setSelectedID(f.id("B"));
+    QVERIFY(f.store->saveNow());
+    f.writes = 0;
+    const auto before = f.store->collections();
+    const QString answer = StoreFixture::answerOf([&](QObject *receiver, StoreFixture::Done done) {
+        f.store->addCapture(bytes, target, receiver, done);
+        QCOMPARE(f.store->collections(), before); // nothing happens inside the call
+        if (kind == 'd')
+            QVERIFY(f.store->deleteCollection(target.collectionID));
+    });
+    QCOMPARE(answer, failure);
+    if (!failure.isEmpty()) {
+        QCOMPARE(f.images(), QStringList());
+        return;
+    }
+    const SnipCollection &added = f.collection(0);
+    const Snip &snip = added.items.last();
+    QCOMPARE(added.id, target.collectionID);
+    QCOMPARE(f.store->session(), OptionalCaptureSession(CaptureSession{added.id, false}));
+    QCOMPARE(f.store->sessionSnipID(), OptionalUuid(snip.id));
+    QCOMPARE(f.store->panelSelections().value(added.id), snip.id);
+    QCOMPARE(f.store->status(),
+             kind == 'l'
+                 ? QStringLiteral("Ausschnitt nur lokal gespeichert · zu groß für die Cloud-Sicherung")
+                 : QStringLiteral("Ausschnitt hinzugefügt · bereit für den nächsten"));
+    // A new collection is selected with the snip; otherwise the main window stays where it was.
+    QCOMPARE(f.store->selectedID(), kind == 'l' ? OptionalUuid(added.id) : f.id("B"));
+    QCOMPARE(snip.cloudLocalOnly, kind == 'l' ? std::optional<bool>(true) : std::nullopt);
+    QCOMPARE(QFileInfo(f.store->imageURL(snip.imageFile)).size() > CollectionStore::kCaptureCloudLimit,
+             kind == 'l');
+    QCOMPARE(f.writes.load(), 2); // the image and the library, at once
+}
+
+void TestOperations::savesAtOnce_data() {
+    QTest::addColumn<char>("operation"); // 'p' pauseSession, 'n' newCollection
+    QTest::newRow("pausing the round") << 'p';
+    QTest::newRow("a new collection") << 'n';
+}
+
+void TestOperations::savesAtOnce() {
+    QFETCH(char, operation);
     StoreFixture f;
     f.setUp({{"A", 1}});
-    const CaptureTarget target = f.store->captureTarget(); // a new collection
-    const QUuid id = f.store->addCapture(encoded(noise, "tiff"), target);
-    const SnipCollection &added = f.collection(0);
-    QCOMPARE(added.id, target.collectionID);
-    QCOMPARE(f.store->selectedID(), OptionalUuid(added.id));
-    QCOMPARE(f.store->session(), OptionalCaptureSession(CaptureSession{added.id, false}));
-    QCOMPARE(added.items.first().id, id);
-    QCOMPARE(added.items.first().cloudLocalOnly, std::optional<bool>(true));
-    QVERIFY(QFileInfo(f.store->imageURL(added.items.first().imageFile)).size() >
-            CollectionStore::kCaptureCloudLimit);
-    QCOMPARE(f.writes, 2); // the image and the library, at once
+    QVERIFY(f.store->resumeCollection(*f.id("A")));
+    f.writes = 0;
+    if (operation == 'p')
+        f.store->pauseSession();
+    else
+        f.store->newCollection();
+    QVERIFY(f.writes > 0); // no waiting for the autosave
+    const auto saved = decodeJson<SavedLibrary>(readFile(f.store->libraryPath()));
+    QVERIFY(saved);
+    QCOMPARE(saved->session, f.store->session());
+    QCOMPARE(saved->collections, f.store->collections());
+    QCOMPARE(f.store->saveState(), QStringLiteral("Lokal gespeichert"));
+}
+
+void TestOperations::setLocalOnly_data() {
+    // image: 's' a small PNG, 'l' a PNG file of 25,000,001 bytes, 'j' a JPEG, 'm' no file
+    QTest::addColumn<char>("image");
+    QTest::addColumn<bool>("localOnly"); // what is asked for; the flag is set first
+    QTest::addColumn<QString>("error");
+    const QString refused = QStringLiteral(
+        "Dieses Bild überschreitet die Cloud-Grenze von 25 MB bzw. die unterstützte Auflösung oder ist "
+        "ungültig. Importiere eine verkleinerte Kopie oder wähle im Bild-Kontextmenü „Nur lokal speichern“.");
+    QTest::newRow("set on a large image, unchecked") << 'l' << true << QString();
+    QTest::newRow("cleared on a small PNG") << 's' << false << QString();
+    QTest::newRow("cleared on a large image") << 'l' << false << refused;
+    QTest::newRow("cleared on a JPEG") << 'j' << false << refused;
+    QTest::newRow("cleared without a file")
+        << 'm' << false << QStringLiteral("Die Bilddatei konnte nicht gelesen werden.");
+}
+
+void TestOperations::setLocalOnly() {
+    QFETCH(char, image);
+    QFETCH(bool, localOnly);
+    QFETCH(QString, error);
+    StoreFixture f;
+    f.setUp({{"A", 1}});
+    Snip snip = f.collection(0).items.first();
+    const QString path = f.store->imageURL(snip.imageFile);
+    QFile file(path);
+    if (image != 'm')
+        QVERIFY(file.open(QIODevice::WriteOnly) &&
+                file.write(encoded(filled(8, 8), image == 'j' ? "jpeg" : "png")) > 0 &&
+                file.resize(image == 'l' ? 25'000'001 : file.size()));
+    file.close();
+    f.store->editSnip(snip.id, [](Snip &s) { s.cloudLocalOnly = true; });
+    snip = f.collection(0).items.first();
+    f.store->setLocalOnly(snip, localOnly);
+    QCOMPARE(f.store->error(), error);
+    const bool flagged = localOnly || !error.isEmpty();
+    QCOMPARE(f.collection(0).items.first().cloudLocalOnly,
+             flagged ? std::optional<bool>(true) : std::nullopt);
+    QVERIFY(f.store->saveNow());
+    // A cleared flag leaves the file without its key; it is never written as false.
+    QCOMPARE(readFile(f.store->libraryPath()).contains("cloudLocalOnly"), flagged);
 }
 
 void TestOperations::moveBy_data() {
@@ -194,7 +313,8 @@ void TestOperations::moveBy() {
 
 void TestOperations::moveBefore_data() {
     // form: 'm' move(id, before); moveDropped with 'l' the id in lower case, 'b' in braces, 't' the
-    // snip's title, 'u' an unknown id. 'X' names no snip.
+    // snip's title, 'u' an unknown id, 'j' the id and a letter, 's' a space and the id. 'X' names
+    // no snip.
     QTest::addColumn<char>("form");
     QTest::addColumn<char>("snip");
     QTest::addColumn<char>("target");
@@ -207,6 +327,8 @@ void TestOperations::moveBefore_data() {
     QTest::newRow("dropped id in braces") << 'b' << '2' << '0' << "S0 S1 S2 S3";
     QTest::newRow("dropped text") << 't' << '2' << '0' << "S0 S1 S2 S3";
     QTest::newRow("dropped unknown id") << 'u' << '2' << '0' << "S0 S1 S2 S3";
+    QTest::newRow("dropped id with text after it") << 'j' << '2' << '0' << "S0 S1 S2 S3";
+    QTest::newRow("dropped id with a space before it") << 's' << '2' << '0' << "S0 S1 S2 S3";
 }
 
 void TestOperations::moveBefore() {
@@ -223,6 +345,8 @@ void TestOperations::moveBefore() {
     else
         f.store->moveDropped(form == 'b'   ? moved.toString()
                              : form == 't' ? u'S' + letter(snip)
+                             : form == 'j' ? uuidText(moved) + QStringLiteral("x")
+                             : form == 's' ? u' ' + uuidText(moved)
                                            : uuidText(moved).toLower(),
                              id(target));
     QCOMPARE(f.snips(0), expected);

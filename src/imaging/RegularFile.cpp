@@ -1,33 +1,33 @@
-#include "store/RegularFile.h"
-
-#include "model/AppFailure.h"
-
-#include <QFile>
+#include "imaging/RegularFile.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-RegularFile::RegularFile(const QString &path) {
+RegularFile::RegularFile(const QString &path, Links links) {
     const QByteArray name = QFile::encodeName(path);
-    m_fd = name.isEmpty() ? -1 : ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (m_fd < 0)
-        throw AppFailure(describe(name.isEmpty() ? ENOENT : errno));
+    const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (links == Links::Refuse ? O_NOFOLLOW : 0);
+    m_fd = name.isEmpty() ? -1 : ::open(name.constData(), flags);
+    if (m_fd < 0) {
+        const int error = name.isEmpty() ? ENOENT : errno;
+        throw Failure(error == ELOOP && links == Links::Refuse ? 0 : error);
+    }
     struct stat info {};
     if (::fstat(m_fd, &info) != 0) {
         const int error = errno;
         ::close(m_fd);
-        throw AppFailure(describe(error));
+        throw Failure(error);
     }
     if (!S_ISREG(info.st_mode)) {
         ::close(m_fd);
-        throw AppFailure(QStringLiteral("Nur gewöhnliche Dateien können gelesen werden."));
+        throw Failure(0);
     }
     m_size = qint64(info.st_size);
 }
 
 RegularFile::~RegularFile() {
+    m_device.close();
     ::close(m_fd);
 }
 
@@ -38,12 +38,18 @@ qint64 RegularFile::readInto(char *target, qint64 capacity) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            throw AppFailure(describe(errno));
+            throw Failure(errno);
         if (n == 0)
             break;
         done += n;
     }
     return done;
+}
+
+QIODevice *RegularFile::device() {
+    if (!m_device.isOpen() && !m_device.open(m_fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+        throw Failure(EIO);
+    return &m_device;
 }
 
 QByteArray RegularFile::readAll(const QString &path) {
@@ -55,6 +61,8 @@ QByteArray RegularFile::readAll(const QString &path) {
 
 QString RegularFile::describe(int error) {
     switch (error) {
+    case 0:
+        return QStringLiteral("Nur gewöhnliche Dateien können gelesen werden.");
     case ENOENT:
     case ENOTDIR:
         return QStringLiteral("Die Datei ist nicht vorhanden.");

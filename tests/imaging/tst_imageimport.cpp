@@ -1,4 +1,4 @@
-#include "shell/ImageImport.h"
+#include "imaging/ImageImport.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -10,6 +10,8 @@
 
 #include <zlib.h>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -18,6 +20,7 @@ constexpr qint64 kCloud = 25'000'000;
 // Parts of the failure sentences.
 const QString kUnreadable = u"Bilddatei"_s, kUnknown = u"Bildformat"_s, kTooLarge = u"200 MB"_s,
               kNotProcessed = u"verarbeitet"_s, kNoCopy = u"Cloud-Kopie"_s, kRefused = u"Cloud-Grenze"_s;
+const QString kNoResolution = u"Das Bild enthält keine gültige Auflösung."_s;
 
 // Pixels that hardly compress, so that a PNG's size follows its pixel count.
 QImage noise(int width, int height) {
@@ -107,11 +110,22 @@ qint64 statusKilobytes(const char *key) {
 class TestImageImport : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // First, while the peak is the present size. A decode at the claimed size would need 12 GB.
+    // The memory checks come first, the smallest bound first, while the peak is the present size.
+    // A PNG of 96 megapixels cut off inside its data: refused before Qt allocates the image.
+    void cutPngAllocatesNothing() {
+        QByteArray png = pngClaiming(12000, 8000);
+        png.chop(20); // into the data chunk
+        const qint64 before = statusKilobytes("VmSize:");
+        QCOMPARE(failureOf([&] { ImageImport::review(png, kCloud); }, kUnreadable), kUnreadable);
+        const qint64 grown = statusKilobytes("VmPeak:") - before;
+        QVERIFY2(grown < 200'000, qPrintable(u"%1 kB"_s.arg(grown)));
+    }
+
+    // A decode at the claimed size would need 12 GB.
     void hugeHeaderAllocatesLittle() {
         const qint64 before = statusKilobytes("VmSize:");
-        QCOMPARE(failureOf([] { ImageImport::review(pngClaiming(65535, 65535), kCloud); }, kNotProcessed),
-                 kNotProcessed);
+        QCOMPARE(failureOf([] { ImageImport::review(pngClaiming(65535, 65535), kCloud); }, kUnreadable),
+                 kUnreadable);
         const qint64 grown = statusKilobytes("VmPeak:") - before;
         QVERIFY2(grown < 2'000'000, qPrintable(u"%1 kB"_s.arg(grown)));
     }
@@ -132,6 +146,11 @@ private Q_SLOTS:
         QTest::newRow("20000 x 5000, 100 MP") << QSize(20000, 5000) << true;
         QTest::newRow("20000 x 5001") << QSize(20000, 5001) << false;
         QTest::newRow("20001 x 1") << QSize(20001, 1) << false;
+        QTest::newRow("5000 x 20000") << QSize(5000, 20000) << true;
+        QTest::newRow("5001 x 20000") << QSize(5001, 20000) << false;
+        QTest::newRow("1 x 20001") << QSize(1, 20001) << false;
+        QTest::newRow("0 x 1") << QSize(0, 1) << false;
+        QTest::newRow("1 x 0") << QSize(1, 0) << false;
     }
     void supportedDimensions() {
         QFETCH(QSize, size);
@@ -158,7 +177,14 @@ private Q_SLOTS:
         QImage plain(6000, 6000, QImage::Format_Mono);
         plain.setColorTable({qRgb(0, 90, 160), qRgb(200, 40, 0)});
         plain.fill(0);
+        const QByteArray jpeg = encoded(noise(300, 200), "jpeg");
+        const QByteArray bigPng = encoded(noise(300, 200), "png");
         row("folder", {}, kUnreadable, kRefused);
+        row("fifo", {}, kUnreadable, kRefused);
+        row("cut.jpg", jpeg.left(jpeg.size() * 2 / 3), kUnreadable, kRefused);
+        row("no end marker.jpg", jpeg.chopped(2), kUnreadable, kRefused);
+        row("cut.png", bigPng.left(bigPng.size() * 2 / 3), kUnreadable, {}); // the cloud check reads the header
+        row("cut header.png", png.left(20), kNoResolution, kRefused);
         row("empty.png", {}, kTooLarge, kRefused);
         row("200000000 zeros", {}, kUnknown, kRefused, {}, {}, 200'000'000); // passes the size check
         row("200000001.png", png, kTooLarge, kRefused, {}, {}, 200'000'001);
@@ -167,6 +193,9 @@ private Q_SLOTS:
         row("link", png, {}, kRefused, {16, 8}); // a symbolic link to a PNG
         row("jpeg.png", encoded(noise(40, 30), "jpeg"), {}, kRefused, {40, 30});
         row("heic.jpg", heic.readAll(), {}, kRefused, {32, 16});
+        QFile extent(QFINDTESTDATA("../../fuzz/corpus/images/heif-extent-beyond-file"));
+        QVERIFY(extent.open(QIODevice::ReadOnly));
+        row("extent beyond the file.heic", extent.readAll(), kNoResolution, kRefused);
         row("image.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"/>", kUnknown, kRefused);
         row("6000x6000.jpg", encoded(plain, "jpeg"), {}, kRefused, {6000, 6000});
         // Beyond the supported size: no original, and the reduced copy starts at 4096.
@@ -186,7 +215,9 @@ private Q_SLOTS:
         const QString name = QString::fromLatin1(QTest::currentDataTag());
         const QString path = name == u"folder" ? dir.path() : dir.filePath(name);
         QFile file(name == u"link" ? dir.filePath(u"target.png"_s) : path);
-        if (name != u"folder")
+        if (name == u"fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else if (name != u"folder")
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size() &&
                     file.resize(std::max<qint64>(size, content.size())));
         if (name == u"link")

@@ -1,0 +1,440 @@
+#include "imaging/ImageDecoder.h"
+
+#include "imaging/ImageImport.h"
+#include "imaging/ImageSources.h"
+#include "imaging/RegularFile.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QImageWriter>
+
+#include <libheif/heif.h>
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+
+namespace Imaging {
+
+namespace {
+
+// A few screenshots at a time; an image of more than 32 megapixels is decoded alone.
+constexpr qint64 kPixelShare = 256'000'000;
+// zlib level 4: a third of the default level's time on busy screenshots for 2 % more bytes.
+constexpr int kPngQuality = 50;
+
+QByteArray formatName(Format format) {
+    switch (format) {
+    case Png:
+        return QByteArrayLiteral("png");
+    case Jpeg:
+        return QByteArrayLiteral("jpeg");
+    case Tiff:
+        return QByteArrayLiteral("tiff");
+    case Bmp:
+        return QByteArrayLiteral("bmp");
+    case Gif:
+        return QByteArrayLiteral("gif");
+    case Heic:
+        break;
+    }
+    return {};
+}
+
+// Reads a device front to back in blocks, for the checks that walk a file's structure.
+class ByteStream {
+public:
+    explicit ByteStream(QIODevice *device) : m_device(device) {}
+
+    // The next byte, or -1 at the end.
+    int next() {
+        if (m_at == m_buffer.size() && !refill())
+            return -1;
+        return uchar(m_buffer[m_at++]);
+    }
+    bool skip(qint64 count) {
+        while (count > 0) {
+            if (m_at == m_buffer.size() && !refill())
+                return false;
+            const qint64 step = std::min<qint64>(count, m_buffer.size() - m_at);
+            m_at += step;
+            count -= step;
+        }
+        return true;
+    }
+    // Moves on to the next 0xFF byte without taking it; false when there is none.
+    bool findFF() {
+        for (;;) {
+            if (m_at == m_buffer.size() && !refill())
+                return false;
+            const char *begin = m_buffer.constData() + m_at;
+            if (const void *hit = std::memchr(begin, 0xFF, size_t(m_buffer.size() - m_at))) {
+                m_at += static_cast<const char *>(hit) - begin;
+                return true;
+            }
+            m_at = m_buffer.size();
+        }
+    }
+
+private:
+    bool refill() {
+        m_buffer = m_device->read(1 << 16);
+        m_at = 0;
+        return !m_buffer.isEmpty();
+    }
+
+    QIODevice *m_device;
+    QByteArray m_buffer;
+    qsizetype m_at = 0;
+};
+
+// libjpeg fills the rows after a premature end with grey, after doing all the work of a full
+// decode. The stream is complete when its end-of-image marker follows every segment and every
+// scan; inside a scan 0xFF is always followed by a stuffed 0x00 or a restart marker.
+bool jpegComplete(ByteStream &in) {
+    if (in.next() != 0xFF || in.next() != 0xD8)
+        return false;
+    int marker = -1; // a marker already read at the end of a scan
+    for (;;) {
+        if (marker < 0) {
+            if (in.next() != 0xFF)
+                return false;
+            do
+                marker = in.next();
+            while (marker == 0xFF);
+        }
+        if (marker < 0)
+            return false;
+        if (marker == 0xD9)
+            return true;
+        const int code = std::exchange(marker, -1);
+        if (code == 0x01 || (code >= 0xD0 && code <= 0xD7))
+            continue;
+        const int high = in.next(), low = in.next();
+        const int length = high << 8 | low;
+        if (high < 0 || low < 0 || length < 2 || !in.skip(length - 2))
+            return false;
+        if (code != 0xDA)
+            continue;
+        while (marker < 0) {
+            if (!in.findFF())
+                return false;
+            in.next();
+            int after = 0;
+            do
+                after = in.next();
+            while (after == 0xFF);
+            if (after < 0)
+                return false;
+            if (after != 0x00 && !(after >= 0xD0 && after <= 0xD7))
+                marker = after;
+        }
+    }
+}
+
+// Qt allocates a PNG's full image before it finds out that the data stops short. Every chunk must
+// lie inside the data, up to the closing IEND chunk; only the chunk headers are read.
+bool pngComplete(QIODevice *device) {
+    const qint64 start = device->pos();
+    qint64 at = start + 8;
+    for (;;) {
+        if (!device->seek(at))
+            return false;
+        const QByteArray header = device->read(8);
+        if (header.size() < 8)
+            return false;
+        const quint32 length = quint32(uchar(header[0])) << 24 | quint32(uchar(header[1])) << 16 |
+                               quint32(uchar(header[2])) << 8 | uchar(header[3]);
+        if (length > 0x7FFFFFFFu)
+            return false;
+        at += 8 + qint64(length) + 4;
+        if (at > device->size())
+            return false;
+        if (header.mid(4) == "IEND")
+            return true;
+    }
+}
+
+class QtSource final : public Decoder::Source {
+public:
+    QtSource(QIODevice *device, Format format)
+        : m_device(device), m_start(device->pos()), m_format(format), m_reader(device, formatName(format)) {
+        ImageImport::raiseAllocationLimit();
+        m_reader.setAutoDetectImageFormat(false);
+        m_reader.setAutoTransform(true);
+    }
+
+    std::optional<QSize> storedSize() override {
+        const QSize size = m_reader.size();
+        if (!size.isValid() || size.width() < 1 || size.height() < 1)
+            return std::nullopt;
+        return size;
+    }
+
+    qint64 bytesPerPixel() override {
+        const QImage::Format format = m_reader.imageFormat();
+        return format == QImage::Format_Invalid
+                   ? 4
+                   : std::max(4, QImage::toPixelFormat(format).bitsPerPixel() / 8);
+    }
+
+    bool scalesWhileDecoding() const override { return m_format == Png || m_format == Jpeg; }
+
+    bool complete() override {
+        if (m_format != Png && m_format != Jpeg)
+            return true;
+        const qint64 position = m_device->pos();
+        bool whole = false;
+        if (m_device->seek(m_start)) {
+            if (m_format == Png) {
+                whole = pngComplete(m_device);
+            } else {
+                ByteStream stream(m_device);
+                whole = jpegComplete(stream);
+            }
+        }
+        return m_device->seek(position) && whole;
+    }
+
+    QImage read(QSize scaled) override {
+        if (scaled.isValid())
+            m_reader.setScaledSize(scaled);
+        QImage image;
+        // A PNG that fails part way still hands back the rows it had: only the result counts.
+        if (!m_reader.read(&image))
+            return {};
+        return image;
+    }
+
+private:
+    QIODevice *m_device;
+    qint64 m_start;
+    Format m_format;
+    QImageReader m_reader;
+};
+
+// Copies and stored snips are 8 bits a channel: Qt decodes 16-bit PNG and TIFF at eight bytes a
+// pixel, and every later copy would be twice the size. An opaque image converts in place.
+QImage eightBit(QImage image) {
+    if (image.isNull() || image.depth() <= 32)
+        return image;
+    image.convertTo(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    return image;
+}
+
+struct PixelShare {
+    std::mutex mutex;
+    std::condition_variable released;
+    qint64 inUse = 0;
+};
+
+PixelShare &pixelShare() {
+    static PixelShare share;
+    return share;
+}
+
+thread_local bool tHoldsReservation = false;
+
+} // namespace
+
+std::optional<Format> sniffFormat(QByteArrayView head) {
+    if (head.startsWith(QByteArrayView("\x89PNG\r\n\x1a\n", 8)))
+        return Png;
+    if (head.startsWith(QByteArrayView("\xff\xd8\xff", 3)))
+        return Jpeg;
+    if (head.startsWith(QByteArrayView("II*\0", 4)) || head.startsWith(QByteArrayView("MM\0*", 4)))
+        return Tiff;
+    if (head.startsWith("GIF87a") || head.startsWith("GIF89a"))
+        return Gif;
+    if (head.size() >= 14 && head.startsWith("BM"))
+        return Bmp;
+    if (head.size() >= 12) {
+        const auto *bytes = reinterpret_cast<const uint8_t *>(head.data());
+        const int length = int(std::min<qsizetype>(head.size(), 4096));
+        const char *mime = heif_get_file_mime_type(bytes, length);
+        // Brand "heic" (HEVC-coded stills), also when it is only listed beside a generic "mif1".
+        if (mime && (std::strcmp(mime, "image/heic") == 0 ||
+                     (std::strcmp(mime, "image/heif") == 0 &&
+                      (heif_has_compatible_brand(bytes, length, "heic") == 1 ||
+                       heif_has_compatible_brand(bytes, length, "heix") == 1))))
+            return Heic;
+    }
+    return std::nullopt;
+}
+
+QSize fittedSize(QSize size, int longestEdge) {
+    const int longest = std::max(size.width(), size.height());
+    if (longest <= longestEdge)
+        return size;
+    const auto shorter = [&](int side) {
+        return std::max(1, int(std::lround(double(side) * longestEdge / longest)));
+    };
+    return size.width() >= size.height() ? QSize(longestEdge, shorter(size.height()))
+                                         : QSize(shorter(size.width()), longestEdge);
+}
+
+PixelReservation::PixelReservation(qint64 bytes) {
+    if (tHoldsReservation)
+        return;
+    m_bytes = std::max<qint64>(bytes, 1);
+    PixelShare &share = pixelShare();
+    std::unique_lock lock(share.mutex);
+    // Whoever holds a share is decoding and gives it back without waiting for anything.
+    share.released.wait(lock, [&] { return share.inUse == 0 || share.inUse + m_bytes <= kPixelShare; });
+    share.inUse += m_bytes;
+    tHoldsReservation = true;
+}
+
+PixelReservation::~PixelReservation() {
+    if (m_bytes == 0)
+        return;
+    PixelShare &share = pixelShare();
+    {
+        std::lock_guard lock(share.mutex);
+        share.inUse -= m_bytes;
+    }
+    tHoldsReservation = false;
+    share.released.notify_all();
+}
+
+Decoder::Decoder(const QByteArray &bytes, Formats accepted) {
+    auto buffer = std::make_unique<QBuffer>();
+    buffer->setData(bytes);
+    buffer->open(QIODevice::ReadOnly);
+    m_buffer = std::move(buffer);
+    open(m_buffer.get(), accepted, bytes);
+}
+
+Decoder::Decoder(QIODevice *device, Formats accepted) {
+    open(device, accepted, {});
+}
+
+Decoder::~Decoder() = default;
+
+void Decoder::open(QIODevice *device, Formats accepted, const QByteArray &bytes) {
+    m_format = sniffFormat(device->peek(4096));
+    if (!m_format || !(*m_format & accepted)) {
+        m_format.reset();
+        fail(Problem::UnknownFormat);
+        return;
+    }
+    if (*m_format == Heic) {
+        // No more than any image may be: a file may grow while it is read.
+        const QByteArray whole = bytes.isNull() ? device->read(ImageImport::maximumSourceBytes) : bytes;
+        if (whole.isEmpty()) {
+            fail(Problem::Unreadable);
+            return;
+        }
+        m_source = makeHeifSource(whole);
+    } else {
+        m_source = std::make_unique<QtSource>(device, *m_format);
+    }
+}
+
+void Decoder::fail(Problem problem) {
+    if (m_problem == Problem::None)
+        m_problem = problem;
+}
+
+std::optional<QSize> Decoder::storedSize() {
+    if (m_problem != Problem::None)
+        return std::nullopt;
+    const auto size = m_source->storedSize();
+    if (!size)
+        fail(Problem::NoSize);
+    return size;
+}
+
+qint64 Decoder::decodedBytes(int longestEdge) {
+    const auto size = storedSize();
+    if (!size)
+        return 0;
+    if (longestEdge > 0 && std::max(size->width(), size->height()) > longestEdge &&
+        m_source->scalesWhileDecoding()) {
+        const QSize scaled = fittedSize(*size, longestEdge);
+        return qint64(scaled.width()) * scaled.height() * 4;
+    }
+    return qint64(size->width()) * size->height() * m_source->bytesPerPixel();
+}
+
+QImage Decoder::decode(int longestEdge) {
+    const auto size = storedSize();
+    if (!size)
+        return {};
+    const bool smaller = longestEdge > 0 && std::max(size->width(), size->height()) > longestEdge;
+    QSize scaled;
+    if (longestEdge <= 0) {
+        if (!ImageImport::supportedDimensions(size->width(), size->height())) {
+            fail(Problem::TooLarge);
+            return {};
+        }
+    } else if (smaller && m_source->scalesWhileDecoding()) {
+        scaled = fittedSize(*size, longestEdge);
+    } else if (double(size->width()) * double(size->height()) > double(ImageImport::maximumPixels)) {
+        fail(Problem::TooLarge);
+        return {};
+    }
+    if (!m_source->complete()) {
+        fail(Problem::Unreadable);
+        return {};
+    }
+    const PixelReservation reservation(decodedBytes(longestEdge));
+    QImage image = eightBit(m_source->read(scaled));
+    if (image.isNull())
+        fail(Problem::Unreadable);
+    return image;
+}
+
+QImage decode(const QByteArray &bytes, Formats accepted, Problem *problem) {
+    Decoder decoder(bytes, accepted);
+    QImage image = decoder.decode();
+    if (problem)
+        *problem = decoder.problem();
+    return image;
+}
+
+QImage decodeFile(const QString &path, Formats accepted, Problem *problem) {
+    try {
+        RegularFile file(path);
+        Decoder decoder(file.device(), accepted);
+        QImage image = decoder.decode();
+        if (problem)
+            *problem = decoder.problem();
+        return image;
+    } catch (const RegularFile::Failure &) {
+        if (problem)
+            *problem = Problem::Unreadable;
+        return {};
+    }
+}
+
+QByteArray reencodeAsPng(QByteArray bytes, Formats accepted, Problem *problem) {
+    std::optional<Decoder> decoder(std::in_place, bytes, accepted);
+    // The decoded image and its PNG are held together.
+    const PixelReservation reservation(decoder->decodedBytes() * 2);
+    QImage image = decoder->decode();
+    const Problem found = decoder->problem();
+    decoder.reset();
+    bytes = QByteArray();
+    QByteArray png = image.isNull() ? QByteArray() : encodePng(image);
+    if (problem)
+        *problem = found != Problem::None || !png.isEmpty() ? found : Problem::Unreadable;
+    return png;
+}
+
+QByteArray encodePng(const QImage &image) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (image.isNull() || !buffer.open(QIODevice::WriteOnly))
+        return {};
+    QImageWriter writer(&buffer, QByteArrayLiteral("png"));
+    writer.setQuality(kPngQuality);
+    if (!writer.write(image))
+        return {};
+    buffer.close();
+    return png;
+}
+
+} // namespace Imaging
