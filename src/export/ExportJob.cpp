@@ -17,7 +17,6 @@
 #include <map>
 #include <mutex>
 
-
 namespace {
 [[noreturn]] void fail(const char16_t *sentence) {
     throw AppFailure(QString::fromUtf16(sentence));
