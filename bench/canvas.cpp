@@ -1,6 +1,6 @@
 // Frames of the mark canvas while one mark is dragged over a 4K screenshot with 300 marks, at fit
 // in the editor's window and at 400 %.
-#include "BenchSupport.h"
+#include "CanvasBenchSupport.h"
 
 #include "annotation/AnnotationCanvas.h"
 
@@ -14,51 +14,6 @@
 #include <cstdio>
 
 namespace {
-double rssMb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
-    return -1;
-}
-
-double percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, size_t(p * double(values.size())))];
-}
-
-// 300 marks of every kind spread over the image; five blurs with three strengths.
-MarkList marks(quint32 seed) {
-    QRandomGenerator random(seed);
-    MarkList list;
-    const double radii[] = {8, 18, 32, 18, 8};
-    for (int i = 0; i < 300; ++i) {
-        MarkKind kind = MarkKinds::all()[size_t(random.bounded(13))];
-        if (kind == MarkKind::Blur)
-            kind = MarkKind::Rectangle;
-        if (i < 5)
-            kind = MarkKind::Blur;
-        const double x = random.bounded(0.9), y = random.bounded(0.9);
-        Mark m = Mark::make(kind, x, y, x + 0.02 + random.bounded(0.08), y + 0.02 + random.bounded(0.08));
-        m.color = MarkColors::all()[size_t(random.bounded(7))];
-        if (kind == MarkKind::Blur)
-            m.blurRadius = radii[i];
-        if (MarkKinds::isTextBox(kind))
-            m.text = QStringLiteral("Hier klicken und prüfen");
-        if (kind == MarkKind::Number)
-            m.number = i + 1;
-        list.append(m);
-    }
-    return list;
-}
-
-void send(QWidget *w, QEvent::Type type, QPointF at, Qt::MouseButtons buttons) {
-    QMouseEvent event(type, at, w->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
-                      buttons, Qt::NoModifier);
-    QCoreApplication::sendEvent(w, &event);
-}
 
 void settle() {
     for (int i = 0; i < 40; ++i) {
@@ -94,15 +49,15 @@ Run dragFrames(QScrollArea &area, AnnotationCanvas *canvas) {
     const QPointF start(target.x1 * canvas->width(), target.y1 * canvas->height());
     const int blursBefore = canvas->blurCopiesMade();
     Run run;
-    send(canvas, QEvent::MouseButtonPress, start, Qt::LeftButton);
+    sendLeft(canvas, QEvent::MouseButtonPress, start, Qt::LeftButton);
     for (int frame = 0; frame < 120; ++frame) {
-        send(canvas, QEvent::MouseMove, start + QPointF(frame * 1.5, frame * 0.7), Qt::LeftButton);
+        sendLeft(canvas, QEvent::MouseMove, start + QPointF(frame * 1.5, frame * 0.7), Qt::LeftButton);
         QElapsedTimer timer;
         timer.start();
         canvas->repaint();
         run.frames.push_back(timer.nsecsElapsed() / 1e6);
     }
-    send(canvas, QEvent::MouseButtonRelease, start + QPointF(180, 84), Qt::NoButton);
+    sendLeft(canvas, QEvent::MouseButtonRelease, start + QPointF(180, 84), Qt::NoButton);
     run.blurs = canvas->blurCopiesMade() - blursBefore;
     return run;
 }
@@ -117,7 +72,7 @@ int main(int argc, char **argv) {
     area.resize(1380, 920);
     AnnotatedCapture configuration;
     configuration.image = image;
-    configuration.marks = marks(5);
+    configuration.marks = spreadMarks(5, 300, {8, 18, 32, 18, 8});
     configuration.editable = true;
     configuration.updateMark = [&](const Mark &m) {
         AnnotatedCapture next = configuration;

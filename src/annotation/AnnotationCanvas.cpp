@@ -57,7 +57,7 @@ AnnotationCanvas::AnnotationCanvas(AnnotatedCapture configuration, QWidget *pare
     setAccessibleDescription(kAccessibleHelp);
     m_levels.setImage(m_configuration.image);
     connect(&m_levels, &ImageLevels::changed, this, [this] {
-        ++m_generation;
+        ++m_qualityGeneration;
         update();
     });
     applyEditable();
@@ -86,7 +86,7 @@ void AnnotationCanvas::setConfiguration(AnnotatedCapture configuration) {
     if (imageChanged)
         m_levels.setImage(m_configuration.image);
     if (marksChanged || imageChanged || editableChanged)
-        ++m_generation;
+        ++m_contentGeneration;
     if (editableChanged)
         applyEditable();
     update();

@@ -3,6 +3,7 @@
 #include "annotation/AnnotatedCapture.h"
 #include "annotation/BlurPreviews.h"
 #include "annotation/ImageLevels.h"
+#include "export/MarkRenderer.h"
 
 #include <QImage>
 #include <QSet>
@@ -78,9 +79,10 @@ private:
     // The configuration's marks with the live result of the gesture in place; the ids of that
     // live part go into `live`.
     MarkList drawnList(QSet<QUuid> *live) const;
-    struct Scene;
+    MarkList visibleMarks(const MarkList &marks, const QRect &area) const;
+    BlurLookup blurLookup();
     void prepareScene(const QRect &needed, const MarkList &order, qsizetype below, qsizetype above);
-    void paintMarks(QPainter &painter, const MarkList &marks, const QRect &area);
+    void paintLive(QPainter &painter, const MarkList &marks);
     void paintAids(QPainter &painter, const MarkList &drawn);
 
     AnnotatedCapture m_configuration;
@@ -100,17 +102,24 @@ private:
     // the picture with the marks beneath it, and the marks above it, over the visible area.
     ImageLevels m_levels;
     BlurPreviews m_blurs;
-    quint64 m_generation = 0; // changes with the image, its copies and the marks
+    quint64 m_contentGeneration = 0; // the image and the marks
+    quint64 m_qualityGeneration = 0; // sharper copies of the picture
     struct SceneKey {
-        quint64 generation = 0;
+        quint64 content = 0;
+        quint64 quality = 0;
         qsizetype below = -1;
         qsizetype above = -1;
         QSize size;
         qreal ratio = 0;
         bool operator==(const SceneKey &) const = default;
     };
-    SceneKey m_sceneKey;
-    QRect m_sceneRect;
-    QImage m_below;
-    QImage m_above;
+    struct Scene {
+        QImage below;
+        QImage above;
+        QRect area;   // the part of the canvas the layers cover
+        QRectF image; // where the image lay when they were drawn
+        SceneKey key;
+    };
+    Scene m_scene;
+    bool m_building = false; // a frame is being drawn on the background pool
 };

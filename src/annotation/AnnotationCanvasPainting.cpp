@@ -1,9 +1,11 @@
 #include "annotation/AnnotationCanvas.h"
 
+#include "common/Background.h"
 #include "export/MarkRenderer.h"
 #include "model/MarkGeometry.h"
 #include "model/MarkLayers.h"
 
+#include <QHash>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -25,6 +27,63 @@ QImage layer(QSize logical, qreal ratio) {
     image.setDevicePixelRatio(ratio);
     image.fill(Qt::transparent);
     return image;
+}
+
+// Everything a kept frame is drawn from, copied, so it can be drawn on the background pool.
+struct SceneInput {
+    QImage picture;
+    bool exact = false;
+    QRectF image; // where the picture lies on the canvas
+    QRect area;   // the part of the canvas the frame covers
+    qreal ratio = 1;
+    bool background = false;
+    MarkList below;
+    MarkList above;
+    QHash<double, std::optional<BlurPatch>> blurs;
+};
+
+struct SceneLayers {
+    QImage below;
+    QImage above;
+};
+
+void drawMarks(QPainter &painter, const SceneInput &in, const MarkList &marks) {
+    if (marks.isEmpty())
+        return;
+    painter.save();
+    painter.translate(in.image.topLeft());
+    MarkRenderer::draw(marks, painter, in.image.size(),
+                       [&](double radius, const QRect &) { return in.blurs.value(radius); });
+    painter.restore();
+}
+
+SceneLayers drawScene(const SceneInput &in) {
+    SceneLayers layers;
+    layers.below = layer(in.area.size(), in.ratio);
+    {
+        QPainter painter(&layers.below);
+        painter.translate(-in.area.topLeft());
+        if (in.background)
+            painter.fillRect(in.area, kViewportBackground);
+        if (!in.exact)
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(in.image, in.picture);
+        drawMarks(painter, in, in.below);
+    }
+    if (!in.above.isEmpty()) {
+        layers.above = layer(in.area.size(), in.ratio);
+        QPainter painter(&layers.above);
+        painter.translate(-in.area.topLeft());
+        drawMarks(painter, in, in.above);
+    }
+    return layers;
+}
+
+// `r` of a frame laid out for `from`, moved and scaled with the image to `to`.
+QRectF follow(const QRectF &r, const QRectF &from, const QRectF &to) {
+    const double sx = to.width() / from.width(), sy = to.height() / from.height();
+    return QRectF(to.x() + (r.x() - from.x()) * sx, to.y() + (r.y() - from.y()) * sy, r.width() * sx,
+                  r.height() * sy);
 }
 } // namespace
 
@@ -59,63 +118,78 @@ MarkList AnnotationCanvas::drawnList(QSet<QUuid> *live) const {
     return drawn;
 }
 
-void AnnotationCanvas::paintMarks(QPainter &painter, const MarkList &marks, const QRect &area) {
+// Marks wholly outside `area` are left out: the renderer would paint nothing of them but still pay
+// for their paths and text.
+MarkList AnnotationCanvas::visibleMarks(const MarkList &marks, const QRect &area) const {
     const QRectF image = imageRect();
-    const QSizeF size = image.size();
-    const QSize device = (size * devicePixelRatioF()).toSize();
-    // Marks wholly outside the repainted area are left out; the renderer would paint nothing of
-    // them but still pay for their paths and text.
     const QRectF local = QRectF(area).translated(-image.topLeft());
     MarkList visible;
     visible.reserve(marks.size());
     for (const Mark &mark : marks)
-        if (MarkRenderer::drawnBounds(mark, size).intersects(local))
+        if (MarkRenderer::drawnBounds(mark, image.size()).intersects(local))
             visible.append(mark);
-    if (visible.isEmpty())
-        return;
-    painter.save();
-    painter.translate(image.topLeft());
-    MarkRenderer::draw(visible, painter, size, [this, size, device](double radius, const QRect &) {
-        return m_blurs.lookup(m_levels, radius, size, device);
-    });
-    painter.restore();
+    return visible;
 }
 
-// Builds the kept frame for `needed`: the picture and the marks order[0, below) in one layer, the
-// marks order[size − above, size) in another.
+BlurLookup AnnotationCanvas::blurLookup() {
+    const QSizeF size = imageRect().size();
+    const QSize device = (size * devicePixelRatioF()).toSize();
+    return [this, size, device](double radius, const QRect &) {
+        return m_blurs.lookup(m_levels, radius, size, device);
+    };
+}
+
+// Keeps the frame beneath and above the live part of the drawing up to date for `needed`. A new
+// mark list, or a scroll beyond the kept area, is drawn at once, so the next frame never shows an
+// old list. A new size (zooming) or a sharper copy of the picture is drawn on the background pool
+// while the old frame is shown stretched to the new size.
 void AnnotationCanvas::prepareScene(const QRect &needed, const MarkList &order, qsizetype below,
                                     qsizetype above) {
     const qreal ratio = devicePixelRatioF();
-    const SceneKey key{m_generation, below, above, size(), ratio};
-    if (key == m_sceneKey && m_sceneRect.contains(needed))
+    const SceneKey key{m_contentGeneration, m_qualityGeneration, below, above, size(), ratio};
+    if (m_scene.key == key && m_scene.area.contains(needed))
         return;
-    const QRectF image = imageRect();
-    const QRect area =
-        needed.adjusted(-kSceneMargin, -kSceneMargin, kSceneMargin, kSceneMargin) & image.toAlignedRect();
-    m_sceneKey = key;
-    m_sceneRect = area;
+    const bool sameContent = !m_scene.below.isNull() && m_scene.key.content == key.content &&
+                             m_scene.key.below == below && m_scene.key.above == above;
+    const bool sameGeometry = m_scene.key.size == key.size && m_scene.key.ratio == key.ratio;
+    const bool later = sameContent && (!sameGeometry || m_scene.area.contains(needed));
+    if (later && m_building)
+        return;
 
-    m_below = layer(area.size(), ratio);
-    {
-        QPainter painter(&m_below);
-        painter.translate(-area.topLeft());
-        if (m_configuration.editable)
-            painter.fillRect(area, kViewportBackground);
-        const QSize device = (image.size() * ratio).toSize();
-        const ImageLevels::Pick pick = m_levels.pick(device);
-        if (!pick.exact)
-            painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(image, pick.image);
-        paintMarks(painter, order.mid(0, below), area);
+    SceneInput in;
+    const QRectF image = imageRect();
+    in.image = image;
+    in.area =
+        needed.adjusted(-kSceneMargin, -kSceneMargin, kSceneMargin, kSceneMargin) & image.toAlignedRect();
+    in.ratio = ratio;
+    in.background = m_configuration.editable;
+    const ImageLevels::Pick pick = m_levels.pick((image.size() * ratio).toSize());
+    in.picture = pick.image;
+    in.exact = pick.exact;
+    in.below = visibleMarks(order.mid(0, below), in.area);
+    in.above = visibleMarks(order.mid(order.size() - above), in.area);
+    const BlurLookup lookup = blurLookup();
+    for (const MarkList *list : {&in.below, &in.above})
+        for (const Mark &mark : *list)
+            if (mark.kind == MarkKind::Blur && !in.blurs.contains(mark.effectiveBlurRadius()))
+                in.blurs.insert(mark.effectiveBlurRadius(), lookup(mark.effectiveBlurRadius(), QRect()));
+
+    if (!later) {
+        const SceneLayers layers = drawScene(in);
+        m_scene = {layers.below, layers.above, in.area, image, key};
+        return;
     }
-    if (above > 0) {
-        m_above = layer(area.size(), ratio);
-        QPainter painter(&m_above);
-        painter.translate(-area.topLeft());
-        paintMarks(painter, order.mid(order.size() - above), area);
-    } else {
-        m_above = QImage();
-    }
+    m_building = true;
+    Background::run(
+        this, [in] { return drawScene(in); },
+        [this, in, key](const SceneLayers &layers) {
+            m_building = false;
+            // A frame for an older list is of no use; one for an older size still is, as the
+            // stretched stand-in until the next one.
+            if (key.content == m_contentGeneration)
+                m_scene = {layers.below, layers.above, in.area, in.image, key};
+            update();
+        });
 }
 
 void AnnotationCanvas::paintEvent(QPaintEvent *event) {
@@ -126,8 +200,6 @@ void AnnotationCanvas::paintEvent(QPaintEvent *event) {
             painter.fillRect(event->rect(), kViewportBackground);
         return;
     }
-    if (m_configuration.editable && image != QRectF(rect()))
-        painter.fillRect(event->rect(), kViewportBackground);
     if (!m_configuration.editable) {
         QPainterPath rounded;
         rounded.addRoundedRect(image, kPreviewCornerRadius, kPreviewCornerRadius);
@@ -156,12 +228,34 @@ void AnnotationCanvas::paintEvent(QPaintEvent *event) {
     if (needed.isEmpty())
         return;
     prepareScene(needed, order, below, above);
-    painter.drawImage(m_sceneRect.topLeft(), m_below);
+
+    const QRectF target = follow(m_scene.area, m_scene.image, image);
+    const bool stretched = target != QRectF(m_scene.area);
+    if (m_configuration.editable && (stretched || image != QRectF(rect())))
+        painter.fillRect(event->rect(), kViewportBackground);
+    if (stretched) {
+        // A stand-in for a frame or two while zooming: plain sampling keeps each step cheap.
+        // Parts the old frame does not reach show the picture alone for a moment.
+        if (!target.contains(QRectF(needed))) {
+            painter.drawImage(image, m_levels.nearest((image.size() * devicePixelRatioF()).toSize() / 2));
+        }
+    }
+    painter.drawImage(target, m_scene.below);
     if (first >= 0)
-        paintMarks(painter, order.mid(first, last - first + 1), needed);
-    if (!m_above.isNull())
-        painter.drawImage(m_sceneRect.topLeft(), m_above);
+        paintLive(painter, visibleMarks(order.mid(first, last - first + 1), needed));
+    if (!m_scene.above.isNull())
+        painter.drawImage(target, m_scene.above);
     paintAids(painter, drawn);
+}
+
+void AnnotationCanvas::paintLive(QPainter &painter, const MarkList &marks) {
+    if (marks.isEmpty())
+        return;
+    const QRectF image = imageRect();
+    painter.save();
+    painter.translate(image.topLeft());
+    MarkRenderer::draw(marks, painter, image.size(), blurLookup());
+    painter.restore();
 }
 
 void AnnotationCanvas::paintAids(QPainter &painter, const MarkList &drawn) {

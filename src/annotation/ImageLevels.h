@@ -29,6 +29,9 @@ public:
     // otherwise the smallest copy larger than `size`; at or above its own size, the picture.
     Pick pick(QSize size);
 
+    // The smallest copy at least `size` there is now (the picture when none); asks for nothing.
+    const QImage &nearest(QSize size) const { return nearestAbove(size); }
+
     // A smooth copy at `size`, made now from the nearest halving; meant for small sizes. Null
     // while the halvings are missing, unless `size` is the picture's own.
     QImage reduced(QSize size) const;

@@ -43,6 +43,7 @@ private Q_SLOTS:
     void grabMatchesRenderer_data();
     void grabMatchesRenderer();
     void framesFollowChanges();
+    void resizedFrameSettles();
     void readOnly();
     void blurCache();
     void rendererExtents();
@@ -627,6 +628,25 @@ void TestCanvas::framesFollowChanges() {
     c.marks = {cover, bottom, moved};
     f.canvas->setConfiguration(c);
     QCOMPARE(largestDifference(f.canvas->grab().toImage(), fresh({cover, bottom, moved})), 0);
+}
+
+// A new size is drawn in the background; meanwhile the old frame stands in, stretched. The canvas
+// must end on exactly what a canvas of that size draws.
+void TestCanvas::resizedFrameSettles() {
+    const MarkList marks{mk(MarkKind::Arrow, 0.1, 0.1, 0.8, 0.7), mk(MarkKind::Ellipse, 0.3, 0.2, 0.6, 0.9)};
+    Fixture f(marks, {}, QSize(800, 400));
+    QTRY_COMPARE(largestDifference(f.canvas->grab().toImage(), f.canvas->grab().toImage()), 0);
+    f.canvas->grab();
+    f.canvas->resize(300, 150);
+    AnnotatedCapture c = f.canvas->configuration();
+    AnnotationCanvas fresh(c);
+    fresh.resize(300, 150);
+    QTRY_COMPARE(largestDifference(f.canvas->grab().toImage(), fresh.grab().toImage()), 0);
+    // A new size and a new list at once: the new list shows in the very next frame.
+    f.canvas->resize(320, 160);
+    c.marks.append(mk(MarkKind::Redact, 0.5, 0.5, 0.7, 0.7));
+    f.canvas->setConfiguration(c);
+    QCOMPARE(f.canvas->grab().toImage().pixel(192, 96), qRgb(0, 0, 0));
 }
 
 void TestCanvas::readOnly() {
