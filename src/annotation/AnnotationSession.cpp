@@ -1,6 +1,7 @@
 #include "annotation/AnnotationSession.h"
 
 #include "annotation/AnnotationViewportGeometry.h"
+#include "model/AppFailure.h"
 #include "model/MarkLayers.h"
 #include "store/CollectionStore.h"
 
@@ -20,6 +21,19 @@ std::optional<QUuid> strictUuid(QStringView text) {
     return QUuid::fromString(text);
 }
 
+MarkList obscuring(const MarkList &marks) {
+    MarkList hiding;
+    for (const Mark &mark : marks)
+        if (mark.obscuresText())
+            hiding.append(mark);
+    return hiding;
+}
+
+// Case folding keeps the length of most text; ß folds to ss, as a German reader compares.
+QString folded(const QString &text) {
+    return text.toCaseFolded().replace(QChar(0x00DF), QStringLiteral("ss"));
+}
+
 qsizetype positionOf(const MarkList &order, const QUuid &id) {
     for (qsizetype i = 0; i < order.size(); ++i)
         if (order[i].id == id)
@@ -28,10 +42,17 @@ qsizetype positionOf(const MarkList &order, const QUuid &id) {
 }
 } // namespace
 
-AnnotationSession::AnnotationSession(CollectionStore *store, const QUuid &snipID, QObject *parent)
-    : QObject(parent), m_store(store), m_snipID(snipID) {
+AnnotationSession::AnnotationSession(CollectionStore *store, const QUuid &snipID, QObject *parent,
+                                     TextRecognitionModel::RecognizerFactory recognizer)
+    : QObject(parent), m_store(store), m_snipID(snipID),
+      m_recognition(recognizer ? new TextRecognitionModel(std::move(recognizer), this)
+                               : new TextRecognitionModel(this)) {
+    m_obscuring = obscuring(marks());
     connect(store, &CollectionStore::collectionsChanged, this, &AnnotationSession::libraryChanged);
     connect(store, &CollectionStore::selectedIDChanged, this, &AnnotationSession::libraryChanged);
+    for (auto signal : {&TextRecognitionModel::linesChanged, &TextRecognitionModel::isRunningChanged,
+                        &TextRecognitionModel::didRunChanged, &TextRecognitionModel::errorChanged})
+        connect(m_recognition, signal, this, &AnnotationSession::changed);
 }
 
 std::optional<Snip> AnnotationSession::item() const {
@@ -62,6 +83,27 @@ bool AnnotationSession::markingText() const {
     return m_inspectorTab == InspectorTab::Text && m_textMarker && !m_hand && !m_tool;
 }
 
+bool AnnotationSession::matchesQuery(const QString &text, const QString &query) {
+    return query.isEmpty() || folded(text).contains(folded(query));
+}
+
+RecognizedTextLines AnnotationSession::filteredLines() const {
+    RecognizedTextLines lines;
+    for (const RecognizedTextLine &line : m_recognition->lines())
+        if (matchesQuery(line.text, m_textQuery))
+            lines.append(line);
+    return lines;
+}
+
+std::optional<RecognizedTextLine> AnnotationSession::recognizedLine() const {
+    if (!m_recognizedSelection)
+        return std::nullopt;
+    for (const RecognizedTextLine &line : m_recognition->lines())
+        if (line.id == *m_recognizedSelection)
+            return line;
+    return std::nullopt;
+}
+
 AnnotatedCapture AnnotationSession::configuration(const QImage &image) const {
     // The canvas may outlive the session by a moment while the window tears down.
     const QPointer<AnnotationSession> self(const_cast<AnnotationSession *>(this));
@@ -72,6 +114,11 @@ AnnotatedCapture AnnotationSession::configuration(const QImage &image) const {
     c.selection = m_selection;
     c.editable = true;
     c.drawingColor = markingText() ? m_textMarkerColor : m_drawingColor;
+    if (markingText())
+        c.recognizedLines = m_recognition->lines();
+    if (m_inspectorTab == InspectorTab::Text)
+        if (const std::optional<RecognizedTextLine> line = recognizedLine())
+            c.focusRect = line->rect;
     c.drawingWidth = m_drawingWidth;
     c.drawingBlurRadius = m_drawingBlurRadius;
     c.select = [self](const std::optional<QUuid> &id) {
@@ -198,6 +245,14 @@ void AnnotationSession::libraryChanged() {
     // A selection the snip no longer holds (deleted, undone, snip gone) is dropped.
     if (m_selection && !selected())
         set(m_selection, std::optional<QUuid>());
+    // Recognition read the image with these burnt in; after any change of them, by any path, its
+    // lines may show text that is now hidden, or miss text that is now visible.
+    const MarkList hiding = obscuring(marks());
+    if (hiding != m_obscuring) {
+        m_obscuring = hiding;
+        m_recognition->reset();
+        set(m_recognizedSelection, std::optional<QUuid>());
+    }
 }
 
 // ---- Tools, selection and the text form ----
@@ -257,6 +312,76 @@ void AnnotationSession::cancelText() {
 
 void AnnotationSession::setInspectorTab(InspectorTab tab) {
     set(m_inspectorTab, tab);
+}
+
+// ---- Recognised text ----
+
+void AnnotationSession::recognizeText() {
+    const std::optional<Snip> snip = item();
+    if (!snip)
+        return;
+    QString path;
+    try {
+        path = m_store->imageURL(snip->imageFile);
+    } catch (const AppFailure &) {
+        return;
+    }
+    set(m_inspectorTab, InspectorTab::Text);
+    set(m_recognizedSelection, std::optional<QUuid>());
+    set(m_textMarker, true);
+    set(m_tool, std::optional<MarkKind>());
+    set(m_hand, false);
+    set(m_selection, std::optional<QUuid>());
+    m_recognition->recognize(path, obscuring(marks()));
+}
+
+void AnnotationSession::chooseMarker() {
+    set(m_inspectorTab, InspectorTab::Text);
+    set(m_textMarker, true);
+    set(m_tool, std::optional<MarkKind>());
+    set(m_hand, false);
+    set(m_selection, std::optional<QUuid>());
+    if (!m_recognition->didRun())
+        recognizeText();
+}
+
+void AnnotationSession::setTextQuery(const QString &query) {
+    if (query == m_textQuery)
+        return;
+    m_textQuery = query;
+    m_recognizedSelection.reset();
+    Q_EMIT changed();
+}
+
+void AnnotationSession::selectRecognizedLine(const QUuid &id) {
+    set(m_recognizedSelection, std::optional<QUuid>(id));
+    set(m_selection, std::optional<QUuid>());
+    set(m_tool, std::optional<MarkKind>());
+    set(m_hand, false);
+}
+
+void AnnotationSession::setTextMarker(bool on) {
+    set(m_textMarker, on);
+    if (on) {
+        // The canvas is left free for the marker.
+        set(m_tool, std::optional<MarkKind>());
+        set(m_hand, false);
+        set(m_selection, std::optional<QUuid>());
+    }
+}
+
+void AnnotationSession::setTextMarkerColor(MarkColor color) {
+    set(m_textMarkerColor, color);
+}
+
+void AnnotationSession::markRecognized(const RecognizedTextLine &line, MarkKind kind) {
+    const Mark mark = line.mark(kind, kind == MarkKind::Highlight ? MarkColor::Yellow : m_drawingColor);
+    replace(marks() << mark);
+    set(m_selection, std::optional<QUuid>(mark.id));
+    set(m_tool, std::optional<MarkKind>());
+    set(m_hand, false);
+    set(m_recognizedSelection, std::optional<QUuid>());
+    set(m_inspectorTab, InspectorTab::Layers);
 }
 
 // ---- Style ----

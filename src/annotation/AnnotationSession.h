@@ -1,6 +1,7 @@
 #pragma once
 
 #include "annotation/AnnotatedCapture.h"
+#include "annotation/TextRecognitionModel.h"
 #include "model/AnnotationHistory.h"
 #include "model/Snip.h"
 
@@ -25,7 +26,9 @@ public:
 
     static constexpr double kZoomStep = 1.25;
 
-    AnnotationSession(CollectionStore *store, const QUuid &snipID, QObject *parent = nullptr);
+    // Without `recognizer`, text is recognised on libtesseract.
+    AnnotationSession(CollectionStore *store, const QUuid &snipID, QObject *parent = nullptr,
+                      TextRecognitionModel::RecognizerFactory recognizer = {});
 
     CollectionStore *store() const { return m_store; }
     QUuid snipID() const { return m_snipID; }
@@ -45,6 +48,9 @@ public:
     InspectorTab inspectorTab() const { return m_inspectorTab; }
     bool textMarker() const { return m_textMarker; }
     MarkColor textMarkerColor() const { return m_textMarkerColor; }
+    TextRecognitionModel *recognition() const { return m_recognition; }
+    QString textQuery() const { return m_textQuery; }
+    std::optional<QUuid> recognizedSelection() const { return m_recognizedSelection; }
 
     // ---- Derived from the state and the library ----
     // The snip in the current collection; none when it is gone or another collection is current.
@@ -53,6 +59,12 @@ public:
     std::optional<Mark> selected() const;
     // The text marker is in use: the text page, the marker switched on, no tool and no hand.
     bool markingText() const;
+    // The recognised lines that contain the query (as typed, ignoring case); all without a query.
+    RecognizedTextLines filteredLines() const;
+    std::optional<RecognizedTextLine> recognizedLine() const;
+    // Whether `text` contains `query`, compared as a German reader would: without regard to case
+    // ("änderung" finds "ÄNDERUNG"), ß counting as ss.
+    static bool matchesQuery(const QString &text, const QString &query);
     // The canvas configuration for the snip's image, bound to this session.
     AnnotatedCapture configuration(const QImage &image) const;
 
@@ -79,6 +91,18 @@ public:
     void saveText(const Mark &mark);
     void cancelText();
     void setInspectorTab(InspectorTab tab);
+
+    // ---- Recognised text ----
+    // Recognises the snip's image with its redactions and blurs burnt in, on the text page.
+    void recognizeText();
+    // The text marker tool: the text page with the marker on; recognises first if it never ran.
+    void chooseMarker();
+    void setTextQuery(const QString &query);
+    void selectRecognizedLine(const QUuid &id);
+    void setTextMarker(bool on);
+    void setTextMarkerColor(MarkColor color);
+    // A mark of `kind` around the line, selected, on the layer page.
+    void markRecognized(const RecognizedTextLine &line, MarkKind kind);
 
     // ---- Style of new marks and of the selected mark ----
     void chooseColor(MarkColor color);
@@ -130,4 +154,9 @@ private:
     InspectorTab m_inspectorTab = InspectorTab::Layers;
     bool m_textMarker = true;
     MarkColor m_textMarkerColor = MarkColor::Yellow;
+    QString m_textQuery;
+    std::optional<QUuid> m_recognizedSelection;
+    TextRecognitionModel *m_recognition;
+    // The snip's redactions and blurs as recognition last saw them burnt in.
+    MarkList m_obscuring;
 };

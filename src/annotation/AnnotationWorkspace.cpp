@@ -5,6 +5,7 @@
 #include "annotation/AnnotationTextEditor.h"
 #include "annotation/AnnotationViewport.h"
 #include "annotation/LayerInspector.h"
+#include "annotation/TextInspector.h"
 #include "annotation/WorkspaceControls.h"
 #include "model/MarkLayers.h"
 #include "store/CollectionStore.h"
@@ -39,13 +40,17 @@ QPushButton *borderedButton(const QString &title, const QString &symbol, QWidget
 
 AnnotationWorkspace::AnnotationWorkspace(CollectionStore *store, const QUuid &snipID,
                                          std::function<void()> close, QWidget *parent)
-    : QWidget(parent), m_store(store), m_session(new AnnotationSession(store, snipID, this)),
+    : AnnotationWorkspace(store, snipID, std::move(close), parent, {}) {}
+
+AnnotationWorkspace::AnnotationWorkspace(CollectionStore *store, const QUuid &snipID,
+                                         std::function<void()> close, QWidget *parent,
+                                         std::function<std::unique_ptr<TextRecognizer>()> recognizer)
+    : QWidget(parent), m_store(store),
+      m_session(new AnnotationSession(store, snipID, this, std::move(recognizer))),
       m_close(std::move(close)) {
     setAutoFillBackground(true);
     setColorIfChanged(this, QPalette::Window, Qt::white);
-    auto *root = new QVBoxLayout(this);
-    root->setContentsMargins(0, 0, 0, 0);
-    root->setSpacing(0);
+    auto *root = columnLayout(this, 0);
     root->addWidget(buildHeader());
     root->addWidget(hairline(this, Qt::Horizontal));
     auto *work = new QHBoxLayout;
@@ -105,9 +110,7 @@ QWidget *AnnotationWorkspace::buildHeader() {
     row->addWidget(back);
     row->addWidget(hairline(header, Qt::Vertical, 22));
     auto *titleBlock = new QWidget(header);
-    auto *titles = new QVBoxLayout(titleBlock);
-    titles->setContentsMargins(0, 0, 0, 0);
-    titles->setSpacing(3);
+    auto *titles = columnLayout(titleBlock, 3);
     m_title = editorLabel(QString(), 14, QFont::DemiBold, false, titleBlock, false);
     titles->addWidget(m_title);
     titles->addWidget(
@@ -115,8 +118,7 @@ QWidget *AnnotationWorkspace::buildHeader() {
     row->addWidget(titleBlock, 0, Qt::AlignVCenter);
     row->addStretch(1);
     m_recognize = borderedButton(QStringLiteral("Text erkennen"), QStringLiteral("text.viewfinder"), header);
-    // Waits for on-device text recognition to be wired in.
-    m_recognize->setEnabled(false);
+    connect(m_recognize, &QPushButton::clicked, m_session, &AnnotationSession::recognizeText);
     row->addWidget(m_recognize);
     m_saveState = editorLabel(QString(), 11, QFont::Normal, true, header, false);
     row->addWidget(m_saveState);
@@ -141,9 +143,7 @@ QWidget *AnnotationWorkspace::buildTools() {
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setWidgetResizable(true);
     auto *list = new QWidget(scroll);
-    auto *buttons = new QVBoxLayout(list);
-    buttons->setContentsMargins(0, 0, 0, 0);
-    buttons->setSpacing(7);
+    auto *buttons = columnLayout(list, 7);
     buttons->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 
     m_select = new ToolButton(QStringLiteral("Auswählen"), QStringLiteral("cursorarrow"), list);
@@ -178,8 +178,7 @@ QWidget *AnnotationWorkspace::buildTools() {
     }
     m_marker =
         new ToolButton(QStringLiteral("Text im Bild markieren"), QStringLiteral("text.viewfinder"), list);
-    // Waits for on-device text recognition to be wired in.
-    m_marker->setEnabled(false);
+    connect(m_marker, &ToolButton::clicked, m_session, &AnnotationSession::chooseMarker);
     buttons->addWidget(m_marker);
     scroll->setWidget(list);
     layout->addWidget(scroll, 1);
@@ -286,9 +285,7 @@ QString AnnotationWorkspace::hint() const {
 QWidget *AnnotationWorkspace::buildInspector() {
     auto *inspector = new QWidget(this);
     inspector->setFixedWidth(260);
-    auto *layout = new QVBoxLayout(inspector);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
+    auto *layout = columnLayout(inspector, 0);
     auto *picker = new QWidget(inspector);
     picker->setAccessibleName(QStringLiteral("Inspektor"));
     auto *segments = new QHBoxLayout(picker);
@@ -309,14 +306,18 @@ QWidget *AnnotationWorkspace::buildInspector() {
         segments->addWidget(tab, 1);
     }
     m_layersTab->setChecked(true);
-    // The recognised-text page waits for on-device text recognition to be wired in.
-    m_textTab->setEnabled(false);
     connect(m_layersTab, &QPushButton::clicked, m_session,
             [this] { m_session->setInspectorTab(AnnotationSession::InspectorTab::Layers); });
+    connect(m_textTab, &QPushButton::clicked, m_session,
+            [this] { m_session->setInspectorTab(AnnotationSession::InspectorTab::Text); });
     layout->addWidget(picker);
     layout->addWidget(hairline(inspector, Qt::Horizontal));
-    m_layers = new LayerInspector(m_session, inspector);
-    layout->addWidget(m_layers, 1);
+    m_pages = new QStackedWidget(inspector);
+    m_layers = new LayerInspector(m_session, m_pages);
+    m_text = new TextInspector(m_session, m_pages);
+    m_pages->addWidget(m_layers);
+    m_pages->addWidget(m_text);
+    layout->addWidget(m_pages, 1);
     return inspector;
 }
 
@@ -376,6 +377,10 @@ void AnnotationWorkspace::scheduleRefresh() {
 void AnnotationWorkspace::refresh() {
     const std::optional<Snip> item = m_session->item();
     setTextIfChanged(m_title, item && !item->title.isEmpty() ? item->title : QStringLiteral("Screenshot"));
+    const bool recognizing = m_session->recognition()->isRunning();
+    setTextIfChanged(m_recognize,
+                     recognizing ? QStringLiteral("Text wird erkannt …") : QStringLiteral("Text erkennen"));
+    m_recognize->setEnabled(!recognizing && item);
     setTextIfChanged(m_saveState, m_store->saveState());
     setTextIfChanged(m_fullScreenButton,
                      m_fullScreen ? QStringLiteral("Vollbild verlassen") : QStringLiteral("Vollbild"));
@@ -411,8 +416,12 @@ void AnnotationWorkspace::refresh() {
 
     const bool layers = m_session->inspectorTab() == AnnotationSession::InspectorTab::Layers;
     if (m_layersTab->isChecked() != layers)
-        m_layersTab->setChecked(layers);
+        (layers ? m_layersTab : m_textTab)->setChecked(true);
+    QWidget *inspectorPage = layers ? static_cast<QWidget *>(m_layers) : m_text;
+    if (m_pages->currentWidget() != inspectorPage)
+        m_pages->setCurrentWidget(inspectorPage);
     m_layers->refresh();
+    m_text->refresh();
 }
 
 // ---- Text form ----

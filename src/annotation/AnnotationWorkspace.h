@@ -7,12 +7,15 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class AnnotationSession;
 class AnnotationTextEditor;
 class AnnotationViewport;
 class CollectionStore;
 class LayerInspector;
+class TextInspector;
+class TextRecognizer;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -31,12 +34,16 @@ class AnnotationWorkspace : public QWidget {
 public:
     AnnotationWorkspace(CollectionStore *store, const QUuid &snipID, std::function<void()> close,
                         QWidget *parent = nullptr);
+    // The same with another text recogniser (tests pass a scripted one).
+    AnnotationWorkspace(CollectionStore *store, const QUuid &snipID, std::function<void()> close,
+                        QWidget *parent, std::function<std::unique_ptr<TextRecognizer>()> recognizer);
     ~AnnotationWorkspace() override;
 
     AnnotationSession *session() const { return m_session; }
     // Null until the image has arrived, and while the snip or its image is missing.
     AnnotationViewport *viewport() const { return m_viewport; }
     LayerInspector *layerInspector() const { return m_layers; }
+    TextInspector *textInspector() const { return m_text; }
     // The open text form, if any.
     AnnotationTextEditor *textEditor() const;
     QList<ToolButton *> toolButtons() const;
@@ -103,6 +110,8 @@ private:
     // Inspector
     QPushButton *m_layersTab;
     QPushButton *m_textTab;
+    QStackedWidget *m_pages;
     LayerInspector *m_layers;
+    TextInspector *m_text;
     QPointer<AnnotationTextEditor> m_textEditor;
 };

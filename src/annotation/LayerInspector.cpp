@@ -222,9 +222,7 @@ void LayerList::dropEvent(QDropEvent *event) {
 
 LayerInspector::LayerInspector(AnnotationSession *session, QWidget *parent)
     : QWidget(parent), m_session(session) {
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
+    auto *layout = columnLayout(this, 0);
 
     auto *header = new QHBoxLayout;
     header->setContentsMargins(18, 18, 18, 18);
@@ -252,9 +250,7 @@ LayerInspector::LayerInspector(AnnotationSession *session, QWidget *parent)
 
     const auto block = [pane](std::initializer_list<QWidget *> widgets) {
         auto *box = new QWidget(pane);
-        auto *l = new QVBoxLayout(box);
-        l->setContentsMargins(0, 0, 0, 0);
-        l->setSpacing(4);
+        auto *l = columnLayout(box, 4);
         for (QWidget *w : widgets) {
             w->setParent(box);
             l->addWidget(w);
@@ -274,12 +270,9 @@ LayerInspector::LayerInspector(AnnotationSession *session, QWidget *parent)
     column->addWidget(m_selectionHint);
 
     m_details = new QWidget(pane);
-    auto *details = new QVBoxLayout(m_details);
-    details->setContentsMargins(0, 0, 0, 0);
-    details->setSpacing(14);
+    auto *details = columnLayout(m_details, 14);
     m_stepper = new QWidget(m_details);
-    auto *stepper = new QHBoxLayout(m_stepper);
-    stepper->setContentsMargins(0, 0, 0, 0);
+    auto *stepper = rowLayout(m_stepper, -1);
     m_stepperLabel = editorLabel(QString(), 12, QFont::Normal, false, m_stepper);
     m_decrement = new QToolButton(m_stepper);
     m_decrement->setIcon(symbolIcon(QStringLiteral("minus")));

@@ -20,9 +20,7 @@ constexpr Choice kBlurs[] = {{u"Leicht", 8}, {u"Mittel", 18}, {u"Stark", 32}};
 // A labelled picker; the value of each entry is its item data.
 QWidget *picker(const QString &title, const Choice (&choices)[3], QComboBox **combo, QWidget *parent) {
     auto *row = new QWidget(parent);
-    auto *layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
+    auto *layout = rowLayout(row, 8);
     layout->addWidget(editorLabel(title, 11, QFont::Normal, false, row));
     *combo = new QComboBox(row);
     (*combo)->setFont(Theme::font(11));
@@ -44,9 +42,7 @@ void showValue(QComboBox *combo, double value) {
 
 StyleControls::StyleControls(AnnotationSession *session, QWidget *parent)
     : QWidget(parent), m_session(session) {
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(10);
+    auto *layout = columnLayout(this, 10);
     m_heading = editorLabel(QString(), 12, QFont::DemiBold, false, this);
     layout->addWidget(m_heading);
     m_redactNote = editorLabel(QStringLiteral("Schwärzungen bleiben immer vollständig deckend und schwarz."),
@@ -59,9 +55,7 @@ StyleControls::StyleControls(AnnotationSession *session, QWidget *parent)
     layout->addWidget(m_blurNote);
 
     m_colorRow = new QWidget(this);
-    auto *colors = new QHBoxLayout(m_colorRow);
-    colors->setContentsMargins(0, 0, 0, 0);
-    colors->setSpacing(4);
+    auto *colors = rowLayout(m_colorRow, 4);
     for (MarkColor color : MarkColors::all()) {
         auto *swatch = new ColorSwatch(color, m_colorRow);
         connect(swatch, &ColorSwatch::clicked, this, [this, color] { m_session->chooseColor(color); });

@@ -3,6 +3,7 @@
 #include "views/Icons.h"
 #include "views/Theme.h"
 
+#include <QBoxLayout>
 #include <QFrame>
 #include <QLabel>
 #include <QPainter>
@@ -19,6 +20,24 @@ QLabel *editorLabel(const QString &text, int size, QFont::Weight weight, bool se
     label->setWordWrap(wrap);
     setColorIfChanged(label, QPalette::WindowText, secondary ? Theme::secondaryInk() : Theme::ink());
     return label;
+}
+
+namespace {
+template <typename Layout> Layout *edgeToEdge(QWidget *widget, int spacing) {
+    auto *layout = new Layout(widget);
+    layout->setContentsMargins(0, 0, 0, 0);
+    if (spacing >= 0)
+        layout->setSpacing(spacing);
+    return layout;
+}
+} // namespace
+
+QVBoxLayout *columnLayout(QWidget *widget, int spacing) {
+    return edgeToEdge<QVBoxLayout>(widget, spacing);
+}
+
+QHBoxLayout *rowLayout(QWidget *widget, int spacing) {
+    return edgeToEdge<QHBoxLayout>(widget, spacing);
 }
 
 QFrame *hairline(QWidget *parent, Qt::Orientation orientation, int length) {

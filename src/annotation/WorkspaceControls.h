@@ -8,7 +8,9 @@
 #include <QString>
 
 class QFrame;
+class QHBoxLayout;
 class QLabel;
+class QVBoxLayout;
 
 // A square tool button of the editor: the symbol centred in 42 × 42, white on the accent while
 // its mode is active, ink otherwise. Help text and accessible name are the title.
@@ -58,6 +60,9 @@ QColor editorAccent();
 // wrapping unless told otherwise.
 QLabel *editorLabel(const QString &text, int size, QFont::Weight weight, bool secondary, QWidget *parent,
                     bool wrap = true);
+// A layout filling `widget` edge to edge, `spacing` apart (the style's spacing when negative).
+QVBoxLayout *columnLayout(QWidget *widget, int spacing);
+QHBoxLayout *rowLayout(QWidget *widget, int spacing);
 // A hairline between areas; `length` fixes a vertical line's height.
 QFrame *hairline(QWidget *parent, Qt::Orientation orientation, int length = 0);
 // Views refresh often; these write only what changed, so nothing repaints or loses its state.
