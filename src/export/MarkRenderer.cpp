@@ -174,10 +174,14 @@ void drawMark(QPainter &painter, const Mark &mark, QSizeF size, const BlurLookup
         painter.setClipRect(r, Qt::IntersectClip);
         const std::optional<BlurPatch> patch =
             blurImage ? blurImage(mark.effectiveBlurRadius(), integral(r)) : std::nullopt;
-        if (!patch || patch->image.isNull())
+        if (!patch || patch->image.isNull()) {
             painter.fillRect(r, QColor::fromRgbF(0.75f, 0.75f, 0.75f));
-        else
+        } else if (patch->size.isEmpty()) {
             painter.drawImage(QPointF(patch->origin), patch->image);
+        } else {
+            painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+            painter.drawImage(QRectF(QPointF(patch->origin), patch->size), patch->image);
+        }
         break;
     }
     case MarkKind::Text:
@@ -190,6 +194,26 @@ void drawMark(QPainter &painter, const Mark &mark, QSizeF size, const BlurLookup
     }
 }
 } // namespace
+
+QRectF MarkRenderer::drawnBounds(const Mark &mark, QSizeF imageSize) {
+    const double w = imageSize.width();
+    QRectF r = MarkGeometry::bounds(mark, imageSize);
+    double head = 0;
+    if (mark.kind == MarkKind::Arrow)
+        head = MarkGeometry::arrowHeadLength(w);
+    if (mark.kind == MarkKind::Callout) {
+        head = MarkGeometry::calloutHeadLength(w);
+        const QPointF tip = mark.arrowTip();
+        const double tx = tip.x() * w, ty = tip.y() * imageSize.height();
+        // QRectF::united ignores empty rectangles, and a box or its tip may well be one.
+        r = QRectF(QPointF(std::min(r.left(), tx), std::min(r.top(), ty)),
+                   QPointF(std::max(r.right(), tx), std::max(r.bottom(), ty)));
+    }
+    const double lineWidth =
+        mark.strokeWidth ? std::max(*mark.strokeWidth * w / 1000, 0.75) : std::max(w / 250, 2.0);
+    const double margin = lineWidth + head + 2;
+    return r.adjusted(-margin, -margin, margin, margin);
+}
 
 QFont MarkRenderer::systemFont(QFont::Weight weight) {
     QFont font;

@@ -19,6 +19,9 @@
 struct BlurPatch {
     QImage image;
     QPoint origin;
+    // The extent the pixels cover, in the painter's units; empty: the image's own size. The canvas
+    // blurs a reduced copy (a blurred picture has no fine detail to lose) and has it stretched.
+    QSizeF size = {};
 };
 
 // Answers the blurred pixels for a blur radius (thousandths of the image width) covering at least
@@ -42,6 +45,11 @@ double fittingFontSize(const QString &text, QSizeF content);
 // The text box or callout with the text trimmed and the box fitted around it (an auto-sized box
 // grows to the text; a fixed box keeps its size); none when the text is empty or cannot fit.
 std::optional<Mark> fittingText(const Mark &mark, const QString &text, QSizeF imageSize);
+
+// A rectangle, in the pixels of `imageSize`, that holds everything draw() paints for the mark
+// (strokes, arrow heads, a callout's pointer, anti-aliased edges). Lets a caller skip marks
+// outside the area it repaints.
+QRectF drawnBounds(const Mark &mark, QSizeF imageSize);
 
 // The font standing in for the system font: Inter, with the usual fallbacks.
 QFont systemFont(QFont::Weight weight);

@@ -1,0 +1,119 @@
+// Frames of the mark canvas while one mark is dragged over a 4K screenshot with 300 marks, at fit
+// in the editor's window and at 400 %.
+#include "CanvasBenchSupport.h"
+
+#include "annotation/AnnotationCanvas.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMouseEvent>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+
+void settle() {
+    for (int i = 0; i < 40; ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(10);
+    }
+}
+
+struct Run {
+    std::vector<double> frames;
+    int blurs = 0;
+};
+
+// Drags the mark nearest to the visible centre for 120 frames, each painted at once.
+Run dragFrames(QScrollArea &area, AnnotationCanvas *canvas) {
+    const QPoint centre = canvas->mapFrom(area.viewport(), area.viewport()->rect().center());
+    const QPointF n(double(centre.x()) / canvas->width(), double(centre.y()) / canvas->height());
+    Mark target;
+    double best = 1e9;
+    for (const Mark &m : canvas->configuration().marks) {
+        if (m.kind != MarkKind::Rectangle && m.kind != MarkKind::Arrow)
+            continue;
+        const double d = std::hypot(m.x1 - n.x(), m.y1 - n.y());
+        if (d < best) {
+            best = d;
+            target = m;
+        }
+    }
+    AnnotatedCapture c = canvas->configuration();
+    c.selection = target.id;
+    canvas->setConfiguration(c);
+    canvas->repaint();
+    const QPointF start(target.x1 * canvas->width(), target.y1 * canvas->height());
+    const int blursBefore = canvas->blurCopiesMade();
+    Run run;
+    sendLeft(canvas, QEvent::MouseButtonPress, start, Qt::LeftButton);
+    for (int frame = 0; frame < 120; ++frame) {
+        sendLeft(canvas, QEvent::MouseMove, start + QPointF(frame * 1.5, frame * 0.7), Qt::LeftButton);
+        QElapsedTimer timer;
+        timer.start();
+        canvas->repaint();
+        run.frames.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    sendLeft(canvas, QEvent::MouseButtonRelease, start + QPointF(180, 84), Qt::NoButton);
+    run.blurs = canvas->blurCopiesMade() - blursBefore;
+    return run;
+}
+} // namespace
+
+int main(int argc, char **argv) {
+    QApplication app(argc, argv);
+    const double rssStart = rssMb();
+    const QImage image = screenshotImage(3840, 2160, 11);
+
+    QScrollArea area;
+    area.resize(1380, 920);
+    AnnotatedCapture configuration;
+    configuration.image = image;
+    configuration.marks = spreadMarks(5, 300, {8, 18, 32, 18, 8});
+    configuration.editable = true;
+    configuration.updateMark = [&](const Mark &m) {
+        AnnotatedCapture next = configuration;
+        for (Mark &mark : next.marks)
+            if (mark.id == m.id)
+                mark = m;
+        configuration = next;
+    };
+    auto *canvas = new AnnotationCanvas(configuration);
+    area.setWidget(canvas);
+    area.show();
+
+    const auto show = [&](double scale) {
+        canvas->resize(QSize(int(3840 * scale), int(2160 * scale)));
+        area.horizontalScrollBar()->setValue(area.horizontalScrollBar()->maximum() / 2);
+        area.verticalScrollBar()->setValue(area.verticalScrollBar()->maximum() / 2);
+        settle();
+        canvas->repaint();
+        settle();
+    };
+
+    const double fit = std::min((1380.0 - 96) / 3840, (920.0 - 96) / 2160);
+    show(fit);
+    const int blursAtOpen = canvas->blurCopiesMade();
+    const Run atFit = dragFrames(area, canvas);
+    show(4.0);
+    const int blursAt400 = canvas->blurCopiesMade();
+    const Run at400 = dragFrames(area, canvas);
+
+    std::printf("paint_ms_median_fit: %.2f\n", median(atFit.frames));
+    std::printf("paint_ms_p95_fit: %.2f\n", percentile(atFit.frames, 0.95));
+    std::printf("paint_ms_median_400: %.2f\n", median(at400.frames));
+    std::printf("paint_ms_p95_400: %.2f\n", percentile(at400.frames, 0.95));
+    std::printf("paint_ms_median: %.2f\n", std::max(median(atFit.frames), median(at400.frames)));
+    std::printf("paint_ms_p95: %.2f\n",
+                std::max(percentile(atFit.frames, 0.95), percentile(at400.frames, 0.95)));
+    std::printf("blurs_computed: %d\n", canvas->blurCopiesMade());
+    std::printf("blurs_at_open: %d\n", blursAtOpen);
+    std::printf("blurs_after_zoom: %d\n", blursAt400 - blursAtOpen - atFit.blurs);
+    std::printf("blurs_while_dragging: %d\n", atFit.blurs + at400.blurs);
+    std::printf("rss_mb: %.1f\n", rssMb());
+    std::printf("rss_growth_mb: %.1f\n", rssMb() - rssStart);
+    return 0;
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "model/Mark.h"
+
+#include <QListWidget>
+#include <QUuid>
+#include <QWidget>
+
+class AnnotationSession;
+class QLabel;
+class QPushButton;
+class QScrollArea;
+class QToolButton;
+class StyleControls;
+
+// The marks of the snip as layers, topmost first, above a fixed row for the screenshot. A click
+// selects; the context menu, the detail buttons and drag and drop reorder within the mark's own
+// layer group. Rows carry the mark's id as dragged text.
+class LayerList : public QListWidget {
+    Q_OBJECT
+
+public:
+    explicit LayerList(AnnotationSession *session, QWidget *parent = nullptr);
+    void refresh();
+    // The mark id of a row; null for the screenshot row.
+    static QUuid idOf(const QListWidgetItem *item);
+    QMenu *menuFor(const QUuid &id);
+
+protected:
+    QMimeData *mimeData(const QList<QListWidgetItem *> &items) const override;
+    QStringList mimeTypes() const override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    AnnotationSession *m_session;
+    QList<QPair<QUuid, QString>> m_rows; // what the rows show now: id and label
+    std::optional<QUuid> m_highlighted;
+};
+
+// The inspector column's layer page: the count, the list, and the detail pane with the style
+// controls, the hints and the actions of the selected mark.
+class LayerInspector : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit LayerInspector(AnnotationSession *session, QWidget *parent = nullptr);
+    void refresh();
+
+    LayerList *list() const { return m_list; }
+    StyleControls *styleControls() const { return m_style; }
+    QLabel *count() const { return m_count; }
+
+private:
+    void fillDetails(const std::optional<Mark> &selected);
+
+    AnnotationSession *m_session;
+    QLabel *m_count;
+    LayerList *m_list;
+    StyleControls *m_style;
+    QScrollArea *m_detail;
+    QWidget *m_pane;
+    QWidget *m_numberHint;
+    QLabel *m_nextNumber;
+    QWidget *m_selectionHint;
+    QWidget *m_details;
+    QWidget *m_stepper;
+    QLabel *m_stepperLabel;
+    QToolButton *m_decrement;
+    QToolButton *m_increment;
+    QLabel *m_kindTitle;
+    QLabel *m_kindHint;
+    QPushButton *m_editText;
+    QPushButton *m_reverse;
+    QPushButton *m_backward;
+    QPushButton *m_forward;
+    QLabel *m_kindNote;
+    QPushButton *m_remove;
+};
