@@ -117,19 +117,16 @@ bool SingleInstance::handOver(const QString &socketPath, const QStringList &argu
 }
 
 bool SingleInstance::listen() {
-    if (m_path.isEmpty())
+    // Qt puts a new socket in place by renaming it over whatever is there, so a running instance
+    // has to be asked first, or a second start would silently take its place.
+    if (m_path.isEmpty() || Descriptor(connectTo(m_path)).get() >= 0)
         return false;
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_server->listen(m_path)) {
-        // A socket file left by an instance that ended without tidying up: nobody answers on it.
-        if (m_server->serverError() != QAbstractSocket::AddressInUseError ||
-            Descriptor(connectTo(m_path)).get() >= 0 || !QLocalServer::removeServer(m_path) ||
-            !m_server->listen(m_path)) {
-            delete m_server;
-            m_server = nullptr;
-            return false;
-        }
+    if (!m_server->listen(m_path) && (!QLocalServer::removeServer(m_path) || !m_server->listen(m_path))) {
+        delete m_server;
+        m_server = nullptr;
+        return false;
     }
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket *socket = m_server->nextPendingConnection())
@@ -145,7 +142,7 @@ void SingleInstance::serve(QLocalSocket *socket) {
     // The line count, then what has arrived of the lines.
     auto expected = std::make_shared<int>(-1);
     auto lines = std::make_shared<QStringList>();
-    connect(socket, &QLocalSocket::readyRead, socket, [this, socket, expected, lines] {
+    const auto consume = [this, socket, expected, lines] {
         while (socket->canReadLine()) {
             QByteArray line = socket->readLine(kMaxArgumentBytes + 2);
             if (!line.endsWith('\n')) {
@@ -165,6 +162,7 @@ void SingleInstance::serve(QLocalSocket *socket) {
             }
             if (lines->size() == *expected) {
                 socket->write(kAnswer);
+                socket->flush();
                 socket->disconnectFromServer();
                 Q_EMIT received(*lines);
                 return;
@@ -173,5 +171,8 @@ void SingleInstance::serve(QLocalSocket *socket) {
         // A line longer than any argument may be never ends well.
         if (socket->bytesAvailable() > kMaxArgumentBytes + 1)
             socket->abort();
-    });
+    };
+    connect(socket, &QLocalSocket::readyRead, socket, consume);
+    // What arrived before the connection was taken raises no further readyRead.
+    QMetaObject::invokeMethod(socket, consume, Qt::QueuedConnection);
 }
