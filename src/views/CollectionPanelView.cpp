@@ -268,7 +268,7 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     layout->addLayout(header);
 
     m_previewFrame = new QWidget(this);
-    m_previewFrame->setMinimumHeight(120);
+    m_previewFrame->setMinimumHeight(60);
     m_previewFrame->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     m_previewFrame->installEventFilter(this);
     m_canvas = new AnnotationCanvas(AnnotatedCapture{}, m_previewFrame);
