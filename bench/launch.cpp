@@ -8,14 +8,12 @@
 #include "platform/XcbSupport.h"
 
 #include "BenchSupport.h"
+#include "XcbBenchSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QTemporaryDir>
-
-#include <xcb/xcb.h>
-#include <xcb/xtest.h>
 
 #include <chrono>
 #include <csignal>
@@ -83,22 +81,6 @@ bool mainWindowPainted(xcb_connection_t *c, xcb_window_t root, int width, int he
     return longest >= 200;
 }
 
-void fakeKey(xcb_connection_t *c, uint8_t type, uint8_t keycode) {
-    xcb_test_fake_input(c, type, keycode, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-}
-
-bool keyboardGrabbedElsewhere(xcb_connection_t *c, xcb_window_t root) {
-    auto *reply = xcb_grab_keyboard_reply(
-        c, xcb_grab_keyboard(c, false, root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-        nullptr);
-    const int status = reply ? reply->status : -1;
-    std::free(reply);
-    if (status == XCB_GRAB_STATUS_SUCCESS)
-        xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
-    xcb_flush(c);
-    return status == XCB_GRAB_STATUS_ALREADY_GRABBED;
-}
-
 double residentMegabytes(pid_t pid) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
@@ -133,14 +115,11 @@ int main(int argc, char **argv) {
     for (const char *key : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
         qunsetenv(key);
 
-    xcb_connection_t *c = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(c))
+    const xcb_screen_t *screen = nullptr;
+    xcb_connection_t *c = connectWatchingWindows(&screen);
+    if (!c)
         return 2;
-    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     const xcb_window_t root = screen->root;
-    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-    xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
-    xcb_flush(c);
 
     const char *args[] = {program.constData(), nullptr};
     std::vector<double> launchTimes, overlayTimes;
@@ -170,12 +149,12 @@ int main(int argc, char **argv) {
                 while (xcb_generic_event_t *stale = xcb_poll_for_event(c))
                     std::free(stale);
                 const auto pressed = Clock::now();
-                fakeKey(c, XCB_KEY_PRESS, control);
-                fakeKey(c, XCB_KEY_PRESS, shift);
-                fakeKey(c, XCB_KEY_PRESS, space);
-                fakeKey(c, XCB_KEY_RELEASE, space);
-                fakeKey(c, XCB_KEY_RELEASE, shift);
-                fakeKey(c, XCB_KEY_RELEASE, control);
+                fake(c, root, XCB_KEY_PRESS, control);
+                fake(c, root, XCB_KEY_PRESS, shift);
+                fake(c, root, XCB_KEY_PRESS, space);
+                fake(c, root, XCB_KEY_RELEASE, space);
+                fake(c, root, XCB_KEY_RELEASE, shift);
+                fake(c, root, XCB_KEY_RELEASE, control);
                 xcb_flush(c);
                 // The overlay is the one override-redirect window that appears.
                 double shown = -1;
@@ -189,12 +168,12 @@ int main(int argc, char **argv) {
                     std::free(event);
                 }
                 overlayTimes.push_back(shown);
-                while (!keyboardGrabbedElsewhere(c, root))
+                while (!keyboardHeldElsewhere(c, root))
                     std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                fakeKey(c, XCB_KEY_PRESS, escape);
-                fakeKey(c, XCB_KEY_RELEASE, escape);
+                fake(c, root, XCB_KEY_PRESS, escape);
+                fake(c, root, XCB_KEY_RELEASE, escape);
                 xcb_flush(c);
-                while (keyboardGrabbedElsewhere(c, root))
+                while (keyboardHeldElsewhere(c, root))
                     std::this_thread::sleep_for(std::chrono::milliseconds(2));
                 std::this_thread::sleep_for(std::chrono::milliseconds(400)); // the panel comes back
             }

@@ -132,21 +132,10 @@ void AppDelegate::launch() {
                                                     bind(&AppDelegate::captureEnded), m_seams.capture);
 
     const QPointer<AppDelegate> guard(this);
-    auto capture = [guard] {
-        if (!guard)
-            return;
-        const std::optional<SnipCollection> current = guard->m_store->current();
-        guard->prepareCapture(current ? CaptureChoice::existing(current->id)
-                                      : CaptureChoice::newCollection());
-    };
-    auto quickCapture = [guard] {
-        if (guard)
-            guard->prepareCapture(CaptureChoice::newCollection());
-    };
-    m_mainWindow->setCentralWidget(new EditorView(m_store.get(), m_account.get(), backup(), m_exporter.get(),
-                                                  capture, quickCapture, bind(&AppDelegate::showPanel),
-                                                  bind(&AppDelegate::finishCollecting),
-                                                  bind(&AppDelegate::pauseCollecting)));
+    m_mainWindow->setCentralWidget(new EditorView(
+        m_store.get(), m_account.get(), backup(), m_exporter.get(), bind(&AppDelegate::captureIntoCurrent),
+        bind(&AppDelegate::quickCapture), bind(&AppDelegate::showPanel), bind(&AppDelegate::finishCollecting),
+        bind(&AppDelegate::pauseCollecting)));
 
     auto panelCapture = [guard] {
         if (guard)
@@ -242,6 +231,16 @@ void AppDelegate::prepareCapture(const CaptureChoice &choice) {
         return;
     if (m_store->prepareCapture(choice))
         m_capture->start();
+}
+
+void AppDelegate::captureIntoCurrent() {
+    // The buttons name the collection on screen, so that is where the capture goes.
+    const std::optional<SnipCollection> current = m_store->current();
+    prepareCapture(current ? CaptureChoice::existing(current->id) : CaptureChoice::newCollection());
+}
+
+void AppDelegate::quickCapture() {
+    prepareCapture(CaptureChoice::newCollection());
 }
 
 void AppDelegate::openEditor() {

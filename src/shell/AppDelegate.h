@@ -69,8 +69,12 @@ public:
     // ---- Capture start and collecting ----
     // The shortcut's and the menus' capture command.
     void startCapture();
-    // The main window's capture buttons: readies a round for the choice, then captures.
+    // Readies a round for the choice, then captures.
     void prepareCapture(const CaptureChoice &choice);
+    // The main window's capture buttons: into the collection on screen, else into a new one.
+    void captureIntoCurrent();
+    // The main window's quick capture: always a new collection.
+    void quickCapture();
     void openEditor();
     void openSessionEditor();
     void showPanel();

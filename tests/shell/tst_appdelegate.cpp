@@ -233,6 +233,27 @@ private Q_SLOTS:
         app.captureController()->cancel();
     }
 
+    void mainWindowCaptureButtons_data() {
+        QTest::addColumn<bool>("quick");
+        QTest::addColumn<bool>("intoCurrent");
+        QTest::newRow("capture: the collection on screen") << false << true;
+        QTest::newRow("quick capture: a new collection") << true << false;
+    }
+    void mainWindowCaptureButtons() {
+        QFETCH(bool, quick);
+        QFETCH(bool, intoCurrent);
+        AppDelegate &app = delegate();
+        app.launch();
+        CollectionStore *store = app.store();
+        store->newCollection();
+        const QUuid current = *store->selectedID();
+        quick ? app.quickCapture() : app.captureIntoCurrent();
+        QVERIFY(store->isCapturing());
+        QCOMPARE(store->captureChoice(), OptionalCaptureChoice(intoCurrent ? CaptureChoice::existing(current)
+                                                                           : CaptureChoice::newCollection()));
+        app.captureController()->cancel();
+    }
+
     void captureRefused_data() {
         QTest::addColumn<QString>("condition");
         QTest::addColumn<bool>("starts");
