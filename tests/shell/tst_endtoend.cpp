@@ -71,6 +71,8 @@ private Q_SLOTS:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"HOME"_s, m_home.path());
         environment.insert(u"XDG_RUNTIME_DIR"_s, m_home.filePath(u"runtime"_s));
+        // No keyring for the account here.
+        environment.insert(u"VELLUMBOX_TESTING"_s, u"1"_s);
         for (const QString &key : {u"XDG_DATA_HOME"_s, u"XDG_CONFIG_HOME"_s, u"XDG_CACHE_HOME"_s})
             environment.remove(key);
         m_app.setProcessEnvironment(environment);
