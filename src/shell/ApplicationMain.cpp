@@ -2,7 +2,6 @@
 
 #include "platform/SingleInstance.h"
 #include "shell/AppDelegate.h"
-#include "shell/ImageImport.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -38,7 +37,6 @@ int applicationMain(int argc, char **argv, const ApplicationOptions &options) {
     QApplication::setOrganizationName(QStringLiteral("Vellumbox"));
     QApplication::setDesktopFileName(QStringLiteral("vellumbox"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/vellumbox.svg")));
-    ImageImport::raiseAllocationLimit();
 
     SingleInstance instance(socketPath);
     if (!instance.listen() && SingleInstance::handOver(socketPath, plainArguments(argc, argv)))

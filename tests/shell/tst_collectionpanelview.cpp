@@ -1,6 +1,8 @@
 #include "account/AccountAPI.h"
 #include "account/AccountStore.h"
 #include "backup/BackupAPI.h"
+#include "model/Ids.h"
+#include "model/JsonCoding.h"
 #include "platform/AccountVault.h"
 #include "sharing/ImageShareStore.h"
 #include "store/CollectionStore.h"
@@ -39,25 +41,16 @@ class TestCollectionPanelView : public QObject {
 private Q_SLOTS:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
-        m_store = std::make_unique<CollectionStore>(m_dir->path());
-        m_account = std::make_unique<AccountStore>(AccountConfiguration::clientID);
-        m_sharing = std::make_unique<ImageShareStore>(m_account.get());
         m_calls.clear();
-        m_view = std::make_unique<CollectionPanelView>(
-            m_store.get(), m_sharing.get(), [this] { m_calls << u"capture"_s; },
-            [this] { m_calls << u"openEditor"_s; }, [this] { m_calls << u"finish"_s; },
-            [this] { m_calls << u"pause"_s; });
-        m_view->setMinimumSize(320, 420); // as the panel holds it
-        m_view->resize(390, 560);
-        m_view->show();
     }
     void cleanup() { m_view.reset(); }
 
     // Three captures into a round: the panel follows the newest, a click in the strip picks another.
     void stripPicksTheShownSnip() {
-        const QList<QUuid> ids = captureThree();
-        QTRY_COMPARE_WITH_TIMEOUT(text(0), u"Neue Sammlung"_s, kPatienceMs);
-        QCOMPARE(text(1), u"3 Ausschnitte"_s);
+        const QList<QUuid> ids = openRound();
+        QCOMPARE(ids.size(), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(text(0), u"Rundgang"_s, kPatienceMs);
+        QCOMPARE(text(1), u"3 Ausschnitte · pausiert"_s);
         QWidget *strip = m_view->findChild<QScrollArea *>()->widget();
         QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(6 + 28, 20)); // the first thumbnail
         QCOMPARE(m_store->panelSnip()->id, ids.first());
@@ -65,7 +58,7 @@ private Q_SLOTS:
     }
 
     void fieldsEditThePanelSnip() {
-        const QList<QUuid> ids = captureThree();
+        const QList<QUuid> ids = openRound();
         auto *title = m_view->findChild<QLineEdit *>();
         QTRY_VERIFY_WITH_TIMEOUT(title->isEnabled(), kPatienceMs);
         title->setFocus();
@@ -95,20 +88,23 @@ private Q_SLOTS:
         QTest::newRow("destination being prepared")
             << u"prepared"_s << QStringList{u"Ausschnitt aufnehmen"_s, u"Abbrechen"_s}
             << QStringList{u"capture"_s, u"pause"_s};
-        QTest::newRow("round running")
-            << u"running"_s
-            << QStringList{u"Nächster Ausschnitt"_s, u"Pausieren"_s, u"Sammlung abschließen"_s,
-                           u"Im Editor ansehen"_s, u"Details im Editor"_s}
-            << QStringList{u"capture"_s, u"pause"_s, u"finish"_s, u"openEditor"_s, u"openEditor"_s};
+        QTest::newRow("round") << u"round"_s
+                               << QStringList{u"Nächster Ausschnitt"_s, u"Pausieren"_s,
+                                              u"Sammlung abschließen"_s, u"Im Editor ansehen"_s,
+                                              u"Details im Editor"_s}
+                               << QStringList{u"capture"_s, u"pause"_s, u"finish"_s, u"openEditor"_s,
+                                              u"openEditor"_s};
     }
     void buttonsFollowTheRound() {
         QFETCH(QString, state);
         QFETCH(QStringList, clicks);
         QFETCH(QStringList, calls);
-        if (state == u"prepared")
+        if (state == u"prepared") {
+            open();
             QVERIFY(m_store->prepareCapture(CaptureChoice::newCollection()));
-        else
-            captureThree();
+        } else {
+            openRound();
+        }
         for (const QString &label : clicks) {
             QTRY_VERIFY2_WITH_TIMEOUT(button(label) && button(label)->isVisible() &&
                                           button(label)->isEnabled(),
@@ -120,13 +116,13 @@ private Q_SLOTS:
     }
 
     void destinationMenuPreparesTheCapture() {
-        captureThree();
+        openRound();
         QMenu *menu = m_view->findChild<QToolButton *>()->menu();
         QMetaObject::invokeMethod(menu, "aboutToShow");
         QStringList titles;
         for (QAction *action : menu->actions())
             titles << (action->isSeparator() ? u"-"_s : action->text());
-        QCOMPARE(titles, (QStringList{u"Neue Sammlung"_s, u"-"_s, u"Neue Sammlung"_s}));
+        QCOMPARE(titles, (QStringList{u"Neue Sammlung"_s, u"-"_s, u"Rundgang"_s}));
         menu->actions().first()->trigger();
         QCOMPARE(m_store->captureChoice(), OptionalCaptureChoice(CaptureChoice::newCollection()));
         QVERIFY(m_store->session()->isPaused);
@@ -147,7 +143,7 @@ private Q_SLOTS:
     void compactBelow500() {
         QFETCH(int, height);
         QFETCH(bool, compact);
-        captureThree();
+        openRound();
         m_view->resize(390, height);
         QCoreApplication::processEvents();
         QCOMPARE(m_view->isCompact(), compact);
@@ -157,13 +153,45 @@ private Q_SLOTS:
     }
 
 private:
-    QList<QUuid> captureThree() {
-        QList<QUuid> ids;
+    // A round of three snips (saved running, so it comes back paused), then the store and the view.
+    QList<QUuid> openRound() {
+        SavedLibrary library;
+        SnipCollection collection;
+        collection.title = u"Rundgang"_s;
+        QDir().mkpath(m_dir->filePath(u"Images"_s));
         for (const QColor color : {QColor(Qt::red), QColor(Qt::green), QColor(Qt::blue)}) {
-            const CaptureTarget target = m_store->captureTarget();
-            ids << m_store->addCapture(png(color), target);
+            Snip snip;
+            snip.imageFile = uuidText(QUuid::createUuid()) + u".png"_s;
+            QFile image(m_dir->filePath(u"Images/"_s + snip.imageFile));
+            if (!image.open(QIODevice::WriteOnly) || image.write(png(color)) <= 0)
+                return {};
+            collection.items.append(snip);
         }
+        library.collections = {collection};
+        library.selectedID = collection.id;
+        library.session = CaptureSession{collection.id, false};
+        QFile file(m_dir->filePath(u"library.json"_s));
+        if (!file.open(QIODevice::WriteOnly) || file.write(*encodeJson(library)) <= 0)
+            return {};
+        file.close();
+        open();
+        QList<QUuid> ids;
+        for (const Snip &snip : collection.items)
+            ids << snip.id;
         return ids;
+    }
+
+    void open() {
+        m_store = std::make_unique<CollectionStore>(m_dir->path());
+        m_account = std::make_unique<AccountStore>(AccountConfiguration::clientID);
+        m_sharing = std::make_unique<ImageShareStore>(m_account.get());
+        m_view = std::make_unique<CollectionPanelView>(
+            m_store.get(), m_sharing.get(), [this] { m_calls << u"capture"_s; },
+            [this] { m_calls << u"openEditor"_s; }, [this] { m_calls << u"finish"_s; },
+            [this] { m_calls << u"pause"_s; });
+        m_view->setMinimumSize(320, 420); // as the panel holds it
+        m_view->resize(390, 560);
+        m_view->show();
     }
 
     Snip snip(const QUuid &id) const {
