@@ -2,8 +2,7 @@
 // times and measures, from outside, the time from its start to its overlay being mapped, and
 // the time from the mouse release ending a drag to the PNG being in place.
 
-#include <xcb/xcb.h>
-#include <xcb/xtest.h>
+#include "XcbBenchSupport.h"
 
 #include <algorithm>
 #include <chrono>
@@ -33,25 +32,6 @@ double median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-bool keyboardHeldElsewhere(xcb_connection_t *c, xcb_window_t root) {
-    auto *reply = xcb_grab_keyboard_reply(
-        c, xcb_grab_keyboard(c, false, root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-        nullptr);
-    const int status = reply ? reply->status : -1;
-    std::free(reply);
-    if (status == XCB_GRAB_STATUS_SUCCESS) {
-        xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
-        xcb_flush(c);
-    }
-    return status == XCB_GRAB_STATUS_ALREADY_GRABBED;
-}
-
-void fake(xcb_connection_t *c, xcb_window_t root, uint8_t type, uint8_t detail, int16_t x = 0,
-          int16_t y = 0) {
-    xcb_test_fake_input(c, type, detail, XCB_CURRENT_TIME, type == XCB_MOTION_NOTIFY ? root : XCB_NONE, x, y,
-                        0);
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -61,16 +41,13 @@ int main(int argc, char **argv) {
     }
     const std::string tool = argv[1];
     const int runs = argc > 2 ? std::atoi(argv[2]) : 20;
-    xcb_connection_t *c = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(c)) {
+    const xcb_screen_t *screen = nullptr;
+    xcb_connection_t *c = connectWatchingWindows(&screen);
+    if (!c) {
         std::fprintf(stderr, "no X display\n");
         return 2;
     }
-    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     const xcb_window_t root = screen->root;
-    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-    xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
-    xcb_flush(c);
 
     char directory[] = "/tmp/bench-capture-XXXXXX";
     if (!mkdtemp(directory))

@@ -1,15 +1,5 @@
-#include "shell/ImageImport.h"
-
-#include <QApplication>
-#include <QLabel>
+#include "shell/ApplicationMain.h"
 
 int main(int argc, char **argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Vellumbox"));
-    ImageImport::raiseAllocationLimit();
-    QLabel window(QStringLiteral("Vellumbox"));
-    window.setWindowTitle(QStringLiteral("Vellumbox"));
-    window.resize(1380, 920);
-    window.show();
-    return QApplication::exec();
+    return applicationMain(argc, argv);
 }

@@ -38,12 +38,9 @@ bool applicationModalWindowOpen() {
 
 } // namespace
 
-const QString CaptureController::permissionText =
-    QStringLiteral("macOS gibt dieser App-Version noch keinen Zugriff auf die Bildschirmaufnahme. Öffne die "
-                   "Einstellungen und "
-                   "prüfe Vellumbox. Ist der Schalter bereits aktiv, kann die Freigabe nach einer "
-                   "Aktualisierung erneuert werden "
-                   "müssen. Starte Vellumbox danach neu.");
+const QString CaptureController::permissionText = QStringLiteral(
+    "Der Desktop gibt Vellumbox noch keinen Zugriff auf die Bildschirmaufnahme. Erlaube Vellumbox "
+    "Bildschirmfotos in den Einstellungen deines Desktops und starte Vellumbox danach neu.");
 
 CaptureController::CaptureController(CollectionStore *store, std::function<void()> hide,
                                      std::function<void()> finished, Seams seams, QObject *parent)

@@ -1,0 +1,193 @@
+// bench_launch VELLUMBOX [LAUNCHES] [PRESSES]: on the X display in $DISPLAY (with a window
+// manager), measures from outside how long vellumbox takes from its start to the first painted
+// frame of its main window with a library of 500 snips, its resident memory once idle, and the
+// time from Control-Shift-Space to the capture overlay on screen.
+
+#include "model/JsonCoding.h"
+#include "model/Snip.h"
+#include "platform/XcbSupport.h"
+
+#include "BenchSupport.h"
+#include "XcbBenchSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <csignal>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kSnips = 500;
+constexpr QRgb kCanvas = 0xF0F1F3; // the main window's background
+
+double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// 500 snips in 10 collections, their PNGs hard links of one 1920 × 1080 screenshot.
+bool makeLibrary(const QString &root) {
+    const QString images = root + QStringLiteral("/Images");
+    if (!QDir().mkpath(images))
+        return false;
+    const QString source = root + QStringLiteral("/source.png");
+    if (!screenshotImage(1920, 1080, 7).save(source, "PNG"))
+        return false;
+    SavedLibrary library;
+    for (int c = 0; c < 10; ++c) {
+        SnipCollection collection;
+        collection.title = QStringLiteral("Sammlung %1").arg(c + 1);
+        for (int s = 0; s < kSnips / 10; ++s) {
+            Snip snip;
+            snip.title = QStringLiteral("Schritt %1").arg(s + 1);
+            snip.imageFile = uuidText(QUuid::createUuid()) + QStringLiteral(".png");
+            if (::link(QFile::encodeName(source).constData(),
+                       QFile::encodeName(images + u'/' + snip.imageFile).constData()) != 0)
+                return false;
+            collection.items.append(snip);
+        }
+        library.collections.append(collection);
+    }
+    library.selectedID = library.collections.first().id;
+    const std::optional<QByteArray> json = encodeJson(library, JsonStyle::Pretty);
+    QFile file(root + QStringLiteral("/library.json"));
+    return json && file.open(QIODevice::WriteOnly) && file.write(*json) == json->size();
+}
+
+// Whether a run of the main window's background crosses the middle row of the screen.
+bool mainWindowPainted(xcb_connection_t *c, xcb_window_t root, int width, int height) {
+    auto *reply = xcb_get_image_reply(
+        c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, 0, int16_t(height / 2), uint16_t(width), 1, ~0u),
+        nullptr);
+    if (!reply)
+        return false;
+    const auto *pixels = reinterpret_cast<const uint32_t *>(xcb_get_image_data(reply));
+    const int count = xcb_get_image_data_length(reply) / 4;
+    int run = 0, longest = 0;
+    for (int i = 0; i < count; ++i) {
+        run = (pixels[i] & 0xFFFFFF) == kCanvas ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    std::free(reply);
+    return longest >= 200;
+}
+
+double residentMegabytes(pid_t pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QGuiApplication app(argc, argv); // for the PNG of the library only
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: bench_launch VELLUMBOX [LAUNCHES] [PRESSES]\n");
+        return 2;
+    }
+    const QByteArray program = argv[1];
+    const int launches = argc > 2 ? std::atoi(argv[2]) : 5;
+    const int presses = argc > 3 ? std::atoi(argv[3]) : 10;
+    QTemporaryDir home;
+    if (!home.isValid() || !makeLibrary(home.filePath(QStringLiteral(".local/share/Vellumbox"))) ||
+        !QDir(home.path()).mkdir(QStringLiteral("runtime"))) {
+        std::fprintf(stderr, "cannot make the library\n");
+        return 2;
+    }
+    QFile(home.filePath(QStringLiteral("runtime")))
+        .setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.filePath(QStringLiteral("runtime"))));
+    for (const char *key : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
+        qunsetenv(key);
+
+    const xcb_screen_t *screen = nullptr;
+    xcb_connection_t *c = connectWatchingWindows(&screen);
+    if (!c)
+        return 2;
+    const xcb_window_t root = screen->root;
+
+    const char *args[] = {program.constData(), nullptr};
+    std::vector<double> launchTimes, overlayTimes;
+    double rss = -1;
+    for (int launch = 0; launch < launches; ++launch) {
+        // A clear screen, so the previous run's window cannot count as painted.
+        xcb_clear_area(c, 0, root, 0, 0, 0, 0);
+        xcb_flush(c);
+        while (mainWindowPainted(c, root, screen->width_in_pixels, screen->height_in_pixels))
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        pid_t pid = 0;
+        const auto start = Clock::now();
+        if (posix_spawn(&pid, program.constData(), nullptr, nullptr, const_cast<char **>(args), environ) != 0)
+            return 2;
+        while (!mainWindowPainted(c, root, screen->width_in_pixels, screen->height_in_pixels))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        launchTimes.push_back(msSince(start));
+
+        if (launch == launches - 1) {
+            std::this_thread::sleep_for(std::chrono::seconds(3)); // idle: previews and saves settle
+            rss = residentMegabytes(pid);
+            const uint8_t control = XcbSupport::keycodesFor(c, 0xffe3).value(0);
+            const uint8_t shift = XcbSupport::keycodesFor(c, 0xffe1).value(0);
+            const uint8_t space = XcbSupport::keycodesFor(c, 0x20).value(0);
+            const uint8_t escape = XcbSupport::keycodesFor(c, 0xff1b).value(0);
+            for (int press = 0; press < presses; ++press) {
+                while (xcb_generic_event_t *stale = xcb_poll_for_event(c))
+                    std::free(stale);
+                const auto pressed = Clock::now();
+                fake(c, root, XCB_KEY_PRESS, control);
+                fake(c, root, XCB_KEY_PRESS, shift);
+                fake(c, root, XCB_KEY_PRESS, space);
+                fake(c, root, XCB_KEY_RELEASE, space);
+                fake(c, root, XCB_KEY_RELEASE, shift);
+                fake(c, root, XCB_KEY_RELEASE, control);
+                xcb_flush(c);
+                // The overlay is the one override-redirect window that appears.
+                double shown = -1;
+                while (shown < 0) {
+                    xcb_generic_event_t *event = xcb_wait_for_event(c);
+                    if (!event)
+                        return 2;
+                    if ((event->response_type & 0x7f) == XCB_MAP_NOTIFY &&
+                        reinterpret_cast<xcb_map_notify_event_t *>(event)->override_redirect)
+                        shown = msSince(pressed);
+                    std::free(event);
+                }
+                overlayTimes.push_back(shown);
+                while (!keyboardHeldElsewhere(c, root))
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                fake(c, root, XCB_KEY_PRESS, escape);
+                fake(c, root, XCB_KEY_RELEASE, escape);
+                xcb_flush(c);
+                while (keyboardHeldElsewhere(c, root))
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                std::this_thread::sleep_for(std::chrono::milliseconds(400)); // the panel comes back
+            }
+        }
+        ::kill(pid, SIGTERM); // quits through the program's own save
+        int status = 0;
+        waitpid(pid, &status, 0);
+    }
+    xcb_disconnect(c);
+
+    std::printf("snips: %d\n", kSnips);
+    std::printf("launch_ms: %.1f\n", median(launchTimes));
+    std::printf("launch_ms_max: %.1f\n", *std::max_element(launchTimes.begin(), launchTimes.end()));
+    std::printf("shortcut_to_overlay_ms_median: %.1f\n", median(overlayTimes));
+    std::printf("rss_mb_idle: %.1f\n", rss);
+    return 0;
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+class AppDelegate;
+class QMenu;
+class QMenuBar;
+class QWidget;
+
+// The main menu and the tray item's menu. Built once; items are never changed afterwards.
+namespace AppMenus {
+
+// The four menus of the main window. Their shortcuts also work while `alsoFor` (the capture
+// panel) has the keyboard.
+void buildMainMenu(AppDelegate *delegate, QMenuBar *bar, QWidget *alsoFor);
+// The tray item's menu: the same commands, without shortcuts.
+void buildStatusMenu(AppDelegate *delegate, QMenu *menu);
+
+} // namespace AppMenus

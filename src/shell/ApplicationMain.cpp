@@ -1,0 +1,55 @@
+#include "shell/ApplicationMain.h"
+
+#include "platform/SingleInstance.h"
+#include "shell/AppDelegate.h"
+
+#include <QApplication>
+#include <QIcon>
+
+namespace {
+
+// Before any library reads the environment. The text recogniser's OpenMP runtime takes every
+// core for each recognition unless limited before it loads.
+void prepareProcessEnvironment() {
+    if (!qEnvironmentVariableIsSet("OMP_THREAD_LIMIT"))
+        qputenv("OMP_THREAD_LIMIT", "1");
+}
+
+QStringList plainArguments(int argc, char **argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+} // namespace
+
+int applicationMain(int argc, char **argv, const ApplicationOptions &options) {
+    prepareProcessEnvironment();
+    // A running instance takes our URL (or shows its window) and we are done, without ever
+    // talking to the display.
+    const QString socketPath = SingleInstance::defaultSocketPath();
+    if (SingleInstance::handOver(socketPath, plainArguments(argc, argv)))
+        return 0;
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Vellumbox"));
+    QApplication::setOrganizationName(QStringLiteral("Vellumbox"));
+    QApplication::setDesktopFileName(QStringLiteral("vellumbox"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/vellumbox.svg")));
+
+    SingleInstance instance(socketPath);
+    if (!instance.listen() && SingleInstance::handOver(socketPath, plainArguments(argc, argv)))
+        return 0; // another start won the race to the socket
+
+    AppDelegate::Seams seams;
+    seams.capture.toolPath = options.captureTool;
+    AppDelegate delegate(std::move(seams));
+    delegate.launch();
+    QObject::connect(&instance, &SingleInstance::received, &delegate, &AppDelegate::openArguments);
+    // Qt has taken its own options out of the arguments by now.
+    const QStringList arguments = QApplication::arguments().mid(1);
+    if (!arguments.isEmpty())
+        delegate.openArguments(arguments);
+    return QApplication::exec();
+}

@@ -1,0 +1,528 @@
+#include "views/CollectionPanelView.h"
+
+#include "annotation/AnnotationCanvas.h"
+#include "common/Background.h"
+#include "model/AppFailure.h"
+#include "sharing/ShareControls.h"
+#include "store/CollectionStore.h"
+#include "views/Theme.h"
+
+#include <QHBoxLayout>
+#include <QHash>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSet>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kUntitled = QStringLiteral("Ohne Titel");
+// Large enough for the preview at twice the panel's size, small enough to scale in a blink.
+constexpr QSize kPreviewPixels{780, 600};
+constexpr QSize kThumbnailSize{56, 40};
+constexpr QSize kThumbnailPixels{112, 80};
+constexpr int kThumbnailGap = 6;
+constexpr int kMaxSide = 20'000;
+constexpr double kMaxPixels = 100'000'000.0;
+
+QString displayTitle(const QString &title) {
+    return title.trimmed().isEmpty() ? kUntitled : title;
+}
+
+QString snipCount(qsizetype count) {
+    if (count == 0)
+        return QStringLiteral("Noch keine Ausschnitte");
+    return count == 1 ? QStringLiteral("1 Ausschnitt")
+                      : QString::number(count) + QStringLiteral(" Ausschnitte");
+}
+
+template <typename Widget, typename Value> void setIfChanged(Widget *widget, const Value &text) {
+    if (widget->text() != text)
+        widget->setText(text);
+}
+
+// A small picture of a snip file, decoded scaled: the full image never enters memory.
+QImage readThumbnail(const QString &path) {
+    QImageReader reader(path, "png");
+    const QSize size = reader.size();
+    if (!size.isValid() || size.width() > kMaxSide || size.height() > kMaxSide ||
+        double(size.width()) * size.height() > kMaxPixels)
+        return {};
+    reader.setScaledSize(size.scaled(kThumbnailPixels, Qt::KeepAspectRatioByExpanding));
+    return reader.read();
+}
+
+} // namespace
+
+// The row of the collection's snips; a click picks one. Thumbnails are read when they come
+// into view and kept per image file.
+class SnipStrip : public QWidget {
+public:
+    SnipStrip(CollectionStore *store, std::function<void(const QUuid &)> picked, QWidget *parent)
+        : QWidget(parent), m_store(store), m_picked(std::move(picked)) {
+        setCursor(Qt::PointingHandCursor);
+    }
+
+    void setItems(const QList<Snip> &items, const QUuid &selected) {
+        QList<QPair<QUuid, QString>> next;
+        for (const Snip &snip : items)
+            next.append({snip.id, snip.imageFile});
+        if (next == m_items && selected == m_selected)
+            return;
+        m_items = next;
+        m_selected = selected;
+        QSet<QString> files;
+        for (const auto &item : std::as_const(m_items))
+            files.insert(item.second);
+        m_thumbnails.removeIf([&](auto it) { return !files.contains(it.key()); });
+        setFixedSize(int(m_items.size()) * (kThumbnailSize.width() + kThumbnailGap) + kThumbnailGap,
+                     kThumbnailSize.height() + 2 * kThumbnailGap);
+        update();
+    }
+
+    int indexOf(const QUuid &id) const {
+        for (qsizetype i = 0; i < m_items.size(); ++i)
+            if (m_items[i].first == id)
+                return int(i);
+        return -1;
+    }
+
+    QRect itemRect(int index) const {
+        return {kThumbnailGap + index * (kThumbnailSize.width() + kThumbnailGap), kThumbnailGap,
+                kThumbnailSize.width(), kThumbnailSize.height()};
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override {
+        for (qsizetype i = 0; i < m_items.size(); ++i) {
+            if (itemRect(int(i)).contains(event->position().toPoint())) {
+                m_picked(m_items[i].first);
+                return;
+            }
+        }
+    }
+
+    void paintEvent(QPaintEvent *event) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        for (qsizetype i = 0; i < m_items.size(); ++i) {
+            const QRect rect = itemRect(int(i));
+            if (!rect.intersects(event->rect()))
+                continue;
+            QPainterPath shape;
+            shape.addRoundedRect(rect, 5, 5);
+            painter.save();
+            painter.setClipPath(shape);
+            painter.fillRect(rect, Theme::hairline());
+            const auto thumbnail = m_thumbnails.constFind(m_items[i].second);
+            if (thumbnail == m_thumbnails.constEnd())
+                request(m_items[i].second);
+            else if (!thumbnail->isNull())
+                painter.drawImage(rect, *thumbnail, centredCrop(thumbnail->size(), rect.size()));
+            painter.restore();
+            const bool selected = m_items[i].first == m_selected;
+            painter.setPen(QPen(selected ? Theme::accent() : Theme::hairline(), selected ? 2.0 : 1.0));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRoundedRect(QRectF(rect).adjusted(0.5, 0.5, -0.5, -0.5), 5, 5);
+        }
+    }
+
+private:
+    static QRect centredCrop(QSize source, QSize target) {
+        const QSize crop = target.scaled(source, Qt::KeepAspectRatio);
+        return {(source.width() - crop.width()) / 2, (source.height() - crop.height()) / 2, crop.width(),
+                crop.height()};
+    }
+
+    void request(const QString &file) {
+        if (m_loading.contains(file))
+            return;
+        QString path;
+        try {
+            path = m_store->imageURL(file);
+        } catch (const AppFailure &) {
+            m_thumbnails.insert(file, QImage());
+            return;
+        }
+        m_loading.insert(file);
+        Background::run(
+            this, [path] { return readThumbnail(path); },
+            [this, file](const QImage &image) {
+                m_loading.remove(file);
+                if (indexOfFile(file) < 0)
+                    return;
+                m_thumbnails.insert(file, image);
+                update();
+            });
+    }
+
+    int indexOfFile(const QString &file) const {
+        for (qsizetype i = 0; i < m_items.size(); ++i)
+            if (m_items[i].second == file)
+                return int(i);
+        return -1;
+    }
+
+    CollectionStore *m_store;
+    std::function<void(const QUuid &)> m_picked;
+    QList<QPair<QUuid, QString>> m_items;
+    QUuid m_selected;
+    QHash<QString, QImage> m_thumbnails;
+    QSet<QString> m_loading;
+};
+
+namespace {
+
+QPushButton *primaryButton(QWidget *parent) {
+    auto *button = new QPushButton(parent);
+    button->setFont(Theme::font(15, QFont::DemiBold));
+    button->setCursor(Qt::PointingHandCursor);
+    button->setStyleSheet(QStringLiteral("QPushButton { color: white; background: %1; border: none; "
+                                         "border-radius: 8px; padding: 10px 22px; }"
+                                         "QPushButton:pressed { background: rgba(20, 107, 245, 199); }"
+                                         "QPushButton:disabled { background: rgba(20, 107, 245, 102); }")
+                              .arg(Theme::accent().name()));
+    return button;
+}
+
+QPushButton *secondaryButton(QWidget *parent) {
+    auto *button = new QPushButton(parent);
+    button->setFont(Theme::font(13, QFont::Medium));
+    button->setStyleSheet(QStringLiteral("QPushButton { color: %1; background: white; border: 1px solid %2; "
+                                         "border-radius: 7px; padding: 7px 12px; }"
+                                         "QPushButton:pressed { background: %3; }"
+                                         "QPushButton:disabled { color: %2; }")
+                              .arg(Theme::ink().name(), Theme::hairline().name(), Theme::canvas().name()));
+    return button;
+}
+
+QPushButton *linkButton(const QString &text, QWidget *parent) {
+    auto *button = new QPushButton(text, parent);
+    button->setFlat(true);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setFont(Theme::font(12, QFont::Medium));
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { color: %1; border: none; padding: 0; }").arg(Theme::accent().name()));
+    return button;
+}
+
+QLabel *textLabel(int pixelSize, QFont::Weight weight, const QColor &color, QWidget *parent) {
+    auto *label = new QLabel(parent);
+    label->setFont(Theme::font(pixelSize, weight));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+    return label;
+}
+
+} // namespace
+
+CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore *sharing,
+                                         std::function<void()> capture, std::function<void()> openEditor,
+                                         std::function<void()> finish, std::function<void()> pause,
+                                         QWidget *parent)
+    : QWidget(parent), m_store(store), m_capture(std::move(capture)), m_pause(std::move(pause)) {
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, Theme::canvas());
+    setPalette(palette);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(14, 12, 14, 12);
+    layout->setSpacing(8);
+
+    auto *header = new QHBoxLayout;
+    auto *titles = new QVBoxLayout;
+    titles->setSpacing(1);
+    m_heading = textLabel(16, QFont::DemiBold, Theme::ink(), this);
+    m_detail = textLabel(12, QFont::Normal, Theme::secondaryInk(), this);
+    titles->addWidget(m_heading);
+    titles->addWidget(m_detail);
+    header->addLayout(titles, 1);
+    m_destination = new QToolButton(this);
+    m_destination->setText(QStringLiteral("Ziel ▾"));
+    m_destination->setFont(Theme::font(13, QFont::Medium));
+    m_destination->setCursor(Qt::PointingHandCursor);
+    m_destination->setStyleSheet(
+        QStringLiteral(
+            "QToolButton { color: %1; background: white; border: 1px solid %2; border-radius: 7px; "
+            "padding: 5px 10px; } QToolButton::menu-indicator { image: none; width: 0; }")
+            .arg(Theme::ink().name(), Theme::hairline().name()));
+    m_destination->setPopupMode(QToolButton::InstantPopup);
+    m_destination->setToolTip(QStringLiteral("Wohin der nächste Ausschnitt kommt"));
+    auto *destinations = new QMenu(m_destination);
+    m_destination->setMenu(destinations);
+    connect(destinations, &QMenu::aboutToShow, this, &CollectionPanelView::fillDestinationMenu);
+    header->addWidget(m_destination, 0, Qt::AlignTop);
+    layout->addLayout(header);
+
+    m_previewFrame = new QWidget(this);
+    m_previewFrame->setMinimumHeight(60);
+    m_previewFrame->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    m_previewFrame->installEventFilter(this);
+    m_canvas = new AnnotationCanvas(AnnotatedCapture{}, m_previewFrame);
+    m_canvas->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_canvas->setFocusPolicy(Qt::NoFocus);
+    m_canvas->hide();
+    m_placeholder = textLabel(13, QFont::Normal, Theme::secondaryInk(), m_previewFrame);
+    m_placeholder->setAlignment(Qt::AlignCenter);
+    layout->addWidget(m_previewFrame, 1);
+
+    m_openEditor = linkButton(QStringLiteral("Im Editor ansehen"), this);
+    connect(m_openEditor, &QPushButton::clicked, this, [openEditor] { openEditor(); });
+    layout->addWidget(m_openEditor, 0, Qt::AlignRight);
+
+    m_stripArea = new QScrollArea(this);
+    m_stripArea->setFrameShape(QFrame::NoFrame);
+    m_stripArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_stripArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_stripArea->setFixedHeight(kThumbnailSize.height() + 2 * kThumbnailGap +
+                                m_stripArea->horizontalScrollBar()->sizeHint().height());
+    m_strip = new SnipStrip(
+        store, [this](const QUuid &id) { m_store->selectPanelSnip(id); }, m_stripArea);
+    m_stripArea->setWidget(m_strip);
+    m_stripArea->setBackgroundRole(QPalette::Window);
+    layout->addWidget(m_stripArea);
+
+    m_title = new QLineEdit(this);
+    m_title->setPlaceholderText(QStringLiteral("Titel"));
+    m_title->setFont(Theme::font(14, QFont::Medium));
+    m_title->setAcceptDrops(false);
+    connect(m_title, &QLineEdit::textEdited, this, [this](const QString &text) {
+        m_store->editPanelSnip(m_snipID, m_collectionID, [text](Snip &snip) { snip.title = text; });
+    });
+    layout->addWidget(m_title);
+
+    m_noteRow = new QWidget(this);
+    auto *noteLayout = new QVBoxLayout(m_noteRow);
+    noteLayout->setContentsMargins(0, 0, 0, 0);
+    noteLayout->setSpacing(4);
+    m_note = new QPlainTextEdit(m_noteRow);
+    m_note->setPlaceholderText(QStringLiteral("Notiz"));
+    m_note->setFont(Theme::font(13));
+    m_note->setFixedHeight(64);
+    m_note->setAcceptDrops(false);
+    m_note->setTabChangesFocus(true);
+    connect(m_note, &QPlainTextEdit::textChanged, this, [this] {
+        const QString text = m_note->toPlainText();
+        // Also fires when refresh() fills the field: only the user's typing is an edit.
+        const std::optional<Snip> shown = m_store->panelSnip();
+        if (!shown || shown->id != m_snipID || shown->note == text)
+            return;
+        m_store->editPanelSnip(m_snipID, m_collectionID, [text](Snip &snip) { snip.note = text; });
+    });
+    noteLayout->addWidget(m_note);
+    auto *details = linkButton(QStringLiteral("Details im Editor"), m_noteRow);
+    connect(details, &QPushButton::clicked, this, [openEditor] { openEditor(); });
+    noteLayout->addWidget(details, 0, Qt::AlignRight);
+    layout->addWidget(m_noteRow);
+
+    m_share = new ShareControls(sharing, store, this);
+    layout->addWidget(m_share);
+
+    m_primary = primaryButton(this);
+    connect(m_primary, &QPushButton::clicked, this, [this] { m_capture(); });
+    layout->addWidget(m_primary);
+    auto *buttons = new QHBoxLayout;
+    buttons->setSpacing(8);
+    m_secondary = secondaryButton(this);
+    connect(m_secondary, &QPushButton::clicked, this, [this] { m_pause(); });
+    m_finish = secondaryButton(this);
+    m_finish->setText(QStringLiteral("Sammlung abschließen"));
+    connect(m_finish, &QPushButton::clicked, this, [finish] { finish(); });
+    buttons->addWidget(m_secondary, 1);
+    buttons->addWidget(m_finish, 1);
+    layout->addLayout(buttons);
+
+    m_status = textLabel(12, QFont::Normal, Theme::secondaryInk(), this);
+    m_status->setWordWrap(true);
+    layout->addWidget(m_status);
+
+    for (auto signal : {&CollectionStore::collectionsChanged, &CollectionStore::captureChoiceChanged,
+                        &CollectionStore::sessionChanged, &CollectionStore::sessionSnipIDChanged,
+                        &CollectionStore::panelSelectionsChanged, &CollectionStore::statusChanged,
+                        &CollectionStore::isCapturingChanged, &CollectionStore::isExportingChanged})
+        connect(store, signal, this, &CollectionPanelView::scheduleRefresh);
+    refresh();
+}
+
+CollectionPanelView::~CollectionPanelView() = default;
+
+void CollectionPanelView::scheduleRefresh() {
+    if (m_refreshPending)
+        return;
+    m_refreshPending = true;
+    QMetaObject::invokeMethod(this, &CollectionPanelView::refresh, Qt::QueuedConnection);
+}
+
+void CollectionPanelView::refresh() {
+    m_refreshPending = false;
+    const OptionalCaptureChoice choice = m_store->captureChoice();
+    const std::optional<SnipCollection> collection = m_store->panelCollection();
+    const std::optional<Snip> snip = m_store->panelSnip();
+    const OptionalCaptureSession session = m_store->session();
+
+    QString heading, detail;
+    if (choice && choice->isNewCollection()) {
+        // Where the first capture lands: an empty collection is filled before a new one is made.
+        const std::optional<SnipCollection> empty = m_store->reusableEmptyCollection();
+        heading = empty ? displayTitle(empty->title) : QStringLiteral("Neue Sammlung");
+        detail = QStringLiteral("Ziel für den nächsten Ausschnitt");
+    } else if (collection) {
+        heading = displayTitle(collection->title);
+        detail =
+            choice ? QStringLiteral("Ziel für den nächsten Ausschnitt") : snipCount(collection->items.size());
+        if (!choice && session && session->isPaused)
+            detail += QStringLiteral(" · pausiert");
+    } else {
+        heading = QStringLiteral("Keine Sammelrunde");
+    }
+    setIfChanged(m_heading, heading);
+    setIfChanged(m_detail, detail);
+
+    m_collectionID = collection ? collection->id : QUuid();
+    m_strip->setItems(collection ? collection->items : QList<Snip>(), snip ? snip->id : QUuid());
+    // The shown snip comes into view when it changes, not while the user scrolls the strip.
+    if (snip && snip->id != m_stripScrolledTo) {
+        const int index = m_strip->indexOf(snip->id);
+        if (index >= 0)
+            m_stripArea->ensureVisible(m_strip->itemRect(index).center().x(), 0, 40, 0);
+        m_stripScrolledTo = snip->id;
+    }
+    showSnip(snip);
+
+    const bool busy = m_store->isCapturing() || m_store->isExporting();
+    setIfChanged(m_primary,
+                 choice ? QStringLiteral("Ausschnitt aufnehmen") : QStringLiteral("Nächster Ausschnitt"));
+    setIfChanged(m_secondary, choice ? QStringLiteral("Abbrechen") : QStringLiteral("Pausieren"));
+    m_primary->setEnabled(!busy);
+    m_finish->setVisible(!choice);
+    m_finish->setEnabled(session.has_value() && !m_store->isCapturing());
+    setIfChanged(m_status, m_store->status());
+}
+
+void CollectionPanelView::showSnip(const std::optional<Snip> &snip) {
+    m_snipID = snip ? snip->id : QUuid();
+    m_title->setEnabled(snip.has_value());
+    m_note->setEnabled(snip.has_value());
+    m_openEditor->setEnabled(snip.has_value());
+    const QString title = snip ? snip->title : QString();
+    if (m_title->text() != title)
+        m_title->setText(title);
+    const QString note = snip ? snip->note : QString();
+    if (m_note->toPlainText() != note)
+        m_note->setPlainText(note);
+    m_share->setSnip(snip);
+
+    if (!snip) {
+        m_previewFile.clear();
+        m_canvas->hide();
+        setIfChanged(m_placeholder, QStringLiteral("Noch kein Ausschnitt"));
+        m_placeholder->show();
+        return;
+    }
+    AnnotatedCapture configuration = m_canvas->configuration();
+    if (configuration.marks != snip->marks) {
+        configuration.marks = snip->marks;
+        m_canvas->setConfiguration(configuration);
+    }
+    if (snip->imageFile == m_previewFile)
+        return;
+    m_previewFile = snip->imageFile;
+    m_canvas->hide();
+    m_placeholder->clear();
+    m_placeholder->show();
+    const QString file = snip->imageFile;
+    m_store->requestImage(*snip, this, [this, file](const QImage &image) {
+        if (file != m_previewFile)
+            return;
+        if (image.isNull()) {
+            m_placeholder->setText(QStringLiteral("Bild nicht verfügbar"));
+            return;
+        }
+        const QSize size = image.size();
+        // Scaling a large capture takes longer than a frame: off the main thread.
+        Background::run(
+            this,
+            [image] {
+                return image.width() > kPreviewPixels.width() || image.height() > kPreviewPixels.height()
+                           ? image.scaled(kPreviewPixels, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                           : image;
+            },
+            [this, file, size](const QImage &scaled) {
+                if (file != m_previewFile)
+                    return;
+                AnnotatedCapture configuration = m_canvas->configuration();
+                configuration.image = scaled;
+                m_canvas->setConfiguration(configuration);
+                m_imageSize = size;
+                m_placeholder->hide();
+                m_canvas->show();
+                layoutPreview();
+            });
+    });
+}
+
+void CollectionPanelView::layoutPreview() {
+    const QRect area = m_previewFrame->rect();
+    m_placeholder->setGeometry(area);
+    if (m_imageSize.isEmpty())
+        return;
+    QRect fitted(QPoint(), m_imageSize.scaled(area.size(), Qt::KeepAspectRatio));
+    fitted.moveCenter(area.center());
+    m_canvas->setGeometry(fitted);
+}
+
+void CollectionPanelView::fillDestinationMenu() {
+    QMenu *menu = m_destination->menu();
+    menu->clear();
+    const OptionalCaptureChoice choice = m_store->captureChoice();
+    const bool busy = m_store->isCapturing() || m_store->isExporting();
+    auto add = [&](const QString &title, const CaptureChoice &target) {
+        QAction *action = menu->addAction(title);
+        action->setCheckable(true);
+        action->setChecked(choice && *choice == target);
+        action->setEnabled(!busy);
+        connect(action, &QAction::triggered, this, [this, target] { m_store->prepareCapture(target); });
+    };
+    add(QStringLiteral("Neue Sammlung"), CaptureChoice::newCollection());
+    menu->addSeparator();
+    for (const SnipCollection &collection : m_store->collections())
+        add(displayTitle(collection.title), CaptureChoice::existing(collection.id));
+}
+
+void CollectionPanelView::setCompact(bool compact) {
+    if (compact == m_compact)
+        return;
+    m_compact = compact;
+    m_stripArea->setVisible(!compact);
+    m_noteRow->setVisible(!compact);
+}
+
+bool CollectionPanelView::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == m_previewFrame && event->type() == QEvent::Resize)
+        layoutPreview();
+    return QWidget::eventFilter(watched, event);
+}
+
+void CollectionPanelView::resizeEvent(QResizeEvent *event) {
+    QWidget::resizeEvent(event);
+    setCompact(height() < kCompactBelowHeight);
+}
+
+void CollectionPanelView::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    refresh();
+    layoutPreview();
+}
