@@ -58,7 +58,7 @@ void setShown(QWidget *widget, bool shown) {
         widget->setVisible(shown);
 }
 
-void setEnabled(QWidget *widget, bool enabled) {
+void enable(QWidget *widget, bool enabled) {
     if (widget->isEnabled() != enabled)
         widget->setEnabled(enabled);
 }

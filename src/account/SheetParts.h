@@ -24,7 +24,7 @@ QWidget *busyBar(QWidget *parent);
 void setText(QLabel *label, const QString &text);
 void setText(QPushButton *button, const QString &text);
 void setShown(QWidget *widget, bool shown);
-void setEnabled(QWidget *widget, bool enabled);
+void enable(QWidget *widget, bool enabled);
 
 } // namespace SheetParts
 

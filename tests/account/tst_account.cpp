@@ -1,4 +1,4 @@
-#include "account/OAuthTestServer.h"
+#include "support/OAuthTestServer.h"
 
 #include "account/AccountSession.h"
 #include "account/AccountStore.h"
