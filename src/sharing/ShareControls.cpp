@@ -93,7 +93,7 @@ void ShareControls::refresh() {
     else if (sharing)
         hint = QStringLiteral("Der Link wird erstellt …");
     else if (link)
-        hint = QStringLiteral("Geteilt · Der Link ist 7 Tage gültig.");
+        hint = QStringLiteral("Dieses Bild ist als Link geteilt.");
     else
         hint = QStringLiteral("Teile das Bild mit seinen Markierungen als Link, 7 Tage gültig.");
     setText(m_hint, hint);
