@@ -60,6 +60,8 @@ struct CloudBackupStore::Task {
     QString snapshotID;
     BackupManifest manifest;
     QByteArray fingerprint;
+    int lanesRunning = 0;
+    qsizetype transferred = 0;
 };
 
 CloudBackupStore::CloudBackupStore(AccountStore *account, CollectionStore *library,
@@ -253,46 +255,67 @@ void CloudBackupStore::backUp() {
                             if (!id)
                                 return finish(task, CloudBackupAPI::kUnexpected);
                             task->snapshotID = *id;
-                            upload(task, 0);
+                            startLanes(task, &CloudBackupStore::upload);
                         });
                     });
 }
 
+void CloudBackupStore::startLanes(const std::shared_ptr<Task> &task,
+                                  void (CloudBackupStore::*lane)(const std::shared_ptr<Task> &, qsizetype)) {
+    task->transferred = 0;
+    task->lanesRunning = int(std::min<qsizetype>(kLanes, task->manifest.files.size()));
+    for (int first = 0; first < task->lanesRunning; ++first)
+        (this->*lane)(task, first);
+}
+
+bool CloudBackupStore::laneFinished(const std::shared_ptr<Task> &task) {
+    return --task->lanesRunning == 0;
+}
+
 void CloudBackupStore::upload(const std::shared_ptr<Task> &task, qsizetype index) {
     const QList<BackupFile> &files = task->manifest.files;
-    if (index == files.size()) {
-        setActivity(task, QStringLiteral("Die Sicherung wird abgeschlossen …"));
-        BackupRequest complete;
-        complete.method = "POST";
-        complete.path = u'/' + task->snapshotID + QStringLiteral("/complete");
-        callFor(task).send(complete, [this, task](const QByteArray &) {
-            store(kFingerprint, QString::fromLatin1(task->fingerprint));
-            store(kLastSnapshot, task->snapshotID);
-            const QDateTime when = QDateTime::fromMSecsSinceEpoch(qint64(now() * 1000), Qt::UTC);
-            store(kLastSuccess, when.toString(Qt::ISODateWithMs));
-            m_lastSuccess = when;
-            finish(task, {}, kBackedUp);
-            refreshSnapshots();
-        });
+    if (index >= files.size()) {
+        if (laneFinished(task))
+            completeUpload(task);
         return;
     }
-    setActivity(task, QStringLiteral("Datei %1 von %2 wird hochgeladen …").arg(index + 1).arg(files.size()));
     const BackupFile file = files[index];
     const QString folder = task->folder;
-    Background::run(
-        this, guarded<QByteArray>([folder, file] { return BackupFolder::readForUpload(folder, file); }),
-        [this, task, index, file](Result<QByteArray> bytes) {
-            if (m_task != task)
-                return;
-            if (!bytes.failure.isEmpty())
-                return finish(task, bytes.failure);
-            BackupRequest put;
-            put.method = "PUT";
-            put.path = u'/' + task->snapshotID + QStringLiteral("/files/") + file.name;
-            put.body = bytes.value;
-            put.contentType = "application/octet-stream";
-            callFor(task).send(put, [this, task, index](const QByteArray &) { upload(task, index + 1); });
-        });
+    Background::run(this,
+                    guarded<QByteArray>([folder, file] { return BackupFolder::readForUpload(folder, file); }),
+                    [this, task, index, file](Result<QByteArray> bytes) {
+                        if (m_task != task)
+                            return;
+                        if (!bytes.failure.isEmpty())
+                            return finish(task, bytes.failure);
+                        BackupRequest put;
+                        put.method = "PUT";
+                        put.path = u'/' + task->snapshotID + QStringLiteral("/files/") + file.name;
+                        put.body = bytes.value;
+                        put.contentType = "application/octet-stream";
+                        callFor(task).send(put, [this, task, index](const QByteArray &) {
+                            setActivity(task, QStringLiteral("%1 von %2 Dateien hochgeladen …")
+                                                  .arg(++task->transferred)
+                                                  .arg(task->manifest.files.size()));
+                            upload(task, index + kLanes);
+                        });
+                    });
+}
+
+void CloudBackupStore::completeUpload(const std::shared_ptr<Task> &task) {
+    setActivity(task, QStringLiteral("Die Sicherung wird abgeschlossen …"));
+    BackupRequest complete;
+    complete.method = "POST";
+    complete.path = u'/' + task->snapshotID + QStringLiteral("/complete");
+    callFor(task).send(complete, [this, task](const QByteArray &) {
+        store(kFingerprint, QString::fromLatin1(task->fingerprint));
+        store(kLastSnapshot, task->snapshotID);
+        const QDateTime when = QDateTime::fromMSecsSinceEpoch(qint64(now() * 1000), Qt::UTC);
+        store(kLastSuccess, when.toString(Qt::ISODateWithMs));
+        m_lastSuccess = when;
+        finish(task, {}, kBackedUp);
+        refreshSnapshots();
+    });
 }
 
 void CloudBackupStore::refreshSnapshots() {
@@ -349,37 +372,20 @@ void CloudBackupStore::restore(const QString &snapshotID) {
                             if (!folder.failure.isEmpty())
                                 return finish(task, folder.failure);
                             task->folder = folder.value;
-                            download(task, 0);
+                            startLanes(task, &CloudBackupStore::download);
                         });
     });
 }
 
 void CloudBackupStore::download(const std::shared_ptr<Task> &task, qsizetype index) {
     const QList<BackupFile> &files = task->manifest.files;
-    const QString folder = task->folder;
-    if (index == files.size()) {
-        setActivity(task, QStringLiteral("Die Sicherung wird geprüft …"));
-        const BackupManifest manifest = task->manifest;
-        Background::run(this, guarded<QList<SnipCollection>>([folder, manifest] {
-                            return BackupFolder::readRestored(folder, manifest);
-                        }),
-                        [this, task](Result<QList<SnipCollection>> restored) {
-                            if (m_task != task)
-                                return;
-                            if (!restored.failure.isEmpty())
-                                return finish(task, restored.failure);
-                            setActivity(task, QStringLiteral("Die Sammlungen werden hinzugefügt …"));
-                            task->folderWithLibrary = true;
-                            m_library->restoreCloudCollections(restored.value, task->folder, this,
-                                                               [this, task](const QString &failure) {
-                                                                   removeInBackground(task->folder);
-                                                                   finish(task, failure, kRestored);
-                                                               });
-                        });
+    if (index >= files.size()) {
+        if (laneFinished(task))
+            finishRestore(task);
         return;
     }
-    setActivity(task, QStringLiteral("Datei %1 von %2 wird geladen …").arg(index + 1).arg(files.size()));
     const BackupFile file = files[index];
+    const QString folder = task->folder;
     BackupRequest get;
     get.path = u'/' + task->snapshotID + QStringLiteral("/files/") + file.name;
     get.maxReplyBytes = file.size;
@@ -393,9 +399,34 @@ void CloudBackupStore::download(const std::shared_ptr<Task> &task, qsizetype ind
                                 return;
                             if (!stored.failure.isEmpty())
                                 return finish(task, stored.failure);
-                            download(task, index + 1);
+                            setActivity(task, QStringLiteral("%1 von %2 Dateien geladen …")
+                                                  .arg(++task->transferred)
+                                                  .arg(task->manifest.files.size()));
+                            download(task, index + kLanes);
                         });
     });
+}
+
+void CloudBackupStore::finishRestore(const std::shared_ptr<Task> &task) {
+    setActivity(task, QStringLiteral("Die Sicherung wird geprüft …"));
+    const QString folder = task->folder;
+    const BackupManifest manifest = task->manifest;
+    Background::run(this, guarded<QList<SnipCollection>>([folder, manifest] {
+                        return BackupFolder::readRestored(folder, manifest);
+                    }),
+                    [this, task](Result<QList<SnipCollection>> restored) {
+                        if (m_task != task)
+                            return;
+                        if (!restored.failure.isEmpty())
+                            return finish(task, restored.failure);
+                        setActivity(task, QStringLiteral("Die Sammlungen werden hinzugefügt …"));
+                        task->folderWithLibrary = true;
+                        m_library->restoreCloudCollections(restored.value, task->folder, this,
+                                                           [this, task](const QString &failure) {
+                                                               removeInBackground(task->folder);
+                                                               finish(task, failure, kRestored);
+                                                           });
+                    });
 }
 
 void CloudBackupStore::runAutomaticRound() {

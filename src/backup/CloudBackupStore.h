@@ -106,8 +106,16 @@ private:
     ServiceCall callFor(const std::shared_ptr<Task> &task);
     void setActivity(const std::shared_ptr<Task> &task, const QString &text);
     void finish(const std::shared_ptr<Task> &task, const QString &failure, const QString &notice = {});
+    // Files travel in a few lanes at once, so reading or checking one file overlaps the transfer
+    // of another; each lane holds at most one file in memory.
+    static constexpr int kLanes = 2;
+    void startLanes(const std::shared_ptr<Task> &task,
+                    void (CloudBackupStore::*lane)(const std::shared_ptr<Task> &, qsizetype));
+    bool laneFinished(const std::shared_ptr<Task> &task);
     void upload(const std::shared_ptr<Task> &task, qsizetype index);
+    void completeUpload(const std::shared_ptr<Task> &task);
     void download(const std::shared_ptr<Task> &task, qsizetype index);
+    void finishRestore(const std::shared_ptr<Task> &task);
 
     AccountStore *m_account;
     CollectionStore *m_library;
