@@ -41,6 +41,8 @@ struct HttpTestResponse {
     int delayMs = 0;
     // Announce the whole body but send only this many bytes, then close the connection.
     std::optional<qint64> cutAfter;
+    // Send no Content-Length: the body ends when the connection closes.
+    bool unannounced = false;
 
     static HttpTestResponse json(int status, const QByteArray &body) {
         return {status, body, {{"Content-Type", "application/json"}}};
@@ -126,8 +128,16 @@ private:
             QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Status\r\n";
             for (const auto &[name, value] : response.headers)
                 head += name + ": " + value + "\r\n";
-            head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n\r\n";
+            if (response.unannounced)
+                head += "Connection: close\r\n\r\n";
+            else
+                head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n\r\n";
             guard->write(head);
+            if (response.unannounced) {
+                guard->write(response.body);
+                guard->disconnectFromHost();
+                return;
+            }
             if (response.cutAfter) {
                 guard->write(response.body.left(*response.cutAfter));
                 guard->flush();
