@@ -1,7 +1,7 @@
 #include "account/AccountSession.h"
 
+#include "account/ServiceJson.h"
 #include "model/Ids.h"
-#include "model/JsonCodingDetail.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
@@ -54,9 +54,7 @@ QByteArray AccountSession::encode() const {
 }
 
 std::optional<AccountSession> AccountSession::decode(QByteArrayView data) {
-    try {
-        simdjson::dom::parser parser;
-        const json::Value root = json::parseDocument(parser, data);
+    return readServiceJson<AccountSession>(data, [](const json::Value &root) {
         json::requireObject(root, "session");
         AccountSession session;
         session.accessToken = json::readString(json::member(root, "access_token"));
@@ -70,11 +68,9 @@ std::optional<AccountSession> AccountSession::decode(QByteArrayView data) {
             !AccountChecks::validToken(session.refreshToken) || !std::isfinite(session.expiresAt) ||
             !AccountChecks::validUserID(session.identity.sub) ||
             (session.identity.email && !AccountChecks::validEmail(*session.identity.email)))
-            return std::nullopt;
+            throw json::DecodeError("unusable session");
         return session;
-    } catch (const json::DecodeError &) {
-        return std::nullopt;
-    }
+    });
 }
 
 namespace Pkce {

@@ -14,15 +14,7 @@ using namespace SheetParts;
 AccountView::AccountView(AccountStore *account, std::function<void()> openBackups, QWidget *parent)
     : QDialog(parent), m_account(account), m_openBackups(std::move(openBackups)),
       m_refresh(new CoalescedRefresh(this, [this] { refresh(); })) {
-    setWindowTitle(QStringLiteral("Account"));
-    setWindowModality(Qt::WindowModal);
-    setMinimumWidth(420);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Theme::surface());
-    setPalette(palette);
-
-    auto *title = label(this, 20, QFont::DemiBold, Theme::ink());
-    title->setText(QStringLiteral("Account"));
+    QVBoxLayout *layout = sheet(this, QStringLiteral("Account"), 420);
     m_heading = label(this, 15, QFont::DemiBold, Theme::ink());
     m_heading->setObjectName(QStringLiteral("heading"));
     m_explanation = label(this, 13, QFont::Normal, Theme::secondaryInk());
@@ -40,35 +32,25 @@ AccountView::AccountView(AccountStore *account, std::function<void()> openBackup
     m_manage = button(this, QStringLiteral("Account im Browser verwalten"));
     m_backups = button(this, QStringLiteral("Cloud-Sicherung"), true);
     m_signOut = button(this, QStringLiteral("Abmelden"));
-    m_close = button(this, QStringLiteral("Schließen"));
 
     auto *actions = new QHBoxLayout;
     actions->setSpacing(8);
     for (QPushButton *b : {m_signIn, m_cancel, m_backups, m_manage, m_signOut})
         actions->addWidget(b);
     actions->addStretch(1);
-    auto *footer = new QHBoxLayout;
-    footer->addStretch(1);
-    footer->addWidget(m_close);
 
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(24, 22, 24, 18);
-    layout->setSpacing(10);
-    layout->addWidget(title);
     layout->addWidget(m_heading);
     layout->addWidget(m_explanation);
     layout->addWidget(m_busy);
     layout->addLayout(actions);
     layout->addWidget(m_keyringNote);
     layout->addWidget(m_message);
-    layout->addSpacing(6);
-    layout->addLayout(footer);
+    closeButton(this, layout);
 
     connect(m_signIn, &QPushButton::clicked, m_account, &AccountStore::signIn);
     connect(m_cancel, &QPushButton::clicked, m_account, &AccountStore::cancelSignIn);
     connect(m_manage, &QPushButton::clicked, m_account, &AccountStore::openAccountPage);
     connect(m_signOut, &QPushButton::clicked, m_account, &AccountStore::signOut);
-    connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_backups, &QPushButton::clicked, this, [this] {
         // The backup sheet takes this sheet's place.
         reject();

@@ -35,5 +35,4 @@ private:
     QPushButton *m_manage;
     QPushButton *m_backups;
     QPushButton *m_signOut;
-    QPushButton *m_close;
 };

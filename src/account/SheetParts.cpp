@@ -2,10 +2,13 @@
 
 #include "views/Theme.h"
 
+#include <QDialog>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QVBoxLayout>
 
 namespace SheetParts {
 
@@ -43,6 +46,32 @@ QWidget *busyBar(QWidget *parent) {
     return bar;
 }
 
+QVBoxLayout *sheet(QDialog *dialog, const QString &title, int minimumWidth, int minimumHeight) {
+    dialog->setWindowTitle(title);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->setMinimumSize(minimumWidth, minimumHeight);
+    QPalette palette = dialog->palette();
+    palette.setColor(QPalette::Window, Theme::surface());
+    dialog->setPalette(palette);
+    auto *layout = new QVBoxLayout(dialog);
+    layout->setContentsMargins(24, 22, 24, 18);
+    layout->setSpacing(10);
+    auto *heading = label(dialog, 20, QFont::DemiBold, Theme::ink());
+    heading->setText(title);
+    layout->addWidget(heading);
+    return layout;
+}
+
+void closeButton(QDialog *dialog, QVBoxLayout *layout) {
+    auto *close = button(dialog, QStringLiteral("Schließen"));
+    QObject::connect(close, &QPushButton::clicked, dialog, &QDialog::reject);
+    auto *footer = new QHBoxLayout;
+    footer->addStretch(1);
+    footer->addWidget(close);
+    layout->addSpacing(6);
+    layout->addLayout(footer);
+}
+
 void setText(QLabel *label, const QString &text) {
     if (label->text() != text)
         label->setText(text);
@@ -64,6 +93,54 @@ void enable(QWidget *widget, bool enabled) {
 }
 
 } // namespace SheetParts
+
+using namespace SheetParts;
+
+RowList::RowList(QWidget *parent, const QString &emptyText, const QString &rowName)
+    : QScrollArea(parent), m_rowName(rowName) {
+    auto *content = new QWidget;
+    m_rows = new QVBoxLayout(content);
+    m_rows->setContentsMargins(0, 0, 0, 0);
+    m_rows->setSpacing(6);
+    m_empty = label(content, 12, QFont::Normal, Theme::secondaryInk());
+    m_empty->setText(emptyText);
+    m_empty->hide();
+    m_rows->addWidget(m_empty);
+    m_rows->addStretch(1);
+    setWidget(content);
+    setWidgetResizable(true);
+    setFrameShape(QFrame::NoFrame);
+}
+
+void RowList::setRows(const QList<Row> &rows, bool actionsEnabled) {
+    // The note stays first and the stretch last; the rows go in between.
+    while (m_rows->count() > 2) {
+        QLayoutItem *item = m_rows->takeAt(1);
+        delete item->widget();
+        delete item;
+    }
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        auto *row = new QWidget;
+        row->setObjectName(m_rowName);
+        auto *line = new QHBoxLayout(row);
+        line->setContentsMargins(0, 2, 0, 2);
+        auto *text = label(row, 13, QFont::Normal, Theme::ink(), false);
+        text->setText(rows[i].text);
+        text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        line->addWidget(text, 1);
+        for (const Action &action : rows[i].actions) {
+            auto *b = button(row, action.text);
+            b->setEnabled(actionsEnabled);
+            QObject::connect(b, &QPushButton::clicked, row, action.run);
+            line->addWidget(b);
+        }
+        m_rows->insertWidget(int(i) + 1, row);
+    }
+}
+
+void RowList::setEmptyNoteShown(bool shown) {
+    SheetParts::setShown(m_empty, shown);
+}
 
 CoalescedRefresh::CoalescedRefresh(QObject *parent, std::function<void()> refresh)
     : QObject(parent), m_refresh(std::move(refresh)) {}

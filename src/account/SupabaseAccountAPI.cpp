@@ -2,7 +2,7 @@
 
 #include "account/AccountConfiguration.h"
 #include "account/AccountSession.h"
-#include "model/JsonCodingDetail.h"
+#include "account/ServiceJson.h"
 
 #include <QUrlQuery>
 
@@ -30,9 +30,7 @@ AccountProblem problemOf(const HttpReply &reply) {
 }
 
 std::optional<AccountTokens> readTokens(const QByteArray &body) {
-    try {
-        simdjson::dom::parser parser;
-        const json::Value root = json::parseDocument(parser, body);
+    return readServiceJson<AccountTokens>(body, [](const json::Value &root) {
         AccountTokens tokens;
         tokens.accessToken = json::readString(json::member(root, "access_token"));
         tokens.refreshToken = json::readString(json::member(root, "refresh_token"));
@@ -42,17 +40,13 @@ std::optional<AccountTokens> readTokens(const QByteArray &body) {
             !AccountChecks::validToken(tokens.accessToken) ||
             !AccountChecks::validToken(tokens.refreshToken) || !std::isfinite(tokens.expiresIn) ||
             tokens.expiresIn <= 0 || tokens.expiresIn > kMaxLifetime)
-            return std::nullopt;
+            throw json::DecodeError("unusable grant");
         return tokens;
-    } catch (const json::DecodeError &) {
-        return std::nullopt;
-    }
+    });
 }
 
 std::optional<AccountIdentity> readIdentity(const QByteArray &body) {
-    try {
-        simdjson::dom::parser parser;
-        const json::Value root = json::parseDocument(parser, body);
+    return readServiceJson<AccountIdentity>(body, [](const json::Value &root) {
         AccountIdentity identity;
         identity.sub = json::readString(json::member(root, "sub"));
         if (const auto email = json::optionalMember(root, "email"))
@@ -61,11 +55,9 @@ std::optional<AccountIdentity> readIdentity(const QByteArray &body) {
             identity.email.reset();
         if (!AccountChecks::validUserID(identity.sub) ||
             (identity.email && !AccountChecks::validEmail(*identity.email)))
-            return std::nullopt;
+            throw json::DecodeError("unusable user");
         return identity;
-    } catch (const json::DecodeError &) {
-        return std::nullopt;
-    }
+    });
 }
 
 QByteArray bearer(const QString &token) {

@@ -1,8 +1,8 @@
 #include "backup/BackupManifest.h"
 
+#include "account/ServiceJson.h"
 #include "backup/BackupArchive.h"
 #include "model/Ids.h"
-#include "model/JsonCodingDetail.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -60,15 +60,6 @@ BackupManifest readFiles(const json::Value &root) {
     return manifest;
 }
 
-template <typename T, typename Read> std::optional<T> readDocument(QByteArrayView data, Read read) {
-    try {
-        simdjson::dom::parser parser;
-        return read(json::parseDocument(parser, data));
-    } catch (const json::DecodeError &) {
-        return std::nullopt;
-    }
-}
-
 } // namespace
 
 QByteArray BackupManifest::encode() const {
@@ -82,7 +73,7 @@ QByteArray BackupManifest::encode() const {
 }
 
 std::optional<BackupManifest> BackupManifest::decode(QByteArrayView json) {
-    return readDocument<BackupManifest>(json, readFiles);
+    return readServiceJson<BackupManifest>(json, readFiles);
 }
 
 bool BackupManifest::valid() const {
@@ -111,12 +102,12 @@ qint64 BackupManifest::totalBytes() const {
 namespace BackupReplies {
 
 std::optional<QString> createdID(QByteArrayView data) {
-    return readDocument<QString>(data,
-                                 [](const json::Value &root) { return readID(json::member(root, "id")); });
+    return readServiceJson<QString>(data,
+                                    [](const json::Value &root) { return readID(json::member(root, "id")); });
 }
 
 std::optional<QList<BackupSnapshot>> snapshots(QByteArrayView data) {
-    return readDocument<QList<BackupSnapshot>>(data, [](const json::Value &root) {
+    return readServiceJson<QList<BackupSnapshot>>(data, [](const json::Value &root) {
         QList<BackupSnapshot> list;
         for (const json::Value entry : arrayOf(json::member(root, "snapshots"))) {
             BackupSnapshot snapshot;
@@ -136,7 +127,7 @@ std::optional<QList<BackupSnapshot>> snapshots(QByteArrayView data) {
 }
 
 std::optional<BackupManifest> snapshotManifest(QByteArrayView data, const QString &expectedID) {
-    return readDocument<BackupManifest>(data, [&expectedID](const json::Value &root) {
+    return readServiceJson<BackupManifest>(data, [&expectedID](const json::Value &root) {
         if (readID(json::member(root, "id")).compare(expectedID, Qt::CaseInsensitive) != 0)
             throw json::DecodeError("another snapshot");
         return readFiles(root);

@@ -143,19 +143,19 @@ void CloudBackupStore::ownerChanged() {
 }
 
 void CloudBackupStore::setEnabled(bool value) {
-    if (!m_owner || m_enabled == value)
-        return;
-    m_enabled = value;
-    store(kEnabled, value);
-    updateTimer();
-    Q_EMIT stateChanged();
+    setSwitch(m_enabled, kEnabled, value);
 }
 
 void CloudBackupStore::setAutomatic(bool value) {
-    if (!m_owner || m_automatic == value)
+    setSwitch(m_automatic, kAutomatic, value);
+}
+
+void CloudBackupStore::setSwitch(bool &member, const QString &field, bool value) {
+    // Without a signed-in user there is no account whose settings could change.
+    if (!m_owner || member == value)
         return;
-    m_automatic = value;
-    store(kAutomatic, value);
+    member = value;
+    store(field, value);
     updateTimer();
     Q_EMIT stateChanged();
 }

@@ -100,6 +100,7 @@ private:
     void ownerChanged();
     void loadSettings();
     void store(const QString &field, const QVariant &value);
+    void setSwitch(bool &member, const QString &field, bool value);
     void updateTimer();
     void backUp();
     std::shared_ptr<Task> begin(const QString &activity, bool keepOutcome = false);

@@ -35,15 +35,8 @@ QString CloudBackupView::snapshotText(const BackupSnapshot &snapshot) {
 CloudBackupView::CloudBackupView(CloudBackupStore *backup, AccountStore *account, QWidget *parent)
     : QDialog(parent), m_backup(backup), m_account(account),
       m_refresh(new CoalescedRefresh(this, [this] { refresh(); })) {
-    setWindowTitle(QStringLiteral("Cloud-Sicherung"));
-    setWindowModality(Qt::WindowModal);
-    setMinimumSize(480, 520);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Theme::surface());
-    setPalette(palette);
-
-    auto *title = label(this, 20, QFont::DemiBold, Theme::ink());
-    title->setText(QStringLiteral("Cloud-Sicherung"));
+    QVBoxLayout *layout = sheet(this, QStringLiteral("Cloud-Sicherung"), 480, 520);
+    layout->setSpacing(12);
 
     m_signedOut = new QWidget(this);
     auto *signedOutLayout = new QVBoxLayout(m_signedOut);
@@ -89,18 +82,8 @@ CloudBackupView::CloudBackupView(CloudBackupStore *backup, AccountStore *account
     m_notice->setObjectName(QStringLiteral("notice"));
     auto *listTitle = label(m_signedIn, 13, QFont::DemiBold, Theme::ink());
     listTitle->setText(QStringLiteral("Sicherungen in der Cloud"));
-    auto *rows = new QWidget;
-    m_snapshotRows = new QVBoxLayout(rows);
-    m_snapshotRows->setContentsMargins(0, 0, 0, 0);
-    m_snapshotRows->setSpacing(6);
-    m_noSnapshots = label(rows, 12, QFont::Normal, Theme::secondaryInk());
-    m_noSnapshots->setText(QStringLiteral("Noch keine Sicherungen in der Cloud."));
-    m_snapshotRows->addWidget(m_noSnapshots);
-    m_snapshotRows->addStretch(1);
-    auto *scroll = new QScrollArea(m_signedIn);
-    scroll->setWidget(rows);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
+    m_snapshots = new RowList(m_signedIn, QStringLiteral("Noch keine Sicherungen in der Cloud."),
+                              QStringLiteral("snapshot"));
 
     in->addWidget(m_enabled);
     in->addWidget(m_automatic);
@@ -112,28 +95,18 @@ CloudBackupView::CloudBackupView(CloudBackupStore *backup, AccountStore *account
     in->addWidget(m_notice);
     in->addSpacing(6);
     in->addWidget(listTitle);
-    in->addWidget(scroll, 1);
+    in->addWidget(m_snapshots, 1);
 
-    auto *close = button(this, QStringLiteral("Schließen"));
-    auto *footer = new QHBoxLayout;
-    footer->addStretch(1);
-    footer->addWidget(close);
-
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(24, 22, 24, 18);
-    layout->setSpacing(12);
-    layout->addWidget(title);
     layout->addWidget(m_unavailable);
     layout->addWidget(m_signedOut);
     layout->addWidget(m_signedIn, 1);
-    layout->addLayout(footer);
+    closeButton(this, layout);
 
     connect(signIn, &QPushButton::clicked, this, [this] {
         // The account sheet takes this sheet's place.
         reject();
         m_account->setShowSheet(true);
     });
-    connect(close, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_enabled, &QCheckBox::clicked, m_backup, &CloudBackupStore::setEnabled);
     connect(m_automatic, &QCheckBox::clicked, m_backup, &CloudBackupStore::setAutomatic);
     connect(m_backUpNow, &QPushButton::clicked, m_backup, &CloudBackupStore::backUpNow);
@@ -186,45 +159,30 @@ void CloudBackupView::refresh() {
         m_snapshotButtonsEnabled = buttonsEnabled;
         rebuildSnapshots();
     }
-    setShown(m_noSnapshots, m_backup->snapshotsLoaded() && m_shownSnapshots.isEmpty());
+    m_snapshots->setEmptyNoteShown(m_backup->snapshotsLoaded() && m_shownSnapshots.isEmpty());
 }
 
 void CloudBackupView::rebuildSnapshots() {
-    while (m_snapshotRows->count() > 2) {
-        QLayoutItem *item = m_snapshotRows->takeAt(1);
-        delete item->widget();
-        delete item;
-    }
-    for (qsizetype i = 0; i < m_shownSnapshots.size(); ++i) {
-        const BackupSnapshot snapshot = m_shownSnapshots[i];
-        auto *row = new QWidget;
-        row->setObjectName(QStringLiteral("snapshot"));
-        auto *line = new QHBoxLayout(row);
-        line->setContentsMargins(0, 2, 0, 2);
-        auto *text = label(row, 13, QFont::Normal, Theme::ink(), false);
-        text->setText(snapshotText(snapshot));
-        auto *restore = button(row, QStringLiteral("Wiederherstellen"));
-        auto *remove = button(row, QStringLiteral("Löschen"));
-        restore->setEnabled(m_snapshotButtonsEnabled);
-        remove->setEnabled(m_snapshotButtonsEnabled);
-        line->addWidget(text, 1);
-        line->addWidget(restore);
-        line->addWidget(remove);
-        m_snapshotRows->insertWidget(int(i) + 1, row);
+    QList<RowList::Row> rows;
+    for (const BackupSnapshot &snapshot : std::as_const(m_shownSnapshots)) {
         const QString when = dateText(snapshot.createdAt);
-        connect(restore, &QPushButton::clicked, this, [this, snapshot, when] {
+        const QString id = snapshot.id;
+        const auto restore = [this, id, when] {
             confirm(QStringLiteral("Sicherung wiederherstellen?"),
                     QStringLiteral("Die Sammlungen der Sicherung vom %1 werden als Kopien hinzugefügt. Deine "
                                    "vorhandenen Sammlungen bleiben unverändert.")
                         .arg(when),
-                    QStringLiteral("Wiederherstellen"), [this, snapshot] { m_backup->restore(snapshot.id); });
-        });
-        connect(remove, &QPushButton::clicked, this, [this, snapshot, when] {
+                    QStringLiteral("Wiederherstellen"), [this, id] { m_backup->restore(id); });
+        };
+        const auto remove = [this, id, when] {
             confirm(QStringLiteral("Sicherung löschen?"),
                     QStringLiteral("Die Sicherung vom %1 wird endgültig aus der Cloud gelöscht.").arg(when),
-                    QStringLiteral("Löschen"), [this, snapshot] { m_backup->deleteSnapshot(snapshot.id); });
-        });
+                    QStringLiteral("Löschen"), [this, id] { m_backup->deleteSnapshot(id); });
+        };
+        rows.append({snapshotText(snapshot),
+                     {{QStringLiteral("Wiederherstellen"), restore}, {QStringLiteral("Löschen"), remove}}});
     }
+    m_snapshots->setRows(rows, m_snapshotButtonsEnabled);
 }
 
 void CloudBackupView::confirm(const QString &title, const QString &text, const QString &action,

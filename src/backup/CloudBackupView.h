@@ -12,8 +12,8 @@ class CoalescedRefresh;
 class QCheckBox;
 class QLabel;
 class QPushButton;
-class QVBoxLayout;
 class QWidget;
+class RowList;
 
 // The cloud backup sheet.
 class CloudBackupView : public QDialog {
@@ -53,6 +53,5 @@ private:
     QLabel *m_activity;
     QLabel *m_failure;
     QLabel *m_notice;
-    QVBoxLayout *m_snapshotRows;
-    QLabel *m_noSnapshots;
+    RowList *m_snapshots;
 };

@@ -17,7 +17,8 @@ void askForSecretService(QObject *context, std::function<void(bool)> answer) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return answer(false);
-    const auto call = [&bus](const QString &method, const QVariantList &arguments) {
+    // Kept by value: the second question is asked after this function has returned.
+    const auto call = [bus](const QString &method, const QVariantList &arguments) {
         QDBusMessage message = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
                                                               QStringLiteral("/org/freedesktop/DBus"),
                                                               QStringLiteral("org.freedesktop.DBus"), method);

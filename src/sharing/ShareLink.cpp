@@ -1,7 +1,7 @@
 #include "sharing/ShareLink.h"
 
+#include "account/ServiceJson.h"
 #include "model/Ids.h"
-#include "model/JsonCodingDetail.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -35,10 +35,9 @@ ShareLink readLink(const json::Value &v, const QUrl &base) {
 
 template <typename T, typename Read> Reading<T> read(QByteArrayView data, Read read) {
     try {
-        simdjson::dom::parser parser;
-        return {read(json::parseDocument(parser, data)), Problem::None};
-    } catch (const json::DecodeError &) {
-        return {std::nullopt, Problem::Malformed};
+        std::optional<T> value = readServiceJson<T>(data, read);
+        const Problem problem = value ? Problem::None : Problem::Malformed;
+        return {std::move(value), problem};
     } catch (const ForeignLink &) {
         return {std::nullopt, Problem::ForeignLink};
     }

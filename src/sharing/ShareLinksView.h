@@ -7,7 +7,7 @@
 class CoalescedRefresh;
 class ImageShareStore;
 class QLabel;
-class QVBoxLayout;
+class RowList;
 
 // The links sheet: every shared link of the signed-in user, to copy or revoke.
 class ShareLinksView : public QDialog {
@@ -27,8 +27,7 @@ private:
     ImageShareStore *m_sharing;
     CoalescedRefresh *m_refresh;
     QList<ShareLink> m_shown;
-    QVBoxLayout *m_rows;
-    QLabel *m_empty;
+    RowList *m_rows;
     QLabel *m_failure;
     QLabel *m_notice;
 };
