@@ -18,7 +18,6 @@ public:
             m_network = new QNetworkAccessManager(this);
             m_network->setAutoDeleteReplies(true);
             m_network->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-            m_network->setCookieJar(nullptr);
         }
         QNetworkRequest out(request.url);
         out.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
