@@ -132,6 +132,7 @@ private Q_SLOTS:
         QCOMPARE(f.store->identity()->email, QStringLiteral("ada@example.org"));
         QCOMPARE(identity.count(), 1);
         QVERIFY(f.store->message().isEmpty());
+        QCOMPARE(f.oauth.cookiesReceived, 0);
         QVERIFY(!f.store->waitingForBrowser());
         // The authorize page carries the challenge of the verifier the token request proved.
         const QUrlQuery page(f.browser.opened.first());

@@ -28,6 +28,7 @@ struct OAuthTestServer {
     int tokenCalls = 0;
     int refreshCalls = 0;
     int logoutCalls = 0;
+    int cookiesReceived = 0;
     int tokenDelayMs = 0;
     std::function<std::optional<HttpTestResponse>(const HttpTestRequest &)> tokenFault;
     LocalHttpServer server{[this](const HttpTestRequest &r) { return answer(r); }};
@@ -50,10 +51,14 @@ struct OAuthTestServer {
                      .arg(refresh)
                      .toUtf8());
         response.delayMs = tokenDelayMs;
+        // A client that kept cookies would send this back.
+        response.headers.append(qMakePair(QByteArray("Set-Cookie"), QByteArray("session=tracked; Path=/")));
         return response;
     }
 
     HttpTestResponse answer(const HttpTestRequest &r) {
+        if (r.headers.contains("cookie"))
+            ++cookiesReceived;
         const QString path = r.path();
         if (r.method == "GET" && path == u"/auth/v1/oauth/authorize") {
             const QUrlQuery q = r.query();
