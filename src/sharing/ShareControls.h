@@ -6,8 +6,11 @@
 
 #include <optional>
 
+class CoalescedRefresh;
 class CollectionStore;
 class ImageShareStore;
+class QLabel;
+class QPushButton;
 
 // The capture panel's share controls for the snip the panel shows, with the links sheet.
 class ShareControls : public QWidget {
@@ -19,4 +22,22 @@ public:
 
     // The snip the panel shows now; none hides the controls' snip actions.
     void setSnip(const std::optional<Snip> &snip);
+
+private:
+    void refresh();
+
+    ImageShareStore *m_sharing;
+    CollectionStore *m_store;
+    std::optional<Snip> m_snip;
+    CoalescedRefresh *m_refresh;
+    QLabel *m_hint;
+    QWidget *m_busy;
+    QLabel *m_link;
+    QLabel *m_failure;
+    QLabel *m_notice;
+    QPushButton *m_signIn;
+    QPushButton *m_share;
+    QPushButton *m_copy;
+    QPushButton *m_revoke;
+    QPushButton *m_allLinks;
 };

@@ -1,0 +1,217 @@
+#include "backup/CloudFixture.h"
+
+#include "sharing/ImageShareStore.h"
+#include "sharing/ShareControls.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+
+namespace {
+
+// The backup fixture's account, library and service, with a share store on the service's share
+// path whose clipboard is a list.
+struct ShareFixture : CloudFixture {
+    QList<QUrl> clipboard;
+    std::unique_ptr<ImageShareStore> sharing;
+
+    ShareFixture() {
+        sharing = std::make_unique<ImageShareStore>(
+            account.get(), std::make_unique<CloudBackupAPI>(cloud.sharesBase(), true),
+            [this](const QUrl &url) { clipboard.append(url); });
+    }
+    // One collection with one 64 × 64 snip carrying a filled rectangle over its left half.
+    Snip markedSnip() {
+        Snip s = snip(QStringLiteral("S"), 64);
+        Mark mark;
+        mark.kind = MarkKind::FilledRectangle;
+        mark.x1 = 0;
+        mark.y1 = 0;
+        mark.x2 = 0.5;
+        mark.y2 = 1;
+        mark.color = MarkColor::Black;
+        s.marks.append(mark);
+        SnipCollection c;
+        c.items.append(s);
+        library.store->setCollections({c});
+        return s;
+    }
+    bool share(const Snip &s) {
+        sharing->share(s, *library.store);
+        return QTest::qWaitFor([&] { return !sharing->isSharing(s.id); }, 10000);
+    }
+};
+
+QStringList visibleButtons(const QWidget &widget) {
+    QStringList texts;
+    for (const QPushButton *button : widget.findChildren<QPushButton *>())
+        if (button->isVisibleTo(widget.parentWidget()))
+            texts.append(button->text());
+    return texts;
+}
+
+} // namespace
+
+class TestSharing : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void linkRule_data() {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("share path") << "https://cloud.example.org/s/Ab3_x-9" << true;
+        QTest::newRow("host in capitals") << "https://CLOUD.example.org/s/abc" << true;
+        QTest::newRow("explicit port 443") << "https://cloud.example.org:443/s/abc" << true;
+        QTest::newRow("plain http") << "http://cloud.example.org/s/abc" << false;
+        QTest::newRow("other host") << "https://evil.example/s/abc" << false;
+        QTest::newRow("sub-domain") << "https://x.cloud.example.org/s/abc" << false;
+        QTest::newRow("suffix host") << "https://cloud.example.org.evil/s/abc" << false;
+        QTest::newRow("other port") << "https://cloud.example.org:8443/s/abc" << false;
+        QTest::newRow("other path") << "https://cloud.example.org/v1/shares/abc" << false;
+        QTest::newRow("bare share path") << "https://cloud.example.org/s/" << false;
+        QTest::newRow("climbs out") << "https://cloud.example.org/s/../admin" << false;
+        QTest::newRow("encoded dots") << "https://cloud.example.org/s/%2e%2e/admin" << false;
+        QTest::newRow("user info") << "https://me@cloud.example.org/s/abc" << false;
+        QTest::newRow("query") << "https://cloud.example.org/s/abc?next=evil" << false;
+        QTest::newRow("fragment") << "https://cloud.example.org/s/abc#x" << false;
+        QTest::newRow("javascript") << "javascript:alert(1)//cloud.example.org/s/abc" << false;
+    }
+    void linkRule() {
+        QFETCH(QString, link);
+        QFETCH(bool, accepted);
+        const QUrl base(QStringLiteral("https://cloud.example.org/v1/shares"));
+        QCOMPARE(ShareLinks::acceptable(QUrl(link, QUrl::StrictMode), base), accepted);
+    }
+
+    void shareCopyRevoke() {
+        ShareFixture f;
+        QVERIFY(f.signIn());
+        const Snip s = f.markedSnip();
+        QVERIFY(f.share(s));
+        QCOMPARE(f.sharing->failure(), QString());
+        QCOMPARE(f.sharing->notice(), ImageShareStore::kShared);
+        QCOMPARE(f.cloud.shares.size(), 1);
+
+        // What went up is the image with its marks burnt in.
+        const QImage shared = QImage::fromData(f.cloud.shares.first().image, "PNG");
+        QCOMPARE(shared.size(), QSize(64, 64));
+        const QImage source(f.library.store->imageURL(s.imageFile));
+        QCOMPARE(shared.pixel(54, 32), source.pixel(54, 32));
+        QVERIFY(shared.pixel(10, 32) != source.pixel(10, 32));
+
+        const auto link = f.sharing->linkFor(s.id);
+        QVERIFY(link);
+        QCOMPARE(link->url.toString(), f.cloud.shares.first().url);
+        QVERIFY(f.sharing->copy(*link));
+        QCOMPARE(f.clipboard, QList<QUrl>{link->url});
+
+        f.sharing->refreshLinks();
+        QVERIFY(QTest::qWaitFor([&f] { return f.sharing->linksLoaded(); }));
+        QCOMPARE(f.sharing->links(), QList<ShareLink>{*link});
+
+        f.sharing->revoke(link->id);
+        QVERIFY(QTest::qWaitFor([&f] { return f.sharing->links().isEmpty(); }));
+        QCOMPARE(f.sharing->notice(), ImageShareStore::kRevoked);
+        QVERIFY(!f.sharing->linkFor(s.id));
+        QVERIFY(f.cloud.shares.isEmpty());
+    }
+
+    void foreignLinksAreRefused_data() {
+        QTest::addColumn<QString>("linkBase");
+        QTest::newRow("other host") << "https://evil.example/s/";
+        QTest::newRow("no share path") << "https://127.0.0.1/download/";
+        QTest::newRow("plain http") << "http://127.0.0.1/s/";
+    }
+    void foreignLinksAreRefused() {
+        QFETCH(QString, linkBase);
+        ShareFixture f;
+        QVERIFY(f.signIn());
+        const Snip s = f.markedSnip();
+        f.cloud.linkBase = linkBase;
+        QVERIFY(f.share(s));
+        QCOMPARE(f.sharing->failure(), ImageShareStore::kForeignLink);
+        QCOMPARE(f.cloud.count("PUT"), 0);
+        QVERIFY(f.sharing->links().isEmpty());
+        QVERIFY(!f.sharing->linkFor(s.id));
+
+        // The same link in the list refuses the whole list.
+        f.cloud.shares.first().image = "uploaded elsewhere";
+        f.sharing->refreshLinks();
+        QTest::qWait(200);
+        QVERIFY(!f.sharing->linksLoaded());
+        QVERIFY(f.sharing->links().isEmpty());
+        QVERIFY(f.clipboard.isEmpty());
+        QVERIFY(!f.sharing->copy(
+            {QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF"), QUrl(linkBase + "x"), {}}));
+        QVERIFY(f.clipboard.isEmpty());
+    }
+
+    void userSwitchDropsTheShare() {
+        ShareFixture f;
+        QVERIFY(f.signIn());
+        const Snip s = f.markedSnip();
+        bool delayed = false;
+        f.cloud.fault = [&f, &delayed](const HttpTestRequest &r) -> std::optional<HttpTestResponse> {
+            if (delayed || r.method != "POST" || r.path() != u"/v1/shares")
+                return std::nullopt;
+            delayed = true;
+            HttpTestResponse late = f.cloud.share(r, {});
+            late.delayMs = 300;
+            return late;
+        };
+        f.sharing->share(s, *f.library.store);
+        QVERIFY(QTest::qWaitFor([&f] { return f.cloud.calls("POST /v1/shares") == 1; }));
+        f.account->signOut();
+        QVERIFY(!f.sharing->isSharing(s.id));
+        QTest::qWait(600);
+        QCOMPARE(f.cloud.count("PUT"), 0);
+        QVERIFY(f.sharing->links().isEmpty());
+        QCOMPARE(f.sharing->notice(), QString());
+        QCOMPARE(f.sharing->failure(), QString());
+    }
+
+    void signedOutShareAsksForSignIn() {
+        ShareFixture f;
+        const Snip s = f.markedSnip();
+        f.sharing->share(s, *f.library.store);
+        QCOMPARE(f.sharing->failure(), ImageShareStore::kSignInFirst);
+        QCOMPARE(f.cloud.server.requestCount(), 0);
+    }
+
+    void controls_data() {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QStringList>("buttons");
+        QTest::newRow("no snip") << "no snip" << QStringList{};
+        QTest::newRow("signed out") << "signed out" << QStringList{"Anmelden"};
+        QTest::newRow("signed in") << "signed in" << QStringList{"Als Link teilen", "Alle Links"};
+        QTest::newRow("shared") << "shared" << QStringList{"Link kopieren", "Widerrufen", "Alle Links"};
+    }
+    void controls() {
+        QFETCH(QString, state);
+        QFETCH(QStringList, buttons);
+        ShareFixture f;
+        QWidget panel;
+        auto *controls = new ShareControls(f.sharing.get(), f.library.store.get(), &panel);
+        panel.show();
+        const Snip s = f.markedSnip();
+        if (state != u"signed out" && state != u"no snip")
+            QVERIFY(f.signIn());
+        if (state != u"no snip")
+            controls->setSnip(s);
+        if (state == u"shared")
+            QVERIFY(f.share(s));
+        QTRY_COMPARE(visibleButtons(*controls), buttons);
+        QCOMPARE(controls->isVisibleTo(&panel), state != u"no snip");
+        if (state == u"shared") {
+            const auto *link = controls->findChild<QLabel *>(QStringLiteral("link"));
+            QCOMPARE(link->text(), f.cloud.shares.first().url);
+            for (QPushButton *button : controls->findChildren<QPushButton *>())
+                if (button->text() == u"Link kopieren")
+                    button->click();
+            QCOMPARE(f.clipboard.size(), 1);
+        }
+    }
+};
+
+QTEST_MAIN(TestSharing)
+#include "tst_sharing.moc"
