@@ -364,6 +364,8 @@ void AppDelegate::openAccount() {
 
 bool AppDelegate::shouldTerminate() {
     pauseCollecting();
+    // A capture still being stored, or a project being opened, belongs in what is saved now.
+    m_store->finishPendingWork();
     if (m_store->saveNow())
         return true;
     // With writing switched off for this run there is nothing to save and nothing to lose: the
@@ -393,6 +395,7 @@ void AppDelegate::willTerminate() {
         return;
     m_terminated = true;
     pauseCollecting();
+    m_store->finishPendingWork();
     m_store->saveNow();
     // No export worker may outlive the store.
     m_exporter->shutdown();

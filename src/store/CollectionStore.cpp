@@ -8,11 +8,13 @@
 #include "store/FileErrors.h"
 #include "store/StoreBackground.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <algorithm>
 #include <new>
@@ -229,6 +231,18 @@ QImage CollectionStore::image(const Snip &snip) {
     if (!decoded.isNull())
         m_imageCache.insert(snip.imageFile, decoded);
     return decoded;
+}
+
+void CollectionStore::finishPendingWork() {
+    // Polls rather than waiting for the whole pool, which may be busy with an export or previews.
+    // A result applied here may hand the next step of its operation to the pool, so this goes on
+    // until no step is left.
+    for (;;) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+        if (m_pendingWork <= 0)
+            return;
+        QThread::msleep(2);
+    }
 }
 
 void CollectionStore::requestImage(const Snip &snip, QObject *receiver,

@@ -152,6 +152,10 @@ public:
     // ---- Library file ----
     // Writes the library at once; true when library.json was written.
     bool saveNow();
+    // For quitting: waits for the work the store handed to the background pool (a capture being
+    // stored, a project being opened or saved, a restore) and applies its results, so nothing the
+    // user already did is dropped when the process ends. Blocks the calling (main) thread.
+    void finishPendingWork();
 
     // ---- Image files ----
     // The path of the image file name inside the Images folder; throws AppFailure for a name
@@ -305,6 +309,7 @@ private:
     bool m_isOpeningProject = false;
     bool m_isSavingProject = false;
     bool m_isRestoring = false;
+    int m_pendingWork = 0; // background steps whose results have not been applied yet
     QString m_status;
     QString m_error;
     bool m_needsScreenCapturePermission = false;

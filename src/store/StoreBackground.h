@@ -19,7 +19,11 @@ QString attempt(const std::function<void()> &step, const QString &outOfMemory = 
 template <typename Work, typename Apply> void CollectionStore::inBackground(Work work, Apply apply) {
     // The application outlives the store; the store itself may be gone when the result comes.
     QPointer<CollectionStore> self(this);
-    Background::run(
-        QCoreApplication::instance(), std::move(work),
-        [self, apply = std::move(apply)](auto result) mutable { apply(self.data(), std::move(result)); });
+    ++m_pendingWork;
+    Background::run(QCoreApplication::instance(), std::move(work),
+                    [self, apply = std::move(apply)](auto result) mutable {
+                        if (self)
+                            --self->m_pendingWork;
+                        apply(self.data(), std::move(result));
+                    });
 }

@@ -28,6 +28,7 @@ private Q_SLOTS:
     void failedSaveRestoresOnlyTheRound();
     void capture_data();
     void capture();
+    void quitWhileStoring();
     void savesAtOnce_data();
     void savesAtOnce();
     void setLocalOnly_data();
@@ -166,6 +167,23 @@ void TestOperations::capture_data() {
     QTest::newRow("target deleted while storing")
         << 'd' << QStringLiteral("Die Zielsammlung ist nicht mehr vorhanden.");
     QTest::newRow("not an image") << 'x' << QStringLiteral("Das Bildformat konnte nicht gelesen werden.");
+}
+
+// Quitting right after a capture: the image still being stored must be in the saved library.
+void TestOperations::quitWhileStoring() {
+    StoreFixture f;
+    f.setUp({{"A", 1}});
+    const CaptureTarget target{*f.id("A"), std::nullopt};
+    bool answered = false;
+    QObject receiver;
+    f.store->addCapture(encoded(filled(40, 30)), target, &receiver,
+                        [&](const QString &) { answered = true; });
+    f.store->finishPendingWork();
+    QVERIFY(answered);
+    QCOMPARE(f.collection(0).items.size(), 2);
+    QVERIFY(f.store->saveNow());
+    CollectionStore reopened(f.dir.path());
+    QCOMPARE(reopened.collections().value(0).items.size(), 2);
 }
 
 void TestOperations::capture() {
