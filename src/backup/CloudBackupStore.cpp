@@ -80,7 +80,8 @@ CloudBackupStore::CloudBackupStore(AccountStore *account, CollectionStore *libra
     connect(&m_round, &QTimer::timeout, this, &CloudBackupStore::runAutomaticRound);
     connect(m_account, &AccountStore::identityChanged, this, &CloudBackupStore::ownerChanged);
     for (auto signal : {&CollectionStore::isCapturingChanged, &CollectionStore::isExportingChanged,
-                        &CollectionStore::isImportingChanged})
+                        &CollectionStore::isImportingChanged, &CollectionStore::isOpeningProjectChanged,
+                        &CollectionStore::isSavingProjectChanged, &CollectionStore::isRestoringChanged})
         connect(m_library, signal, this, &CloudBackupStore::stateChanged);
     m_owner = m_account->identity() ? std::optional(m_account->identity()->sub) : std::nullopt;
     loadSettings();
@@ -169,7 +170,9 @@ void CloudBackupStore::updateTimer() {
 }
 
 bool CloudBackupStore::libraryIdle() const {
-    return !m_library->isCapturing() && !m_library->isExporting() && !m_library->isImporting();
+    // A project being opened or saved, or a restore, changes what a backup would pack.
+    return !m_library->isCapturing() && !m_library->isExporting() && !m_library->isImporting() &&
+           !m_library->isOpeningProject() && !m_library->isSavingProject() && !m_library->isRestoring();
 }
 
 bool CloudBackupStore::canBackUpNow() const {
