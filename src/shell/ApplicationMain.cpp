@@ -8,13 +8,6 @@
 
 namespace {
 
-// Before any library reads the environment. The text recogniser's OpenMP runtime takes every
-// core for each recognition unless limited before it loads.
-void prepareProcessEnvironment() {
-    if (!qEnvironmentVariableIsSet("OMP_THREAD_LIMIT"))
-        qputenv("OMP_THREAD_LIMIT", "1");
-}
-
 QStringList plainArguments(int argc, char **argv) {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
@@ -25,7 +18,6 @@ QStringList plainArguments(int argc, char **argv) {
 } // namespace
 
 int applicationMain(int argc, char **argv, const ApplicationOptions &options) {
-    prepareProcessEnvironment();
     // A running instance takes our URL (or shows its window) and we are done, without ever
     // talking to the display.
     const QString socketPath = SingleInstance::defaultSocketPath();
