@@ -41,7 +41,7 @@ private Q_SLOTS:
         QTest::newRow("keyboard held elsewhere") << "held" << kArguments << "" << 2 << "";
         QTest::newRow("portal refuses") << "portal refuse" << kArguments << "" << 3 << "";
         QTest::newRow("no portal") << "portal none" << kArguments << "" << 2
-                                   << "hat kein Bild geliefert: org.freedesktop.DBus.Error.";
+                                   << "hat kein Bild geliefert: org.freedesktop.DBus.Error.ServiceUnknown";
         QTest::newRow("no display") << "no display" << kArguments << "" << 2
                                     << "vellumbox-screencapture: Keine Anzeige erreichbar";
         QTest::newRow("SIGTERM") << "" << kArguments << "TERM" << 2 << "";
