@@ -21,6 +21,7 @@
 #include <cstring>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <unistd.h>
 
 namespace {
@@ -51,6 +52,7 @@ void say(const QString &line) {
 // here: on success they go out as usual, on a fatal one the tool ends with Failed and one line.
 namespace Startup {
 QtMessageHandler g_previous = nullptr;
+std::mutex g_mutex; // the X read runs on a thread of its own meanwhile
 QList<std::pair<QtMsgType, QString>> g_held;
 
 void handle(QtMsgType type, const QMessageLogContext &context, const QString &message) {
@@ -58,6 +60,7 @@ void handle(QtMsgType type, const QMessageLogContext &context, const QString &me
         say(QStringLiteral("Keine Anzeige erreichbar: weder Wayland noch ein X-Server lässt sich öffnen."));
         ::_exit(CaptureExit::Failed);
     }
+    const std::lock_guard lock(g_mutex);
     g_held.append({type, message});
 }
 
@@ -67,6 +70,7 @@ void begin() {
 
 void end() {
     qInstallMessageHandler(g_previous);
+    const std::lock_guard lock(g_mutex);
     const QMessageLogContext context;
     for (const auto &[type, message] : std::as_const(g_held))
         g_previous(type, context, message);
