@@ -18,10 +18,10 @@ public:
 
 } // namespace
 
-std::unique_ptr<GlobalShortcut> GlobalShortcut::createForDesktop(QObject *parent) {
+std::unique_ptr<GlobalShortcut> GlobalShortcut::createForDesktop() {
     if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
-        return std::make_unique<PortalGlobalShortcut>(QDBusConnection::sessionBus(), parent);
+        return std::make_unique<PortalGlobalShortcut>(QDBusConnection::sessionBus());
     if (qEnvironmentVariableIsSet("DISPLAY"))
-        return std::make_unique<X11GlobalShortcut>(parent);
-    return std::make_unique<MissingGlobalShortcut>(parent);
+        return std::make_unique<X11GlobalShortcut>();
+    return std::make_unique<MissingGlobalShortcut>();
 }

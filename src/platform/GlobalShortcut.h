@@ -18,8 +18,9 @@ public:
     virtual bool isRegistered() const = 0;
 
     // The implementation this desktop offers: a key grab on a plain X server, the GlobalShortcuts
-    // portal under Wayland (XWayland's grab only sees X clients), or one that always fails.
-    static std::unique_ptr<GlobalShortcut> createForDesktop(QObject *parent = nullptr);
+    // portal under Wayland (XWayland's grab only sees X clients), or one that always fails. The
+    // caller is its one owner: it has no QObject parent that could delete it a second time.
+    static std::unique_ptr<GlobalShortcut> createForDesktop();
 
 signals:
     void activated();

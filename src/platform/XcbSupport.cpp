@@ -1,7 +1,9 @@
 #include "platform/XcbSupport.h"
 
+#include <xcb/randr.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace XcbSupport {
@@ -15,13 +17,59 @@ uint32_t rootWindow(xcb_connection_t *connection, int screen) {
     return roots.rem ? roots.data->root : 0;
 }
 
-bool isXWayland(xcb_connection_t *connection) {
-    static const char name[] = "XWAYLAND";
+namespace {
+
+bool hasExtension(xcb_connection_t *connection, QByteArrayView name) {
     xcb_query_extension_reply_t *reply = xcb_query_extension_reply(
-        connection, xcb_query_extension(connection, sizeof name - 1, name), nullptr);
+        connection, xcb_query_extension(connection, uint16_t(name.size()), name.data()), nullptr);
     const bool present = reply && reply->present;
     std::free(reply);
     return present;
+}
+
+QList<QByteArray> outputNames(xcb_connection_t *connection, uint32_t root) {
+    QList<QByteArray> names;
+    xcb_randr_get_screen_resources_current_reply_t *resources = xcb_randr_get_screen_resources_current_reply(
+        connection, xcb_randr_get_screen_resources_current(connection, root), nullptr);
+    if (!resources)
+        return names;
+    const xcb_randr_output_t *outputs = xcb_randr_get_screen_resources_current_outputs(resources);
+    const int count = xcb_randr_get_screen_resources_current_outputs_length(resources);
+    QList<xcb_randr_get_output_info_cookie_t> cookies;
+    for (int i = 0; i < count; ++i)
+        cookies << xcb_randr_get_output_info(connection, outputs[i], resources->config_timestamp);
+    for (const auto &cookie : std::as_const(cookies)) {
+        if (xcb_randr_get_output_info_reply_t *info =
+                xcb_randr_get_output_info_reply(connection, cookie, nullptr)) {
+            names << QByteArray(reinterpret_cast<const char *>(xcb_randr_get_output_info_name(info)),
+                                xcb_randr_get_output_info_name_length(info));
+            std::free(info);
+        }
+    }
+    std::free(resources);
+    return names;
+}
+
+} // namespace
+
+bool isXWaylandOutputName(QByteArrayView name) {
+    const QByteArrayView prefix = "XWAYLAND";
+    if (!name.startsWith(prefix) || name.size() == prefix.size())
+        return false;
+    const QByteArrayView number = name.sliced(prefix.size());
+    return std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool isXWayland(xcb_connection_t *connection) {
+    if (!connection || xcb_connection_has_error(connection))
+        return false;
+    if (hasExtension(connection, "XWAYLAND"))
+        return true;
+    if (!hasExtension(connection, "RANDR"))
+        return false;
+    const QList<QByteArray> names = outputNames(connection, rootWindow(connection, 0));
+    return std::any_of(names.begin(), names.end(),
+                       [](const QByteArray &name) { return isXWaylandOutputName(name); });
 }
 
 QList<uint8_t> keycodesFor(xcb_connection_t *connection, uint32_t keysym) {

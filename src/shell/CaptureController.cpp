@@ -4,6 +4,7 @@
 #include "platform/ScreenCapturePermission.h"
 #include "shell/ImageImport.h"
 #include "store/CollectionStore.h"
+#include "store/RegularFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -30,6 +31,26 @@ const QString kUnreadable = QStringLiteral("Die Bildschirmaufnahme konnte nicht 
 // Exit statuses of vellumbox-screencapture beyond 0 (done) and 1 (nothing selected).
 constexpr int kToolRefused = 3; // the desktop's portal refused the screenshot
 constexpr int kToolCrashed = -1;
+
+// The tool writes into our private folder, yet whatever it left there is read as an adversary's
+// file: a regular file only, opened without waiting on a pipe, and no larger than any image may
+// be. A file that cannot be read, empty or not regular, is reported as unreadable.
+QByteArray readCapture(const QString &path) {
+    const auto unreadable = [](auto &&step) {
+        try {
+            return step();
+        } catch (const AppFailure &) {
+            throw AppFailure(kUnreadable);
+        }
+    };
+    auto file = unreadable([&] { return std::make_unique<RegularFile>(path); });
+    if (file->size() < 1)
+        throw AppFailure(kUnreadable);
+    ImageImport::validateSourceSize(file->size());
+    QByteArray bytes(file->size(), Qt::Uninitialized);
+    bytes.truncate(unreadable([&] { return file->readInto(bytes.data(), bytes.size()); }));
+    return bytes;
+}
 
 bool applicationModalWindowOpen() {
     const QWindow *modal = QGuiApplication::modalWindow();
@@ -189,16 +210,8 @@ void CaptureController::toolEnded(QProcess *process, const QUuid &id, const QStr
             m_store->setStatus(exitStatus == 0 || exitStatus == 1 ? kNothingCaptured : kCaptureFailed);
         }
     } else {
-        QFile file(path);
         try {
-            // Our own private folder, but never read more than any image may be.
-            ImageImport::validateSourceSize(QFileInfo(path).size());
-            if (!file.open(QIODevice::ReadOnly))
-                throw AppFailure(kUnreadable);
-            const QByteArray bytes = file.readAll();
-            if (file.error() != QFileDevice::NoError)
-                throw AppFailure(kUnreadable);
-            file.close();
+            const QByteArray bytes = readCapture(path);
             QFile::remove(path);
             // The capture ends once the store has kept or refused the image.
             m_store->addCapture(bytes, target, this, [this, id](const QString &failure) {

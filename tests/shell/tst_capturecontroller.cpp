@@ -22,6 +22,8 @@ echo "$@" >> "$FAKE_DIR/runs.log"
 case "$FAKE_MODE" in
     write) cp "$FAKE_DIR/capture.png" "$5" ;;
     garbage) echo "no image" > "$5" ;;
+    fifo) mkfifo "$5" ;;
+    empty) : > "$5" ;;
     crash) kill -HUP $$ ;; # signal 1, not to be taken for exit status 1
     hang) cp "$FAKE_DIR/capture.png" "$5"; trap 'touch "$FAKE_DIR/terminated"; exit 2' TERM
         touch "$FAKE_DIR/running"; while :; do sleep 0.02; done ;;
@@ -69,6 +71,9 @@ private Q_SLOTS:
         QTest::newRow("refused") << "3"_ba << u"Keine Aufnahme"_s << CaptureController::permissionText;
         QTest::newRow("crash") << "crash"_ba << u"fehlgeschlagen"_s << QString();
         QTest::newRow("not an image") << "garbage"_ba << u"Bereich ziehen"_s << u"Bild"_s;
+        // Reading either must neither block nor blame the size.
+        QTest::newRow("pipe at the path") << "fifo"_ba << u"Bereich ziehen"_s << u"nicht gelesen"_s;
+        QTest::newRow("empty file") << "empty"_ba << u"Bereich ziehen"_s << u"nicht gelesen"_s;
         QTest::newRow("missing tool") << "missing"_ba << u"Bereich ziehen"_s << u"nicht gestartet"_s;
     }
     void toolOutcome() {
@@ -77,6 +82,8 @@ private Q_SLOTS:
         QFETCH(QString, error);
         qputenv("FAKE_MODE", mode);
         auto capture = controller(mode == "missing" ? u"no-such-tool"_s : u"fake-tool"_s);
+        // Left from an earlier refusal: a capture that gets under way clears it.
+        m_store->setNeedsScreenCapturePermission(true);
         capture->start();
         capture->start(); // ignored: a capture is under way
         // All but the tool happens at once; the tool waits for the delay, until our windows are gone.

@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QRasterWindow>
 #include <QScreen>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <xcb/xcb.h>
@@ -95,13 +96,24 @@ protected:
     void paintEvent(QPaintEvent *) override { QPainter(this).drawImage(0, 0, image); }
 };
 
-// tests/tools/FakePortal.cpp on a private session bus, which ends with it.
+// tests/tools/FakePortal.cpp on a private session bus, which ends with it. The bus starts no
+// services of its own, so where the desktop's real portal is installed, it stays out.
 struct FakePortal {
+    QTemporaryFile config;
     QProcess process;
     QString address; // empty when it did not start
 
     FakePortal(const QString &program, const QStringList &arguments) {
-        process.start("dbus-run-session", QStringList{"--", program} + arguments);
+        static const char busConfig[] =
+            "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+            "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>\n"
+            "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+            "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
+        if (!config.open() || config.write(busConfig) < 0 || !config.flush())
+            return;
+        process.start("dbus-run-session",
+                      QStringList{"--config-file=" + config.fileName(), "--", program} + arguments);
         process.waitForReadyRead(kPatienceMs); // one short write
         address = process.readLine().trimmed();
     }

@@ -1,6 +1,7 @@
 // A stand-in for the desktop portal: dbus-run-session -- fake_portal accept FILE.png | refuse | none
 // "accept" hands out FILE.png itself as the screenshot, binds the shortcuts it is asked for and
-// reports one press of the first; "refuse" declines everything; "none" does not serve at all.
+// reports presses: of the first shortcut in another session, of another shortcut in the session,
+// then one of the first in the session; "refuse" declines everything; "none" does not serve at all.
 // Prints the bus address once ready; ends when its input closes. Like real portals, it sends the
 // Response signal before the reply to the call, so a client has to subscribe first.
 
@@ -51,9 +52,14 @@ struct Portal : QDBusVirtualObject {
             shortcuts.beginArray();
             shortcuts.beginStructure();
             shortcuts >> first;
-            bus.send(
-                QDBusMessage::createSignal(kObject, "org.freedesktop.portal.GlobalShortcuts", "Activated")
-                << arguments.at(0) << first << qulonglong(1) << QVariantMap());
+            const auto press = [&](const QVariant &session, const QString &id) {
+                bus.send(
+                    QDBusMessage::createSignal(kObject, "org.freedesktop.portal.GlobalShortcuts", "Activated")
+                    << session << id << qulonglong(1) << QVariantMap());
+            };
+            press(QVariant::fromValue(QDBusObjectPath(kObject + "/session/other")), first);
+            press(arguments.at(0), first + "-other");
+            press(arguments.at(0), first);
         }
         return true;
     }

@@ -23,7 +23,8 @@ PortalScreenshot::PortalScreenshot(QDBusConnection bus, QObject *parent)
 
 void PortalScreenshot::request() {
     if (!m_bus.isConnected()) {
-        QTimer::singleShot(0, this, &PortalScreenshot::fail);
+        const QDBusError error = m_bus.lastError();
+        QTimer::singleShot(0, this, [this, error] { fail(describe(error)); });
         return;
     }
     const QString token =
@@ -45,7 +46,7 @@ void PortalScreenshot::request() {
             return;
         const QDBusPendingReply<QDBusObjectPath> reply = *call;
         if (reply.isError()) {
-            fail();
+            fail(describe(reply.error()));
             return;
         }
         // Portals before version 0.9 chose their own path.
@@ -70,12 +71,18 @@ void PortalScreenshot::unsubscribe() {
     m_requestPath.clear();
 }
 
-void PortalScreenshot::fail() {
+QString PortalScreenshot::describe(const QDBusError &error) {
+    if (!error.isValid())
+        return QStringLiteral("keine Verbindung zum Sitzungsbus");
+    return error.name() + QStringLiteral(": ") + error.message();
+}
+
+void PortalScreenshot::fail(const QString &reason) {
     if (m_answered)
         return;
     m_answered = true;
     unsubscribe();
-    emit failed();
+    emit failed(reason);
 }
 
 void PortalScreenshot::onResponse(uint response, const QVariantMap &results) {
@@ -90,7 +97,7 @@ void PortalScreenshot::onResponse(uint response, const QVariantMap &results) {
     }
     const QUrl uri(results.value(QStringLiteral("uri")).toString());
     if (!uri.isLocalFile()) {
-        emit failed();
+        emit failed(QStringLiteral("die Antwort nennt keine lokale Datei"));
         return;
     }
     const QString path = uri.toLocalFile();
@@ -104,7 +111,7 @@ void PortalScreenshot::onResponse(uint response, const QVariantMap &results) {
     if (QFileInfo(path).isFile())
         QFile::remove(path);
     if (image.isNull()) {
-        emit failed();
+        emit failed(QStringLiteral("die Datei ist kein lesbares PNG- oder JPEG-Bild"));
         return;
     }
     emit taken(image.convertToFormat(QImage::Format_RGB32));

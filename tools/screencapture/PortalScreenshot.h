@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QImage>
 #include <QObject>
 #include <QVariantMap>
@@ -18,7 +19,8 @@ public:
 signals:
     void taken(const QImage &image); // Format_RGB32
     void refused();
-    void failed();
+    // reason: the D-Bus error or what was wrong with the answer, for the tool's standard error.
+    void failed(const QString &reason);
 
 private slots:
     void onResponse(uint response, const QVariantMap &results);
@@ -26,7 +28,8 @@ private slots:
 private:
     void subscribe(const QString &path);
     void unsubscribe();
-    void fail();
+    void fail(const QString &reason);
+    static QString describe(const QDBusError &error);
 
     QDBusConnection m_bus;
     QString m_requestPath;

@@ -201,7 +201,7 @@ void RegionSelector::writeSelection() {
     for (RegionOverlay *overlay : std::as_const(m_overlays))
         overlay->hide();
     QTimer::singleShot(0, this, [this, region] {
-        const QImage image = m_still.image.copy(region).convertToFormat(QImage::Format_RGB32);
+        const QImage image = m_still.region(region);
         QSaveFile file(m_outputPath);
         bool written = !image.isNull() && file.open(QIODevice::WriteOnly);
         if (written) {

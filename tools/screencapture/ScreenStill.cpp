@@ -1,26 +1,45 @@
 #include "ScreenStill.h"
 
+#include "platform/XcbSupport.h"
+
 #include <QScopeGuard>
 
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+QImage ScreenStill::region(const QRect &imageRect) const {
+    const QImage cropped = image.copy(imageRect).convertToFormat(QImage::Format_RGB32);
+    if (cropped.isNull() || !area.isValid())
+        return cropped;
+    const double stillScaleX = double(image.width()) / area.width();
+    const double stillScaleY = double(image.height()) / area.height();
+    const QRectF covered(area.x() + imageRect.x() / stillScaleX, area.y() + imageRect.y() / stillScaleY,
+                         imageRect.width() / stillScaleX, imageRect.height() / stillScaleY);
+    double scale = 0;
+    for (const Output &output : outputs) {
+        if (QRectF(output.geometry).intersects(covered))
+            scale = std::max(scale, output.scale);
+    }
+    const double factor = scale / std::max(stillScaleX, stillScaleY);
+    // Rounding aside, the still's own scale: nothing to undo.
+    if (scale <= 0 || factor > 0.999)
+        return cropped;
+    const QSize size(std::max(1, int(std::lround(cropped.width() * factor))),
+                     std::max(1, int(std::lround(cropped.height() * factor))));
+    // Area averaging undoes the portal's enlargement of the smaller-scale outputs best.
+    return cropped.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+        .convertToFormat(QImage::Format_RGB32);
+}
+
 namespace X11Still {
 namespace {
-
-bool hasExtension(xcb_connection_t *connection, const char *name) {
-    xcb_query_extension_reply_t *reply = xcb_query_extension_reply(
-        connection, xcb_query_extension(connection, uint16_t(std::strlen(name)), name), nullptr);
-    const bool present = reply && reply->present;
-    std::free(reply);
-    return present;
-}
 
 const xcb_visualtype_t *findVisual(const xcb_screen_t *screen, xcb_visualid_t id) {
     for (auto depths = xcb_screen_allowed_depths_iterator(screen); depths.rem; xcb_depth_next(&depths)) {
@@ -146,7 +165,7 @@ Grab grabRoot() {
     const auto disconnect = qScopeGuard([connection] { xcb_disconnect(connection); });
     if (xcb_connection_has_error(connection))
         return {};
-    if (hasExtension(connection, "XWAYLAND"))
+    if (XcbSupport::isXWayland(connection))
         return {Server::XWayland, {}};
 
     const xcb_setup_t *setup = xcb_get_setup(connection);

@@ -1,14 +1,27 @@
 #pragma once
 
 #include <QImage>
+#include <QList>
 #include <QRect>
 
 // One still of the whole desktop, taken before anything of ours is on screen.
 struct ScreenStill {
+    struct Output {
+        QRect geometry; // in the window system's coordinates
+        double scale = 1;
+    };
+
     QImage image; // device pixels, Format_RGB32
     QRect area;   // the desktop area the image covers, in the window system's coordinates
+    // Where known, the outputs with their scales. A portal's still has one scale for the whole
+    // desktop, the largest, so the parts of outputs with a smaller one are enlarged copies.
+    QList<Output> outputs;
 
     bool isValid() const { return !image.isNull() && area.isValid(); }
+
+    // The part of the image at imageRect, at the largest scale of the outputs it covers: a region
+    // on outputs of scale 1 has the size of their own pixels, whatever the still's scale.
+    QImage region(const QRect &imageRect) const;
 };
 
 namespace X11Still {

@@ -14,26 +14,69 @@
 #include <QImageReader>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QStringDecoder>
 #include <QTimer>
 
+#include <cstdio>
 #include <cstring>
 #include <future>
 #include <memory>
+#include <mutex>
+#include <unistd.h>
 
 namespace {
 
 constexpr int kIdleMilliseconds = 120'000;
 
-bool validArguments(int argc, char **argv) {
+// The output path, or an empty string for arguments other than "-i -x -t png PATH". A path that
+// is not UTF-8 would come back from QString under another name, so it is refused.
+QString outputPathFrom(int argc, char **argv) {
     static const char *const expected[] = {"-i", "-x", "-t", "png"};
-    if (argc != 6 || argv[5][0] == '\0')
-        return false;
+    if (argc != 6)
+        return {};
     for (int i = 0; i < 4; ++i) {
         if (std::strcmp(argv[i + 1], expected[i]) != 0)
-            return false;
+            return {};
     }
-    return true;
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString path = utf8(QByteArrayView(argv[5]));
+    return utf8.hasError() ? QString() : path;
 }
+
+void say(const QString &line) {
+    std::fprintf(stderr, "vellumbox-screencapture: %s\n", line.toUtf8().constData());
+}
+
+// Without a display the toolkit gives up inside QGuiApplication with a fatal message and an
+// abort, which the controller could not tell from a crash. While it starts, its messages wait
+// here: on success they go out as usual, on a fatal one the tool ends with Failed and one line.
+namespace Startup {
+QtMessageHandler g_previous = nullptr;
+std::mutex g_mutex; // the X read runs on a thread of its own meanwhile
+QList<std::pair<QtMsgType, QString>> g_held;
+
+void handle(QtMsgType type, const QMessageLogContext &context, const QString &message) {
+    if (type == QtFatalMsg) {
+        say(QStringLiteral("Keine Anzeige erreichbar: weder Wayland noch ein X-Server lässt sich öffnen."));
+        ::_exit(CaptureExit::Failed);
+    }
+    const std::lock_guard lock(g_mutex);
+    g_held.append({type, message});
+}
+
+void begin() {
+    g_previous = qInstallMessageHandler(handle);
+}
+
+void end() {
+    qInstallMessageHandler(g_previous);
+    const std::lock_guard lock(g_mutex);
+    const QMessageLogContext context;
+    for (const auto &[type, message] : std::as_const(g_held))
+        g_previous(type, context, message);
+    g_held.clear();
+}
+} // namespace Startup
 
 // The still is in device pixels and the overlay must match it pixel for pixel, so the toolkit's
 // own scaling stays out of the way; Wayland still reports its buffer scale, which the selector
@@ -48,9 +91,9 @@ void disableToolkitScaling() {
 } // namespace
 
 int main(int argc, char **argv) {
-    if (!validArguments(argc, argv))
+    const QString outputPath = outputPathFrom(argc, argv);
+    if (outputPath.isEmpty())
         return CaptureExit::Failed;
-    const QString outputPath = QString::fromLocal8Bit(argv[5]);
     if (!TerminationSignals::install())
         return CaptureExit::Failed;
 
@@ -64,7 +107,9 @@ int main(int argc, char **argv) {
 
     disableToolkitScaling();
     QImageReader::setAllocationLimit(1024);
+    Startup::begin();
     QGuiApplication app(argc, argv);
+    Startup::end();
     QGuiApplication::setQuitOnLastWindowClosed(false);
     QImage x11Image;
     if (x11Grab.valid()) {
@@ -94,8 +139,8 @@ int main(int argc, char **argv) {
     };
     std::unique_ptr<RegionSelector> selector;
     const bool requireGrab = platform == QLatin1String("xcb");
-    auto startSelection = [&](QImage image, const QRect &area) {
-        selector = std::make_unique<RegionSelector>(ScreenStill{std::move(image), area}, outputPath);
+    auto startSelection = [&](QImage image, const QRect &area, const QList<ScreenStill::Output> &outputs) {
+        selector = std::make_unique<RegionSelector>(ScreenStill{std::move(image), area, outputs}, outputPath);
         QObject::connect(selector.get(), &RegionSelector::finished, &app, exitWith);
         selector->start(requireGrab);
     };
@@ -109,13 +154,21 @@ int main(int argc, char **argv) {
                          [&] { exitWith(CaptureExit::NothingCaptured); });
         QObject::connect(portal.get(), &PortalScreenshot::taken, &app, [&](const QImage &image) {
             portalWait.stop();
-            // The portal's still covers the whole desktop, whatever its scale.
-            startSelection(image, QGuiApplication::primaryScreen()->virtualGeometry());
+            // The portal's still covers the whole desktop at one scale. Only Wayland tells the
+            // scale of each output; XWayland shows every output at scale 1.
+            QList<ScreenStill::Output> outputs;
+            if (platform == QLatin1String("wayland")) {
+                for (QScreen *screen : QGuiApplication::screens())
+                    outputs.append({screen->geometry(), screen->devicePixelRatio()});
+            }
+            startSelection(image, QGuiApplication::primaryScreen()->virtualGeometry(), outputs);
         });
         QObject::connect(portal.get(), &PortalScreenshot::refused, &app,
                          [&] { exitWith(CaptureExit::Refused); });
-        QObject::connect(portal.get(), &PortalScreenshot::failed, &app,
-                         [&] { exitWith(CaptureExit::Failed); });
+        QObject::connect(portal.get(), &PortalScreenshot::failed, &app, [&](const QString &reason) {
+            say(QStringLiteral("Das Screenshot-Portal hat kein Bild geliefert: ") + reason);
+            exitWith(CaptureExit::Failed);
+        });
         portalWait.start(kIdleMilliseconds);
         portal->request();
     } else {
@@ -123,7 +176,7 @@ int main(int argc, char **argv) {
         const QRect area(QPoint(0, 0), x11Image.size());
         if (!area.contains(QGuiApplication::primaryScreen()->virtualGeometry()))
             return CaptureExit::Failed;
-        startSelection(std::move(x11Image), area);
+        startSelection(std::move(x11Image), area, {});
     }
     return QGuiApplication::exec();
 }
