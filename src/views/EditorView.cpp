@@ -59,7 +59,7 @@ EditorView::EditorView(CollectionStore *store, AccountStore *account, CloudBacku
                                 std::move(finish), std::move(pause)},
                                this);
     m_alerts = new WindowAlerts(this);
-    m_previews = new PreviewCache(store, PreviewCache::kDefaultBytes, this);
+    m_previews = new PreviewCache(store, PreviewCache::kDefaultBytes, 0, this);
 
     setAutoFillBackground(true);
     QPalette palette = this->palette();
@@ -111,7 +111,13 @@ EditorView::EditorView(CollectionStore *store, AccountStore *account, CloudBacku
           &CollectionStore::canUndoDeleteChanged, &CollectionStore::deletedCollectionsChanged,
           &CollectionStore::collectionNoticeChanged, &CollectionStore::exportURLChanged})
         connect(store, signal, this, &EditorView::scheduleRefresh);
+    // The store announces every write of the selection; only a different collection counts.
+    m_selectedID = store->selectedID();
     connect(store, &CollectionStore::selectedIDChanged, this, [this] {
+        const OptionalUuid selected = m_state->store()->selectedID();
+        if (selected == m_selectedID)
+            return;
+        m_selectedID = selected;
         m_state->setAnnotationSnipID(std::nullopt);
         m_state->setShowingAll(false);
         scheduleRefresh();

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class AccountStore;
 class AlertPresenter;
@@ -90,6 +91,7 @@ private:
     Footer *m_footer;
     QPointer<AnnotationWorkspace> m_workspace;
     QUuid m_workspaceSnip;
+    std::optional<QUuid> m_selectedID;
     QPointer<QDialog> m_accountSheet;
     QPointer<QDialog> m_backupSheet;
     bool m_refreshQueued = false;

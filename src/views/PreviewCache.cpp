@@ -59,19 +59,25 @@ template <typename T> void mixOptional(quint64 &h, const std::optional<T> &v) {
 } // namespace
 
 QSize Previews::headerSize(const QString &path) {
+    // Read from the header chunk itself: the PNG reader would want the chunks after it too.
+    QByteArray head(kHeaderBytes, Qt::Uninitialized);
     try {
         RegularFile file(path);
-        QByteArray head(kHeaderBytes, Qt::Uninitialized);
         head.truncate(file.readInto(head.data(), head.size()));
-        if (ImageImport::rasterFormat(head) != "png")
-            return {};
-        QBuffer buffer(&head);
-        buffer.open(QIODevice::ReadOnly);
-        QImageReader reader(&buffer, "png");
-        return sizeOf(reader);
     } catch (const AppFailure &) {
         return {};
     }
+    if (head.size() < 24 || ImageImport::rasterFormat(head) != "png" || head.mid(12, 4) != "IHDR")
+        return {};
+    const auto number = [&](int at) {
+        return (quint32(quint8(head[at])) << 24) | (quint32(quint8(head[at + 1])) << 16) |
+               (quint32(quint8(head[at + 2])) << 8) | quint32(quint8(head[at + 3]));
+    };
+    const quint32 width = number(16);
+    const quint32 height = number(20);
+    if (width == 0 || height == 0 || !ImageImport::supportedDimensions(width, height))
+        return {};
+    return QSize(int(width), int(height));
 }
 
 QImage Previews::render(const QString &path, QSize box, const MarkList &marks) {
@@ -135,9 +141,9 @@ quint64 Previews::marksKey(const MarkList &marks) {
     return h;
 }
 
-PreviewCache::PreviewCache(CollectionStore *store, qint64 maxBytes, QObject *parent)
+PreviewCache::PreviewCache(CollectionStore *store, qint64 maxBytes, int workers, QObject *parent)
     : QObject(parent), m_store(store), m_cache(1 << 20, maxBytes),
-      m_maxRunning(std::max(2, QThread::idealThreadCount() / 2)) {}
+      m_maxRunning(workers > 0 ? workers : std::max(2, QThread::idealThreadCount() / 2)) {}
 
 PreviewCache::~PreviewCache() = default;
 

@@ -40,7 +40,9 @@ class PreviewCache : public QObject {
 public:
     static constexpr qint64 kDefaultBytes = 160'000'000;
 
-    explicit PreviewCache(CollectionStore *store, qint64 maxBytes = kDefaultBytes, QObject *parent = nullptr);
+    // Without a number of workers, half the machine's cores and at least two decode at once.
+    explicit PreviewCache(CollectionStore *store, qint64 maxBytes = kDefaultBytes, int workers = 0,
+                          QObject *parent = nullptr);
     ~PreviewCache() override;
 
     // The image's pixel size: none while its header is being read (sizesKnown() follows), an
@@ -58,6 +60,7 @@ public:
     // Drops the waiting requests of `owner` (a view scrolled away or gone).
     void drop(const void *owner);
 
+    int maxRunning() const { return m_maxRunning; }
     int waitingCount() const { return int(m_waiting.size()); }
     int runningCount() const { return int(m_running.size()); }
     qint64 cachedBytes() const { return m_cache.totalBytes(); }

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDrag>
+#include <QFocusEvent>
 #include <QHelpEvent>
 #include <QMenu>
 #include <QMimeData>
@@ -350,8 +351,14 @@ void SnipCard::contextMenuEvent(QContextMenuEvent *event) {
 }
 
 bool SnipCard::eventFilter(QObject *watched, QEvent *event) {
-    if (event->type() == QEvent::FocusIn && (watched == m_heading || watched == m_comment))
-        m_state->store()->setSelectedSnipID(snipID());
+    // Only the user's own move into a field selects the card; focus that lands here because
+    // another part of the window went away must not move the selection (and the page).
+    if (event->type() == QEvent::FocusIn && (watched == m_heading || watched == m_comment)) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason == Qt::MouseFocusReason || reason == Qt::TabFocusReason ||
+            reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason)
+            m_state->store()->setSelectedSnipID(snipID());
+    }
     return QWidget::eventFilter(watched, event);
 }
 
