@@ -199,6 +199,7 @@ void DocumentHeader::arrange(int width) const {
     m_stacked = stacked;
     m_modeLine->setDirection(stacked ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
     m_modeLine->setSpacing(stacked ? 12 : kModeDateSpacing);
+    layout()->invalidate();
 }
 
 int DocumentHeader::heightForWidth(int width) const {

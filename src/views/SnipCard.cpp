@@ -329,7 +329,9 @@ QList<QAction *> SnipCard::contextActions(QObject *owner) {
         action->setSeparator(true);
         actions.append(action);
     };
-    add(kEditTitle, true, [this] { openEditor(); });
+    // The menu may outlive this card's binding to the snip: every entry names its snip itself.
+    LibraryState *state = m_state;
+    add(kEditTitle, true, [state, id] { state->setAnnotationSnipID(id); });
     add(snip.isLocalOnly() ? QStringLiteral("Für Cloud-Sicherung einschließen")
                            : QStringLiteral("Nur lokal speichern (ohne Cloud)"),
         true, [store, snip] { store->setLocalOnly(snip, !snip.isLocalOnly()); });

@@ -68,6 +68,7 @@ private Q_SLOTS:
     void cardMenu_data();
     void cardMenu();
     void typingKeepsSpacesAndCaret();
+    void documentHeader();
     void removeAndUndo();
     void selectionScrolls();
     void tallCardKeepsCaretInView();
@@ -509,6 +510,51 @@ void TestMainWindow::typingKeepsSpacesAndCaret() {
     f.settle();
     QCOMPARE(f.collection(0).items[1].note, QStringLiteral("Zeile \n cb"));
     QCOMPARE(comment->textCursor().position(), 9);
+}
+
+void TestMainWindow::documentHeader() {
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 2}});
+    const QDateTime noon(QDate(2026, 12, 5), QTime(12, 0));
+    f.store->editCurrent(
+        [&](SnipCollection &c) { c.createdAt = double(noon.toSecsSinceEpoch()) - kReferenceDateUnixOffset; });
+    f.settle();
+    DocumentHeader *header = f.document()->header();
+    QCOMPARE(header->dateLabel()->text(), QStringLiteral("5. Dezember 2026"));
+    QCOMPARE(header->countLabel()->text(), QStringLiteral("2"));
+
+    QLineEdit *title = header->titleField();
+    title->selectAll();
+    title->setFocus(Qt::MouseFocusReason);
+    QTest::keyClicks(title, QStringLiteral(" Neu "));
+    f.settle();
+    QCOMPARE(f.collection(0).title, QStringLiteral(" Neu "));
+    QCOMPARE(title->cursorPosition(), 5);
+
+    DescriptionField *description = header->descriptionField();
+    description->setFocus(Qt::MouseFocusReason);
+    QList<int> heights;
+    for (int line = 0; line < 6; ++line) {
+        QTest::keyClicks(description, QStringLiteral("Zeile"));
+        f.settle();
+        heights << description->height();
+        QTest::keyClick(description, Qt::Key_Return);
+    }
+    QCOMPARE(f.collection(0).subtitle, QStringLiteral("Zeile\nZeile\nZeile\nZeile\nZeile\nZeile\n"));
+    QVERIFY(heights[0] < heights[1] && heights[1] < heights[2] && heights[2] < heights[3]);
+    QCOMPARE(heights[4], heights[3]);
+    QCOMPARE(heights[5], heights[3]);
+
+    // The mode switches every card at once; the date moves under the modes where the line is short.
+    click(header->modeButtons().last());
+    QCOMPARE(f.collection(0).mode, CollectionMode::Notes);
+    SnipCard *card = f.card(QStringLiteral("A1"));
+    QCOMPARE(card->headingField()->placeholderText(), QStringLiteral("Überschrift …"));
+    QVERIFY(header->modeButtons().last()->isChecked() && !header->modeButtons().first()->isChecked());
+    const int wide = header->heightForWidth(900);
+    QVERIFY(!header->dateBelowModes());
+    QVERIFY(header->heightForWidth(200) > wide);
+    QVERIFY(header->dateBelowModes());
 }
 
 void TestMainWindow::removeAndUndo() {
