@@ -38,11 +38,8 @@ CollectionDocument::CollectionDocument(LibraryState *state, PreviewCache *previe
     m_header = new DocumentHeader(state, m_page);
     connect(m_header, &DocumentHeader::heightChanged, this, [this] { relayout(true); });
     m_empty = new EmptyState(state, m_page);
-    FlatButton::Look look;
-    look.symbol = QStringLiteral("plus");
-    look.symbolSize = 13;
-    look.font = Theme::font(13, QFont::Medium);
-    look.color = Theme::accent();
+    FlatButton::Look look =
+        FlatButton::Look::plain(Theme::accent(), Theme::font(13, QFont::Medium), QStringLiteral("plus"), 13);
     look.border = LibraryPaint::withAlpha(Theme::accent(), 0.25);
     look.dashedBorder = true;
     look.radius = 12;

@@ -119,9 +119,8 @@ DocumentHeader::DocumentHeader(LibraryState *state, QWidget *parent) : QWidget(p
     modes->setContentsMargins(3, 3, 3, 3);
     modes->setSpacing(3);
     for (const CollectionMode mode : CollectionModes::all()) {
-        FlatButton::Look look;
-        look.font = Theme::font(12, QFont::Medium);
-        look.color = LibraryPaint::withAlpha(Theme::ink(), 0.75);
+        FlatButton::Look look = FlatButton::Look::plain(LibraryPaint::withAlpha(Theme::ink(), 0.75),
+                                                        Theme::font(12, QFont::Medium));
         look.radius = 7;
         look.padding = QMargins(12, 9, 12, 9);
         auto *button = new FlatButton(look, CollectionModes::title(mode), m_modePicker);

@@ -229,40 +229,50 @@ void EditorView::refreshSheets() {
     CloudBackupStore *backup = m_state->backup();
     if (!isVisible())
         return;
-    if (account && account->showSheet() && !m_accountSheet) {
-        auto *sheet = new AccountView(
-            account,
-            [this] {
-                QTimer::singleShot(kBackupSheetDelayMs, this, [this] {
-                    if (m_state->backup())
-                        m_state->backup()->setShowSheet(true);
-                });
+    if (account) {
+        followSheet(
+            m_accountSheet, account->showSheet(),
+            [this, account] {
+                return new AccountView(
+                    account,
+                    [this] {
+                        QTimer::singleShot(kBackupSheetDelayMs, this, [this] {
+                            if (m_state->backup())
+                                m_state->backup()->setShowSheet(true);
+                        });
+                    },
+                    this);
             },
-            this);
-        sheet->setAttribute(Qt::WA_DeleteOnClose);
-        connect(sheet, &QDialog::finished, this, [this] {
-            if (m_state->account())
-                m_state->account()->setShowSheet(false);
-            scheduleRefresh();
-        });
-        m_accountSheet = sheet;
-        sheet->open();
-    } else if (account && !account->showSheet() && m_accountSheet && m_accountSheet->isVisible()) {
-        m_accountSheet->close();
+            [account = QPointer<AccountStore>(account)] {
+                if (account)
+                    account->setShowSheet(false);
+            });
     }
     // One sheet at a time: the backup waits until the account sheet has gone.
-    if (backup && backup->showSheet() && !m_backupSheet && !m_accountSheet) {
-        auto *sheet = new CloudBackupView(backup, account, this);
-        sheet->setAttribute(Qt::WA_DeleteOnClose);
-        connect(sheet, &QDialog::finished, this, [this] {
-            if (m_state->backup())
-                m_state->backup()->setShowSheet(false);
+    if (backup && !m_accountSheet) {
+        followSheet(
+            m_backupSheet, backup->showSheet(),
+            [this, backup, account] { return new CloudBackupView(backup, account, this); },
+            [backup = QPointer<CloudBackupStore>(backup)] {
+                if (backup)
+                    backup->setShowSheet(false);
+            });
+    }
+}
+
+void EditorView::followSheet(QPointer<QDialog> &sheet, bool wanted, const std::function<QDialog *()> &make,
+                             const std::function<void()> &dismissed) {
+    if (wanted && !sheet) {
+        QDialog *dialog = make();
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        connect(dialog, &QDialog::finished, this, [this, dismissed] {
+            dismissed();
             scheduleRefresh();
         });
-        m_backupSheet = sheet;
-        sheet->open();
-    } else if (backup && !backup->showSheet() && m_backupSheet && m_backupSheet->isVisible()) {
-        m_backupSheet->close();
+        sheet = dialog;
+        dialog->open();
+    } else if (!wanted && sheet && sheet->isVisible()) {
+        sheet->close();
     }
 }
 

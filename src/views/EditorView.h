@@ -72,6 +72,10 @@ private:
     void refresh();
     void refreshFace();
     void refreshSheets();
+    // Opens the sheet while its flag is set and clears the flag when the sheet is gone; a flag
+    // cleared elsewhere closes the sheet.
+    void followSheet(QPointer<QDialog> &sheet, bool wanted, const std::function<QDialog *()> &make,
+                     const std::function<void()> &dismissed);
     void presentError();
     void presentDeleteConfirmation();
 

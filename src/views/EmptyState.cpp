@@ -36,10 +36,8 @@ EmptyState::EmptyState(LibraryState *state, QWidget *parent) : QWidget(parent), 
         m_state->captureIntoCurrent();
     });
     layout->addWidget(m_capture, 0, Qt::AlignHCenter);
-    FlatButton::Look importLook;
-    importLook.font = Theme::font(12);
-    importLook.color = Theme::accent();
-    m_import = new FlatButton(importLook, QStringLiteral("Oder vorhandene Bilder importieren"), this);
+    m_import = new FlatButton(FlatButton::Look::plain(Theme::accent(), Theme::font(12)),
+                              QStringLiteral("Oder vorhandene Bilder importieren"), this);
     connect(m_import, &QAbstractButton::clicked, this, [this] {
         m_state->setShowingAll(false);
         m_state->store()->importImages();

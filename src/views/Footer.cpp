@@ -41,9 +41,7 @@ Footer::Footer(LibraryState *state, QWidget *parent) : QWidget(parent), m_state(
     const QFont font = Theme::font(12);
     m_status = makeLabel(QString(), font, Theme::secondaryInk(), this);
     layout->addWidget(m_status);
-    FlatButton::Look look;
-    look.font = font;
-    look.color = Theme::accent();
+    const FlatButton::Look look = FlatButton::Look::plain(Theme::accent(), font);
     m_restore = new FlatButton(look, QStringLiteral("Sammlung wiederherstellen"), this);
     connect(m_restore, &QAbstractButton::clicked, this,
             [this] { m_state->store()->restoreDeletedCollection(); });

@@ -196,11 +196,8 @@ QLabel *makeLabel(const QString &text, const QFont &font, const QColor &color, Q
 }
 
 FlatButton *makeCaptureButton(const QString &text, QWidget *parent) {
-    FlatButton::Look look;
-    look.symbol = QStringLiteral("camera.fill");
-    look.symbolSize = 16;
-    look.font = Theme::font(15, QFont::DemiBold);
-    look.color = Theme::surface();
+    FlatButton::Look look = FlatButton::Look::plain(Theme::surface(), Theme::font(15, QFont::DemiBold),
+                                                    QStringLiteral("camera.fill"), 16);
     look.background = Theme::accent();
     look.pressedBackground = LibraryPaint::withAlpha(Theme::accent(), 0.78);
     look.radius = 8;
@@ -225,10 +222,7 @@ LayoutPicker::LayoutPicker(LibraryState *state, QWidget *parent) : QWidget(paren
     layout->setContentsMargins(3, 3, 3, 3);
     layout->setSpacing(2);
     const auto make = [&](const QString &symbol, const QString &title, bool compact) {
-        FlatButton::Look look;
-        look.symbol = symbol;
-        look.symbolSize = 15;
-        look.color = Theme::ink();
+        FlatButton::Look look = FlatButton::Look::plain(Theme::ink(), QFont(), symbol, 15);
         look.radius = 7;
         auto *button = new FlatButton(look, QString(), this);
         button->setFixedSize(40, 31);

@@ -40,6 +40,17 @@ public:
         QMargins padding;
         int spacing = 6;
         Qt::Alignment alignment = Qt::AlignCenter;
+
+        // Text (and symbol) in one colour, nothing behind; the usual start of a look.
+        static Look plain(const QColor &color, const QFont &font = QFont(), const QString &symbol = QString(),
+                          int symbolSize = 14) {
+            Look look;
+            look.color = color;
+            look.font = font;
+            look.symbol = symbol;
+            look.symbolSize = symbolSize;
+            return look;
+        }
     };
 
     FlatButton(const Look &look, const QString &text, QWidget *parent = nullptr);

@@ -12,9 +12,8 @@
 namespace {
 
 FlatButton *makeBorderedButton(const QString &text, bool prominent, QWidget *parent) {
-    FlatButton::Look look;
-    look.font = Theme::font(13, QFont::Medium);
-    look.color = prominent ? Theme::surface() : Theme::ink();
+    FlatButton::Look look =
+        FlatButton::Look::plain(prominent ? Theme::surface() : Theme::ink(), Theme::font(13, QFont::Medium));
     look.background = prominent ? Theme::accent() : Theme::surface();
     look.pressedBackground = prominent ? LibraryPaint::withAlpha(Theme::accent(), 0.78) : Theme::canvas();
     look.border = prominent ? QColor(Qt::transparent) : Theme::hairline();

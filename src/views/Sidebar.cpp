@@ -60,6 +60,34 @@ QStringList titleLines(const QString &title, const QFont &font, int width) {
     return lines;
 }
 
+// A symbol in the accent beside a semibold line over a secondary one; the whole rectangle clicks.
+struct TwoLineButton {
+    PanelButton *button;
+    QLabel *title;
+    QLabel *detail;
+};
+
+TwoLineButton makeTwoLineButton(QWidget *parent, const QString &symbol, int symbolSize, QMargins margins,
+                                int spacing, int lineSpacing) {
+    auto *button = new PanelButton(parent);
+    auto *layout = new QHBoxLayout(button);
+    layout->setContentsMargins(margins);
+    layout->setSpacing(spacing);
+    auto *icon = new SymbolLabel(symbol, symbolSize, Theme::accent(), button);
+    auto *lines = new QVBoxLayout;
+    lines->setSpacing(lineSpacing);
+    QLabel *title = makeLabel(QString(), Theme::font(13, QFont::DemiBold), Theme::ink(), button);
+    QLabel *detail = makeLabel(QString(), Theme::font(12), Theme::secondaryInk(), button);
+    for (QWidget *child :
+         {static_cast<QWidget *>(icon), static_cast<QWidget *>(title), static_cast<QWidget *>(detail)})
+        button->adopt(child);
+    lines->addWidget(title);
+    lines->addWidget(detail);
+    layout->addWidget(icon);
+    layout->addLayout(lines, 1);
+    return {button, title, detail};
+}
+
 } // namespace
 
 NavigationRow::NavigationRow(QWidget *parent) : QAbstractButton(parent) {
@@ -166,10 +194,8 @@ Sidebar::Sidebar(LibraryState *state, QWidget *parent) : QWidget(parent), m_stat
     auto *navigation = new QVBoxLayout;
     navigation->setContentsMargins(14, 14, 14, 14);
     navigation->setSpacing(18);
-    FlatButton::Look newLook;
-    newLook.symbol = QStringLiteral("plus");
-    newLook.font = Theme::font(14, QFont::DemiBold);
-    newLook.color = Theme::ink();
+    FlatButton::Look newLook =
+        FlatButton::Look::plain(Theme::ink(), Theme::font(14, QFont::DemiBold), QStringLiteral("plus"));
     newLook.background = Theme::surface();
     newLook.border = Theme::hairline();
     newLook.radius = 7;
@@ -216,37 +242,19 @@ Sidebar::Sidebar(LibraryState *state, QWidget *parent) : QWidget(parent), m_stat
     column->addWidget(new Divider(Qt::Horizontal, this));
 
     // Quick capture.
-    auto *quick = new PanelButton(this);
-    auto *quickLayout = new QHBoxLayout(quick);
-    quickLayout->setContentsMargins(20, 20, 20, 20);
-    quickLayout->setSpacing(12);
-    auto *quickSymbol = new SymbolLabel(QStringLiteral("camera.viewfinder"), 22, Theme::accent(), quick);
-    auto *quickLines = new QVBoxLayout;
-    quickLines->setSpacing(5);
-    auto *quickTitle =
-        makeLabel(QStringLiteral("Schnelle Aufnahme"), Theme::font(13, QFont::DemiBold), Theme::ink(), quick);
-    auto *quickKeys =
-        makeLabel(QStringLiteral("⌃ ⇧ Leertaste"), Theme::font(12), Theme::secondaryInk(), quick);
-    for (QWidget *child : {static_cast<QWidget *>(quickSymbol), static_cast<QWidget *>(quickTitle),
-                           static_cast<QWidget *>(quickKeys)})
-        quick->adopt(child);
-    quickLines->addWidget(quickTitle);
-    quickLines->addWidget(quickKeys);
-    quickLayout->addWidget(quickSymbol);
-    quickLayout->addLayout(quickLines);
-    quickLayout->addStretch();
-    connect(quick, &QAbstractButton::clicked, this, [this] {
+    const TwoLineButton quick =
+        makeTwoLineButton(this, QStringLiteral("camera.viewfinder"), 22, QMargins(20, 20, 20, 20), 12, 5);
+    quick.title->setText(QStringLiteral("Schnelle Aufnahme"));
+    quick.detail->setText(QStringLiteral("⌃ ⇧ Leertaste"));
+    connect(quick.button, &QAbstractButton::clicked, this, [this] {
         if (m_state->actions().quickCapture)
             m_state->actions().quickCapture();
     });
-    m_quickCapture = quick;
-    column->addWidget(quick);
+    m_quickCapture = quick.button;
+    column->addWidget(quick.button);
 
-    FlatButton::Look cloudLook;
-    cloudLook.symbol = QStringLiteral("cloud");
-    cloudLook.symbolSize = 15;
-    cloudLook.font = Theme::font(13, QFont::DemiBold);
-    cloudLook.color = Theme::ink();
+    FlatButton::Look cloudLook =
+        FlatButton::Look::plain(Theme::ink(), Theme::font(13, QFont::DemiBold), QStringLiteral("cloud"), 15);
     cloudLook.padding = QMargins(10, 10, 10, 10);
     cloudLook.alignment = Qt::AlignLeft | Qt::AlignVCenter;
     m_cloud = new FlatButton(cloudLook, QStringLiteral("Cloud-Sicherung"), this);
@@ -256,28 +264,16 @@ Sidebar::Sidebar(LibraryState *state, QWidget *parent) : QWidget(parent), m_stat
     });
     column->addWidget(m_cloud);
 
-    auto *account = new PanelButton(this);
-    auto *accountLayout = new QHBoxLayout(account);
-    accountLayout->setContentsMargins(20, 0, 20, 18);
-    accountLayout->setSpacing(10);
-    auto *accountSymbol = new SymbolLabel(QStringLiteral("person.crop.circle"), 23, Theme::accent(), account);
-    auto *accountLines = new QVBoxLayout;
-    accountLines->setSpacing(3);
-    m_accountTitle = makeLabel(QString(), Theme::font(13, QFont::DemiBold), Theme::ink(), account);
-    m_accountDetail = makeLabel(QString(), Theme::font(12), Theme::secondaryInk(), account);
-    for (QWidget *child : {static_cast<QWidget *>(accountSymbol), static_cast<QWidget *>(m_accountTitle),
-                           static_cast<QWidget *>(m_accountDetail)})
-        account->adopt(child);
-    accountLines->addWidget(m_accountTitle);
-    accountLines->addWidget(m_accountDetail);
-    accountLayout->addWidget(accountSymbol);
-    accountLayout->addLayout(accountLines, 1);
-    connect(account, &QAbstractButton::clicked, this, [this] {
+    const TwoLineButton account =
+        makeTwoLineButton(this, QStringLiteral("person.crop.circle"), 23, QMargins(20, 0, 20, 18), 10, 3);
+    m_accountTitle = account.title;
+    m_accountDetail = account.detail;
+    connect(account.button, &QAbstractButton::clicked, this, [this] {
         if (m_state->account())
             m_state->account()->setShowSheet(true);
     });
-    m_account = account;
-    column->addWidget(account);
+    m_account = account.button;
+    column->addWidget(account.button);
 
     auto *storage = new QHBoxLayout;
     storage->setContentsMargins(20, 0, 20, 20);
@@ -327,11 +323,9 @@ Sidebar::Row Sidebar::makeRow(const QUuid &id) {
     layout->setSpacing(2);
     row.button = new NavigationRow(row.container);
     layout->addWidget(row.button, 1);
-    FlatButton::Look look;
-    look.symbol = QStringLiteral("trash");
-    look.symbolSize = 12;
-    look.color = Theme::secondaryInk();
-    row.remove = new FlatButton(look, QString(), row.container);
+    row.remove =
+        new FlatButton(FlatButton::Look::plain(Theme::secondaryInk(), QFont(), QStringLiteral("trash"), 12),
+                       QString(), row.container);
     row.remove->setFixedSize(26, 32);
     row.remove->setToolTip(QStringLiteral("Sammlung löschen"));
     layout->addWidget(row.remove);

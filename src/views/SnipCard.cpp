@@ -28,11 +28,8 @@ const QString kLocalOnlyHelp = QStringLiteral(
 const QString kEditTitle = QStringLiteral("Bild bearbeiten");
 
 FlatButton::Look editButtonLook() {
-    FlatButton::Look look;
-    look.symbol = QStringLiteral("slider.horizontal.3");
-    look.symbolSize = 14;
-    look.font = Theme::font(13, QFont::DemiBold);
-    look.color = Theme::accent();
+    FlatButton::Look look = FlatButton::Look::plain(Theme::accent(), Theme::font(13, QFont::DemiBold),
+                                                    QStringLiteral("slider.horizontal.3"));
     look.background = LibraryPaint::withAlpha(Theme::accent(), 0.08);
     look.pressedBackground = LibraryPaint::withAlpha(Theme::accent(), 0.16);
     look.radius = 6;
@@ -198,11 +195,8 @@ SnipCard::SnipCard(LibraryState *state, PreviewCache *previews, QWidget *parent)
     m_edit->setToolTip(QStringLiteral("Im Markierungseditor öffnen – mit Zoom und Vollbild"));
     connect(m_edit, &QAbstractButton::clicked, this, &SnipCard::openEditor);
 
-    FlatButton::Look removeLook;
-    removeLook.symbol = QStringLiteral("trash");
-    removeLook.symbolSize = 14;
-    removeLook.color = Theme::secondaryInk();
-    m_remove = new FlatButton(removeLook, QString(), this);
+    m_remove = new FlatButton(
+        FlatButton::Look::plain(Theme::secondaryInk(), QFont(), QStringLiteral("trash")), QString(), this);
     m_remove->setToolTip(QStringLiteral("Entfernen – über das Menü rückgängig machen"));
     m_remove->setAccessibleName(QStringLiteral("Ausschnitt entfernen"));
     connect(m_remove, &QAbstractButton::clicked, this, [this] { m_state->store()->deleteSnip(snipID()); });

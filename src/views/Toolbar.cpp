@@ -27,23 +27,19 @@ Toolbar::Toolbar(LibraryState *state, QWidget *parent) : QWidget(parent), m_stat
     layout->setSpacing(16);
     CollectionStore *store = state->store();
 
-    FlatButton::Look importLook;
-    importLook.symbol = QStringLiteral("square.and.arrow.down");
-    importLook.symbolSize = 16;
-    importLook.font = Theme::font(14, QFont::Medium);
-    importLook.color = Theme::ink();
-    m_import = new FlatButton(importLook, QStringLiteral("Importieren"), this);
+    const QFont labelFont = Theme::font(14, QFont::Medium);
+    m_import = new FlatButton(
+        FlatButton::Look::plain(Theme::ink(), labelFont, QStringLiteral("square.and.arrow.down"), 16),
+        QStringLiteral("Importieren"), this);
     connect(m_import, &QAbstractButton::clicked, this, [this] {
         m_state->setShowingAll(false);
         m_state->store()->importImages();
     });
     layout->addWidget(m_import);
 
-    FlatButton::Look utilityLook;
-    utilityLook.symbol = QStringLiteral("ellipsis.circle");
-    utilityLook.symbolSize = 19;
-    utilityLook.color = Theme::secondaryInk();
-    m_utility = new FlatButton(utilityLook, QString(), this);
+    m_utility = new FlatButton(
+        FlatButton::Look::plain(Theme::secondaryInk(), QFont(), QStringLiteral("ellipsis.circle"), 19),
+        QString(), this);
     m_utility->setFixedSize(28, 28);
     m_utility->setToolTip(QStringLiteral("Importieren, Projekte und Sammelleiste"));
     m_utility->setAccessibleName(m_utility->toolTip());
@@ -86,11 +82,8 @@ Toolbar::Toolbar(LibraryState *state, QWidget *parent) : QWidget(parent), m_stat
     connect(m_capture, &QAbstractButton::clicked, this, [this] { m_state->captureIntoCurrent(); });
     layout->addWidget(m_capture);
 
-    FlatButton::Look exportLook;
-    exportLook.symbol = QStringLiteral("square.and.arrow.up");
-    exportLook.symbolSize = 16;
-    exportLook.font = Theme::font(14, QFont::Medium);
-    exportLook.color = Theme::ink();
+    FlatButton::Look exportLook =
+        FlatButton::Look::plain(Theme::ink(), labelFont, QStringLiteral("square.and.arrow.up"), 16);
     exportLook.background = Theme::surface();
     exportLook.border = Theme::hairline();
     exportLook.radius = 8;
