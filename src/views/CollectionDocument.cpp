@@ -258,6 +258,25 @@ void CollectionDocument::placeCards() {
         if (!card->isVisible())
             card->show();
     }
+    chainFocus();
+}
+
+// Cards are built and reused in any order; Tab must still walk them as they stand on the page.
+void CollectionDocument::chainFocus() {
+    QList<SnipCard *> cards = m_cards.values();
+    std::sort(cards.begin(), cards.end(), [](SnipCard *a, SnipCard *b) { return a->y() < b->y(); });
+    QList<QWidget *> chain;
+    for (SnipCard *card : std::as_const(cards))
+        chain << card->focusChain();
+    chain << m_addNext;
+    if (chain == m_focusChain)
+        return;
+    m_focusChain = chain;
+    QWidget *previous = m_header->lastInFocusChain();
+    for (QWidget *widget : std::as_const(chain)) {
+        QWidget::setTabOrder(previous, widget);
+        previous = widget;
+    }
 }
 
 QRect CollectionDocument::cardRect(const QUuid &snipID) const {

@@ -63,6 +63,7 @@ private:
     void rebuildEntries(const SnipCollection &collection);
     void relayout(bool keepAnchor);
     void placeCards();
+    void chainFocus();
     void scrollTo(const QUuid &snipID, bool animated);
     int contentWidth() const;
 
@@ -76,6 +77,7 @@ private:
     QHash<QUuid, qsizetype> m_indexOf;
     QHash<QUuid, SnipCard *> m_cards;
     QList<SnipCard *> m_spare;
+    QList<QWidget *> m_focusChain;
     std::optional<QUuid> m_collectionID;
     std::optional<QUuid> m_lastSelected;
     bool m_appearing = true;

@@ -190,6 +190,10 @@ void DocumentHeader::refresh() {
     m_picker->refresh();
 }
 
+QWidget *DocumentHeader::lastInFocusChain() const {
+    return m_picker->compactButton();
+}
+
 void DocumentHeader::arrange(int width) const {
     const int needed = m_modePicker->sizeHint().width() + kModeDateSpacing + m_dateBox->sizeHint().width();
     const bool stacked = needed > width;

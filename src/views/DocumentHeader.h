@@ -47,6 +47,8 @@ public:
     QLabel *dateLabel() const { return m_date; }
     QLabel *countLabel() const { return m_count; }
     LayoutPicker *layoutPicker() const { return m_picker; }
+    // Where Tab goes on to the cards from.
+    QWidget *lastInFocusChain() const;
     // Whether the date sits below the mode picker (too narrow for one line).
     bool dateBelowModes() const { return m_stacked; }
 

@@ -285,6 +285,10 @@ bool SnipCard::isBusy() const {
            m_handle->isDragging();
 }
 
+QList<QWidget *> SnipCard::focusChain() const {
+    return {m_heading, m_edit, m_remove, m_preview, m_comment};
+}
+
 void SnipCard::release() {
     m_preview->release();
 }

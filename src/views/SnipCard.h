@@ -122,6 +122,8 @@ public:
     bool showsLocalOnlyNotice() const { return m_content.snip.isLocalOnly(); }
     bool isSelected() const { return m_content.selected; }
     const SnipCardLayout::Geometry &cardGeometry() const { return m_geometry; }
+    // The card's controls in the order Tab visits them.
+    QList<QWidget *> focusChain() const;
     // The context menu's entries as they would show now.
     QList<QAction *> contextActions(QObject *owner);
 

@@ -70,6 +70,7 @@ private Q_SLOTS:
     void typingKeepsSpacesAndCaret();
     void documentHeader();
     void removeAndUndo();
+    void tabWalksThePage();
     void selectionScrolls();
     void tallCardKeepsCaretInView();
     void gridSummary_data();
@@ -555,6 +556,36 @@ void TestMainWindow::documentHeader() {
     QVERIFY(!header->dateBelowModes());
     QVERIFY(header->heightForWidth(200) > wide);
     QVERIFY(header->dateBelowModes());
+}
+
+void TestMainWindow::tabWalksThePage() {
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 12}});
+    // Build and reuse cards out of their order: scroll to the end, then back to the top.
+    f.document()->verticalScrollBar()->setValue(f.document()->verticalScrollBar()->maximum());
+    f.settle();
+    f.document()->verticalScrollBar()->setValue(0);
+    f.settle();
+    SnipCard *first = f.card(QStringLiteral("A0"));
+    first->commentField()->setFocus(Qt::MouseFocusReason);
+    QStringList visited;
+    for (int i = 0; i < 12; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        f.settle();
+        auto *heading = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+        QVERIFY(heading);
+        visited << heading->text();
+        // Past the heading and the card's buttons to its comment.
+        for (int j = 0; j < 4; ++j)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QVERIFY(qobject_cast<CommentField *>(QApplication::focusWidget()));
+        if (visited.size() == 11)
+            break;
+    }
+    QCOMPARE(visited.join(u' '), QStringLiteral("A1 A2 A3 A4 A5 A6 A7 A8 A9 A10 A11"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), f.document()->addNextButton());
+    QCOMPARE(f.store->selectedSnipID(), f.id(QStringLiteral("A11")));
 }
 
 void TestMainWindow::removeAndUndo() {
