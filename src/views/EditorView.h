@@ -1,17 +1,38 @@
 #pragma once
 
+#include <QPointer>
+#include <QUuid>
 #include <QWidget>
 
 #include <functional>
+#include <memory>
+#include <optional>
 
 class AccountStore;
+class AlertPresenter;
+class AnnotationWorkspace;
 class CloudBackupStore;
+class CollectionDocument;
 class CollectionStore;
+class EmptyState;
 class Exporter;
+class Footer;
+class LibraryState;
+class PreviewCache;
+class QDialog;
+class QStackedLayout;
+class QStackedWidget;
+class ScreenshotGrid;
+class SessionBar;
+class Sidebar;
+class Toolbar;
+class WindowAlerts;
 
 // The main window's root view: the library (sidebar, toolbar, the current collection or all
 // screenshots, footer) or, while a snip is open, the mark editor. The closures are the
-// application's capture and collecting actions.
+// application's capture and collecting actions. The view also owns the window's message boxes
+// (the store's errors, the delete confirmation and, through storeAlertPresenter(), the store's own
+// questions) and its account and backup sheets.
 class EditorView : public QWidget {
     Q_OBJECT
 
@@ -21,4 +42,61 @@ public:
                std::function<void()> showPanel, std::function<void()> finish, std::function<void()> pause,
                QWidget *parent = nullptr);
     ~EditorView() override;
+
+    // For CollectionStore::setAlertPresenter: the store's questions then wait behind this window's
+    // notices instead of opening over them.
+    std::unique_ptr<AlertPresenter> storeAlertPresenter();
+
+    LibraryState *state() const { return m_state; }
+    WindowAlerts *alerts() const { return m_alerts; }
+    PreviewCache *previews() const { return m_previews; }
+    Sidebar *sidebar() const { return m_sidebar; }
+    Toolbar *toolbar() const { return m_toolbar; }
+    SessionBar *sessionBar() const { return m_sessionBar; }
+    CollectionDocument *document() const { return m_document; }
+    ScreenshotGrid *grid() const { return m_grid; }
+    EmptyState *emptyState() const { return m_empty; }
+    Footer *footer() const { return m_footer; }
+    // The part the content area shows now: the document, the grid or the empty state.
+    QWidget *content() const;
+    // The mark editor while a snip is open, else null.
+    AnnotationWorkspace *workspace() const;
+    QDialog *accountSheet() const;
+    QDialog *backupSheet() const;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void scheduleRefresh();
+    void refresh();
+    void refreshFace();
+    void refreshSheets();
+    // Opens the sheet while its flag is set and clears the flag when the sheet is gone; a flag
+    // cleared elsewhere closes the sheet.
+    void followSheet(QPointer<QDialog> &sheet, bool wanted, const std::function<QDialog *()> &make,
+                     const std::function<void()> &dismissed);
+    void presentError();
+    void presentDeleteConfirmation();
+
+    LibraryState *m_state;
+    WindowAlerts *m_alerts;
+    PreviewCache *m_previews;
+    QStackedLayout *m_faces;
+    QWidget *m_library;
+    Sidebar *m_sidebar;
+    Toolbar *m_toolbar;
+    SessionBar *m_sessionBar;
+    QStackedWidget *m_content;
+    CollectionDocument *m_document;
+    ScreenshotGrid *m_grid;
+    QWidget *m_emptyHolder;
+    EmptyState *m_empty;
+    Footer *m_footer;
+    QPointer<AnnotationWorkspace> m_workspace;
+    QUuid m_workspaceSnip;
+    std::optional<QUuid> m_selectedID;
+    QPointer<QDialog> m_accountSheet;
+    QPointer<QDialog> m_backupSheet;
+    bool m_refreshQueued = false;
 };

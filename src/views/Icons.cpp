@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QPainter>
+#include <QPixmapCache>
 
 namespace {
 QString iconPath(const QString &name) {
@@ -16,14 +17,28 @@ QIcon symbolIcon(const QString &name) {
     return QIcon(path);
 }
 
+// Views paint their symbols on every repaint; rendering the SVG each time would cost more than the
+// rest of the frame.
 QPixmap symbolPixmap(const QString &name, QSize size, const QColor &color, qreal devicePixelRatio) {
+    const QString key = QStringLiteral("symbol|%1|%2x%3|%4|%5")
+                            .arg(name)
+                            .arg(size.width())
+                            .arg(size.height())
+                            .arg(color.rgba())
+                            .arg(devicePixelRatio);
+    QPixmap pixmap;
+    if (QPixmapCache::find(key, &pixmap))
+        return pixmap;
     const QIcon icon = symbolIcon(name);
     if (icon.isNull())
         return {};
-    QPixmap pixmap = icon.pixmap(size, devicePixelRatio);
-    QPainter painter(&pixmap);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    painter.fillRect(pixmap.rect(), color);
+    pixmap = icon.pixmap(size, devicePixelRatio);
+    {
+        QPainter painter(&pixmap);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(pixmap.rect(), color);
+    }
+    QPixmapCache::insert(key, pixmap);
     return pixmap;
 }
 

@@ -1,0 +1,290 @@
+#include "views/ScreenshotGrid.h"
+
+#include "store/CollectionStore.h"
+#include "views/EmptyState.h"
+#include "views/Icons.h"
+#include "views/LibraryState.h"
+#include "views/LibraryWidgets.h"
+#include "views/PreviewCache.h"
+#include "views/Theme.h"
+
+#include <QHBoxLayout>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QToolTip>
+
+namespace {
+
+constexpr int kPagePadding = 30;
+constexpr int kPageSpacing = 20;
+constexpr int kGap = 16;
+constexpr int kCellPadding = 14;
+constexpr int kCellSpacing = 10;
+constexpr int kMissingHeight = 100;
+
+QFont headingFont() {
+    return Theme::font(14, QFont::Medium);
+}
+
+QFont titleFont() {
+    return Theme::font(12);
+}
+
+} // namespace
+
+QString screenshotSummary(int snips, int collections) {
+    return QString::number(snips) +
+           (snips == 1 ? QStringLiteral(" Ausschnitt") : QStringLiteral(" Ausschnitte")) +
+           QStringLiteral(" in ") + QString::number(collections) +
+           (collections == 1 ? QStringLiteral(" Sammlung") : QStringLiteral(" Sammlungen"));
+}
+
+// ---- ScreenshotCells ----
+
+ScreenshotCells::ScreenshotCells(LibraryState *state, PreviewCache *previews, QWidget *parent)
+    : QWidget(parent), m_state(state), m_previews(previews) {
+    setCursor(Qt::PointingHandCursor);
+    connect(previews, &PreviewCache::thumbnailReady, this, [this] { update(); });
+}
+
+void ScreenshotCells::setItems(QList<Item> items, bool compact) {
+    m_items = std::move(items);
+    m_compact = compact;
+    update();
+}
+
+int ScreenshotCells::previewHeight(const Item &item) const {
+    if (item.imageSize && !item.imageSize->isValid())
+        return kMissingHeight;
+    return m_compact ? 100 : 150;
+}
+
+int ScreenshotCells::cellHeight(const Item &item) const {
+    return kCellPadding + previewHeight(item) + kCellSpacing + QFontMetrics(headingFont()).height() +
+           kCellSpacing + QFontMetrics(titleFont()).height() + kCellPadding;
+}
+
+int ScreenshotCells::arrange(int width) {
+    const int minimum = m_compact ? 180 : 260;
+    m_columns = std::max(1, (width + kGap) / (minimum + kGap));
+    m_columnWidth = std::max(1, (width - kGap * (m_columns - 1)) / m_columns);
+    m_rowTops.clear();
+    m_rowHeights.clear();
+    int y = 0;
+    for (qsizetype start = 0; start < m_items.size(); start += m_columns) {
+        int height = 0;
+        for (qsizetype i = start; i < std::min(m_items.size(), start + m_columns); ++i)
+            height = std::max(height, cellHeight(m_items[i]));
+        if (!m_rowTops.isEmpty())
+            y += kGap;
+        m_rowTops.append(y);
+        m_rowHeights.append(height);
+        y += height;
+    }
+    return y;
+}
+
+QRect ScreenshotCells::cellRect(qsizetype index) const {
+    if (index < 0 || index >= m_items.size() || m_columns < 1)
+        return {};
+    const qsizetype row = index / m_columns;
+    const int column = int(index % m_columns);
+    if (row >= m_rowTops.size())
+        return {};
+    const int height = cellHeight(m_items[index]);
+    return QRect(column * (m_columnWidth + kGap), m_rowTops[row] + (m_rowHeights[row] - height) / 2,
+                 m_columnWidth, height);
+}
+
+qsizetype ScreenshotCells::itemAt(const QPoint &at) const {
+    const auto row = std::upper_bound(m_rowTops.cbegin(), m_rowTops.cend(), at.y()) - m_rowTops.cbegin() - 1;
+    if (row < 0)
+        return -1;
+    const int column = at.x() / (m_columnWidth + kGap);
+    if (column >= m_columns)
+        return -1;
+    const qsizetype index = row * m_columns + column;
+    return cellRect(index).contains(at) ? index : -1;
+}
+
+void ScreenshotCells::dropRequests() {
+    m_previews->drop(this);
+}
+
+void ScreenshotCells::paintEvent(QPaintEvent *event) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    const QRect area = event->rect();
+    const qreal ratio = devicePixelRatioF();
+    const QFont heading = headingFont();
+    const QFont title = titleFont();
+    const QFontMetrics headingMetrics(heading);
+    const QFontMetrics titleMetrics(title);
+    const auto firstRow =
+        std::upper_bound(m_rowTops.cbegin(), m_rowTops.cend(), area.top()) - m_rowTops.cbegin() - 1;
+    for (qsizetype row = std::max<qsizetype>(0, firstRow);
+         row < m_rowTops.size() && m_rowTops[row] <= area.bottom(); ++row) {
+        for (qsizetype i = row * m_columns; i < std::min(m_items.size(), (row + 1) * m_columns); ++i) {
+            const Item &item = m_items[i];
+            const QRect cell = cellRect(i);
+            if (!cell.intersects(area))
+                continue;
+            LibraryPaint::roundedPanel(painter, QRectF(cell), 12, Theme::surface(), Theme::hairline());
+            const QRect inner = cell.adjusted(kCellPadding, kCellPadding, -kCellPadding, -kCellPadding);
+            const QRect preview(inner.left(), inner.top(), inner.width(), previewHeight(item));
+            if (item.imageSize && !item.imageSize->isValid()) {
+                const QString text = QStringLiteral("Bild nicht verfügbar");
+                const QFont font = Theme::font(13);
+                const int width = 15 + 6 + QFontMetrics(font).horizontalAdvance(text);
+                const int x = preview.left() + (preview.width() - width) / 2;
+                painter.drawPixmap(
+                    QPointF(x, preview.center().y() - 7.5),
+                    symbolPixmap(QStringLiteral("photo"), QSize(15, 15), Theme::secondaryInk(), ratio));
+                painter.setFont(font);
+                painter.setPen(Theme::secondaryInk());
+                painter.drawText(QRect(x + 21, preview.top(), width - 21, preview.height()),
+                                 Qt::AlignLeft | Qt::AlignVCenter, text);
+            } else {
+                const QSize image = item.imageSize.value_or(QSize(16, 9));
+                const QSize fitted =
+                    image.scaled(preview.size(), Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+                const QRect target(preview.left() + (preview.width() - fitted.width()) / 2,
+                                   preview.top() + (preview.height() - fitted.height()) / 2, fitted.width(),
+                                   fitted.height());
+                const QSize box(int(std::lround(target.width() * ratio)),
+                                int(std::lround(target.height() * ratio)));
+                const PreviewCache::Lookup found =
+                    item.imageSize ? m_previews->thumbnail(item.snip, box, this) : PreviewCache::Lookup{};
+                if (found.image.isNull()) {
+                    painter.fillRect(target, LibraryPaint::withAlpha(Theme::hairline(), 0.6));
+                } else {
+                    painter.setRenderHint(QPainter::SmoothPixmapTransform, !found.exact);
+                    painter.drawImage(QRectF(target), found.image);
+                }
+            }
+            int y = preview.bottom() + 1 + kCellSpacing;
+            painter.setFont(heading);
+            painter.setPen(Theme::ink());
+            painter.drawText(QRect(inner.left(), y, inner.width(), headingMetrics.height()), Qt::AlignLeft,
+                             headingMetrics.elidedText(item.heading, Qt::ElideRight, inner.width()));
+            y += headingMetrics.height() + kCellSpacing;
+            painter.setFont(title);
+            painter.setPen(Theme::secondaryInk());
+            painter.drawText(QRect(inner.left(), y, inner.width(), titleMetrics.height()), Qt::AlignLeft,
+                             titleMetrics.elidedText(item.collectionTitle, Qt::ElideRight, inner.width()));
+        }
+    }
+}
+
+void ScreenshotCells::mousePressEvent(QMouseEvent *event) {
+    m_pressed = event->button() == Qt::LeftButton ? itemAt(event->position().toPoint()) : -1;
+}
+
+void ScreenshotCells::mouseReleaseEvent(QMouseEvent *event) {
+    const qsizetype index = itemAt(event->position().toPoint());
+    const qsizetype pressed = std::exchange(m_pressed, -1);
+    if (event->button() != Qt::LeftButton || index < 0 || index != pressed)
+        return;
+    const Item item = m_items[index];
+    m_state->openSnipInCollection(item.collectionID, item.snip.id);
+}
+
+bool ScreenshotCells::event(QEvent *event) {
+    if (event->type() == QEvent::ToolTip) {
+        auto *help = static_cast<QHelpEvent *>(event);
+        const qsizetype index = itemAt(help->pos());
+        if (index >= 0)
+            QToolTip::showText(help->globalPos(), QStringLiteral("In Sammlung öffnen"), this,
+                               cellRect(index));
+        else
+            QToolTip::hideText();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+// ---- ScreenshotGrid ----
+
+ScreenshotGrid::ScreenshotGrid(LibraryState *state, PreviewCache *previews, QWidget *parent)
+    : QScrollArea(parent), m_state(state), m_previews(previews) {
+    setFrameShape(QFrame::NoFrame);
+    setWidgetResizable(false);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    verticalScrollBar()->setSingleStep(40);
+    viewport()->setAutoFillBackground(true);
+    QPalette palette = viewport()->palette();
+    palette.setColor(QPalette::Window, Theme::canvas());
+    viewport()->setPalette(palette);
+    m_page = new QWidget;
+    setWidget(m_page);
+
+    m_titleLine = new QWidget(m_page);
+    auto *titleLayout = new QHBoxLayout(m_titleLine);
+    titleLayout->setContentsMargins(0, 0, 0, 0);
+    titleLayout->addWidget(makeLabel(QStringLiteral("Alle Screenshots"), Theme::font(30, QFont::DemiBold),
+                                     Theme::ink(), m_titleLine));
+    titleLayout->addStretch(1);
+    m_picker = new LayoutPicker(state, m_titleLine);
+    titleLayout->addWidget(m_picker);
+    m_summary = makeLabel(QString(), Theme::font(14), Theme::secondaryInk(), m_page);
+    m_empty = new EmptyState(state, m_page);
+    m_cells = new ScreenshotCells(state, previews, m_page);
+    connect(previews, &PreviewCache::sizesKnown, this, [this] {
+        if (isVisible())
+            refresh();
+    });
+}
+
+void ScreenshotGrid::refresh() {
+    const QList<SnipCollection> &collections = m_state->store()->collections();
+    QList<ScreenshotCells::Item> items;
+    for (const SnipCollection &collection : collections) {
+        for (qsizetype i = 0; i < collection.items.size(); ++i) {
+            const Snip &snip = collection.items[i];
+            items.append({collection.id, snip, snip.heading(i, collection.mode), collection.title,
+                          m_previews->imageSize(snip.imageFile)});
+        }
+    }
+    const int total = int(items.size());
+    m_summary->setText(screenshotSummary(total, int(collections.size())));
+    m_empty->setVisible(total == 0);
+    m_empty->refresh();
+    m_picker->refresh();
+    m_cells->setItems(std::move(items), m_state->compactLayout());
+    relayout();
+}
+
+void ScreenshotGrid::relayout() {
+    const int width = std::max(1, viewport()->width() - 2 * kPagePadding);
+    int y = kPagePadding;
+    const int titleHeight = m_titleLine->sizeHint().height();
+    m_titleLine->setGeometry(kPagePadding, y, width, titleHeight);
+    y += titleHeight + kPageSpacing;
+    const int summaryHeight = m_summary->sizeHint().height();
+    m_summary->setGeometry(kPagePadding, y, width, summaryHeight);
+    y += summaryHeight + kPageSpacing;
+    if (m_empty->isVisibleTo(m_page)) {
+        const int emptyHeight = m_empty->heightForWidth(width);
+        m_empty->setGeometry(kPagePadding, y, width, emptyHeight);
+        y += emptyHeight + kPageSpacing;
+    }
+    const int cellsHeight = m_cells->arrange(width);
+    m_cells->setGeometry(kPagePadding, y, width, cellsHeight);
+    y += cellsHeight + kPagePadding;
+    m_page->resize(viewport()->width(), y);
+}
+
+void ScreenshotGrid::resizeEvent(QResizeEvent *event) {
+    QScrollArea::resizeEvent(event);
+    relayout();
+}
+
+void ScreenshotGrid::scrollContentsBy(int dx, int dy) {
+    // Thumbnails asked for cells that left the screen are not made any more.
+    m_cells->dropRequests();
+    QScrollArea::scrollContentsBy(dx, dy);
+    m_cells->update();
+}

@@ -1,0 +1,1027 @@
+#include "ViewFixture.h"
+
+#include "annotation/AnnotationWorkspace.h"
+#include "views/DocumentHeader.h"
+#include "views/EmptyState.h"
+#include "views/Footer.h"
+#include "views/LibraryWidgets.h"
+#include "views/ScreenshotGrid.h"
+#include "views/SessionBar.h"
+#include "views/Sidebar.h"
+#include "views/Toolbar.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QStyleFactory>
+
+namespace {
+
+void click(QAbstractButton *button) {
+    QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+    ViewFixture::settle();
+}
+
+QAction *actionNamed(const QList<QAction *> &actions, const QString &text) {
+    for (QAction *a : actions) {
+        if (a->text() == text)
+            return a;
+    }
+    return nullptr;
+}
+
+// Drags `text` over `target` at `at` and drops it there (also where the drag was refused, which
+// the desktop would not do); returns whether the drag over that point was taken.
+bool dropText(QWidget *target, const QPoint &at, const QString &text) {
+    QMimeData data;
+    data.setText(text);
+    QDragEnterEvent enter(at, Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDragMoveEvent move(at, Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &move);
+    QDropEvent drop(QPointF(at), Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+    ViewFixture::settle();
+    return move.isAccepted();
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void enabledStates_data();
+    void enabledStates();
+    void deleteCollection_data();
+    void deleteCollection();
+    void reorderByDrop_data();
+    void reorderByDrop();
+    void cardLayout_data();
+    void cardLayout();
+    void cardFaces_data();
+    void cardFaces();
+    void cardMenu_data();
+    void cardMenu();
+    void typingKeepsSpacesAndCaret();
+    void documentHeader();
+    void removeAndUndo();
+    void tabWalksThePage();
+    void selectionScrolls();
+    void tallCardKeepsCaretInView();
+    void gridSummary_data();
+    void gridSummary();
+    void gridColumns_data();
+    void gridColumns();
+    void gridOpensSnipInItsCollection();
+    void sessionBar_data();
+    void sessionBar();
+    void footer_data();
+    void footer();
+    void sidebarTexts();
+    void hinweis_data();
+    void hinweis();
+    void storeQuestionWaitsBehindHinweis();
+    void newerErrorIsShownNotCleared();
+    void errorWaitsForTheWindow();
+    void editorFace();
+    void sheets();
+};
+
+void TestMainWindow::initTestCase() {
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QCoreApplication::setOrganizationName(QStringLiteral("VellumboxTests"));
+    QCoreApplication::setApplicationName(QStringLiteral("tst_mainwindow"));
+}
+
+void TestMainWindow::enabledStates_data() {
+    QTest::addColumn<QString>("activity");
+    QTest::addColumn<QString>("shape");
+    QTest::addColumn<bool>("all");
+    QTest::addColumn<QString>("captureCall"); // the toolbar's capture button
+    QTest::addColumn<bool>("exportable");     // the export menu, unless an export runs
+    QTest::addColumn<QString>("emptyCall");   // the empty state's button; empty: none shown
+    struct Shape {
+        const char *shape;
+        bool all;
+        const char *captureCall;
+        bool exportable;
+        const char *emptyCall;
+    };
+    const Shape shapes[] = {
+        {"none", false, "quickCapture", false, "quickCapture"},
+        {"none", true, "quickCapture", false, "quickCapture"},
+        {"empty", false, "capture", false, "capture"},
+        {"empty", true, "quickCapture", false, ""},
+        {"snips", false, "capture", true, ""},
+        {"snips", true, "quickCapture", false, ""},
+    };
+    for (const char *activity : {"idle", "capturing", "exporting", "importing"}) {
+        for (const Shape &s : shapes) {
+            QTest::addRow("%s, %s%s", activity, s.shape, s.all ? ", all screenshots" : "")
+                << QString::fromLatin1(activity) << QString::fromLatin1(s.shape) << s.all
+                << QString::fromLatin1(s.captureCall) << s.exportable << QString::fromLatin1(s.emptyCall);
+        }
+    }
+}
+
+void TestMainWindow::enabledStates() {
+    QFETCH(QString, activity);
+    QFETCH(QString, shape);
+    QFETCH(bool, all);
+    QFETCH(QString, captureCall);
+    QFETCH(bool, exportable);
+    QFETCH(QString, emptyCall);
+    ViewFixture f;
+    if (shape == u"none")
+        f.setUp({});
+    else
+        f.setUp({{QStringLiteral("A"), shape == u"snips" ? 2 : 0}, {QStringLiteral("B"), 1}});
+    if (shape != u"none")
+        f.store->setSession(CaptureSession{*f.id(QStringLiteral("A")), false});
+    f.store->setDeletedCollections({DeletedCollection{SnipCollection{}, 0}});
+    f.store->setIsCapturing(activity == u"capturing");
+    f.store->setIsExporting(activity == u"exporting");
+    f.store->setIsImporting(activity == u"importing");
+    f.view->state()->setShowingAll(all);
+    f.settle();
+    const bool idle = activity != u"capturing" && activity != u"exporting";
+    const bool importable = idle && activity != u"importing";
+
+    Sidebar *sidebar = f.view->sidebar();
+    QCOMPARE(sidebar->newCollectionButton()->isEnabled(), idle);
+    QCOMPARE(sidebar->quickCaptureButton()->isEnabled(), idle);
+    QVERIFY(sidebar->cloudButton()->isEnabled() && sidebar->accountButton()->isEnabled());
+    for (const QUuid &id : sidebar->listedIDs()) {
+        QCOMPARE(sidebar->deleteButton(id)->isEnabled(), idle);
+        QMenu menu;
+        QCOMPARE(sidebar->contextActions(id, &menu).first()->isEnabled(), idle);
+        QVERIFY(sidebar->row(id)->isEnabled());
+    }
+
+    Toolbar *toolbar = f.view->toolbar();
+    QCOMPARE(toolbar->importButton()->isEnabled(), importable);
+    QCOMPARE(toolbar->captureButton()->isEnabled(), idle);
+    QCOMPARE(toolbar->exportButton()->isEnabled(), exportable && activity != u"exporting");
+    QCOMPARE(toolbar->exportButton()->text(),
+             activity == u"exporting" ? QStringLiteral("Exportiert …") : QStringLiteral("Exportieren"));
+    QCOMPARE(toolbar->importAction()->isEnabled(), activity != u"importing");
+    QCOMPARE(toolbar->pasteAction()->isEnabled(), activity != u"importing");
+    QVERIFY(toolbar->openProjectAction()->isEnabled() && toolbar->saveProjectAction()->isEnabled());
+    QCOMPARE(toolbar->panelAction()->text(), QStringLiteral("Sammelleiste anzeigen"));
+    QCOMPARE(toolbar->panelAction()->isEnabled(), shape != u"none");
+    QVERIFY(!toolbar->undoDeleteAction()->isEnabled());
+    QCOMPARE(toolbar->restoreCollectionAction()->isEnabled(), idle);
+    QCOMPARE(toolbar->deleteCollectionAction()->isVisible(), shape != u"none");
+    if (shape != u"none")
+        QCOMPARE(toolbar->deleteCollectionAction()->isEnabled(), idle);
+
+    QCOMPARE(f.view->footer()->restoreButton()->isVisibleTo(f.view.get()), true);
+    QCOMPARE(f.view->footer()->restoreButton()->isEnabled(), idle);
+    QCOMPARE(f.view->sessionBar()->isVisibleTo(f.view.get()), shape != u"none");
+    if (shape != u"none")
+        QCOMPARE(f.view->sessionBar()->isEnabled(), idle);
+    if (shape == u"snips" && !all)
+        QCOMPARE(f.document()->addNextButton()->isEnabled(), idle);
+
+    EmptyState *empty = nullptr;
+    for (EmptyState *candidate : f.view->findChildren<EmptyState *>()) {
+        if (candidate->isVisible())
+            empty = candidate;
+    }
+    QCOMPARE(empty != nullptr, !emptyCall.isEmpty());
+    if (empty) {
+        QCOMPARE(empty->captureButton()->isEnabled(), idle);
+        QCOMPARE(empty->importButton()->isEnabled(), activity != u"importing");
+        if (idle) {
+            click(empty->captureButton());
+            QCOMPARE(f.closure(), emptyCall);
+            QVERIFY(!f.view->state()->showingAll());
+            f.calls.clear();
+            f.view->state()->setShowingAll(all);
+            f.settle();
+        }
+    }
+    if (idle) {
+        click(toolbar->captureButton());
+        QCOMPARE(f.closure(), captureCall);
+    }
+}
+
+void TestMainWindow::deleteCollection_data() {
+    QTest::addColumn<QString>("route");
+    QTest::addColumn<int>("snips");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<bool>("confirm");
+    QTest::addColumn<QString>("message"); // empty: deleted at once, no question
+    const QString one =
+        QStringLiteral("„A“ mit 1 Ausschnitt löschen? Du kannst die Sammlung anschließend wiederherstellen.");
+    const QString two = QStringLiteral(
+        "„A“ mit 2 Ausschnitten löschen? Du kannst die Sammlung anschließend wiederherstellen.");
+    const QString untitled = QStringLiteral(
+        "„Ohne Titel“ mit 2 Ausschnitten löschen? Du kannst die Sammlung anschließend wiederherstellen.");
+    QTest::newRow("trash, one snip, cancel") << "trash" << 1 << "A" << false << one;
+    QTest::newRow("trash, one snip, confirm") << "trash" << 1 << "A" << true << one;
+    QTest::newRow("context menu, two snips, confirm") << "context" << 2 << "A" << true << two;
+    QTest::newRow("context menu, two snips, cancel") << "context" << 2 << "A" << false << two;
+    QTest::newRow("utility menu, untitled, confirm") << "menu" << 2 << "" << true << untitled;
+    QTest::newRow("trash, empty collection") << "trash" << 0 << "A" << true << QString();
+    QTest::newRow("context menu, empty collection") << "context" << 0 << "A" << true << QString();
+    QTest::newRow("utility menu, empty collection") << "menu" << 0 << "A" << true << QString();
+}
+
+void TestMainWindow::deleteCollection() {
+    QFETCH(QString, route);
+    QFETCH(int, snips);
+    QFETCH(QString, title);
+    QFETCH(bool, confirm);
+    QFETCH(QString, message);
+    ViewFixture f;
+    f.setUp({{QStringLiteral("X"), 1}, {QStringLiteral("A"), snips}, {QStringLiteral("Y"), 1}});
+    const QUuid id = *f.id(QStringLiteral("A"));
+    f.store->editCurrent([](SnipCollection &) {});
+    f.store->setSelectedID(id);
+    f.store->editCurrent([&](SnipCollection &c) { c.title = title; });
+    f.settle();
+    const QList<SnipCollection> before = f.store->collections();
+
+    if (route == u"trash") {
+        click(f.view->sidebar()->deleteButton(id));
+    } else if (route == u"context") {
+        QMenu menu;
+        actionNamed(f.view->sidebar()->contextActions(id, &menu), QStringLiteral("Sammlung löschen"))
+            ->trigger();
+    } else {
+        f.view->toolbar()->deleteCollectionAction()->trigger();
+    }
+    QMessageBox *box = f.openBox();
+    if (message.isEmpty()) {
+        QVERIFY(!box);
+        QCOMPARE(f.titles(), QStringLiteral("X Y"));
+        return;
+    }
+    QVERIFY(box);
+    QCOMPARE(box->text(), QStringLiteral("Sammlung löschen?"));
+    QCOMPARE(box->informativeText(), message);
+    QCOMPARE(f.buttonTexts(), QStringList({QStringLiteral("Sammlung löschen"), QStringLiteral("Abbrechen")}));
+    QVERIFY(f.press(confirm ? QStringLiteral("Sammlung löschen") : QStringLiteral("Abbrechen")));
+    QVERIFY(!f.view->state()->collectionToDelete());
+    QVERIFY(!f.openBox());
+    if (!confirm) {
+        QCOMPARE(f.store->collections(), before);
+        return;
+    }
+    QCOMPARE(f.store->collections().size(), 2);
+    click(f.view->footer()->restoreButton());
+    QCOMPARE(f.store->collections(), before);
+    QCOMPARE(f.store->selectedID(), OptionalUuid(id));
+}
+
+void TestMainWindow::reorderByDrop_data() {
+    QTest::addColumn<QString>("dragged"); // a snip title, or any other text as it is
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("onHeading");
+    QTest::addColumn<QString>("order");
+    QTest::newRow("3 onto 1") << "A2"
+                              << "A0" << false << "A2 A0 A1 A3";
+    QTest::newRow("1 onto 3") << "A0"
+                              << "A2" << false << "A1 A0 A2 A3";
+    QTest::newRow("4 onto 2") << "A3"
+                              << "A1" << false << "A0 A3 A1 A2";
+    QTest::newRow("onto itself") << "A1"
+                                 << "A1" << false << "A0 A1 A2 A3";
+    QTest::newRow("text that is no id") << "hallo"
+                                        << "A0" << false << "A0 A1 A2 A3";
+    QTest::newRow("id with text after it") << "A2+"
+                                           << "A0" << false << "A0 A1 A2 A3";
+    QTest::newRow("onto the heading field") << "A2"
+                                            << "A0" << true << "A0 A1 A2 A3";
+}
+
+void TestMainWindow::reorderByDrop() {
+    QFETCH(QString, dragged);
+    QFETCH(QString, target);
+    QFETCH(bool, onHeading);
+    QFETCH(QString, order);
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 4}});
+    f.writeImages();
+    QString text = dragged;
+    if (const auto id = f.id(dragged.left(2)); id && dragged.startsWith(u'A'))
+        text = uuidText(*id) + dragged.mid(2);
+    SnipCard *card = f.card(target);
+    QVERIFY(card);
+    const QPoint at =
+        onHeading ? card->headingField()->geometry().center() : card->cardGeometry().preview.center();
+    QCOMPARE(dropText(card, at, text), !onHeading);
+    QCOMPARE(f.snips(0), order);
+    QCOMPARE(card->headingField()->text(), target);
+}
+
+void TestMainWindow::cardLayout_data() {
+    QTest::addColumn<int>("documentWidth");
+    QTest::addColumn<bool>("compact");
+    QTest::addColumn<QSize>("image"); // invalid: the file is missing
+    QTest::addColumn<bool>("wide");
+    QTest::addColumn<int>("maxHeight"); // of the image inside the preview
+    QTest::newRow("780: stacked") << 780 << false << QSize(1600, 900) << false << 340;
+    QTest::newRow("781: side by side") << 781 << false << QSize(1600, 900) << true << 340;
+    QTest::newRow("wide, tall image stops at 340") << 1100 << false << QSize(1000, 1000) << true << 340;
+    QTest::newRow("wide compact: 260 column") << 1100 << true << QSize(1600, 900) << true << 180;
+    QTest::newRow("wide compact, tall image") << 1100 << true << QSize(1000, 2000) << true << 180;
+    QTest::newRow("stacked compact stops at 180") << 780 << true << QSize(1600, 900) << false << 180;
+    QTest::newRow("missing image") << 1100 << false << QSize() << true << 0;
+}
+
+void TestMainWindow::cardLayout() {
+    QFETCH(int, documentWidth);
+    QFETCH(bool, compact);
+    QFETCH(QSize, image);
+    QFETCH(bool, wide);
+    QFETCH(int, maxHeight);
+    ViewFixture f(QSize(documentWidth + 249, 920));
+    f.setUp({{QStringLiteral("A"), 1}});
+    if (image.isValid())
+        f.writeImage(f.collection(0).items[0].imageFile, image);
+    f.view->state()->setCompactLayout(compact);
+    QCOMPARE(f.document()->width(), documentWidth);
+    QTRY_VERIFY(f.view->previews()->imageSize(f.collection(0).items[0].imageFile));
+    f.settle();
+    SnipCard *card = f.card(QStringLiteral("A0"));
+    QCOMPARE(f.document()->isWide(), wide);
+    const SnipCardLayout::Geometry &g = card->cardGeometry();
+    QCOMPARE(card->preview()->showsPlaceholder(), !image.isValid());
+    if (!image.isValid()) {
+        QVERIFY(g.image.isEmpty());
+        QCOMPARE(g.preview.height(), 140 + 24);
+    } else {
+        // The image keeps its shape, fills the width unless that passes the height limit.
+        const int room = g.preview.width() - 24;
+        QVERIFY(g.image.height() <= maxHeight && g.image.width() <= room);
+        QVERIFY(g.image.width() == room || g.image.height() == maxHeight);
+        QVERIFY(qAbs(g.image.width() * image.height() - g.image.height() * image.width()) <= image.width());
+        QCOMPARE(g.preview.height(), g.image.height() + 24);
+        QCOMPARE(g.image.center().x(), g.preview.center().x());
+    }
+    if (wide) {
+        QVERIFY(g.comment.left() > g.preview.right());
+        QVERIFY(g.bodyDivider.isEmpty());
+        QCOMPARE(compact ? g.preview.width() : g.comment.width(), compact ? 260 : 240);
+    } else {
+        QVERIFY(g.comment.top() > g.preview.bottom());
+        QCOMPARE(g.comment.width(), g.preview.width());
+    }
+    // The document placed the card exactly as tall as the card lays itself out.
+    QCOMPARE(card->height(), g.height);
+}
+
+void TestMainWindow::cardFaces_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("snip");
+    QTest::addColumn<int>("marks");
+    QTest::addColumn<QString>("badge");
+    QTest::addColumn<QString>("placeholder");
+    QTest::addColumn<QString>("marksLine");
+    QTest::newRow("first step") << "steps"
+                                << "A0" << 0 << "01"
+                                << "Schritt beschreiben …"
+                                << "";
+    QTest::newRow("tenth step, one mark") << "steps"
+                                          << "A9" << 1 << "10"
+                                          << "Schritt beschreiben …"
+                                          << "1 Markierung im Bild";
+    QTest::newRow("hundredth step, two marks") << "steps"
+                                               << "A99" << 2 << "100"
+                                               << "Schritt beschreiben …"
+                                               << "2 Markierungen im Bild";
+    QTest::newRow("notes: a dot") << "notes"
+                                  << "A9" << 0 << ""
+                                  << "Überschrift …"
+                                  << "";
+}
+
+void TestMainWindow::cardFaces() {
+    QFETCH(QString, mode);
+    QFETCH(QString, snip);
+    QFETCH(int, marks);
+    QFETCH(QString, badge);
+    QFETCH(QString, placeholder);
+    QFETCH(QString, marksLine);
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 100}});
+    const QUuid id = *f.id(snip);
+    f.store->editCurrent([&](SnipCollection &c) {
+        c.mode = mode == u"notes" ? CollectionMode::Notes : CollectionMode::Steps;
+        for (Snip &s : c.items) {
+            if (s.id == id) {
+                for (int i = 0; i < marks; ++i)
+                    s.marks.append(Mark::make(MarkKind::Arrow, 0.1, 0.1, 0.5, 0.5));
+            }
+        }
+    });
+    SnipCard *card = f.card(snip);
+    QCOMPARE(card->badgeText(), badge);
+    QCOMPARE(card->headingField()->placeholderText(), placeholder);
+    QCOMPARE(card->marksText(), marksLine);
+    QCOMPARE(card->cardGeometry().marks.isEmpty(), marks == 0);
+    // No image file was written: the card says so and still opens the editor.
+    QTRY_VERIFY(card->preview()->showsPlaceholder());
+    click(card->preview());
+    QCOMPARE(f.view->state()->annotationSnipID(), OptionalUuid(id));
+}
+
+void TestMainWindow::cardMenu_data() {
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<bool>("up");
+    QTest::addColumn<bool>("down");
+    QTest::newRow("first of three") << 3 << 0 << false << true;
+    QTest::newRow("middle") << 3 << 1 << true << true;
+    QTest::newRow("last of three") << 3 << 2 << true << false;
+    QTest::newRow("the only one") << 1 << 0 << false << false;
+}
+
+void TestMainWindow::cardMenu() {
+    QFETCH(int, count);
+    QFETCH(int, index);
+    QFETCH(bool, up);
+    QFETCH(bool, down);
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), count}});
+    const QString title = QStringLiteral("A") + QString::number(index);
+    SnipCard *card = f.card(title);
+    QMenu menu;
+    QList<QAction *> actions = card->contextActions(&menu);
+    QStringList texts;
+    for (QAction *a : actions)
+        texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    QCOMPARE(texts, QStringList({"Bild bearbeiten", "Nur lokal speichern (ohne Cloud)", "-", "Nach oben",
+                                 "Nach unten", "-", "Ausschnitt entfernen"}));
+    QCOMPARE(actionNamed(actions, QStringLiteral("Nach oben"))->isEnabled(), up);
+    QCOMPARE(actionNamed(actions, QStringLiteral("Nach unten"))->isEnabled(), down);
+    QVERIFY(!card->showsLocalOnlyNotice());
+    actionNamed(actions, QStringLiteral("Nur lokal speichern (ohne Cloud)"))->trigger();
+    f.settle();
+    QVERIFY(f.collection(0).items[index].isLocalOnly());
+    QVERIFY(card->showsLocalOnlyNotice());
+    QVERIFY(!card->cardGeometry().localOnly.isEmpty());
+    QVERIFY(actionNamed(card->contextActions(&menu), QStringLiteral("Für Cloud-Sicherung einschließen")));
+    if (down) {
+        actionNamed(actions, QStringLiteral("Nach unten"))->trigger();
+        QCOMPARE(f.collection(0).items[index + 1].title, title);
+    }
+}
+
+void TestMainWindow::typingKeepsSpacesAndCaret() {
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 3}});
+    SnipCard *card = f.card(QStringLiteral("A1"));
+    QLineEdit *heading = card->headingField();
+    heading->clear();
+    f.store->editSnip(*f.id(QStringLiteral("A1")), [](Snip &s) { s.title.clear(); });
+    heading->setFocus(Qt::MouseFocusReason);
+    QTest::keyClicks(heading, QStringLiteral("  a "));
+    f.settle();
+    QCOMPARE(f.collection(0).items[1].title, QStringLiteral("  a "));
+    QCOMPARE(heading->text(), QStringLiteral("  a "));
+    QCOMPARE(heading->cursorPosition(), 4);
+    QVERIFY(heading->hasFocus());
+    // Typing in the middle keeps the caret where the typing happens.
+    QTest::keyClick(heading, Qt::Key_Home);
+    QTest::keyClick(heading, Qt::Key_Right);
+    QTest::keyClicks(heading, QStringLiteral("x"));
+    f.settle();
+    QCOMPARE(f.collection(0).items[1].title, QStringLiteral(" x a "));
+    QCOMPARE(heading->cursorPosition(), 2);
+    QCOMPARE(f.store->selectedSnipID(), f.collection(0).items[1].id);
+    QCOMPARE(f.document()->card(f.collection(0).items[1].id), card);
+
+    CommentField *comment = card->commentField();
+    comment->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(comment, QStringLiteral("Zeile "));
+    QTest::keyClick(comment, Qt::Key_Return);
+    QTest::keyClicks(comment, QStringLiteral(" b"));
+    f.settle();
+    QTest::keyClick(comment, Qt::Key_Left);
+    QTest::keyClicks(comment, QStringLiteral("c"));
+    f.settle();
+    QCOMPARE(f.collection(0).items[1].note, QStringLiteral("Zeile \n cb"));
+    QCOMPARE(comment->textCursor().position(), 9);
+}
+
+void TestMainWindow::documentHeader() {
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 2}});
+    const QDateTime noon(QDate(2026, 12, 5), QTime(12, 0));
+    f.store->editCurrent(
+        [&](SnipCollection &c) { c.createdAt = double(noon.toSecsSinceEpoch()) - kReferenceDateUnixOffset; });
+    f.settle();
+    DocumentHeader *header = f.document()->header();
+    QCOMPARE(header->dateLabel()->text(), QStringLiteral("5. Dezember 2026"));
+    QCOMPARE(header->countLabel()->text(), QStringLiteral("2"));
+
+    QLineEdit *title = header->titleField();
+    title->selectAll();
+    title->setFocus(Qt::MouseFocusReason);
+    QTest::keyClicks(title, QStringLiteral(" Neu "));
+    f.settle();
+    QCOMPARE(f.collection(0).title, QStringLiteral(" Neu "));
+    QCOMPARE(title->cursorPosition(), 5);
+
+    DescriptionField *description = header->descriptionField();
+    description->setFocus(Qt::MouseFocusReason);
+    QList<int> heights;
+    for (int line = 0; line < 6; ++line) {
+        QTest::keyClicks(description, QStringLiteral("Zeile"));
+        f.settle();
+        heights << description->height();
+        QTest::keyClick(description, Qt::Key_Return);
+    }
+    QCOMPARE(f.collection(0).subtitle, QStringLiteral("Zeile\nZeile\nZeile\nZeile\nZeile\nZeile\n"));
+    QVERIFY(heights[0] < heights[1] && heights[1] < heights[2] && heights[2] < heights[3]);
+    QCOMPARE(heights[4], heights[3]);
+    QCOMPARE(heights[5], heights[3]);
+
+    // The mode switches every card at once; the date moves under the modes where the line is short.
+    click(header->modeButtons().last());
+    QCOMPARE(f.collection(0).mode, CollectionMode::Notes);
+    SnipCard *card = f.card(QStringLiteral("A1"));
+    QCOMPARE(card->headingField()->placeholderText(), QStringLiteral("Überschrift …"));
+    QVERIFY(header->modeButtons().last()->isChecked() && !header->modeButtons().first()->isChecked());
+    const int wide = header->heightForWidth(900);
+    QVERIFY(!header->dateBelowModes());
+    QVERIFY(header->heightForWidth(200) > wide);
+    QVERIFY(header->dateBelowModes());
+}
+
+void TestMainWindow::tabWalksThePage() {
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 12}});
+    // Build and reuse cards out of their order: scroll to the end, then back to the top.
+    f.document()->verticalScrollBar()->setValue(f.document()->verticalScrollBar()->maximum());
+    f.settle();
+    f.document()->verticalScrollBar()->setValue(0);
+    f.settle();
+    SnipCard *first = f.card(QStringLiteral("A0"));
+    first->commentField()->setFocus(Qt::MouseFocusReason);
+    QStringList visited;
+    for (int i = 0; i < 12; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        f.settle();
+        auto *heading = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+        QVERIFY(heading);
+        visited << heading->text();
+        // Past the heading and the card's buttons to its comment.
+        for (int j = 0; j < 4; ++j)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QVERIFY(qobject_cast<CommentField *>(QApplication::focusWidget()));
+        if (visited.size() == 11)
+            break;
+    }
+    QCOMPARE(visited.join(u' '), QStringLiteral("A1 A2 A3 A4 A5 A6 A7 A8 A9 A10 A11"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), f.document()->addNextButton());
+    QCOMPARE(f.store->selectedSnipID(), f.id(QStringLiteral("A11")));
+}
+
+void TestMainWindow::removeAndUndo() {
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 3}});
+    click(f.card(QStringLiteral("A1"))->removeButton());
+    QVERIFY(!f.openBox());
+    QCOMPARE(f.snips(0), QStringLiteral("A0 A2"));
+    QVERIFY(!f.document()->card(*f.id(QStringLiteral("A0")))->isHidden());
+    f.view->toolbar()->refresh();
+    QVERIFY(f.view->toolbar()->undoDeleteAction()->isEnabled());
+    f.view->toolbar()->undoDeleteAction()->trigger();
+    f.settle();
+    QCOMPARE(f.snips(0), QStringLiteral("A0 A1 A2"));
+}
+
+void TestMainWindow::selectionScrolls() {
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 30}});
+    f.settle();
+    QScrollBar *bar = f.document()->verticalScrollBar();
+    QCOMPARE(bar->value(), 0);
+    const QUuid id = *f.id(QStringLiteral("A20"));
+    f.store->setSelectedSnipID(id);
+    f.settle();
+    QTRY_VERIFY(!f.document()->isScrolling());
+    const QRect rect = f.document()->cardRect(id);
+    QVERIFY(qAbs(rect.center().y() - (bar->value() + f.document()->viewport()->height() / 2)) <= 1);
+    QVERIFY(f.document()->card(id) && f.document()->card(id)->isSelected());
+
+    // Back from the grid, the selected card is on screen again.
+    f.view->state()->setShowingAll(true);
+    f.settle();
+    bar->setValue(0);
+    f.store->setSelectedSnipID(*f.id(QStringLiteral("A25")));
+    f.settle();
+    QCOMPARE(f.view->content(), f.document());
+    QTRY_VERIFY(!f.document()->isScrolling());
+    const QRect shown = f.document()->cardRect(*f.id(QStringLiteral("A25")));
+    QVERIFY(shown.top() >= bar->value() &&
+            shown.bottom() <= bar->value() + f.document()->viewport()->height());
+}
+
+void TestMainWindow::tallCardKeepsCaretInView() {
+    ViewFixture f(QSize(1380, 600));
+    f.setUp({{QStringLiteral("A"), 3}});
+    QStringList lines;
+    for (int i = 0; i < 40; ++i)
+        lines << QStringLiteral("Zeile %1").arg(i);
+    f.store->editSnip(*f.id(QStringLiteral("A2")), [&](Snip &s) { s.note = lines.join(u'\n'); });
+    SnipCard *card = f.card(QStringLiteral("A2"));
+    QVERIFY(card->height() > f.document()->viewport()->height());
+    CommentField *comment = card->commentField();
+    QTextCursor end = comment->textCursor();
+    end.movePosition(QTextCursor::End);
+    comment->setTextCursor(end);
+    comment->setFocus(Qt::MouseFocusReason);
+    f.settle();
+    QTRY_VERIFY(!f.document()->isScrolling());
+    const QRect caret =
+        comment->cursorRect().translated(comment->viewport()->mapTo(f.document()->widget(), QPoint()));
+    const int top = f.document()->verticalScrollBar()->value();
+    QVERIFY2(caret.top() >= top && caret.bottom() <= top + f.document()->viewport()->height(),
+             qPrintable(QStringLiteral("caret %1, view %2").arg(caret.top()).arg(top)));
+}
+
+void TestMainWindow::gridSummary_data() {
+    QTest::addColumn<QList<int>>("collections");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<bool>("emptyState");
+    QTest::newRow("empty library") << QList<int>{} << "0 Ausschnitte in 0 Sammlungen" << true;
+    QTest::newRow("one empty collection") << QList<int>{0} << "0 Ausschnitte in 1 Sammlung" << true;
+    QTest::newRow("one snip") << QList<int>{1} << "1 Ausschnitt in 1 Sammlung" << false;
+    QTest::newRow("three in two") << QList<int>{2, 1} << "3 Ausschnitte in 2 Sammlungen" << false;
+}
+
+void TestMainWindow::gridSummary() {
+    QFETCH(QList<int>, collections);
+    QFETCH(QString, summary);
+    QFETCH(bool, emptyState);
+    ViewFixture f;
+    QList<QPair<QString, int>> shape;
+    for (qsizetype i = 0; i < collections.size(); ++i)
+        shape.append({QString(QChar(char16_t(u'A' + i))), collections[i]});
+    f.setUp(shape);
+    f.view->state()->setShowingAll(true);
+    f.settle();
+    QCOMPARE(f.view->content(), f.view->grid());
+    QCOMPARE(f.view->grid()->summaryLabel()->text(), summary);
+    QCOMPARE(f.view->grid()->emptyState()->isVisible(), emptyState);
+    QCOMPARE(f.view->grid()->cells()->items().size(),
+             std::accumulate(collections.cbegin(), collections.cend(), 0));
+}
+
+void TestMainWindow::gridColumns_data() {
+    QTest::addColumn<int>("windowWidth");
+    QTest::addColumn<bool>("compact");
+    QTest::addColumn<int>("columns");
+    QTest::newRow("1380") << 1380 << false << 3;
+    QTest::newRow("1380 compact") << 1380 << true << 5;
+    QTest::newRow("930") << 930 << false << 2;
+    QTest::newRow("930 compact") << 930 << true << 3;
+}
+
+void TestMainWindow::gridColumns() {
+    QFETCH(int, windowWidth);
+    QFETCH(bool, compact);
+    QFETCH(int, columns);
+    ViewFixture f(QSize(windowWidth, 920));
+    f.setUp({{QStringLiteral("A"), 40}});
+    f.view->state()->setCompactLayout(compact);
+    f.view->state()->setShowingAll(true);
+    f.settle();
+    QCOMPARE(f.view->grid()->cells()->columnCount(), columns);
+}
+
+void TestMainWindow::gridOpensSnipInItsCollection() {
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 2}, {QStringLiteral("B"), 2}});
+    f.view->state()->setShowingAll(true);
+    f.settle();
+    ScreenshotCells *cells = f.view->grid()->cells();
+    QCOMPARE(cells->items()[3].heading, QStringLiteral("2. B1"));
+    QCOMPARE(cells->items()[3].collectionTitle, QStringLiteral("B"));
+    QVERIFY(!f.view->sidebar()->row(*f.id(QStringLiteral("A")))->isSelected());
+    f.view->grid()->ensureVisible(0, cells->y() + cells->cellRect(3).center().y());
+    QTest::mouseClick(cells, Qt::LeftButton, {}, cells->cellRect(3).center());
+    f.settle();
+    QCOMPARE(f.store->selectedID(), f.id(QStringLiteral("B")));
+    QCOMPARE(f.store->selectedSnipID(), f.id(QStringLiteral("B1")));
+    QVERIFY(!f.view->state()->showingAll());
+    QCOMPARE(f.view->content(), f.document());
+    QVERIFY(f.view->sidebar()->row(*f.id(QStringLiteral("B")))->isSelected());
+    QVERIFY(!f.view->state()->annotationSnipID());
+}
+
+void TestMainWindow::sessionBar_data() {
+    QTest::addColumn<QString>("round"); // none, running, paused, gone
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("headline"); // empty: no bar
+    QTest::addColumn<QString>("detail");
+    QTest::addColumn<QString>("panel");
+    const QString running = QStringLiteral("Neue globale Aufnahmen werden hier hinzugefügt.");
+    QTest::newRow("no round") << "none"
+                              << "A"
+                              << ""
+                              << ""
+                              << "";
+    QTest::newRow("collection gone") << "gone"
+                                     << "A"
+                                     << ""
+                                     << ""
+                                     << "";
+    QTest::newRow("running") << "running"
+                             << "A"
+                             << "Aufnahmeziel: A" << running << "Sammelleiste";
+    QTest::newRow("running, untitled") << "running"
+                                       << ""
+                                       << "Aufnahmeziel: Ohne Titel" << running << "Sammelleiste";
+    QTest::newRow("paused") << "paused"
+                            << "A"
+                            << "Sammeln pausiert"
+                            << "A"
+                            << "Fortsetzen";
+    QTest::newRow("paused, untitled") << "paused"
+                                      << ""
+                                      << "Sammeln pausiert"
+                                      << ""
+                                      << "Fortsetzen";
+}
+
+void TestMainWindow::sessionBar() {
+    QFETCH(QString, round);
+    QFETCH(QString, title);
+    QFETCH(QString, headline);
+    QFETCH(QString, detail);
+    QFETCH(QString, panel);
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 1}});
+    f.store->editCurrent([&](SnipCollection &c) { c.title = title; });
+    if (round != u"none")
+        f.store->setSession(
+            CaptureSession{round == u"gone" ? QUuid::createUuid() : f.collection(0).id, round == u"paused"});
+    f.settle();
+    SessionBar *bar = f.view->sessionBar();
+    QCOMPARE(bar->isVisible(), !headline.isEmpty());
+    QCOMPARE(f.view->toolbar()->panelAction()->text(), round == u"paused"
+                                                           ? QStringLiteral("Sammeln fortsetzen")
+                                                           : QStringLiteral("Sammelleiste anzeigen"));
+    if (headline.isEmpty())
+        return;
+    QCOMPARE(bar->headline()->text(), headline);
+    QCOMPARE(bar->detail()->text(), detail);
+    QCOMPARE(bar->panelButton()->text(), panel);
+    QCOMPARE(bar->symbol(),
+             round == u"paused" ? QStringLiteral("pause.circle") : QStringLiteral("record.circle"));
+    QCOMPARE(bar->pauseButton()->isVisible(), round == u"running");
+    click(bar->panelButton());
+    click(bar->finishButton());
+    if (round == u"running")
+        click(bar->pauseButton());
+    QCOMPARE(f.closure(), round == u"running" ? QStringLiteral("finish,pause,showPanel")
+                                              : QStringLiteral("finish,showPanel"));
+}
+
+void TestMainWindow::footer_data() {
+    QTest::addColumn<QString>("save"); // saved, pending, failed
+    QTest::addColumn<QString>("notice");
+    QTest::addColumn<bool>("exported");
+    QTest::addColumn<bool>("savedDot");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("saved") << "saved"
+                           << "" << false << true << "Alle Änderungen gesichert";
+    QTest::newRow("saved with a notice") << "saved"
+                                         << "Sammlung gelöscht" << false << true << "Sammlung gelöscht";
+    QTest::newRow("pending, notice hidden") << "pending"
+                                            << "Sammlung gelöscht" << false << false << "Wird gespeichert …";
+    QTest::newRow("failed, after an export") << "failed"
+                                             << "" << true << false << "Speichern fehlgeschlagen";
+}
+
+void TestMainWindow::footer() {
+    QFETCH(QString, save);
+    QFETCH(QString, notice);
+    QFETCH(bool, exported);
+    QFETCH(bool, savedDot);
+    QFETCH(QString, text);
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 1}});
+    f.store->setCollectionNotice(notice);
+    if (exported)
+        f.store->setExportURL(f.dir.filePath(QStringLiteral("export.pdf")));
+    if (save == u"failed")
+        f.allowedWrites = 0;
+    if (save != u"saved")
+        f.store->editCurrent([](SnipCollection &c) { c.subtitle = QStringLiteral("x"); });
+    if (save == u"failed")
+        f.store->saveNow();
+    f.settle();
+    Footer *footer = f.view->footer();
+    QCOMPARE(footer->savedDot(), savedDot);
+    QCOMPARE(footer->statusLabel()->text(), text);
+    QCOMPARE(footer->revealButton()->isVisible(), exported);
+    QCOMPARE(footer->shortcutLabel()->isVisible(), !exported);
+    QCOMPARE(footer->shortcutLabel()->text(), QStringLiteral("⌃ ⇧  Leertaste"));
+    QCOMPARE(footer->revealButton()->text(), QStringLiteral("Export im Dateimanager zeigen"));
+    QVERIFY(!footer->restoreButton()->isVisible());
+    if (save == u"failed")
+        f.store->setError(QString());
+}
+
+void TestMainWindow::sidebarTexts() {
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 2}, {QString(), 0}});
+    f.store->setSelectedID(f.collection(1).id);
+    f.store->editCurrent([](SnipCollection &c) { c.mode = CollectionMode::Notes; });
+    f.settle();
+    Sidebar *sidebar = f.view->sidebar();
+    const QUuid a = f.collection(0).id;
+    const QUuid untitled = f.collection(1).id;
+    QCOMPARE(sidebar->row(untitled)->text(), QStringLiteral("Ohne Titel"));
+    QCOMPARE(sidebar->row(untitled)->symbol(), QStringLiteral("square.grid.2x2"));
+    QCOMPARE(sidebar->row(a)->symbol(), QStringLiteral("folder"));
+    QCOMPARE(sidebar->deleteButton(untitled)->accessibleName(), QStringLiteral("Sammlung  löschen"));
+    QCOMPARE(sidebar->sectionCount()->text(), QStringLiteral("2"));
+    QCOMPARE(sidebar->allScreenshotsRow()->count(), 2);
+    QCOMPARE(sidebar->newCollectionButton()->toolTip(),
+             QStringLiteral("Öffnet die bereits vorhandene leere Sammlung"));
+    QCOMPARE(sidebar->accountTitle(), QStringLiteral("Anmelden / Registrieren"));
+    QCOMPARE(sidebar->accountDetail(), QStringLiteral("Über die Vellumbox-Website"));
+
+    // All screenshots shows no collection as selected; a row brings its collection back.
+    click(sidebar->allScreenshotsRow());
+    QVERIFY(!sidebar->row(untitled)->isSelected());
+    click(sidebar->row(a));
+    QVERIFY(!f.view->state()->showingAll());
+    QVERIFY(sidebar->row(a)->isSelected());
+    QCOMPARE(f.store->selectedSnipID(), f.id(QStringLiteral("A0")));
+    click(sidebar->row(untitled));
+    QCOMPARE(f.store->selectedSnipID(), OptionalUuid());
+
+    QStringList order;
+    for (const QUuid &id : sidebar->listedIDs())
+        order << sidebar->row(id)->text();
+    QCOMPARE(order, QStringList({"A", "Ohne Titel"}));
+    f.store->editCurrent([](SnipCollection &c) { c.items.append(Snip::make(QStringLiteral("x.png"))); });
+    f.settle();
+    QCOMPARE(sidebar->newCollectionButton()->toolTip(), QStringLiteral("Neue Sammlung anlegen"));
+}
+
+void TestMainWindow::hinweis_data() {
+    QTest::addColumn<bool>("permission");
+    QTest::addColumn<bool>("settingsInstalled");
+    QTest::addColumn<QString>("press");
+    QTest::addColumn<QStringList>("buttons");
+    QTest::newRow("plain") << false << true << "OK" << QStringList{"OK"};
+    QTest::newRow("permission missing, settings there")
+        << true << true << "Einstellungen öffnen" << QStringList{"Einstellungen öffnen", "OK"};
+    QTest::newRow("permission missing, OK")
+        << true << true << "OK" << QStringList{"Einstellungen öffnen", "OK"};
+    QTest::newRow("permission missing, no settings program") << true << false << "OK" << QStringList{"OK"};
+}
+
+void TestMainWindow::hinweis() {
+    QFETCH(bool, permission);
+    QFETCH(bool, settingsInstalled);
+    QFETCH(QString, press);
+    QFETCH(QStringList, buttons);
+    QTemporaryDir bin;
+    const QString ran = bin.filePath(QStringLiteral("ran"));
+    if (settingsInstalled) {
+        const QString program = bin.filePath(QStringLiteral("systemsettings"));
+        writeFile(program, QStringLiteral("#!/bin/sh\n/usr/bin/touch '%1'\n").arg(ran).toUtf8());
+        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toUtf8());
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 1}});
+    f.store->setNeedsScreenCapturePermission(permission);
+    f.store->setError(QStringLiteral("Etwas <b>ging</b> schief."));
+    QMessageBox *box = f.openBox();
+    QVERIFY(box);
+    QCOMPARE(box->text(), QStringLiteral("Hinweis"));
+    QCOMPARE(box->informativeText(), QStringLiteral("Etwas <b>ging</b> schief."));
+    QCOMPARE(f.buttonTexts(), buttons);
+    QVERIFY(f.press(press));
+    qputenv("PATH", path);
+    QCOMPARE(f.store->error(), QString());
+    QVERIFY(!f.openBox());
+    if (press == u"Einstellungen öffnen")
+        QTRY_VERIFY(QFile::exists(ran));
+    else
+        QVERIFY(!QFile::exists(ran));
+}
+
+void TestMainWindow::storeQuestionWaitsBehindHinweis() {
+    ViewFixture f;
+    f.store->setAlertPresenter(f.view->storeAlertPresenter());
+    f.store->setError(QStringLiteral("Erster Fehler."));
+    QVERIFY(f.openBox());
+    // A second presenter object stands for the store's: both lead into the same queue.
+    std::unique_ptr<AlertPresenter> presenter = f.view->storeAlertPresenter();
+    int answer = -99;
+    presenter->show(
+        {QStringLiteral("Frage?"), QStringLiteral("Text"), {QStringLiteral("Ja"), QStringLiteral("Nein")}, 1},
+        [&](int button) { answer = button; });
+    f.settle();
+    QCOMPARE(f.view->findChildren<QMessageBox *>().size(), 1);
+    QCOMPARE(f.openBox()->text(), QStringLiteral("Hinweis"));
+    QVERIFY(f.press(QStringLiteral("OK")));
+    QCOMPARE(f.openBox()->text(), QStringLiteral("Frage?"));
+    QCOMPARE(answer, -99);
+    QVERIFY(f.press(QStringLiteral("Nein")));
+    QCOMPARE(answer, 1);
+    QVERIFY(!f.openBox());
+}
+
+void TestMainWindow::newerErrorIsShownNotCleared() {
+    ViewFixture f;
+    f.store->setError(QStringLiteral("Erster Fehler."));
+    QCOMPARE(f.openBox()->informativeText(), QStringLiteral("Erster Fehler."));
+    f.store->setError(QStringLiteral("Zweiter Fehler."));
+    QVERIFY(f.press(QStringLiteral("OK")));
+    QCOMPARE(f.store->error(), QStringLiteral("Zweiter Fehler."));
+    QVERIFY(f.openBox());
+    QCOMPARE(f.openBox()->informativeText(), QStringLiteral("Zweiter Fehler."));
+    QVERIFY(f.press(QStringLiteral("OK")));
+    QCOMPARE(f.store->error(), QString());
+}
+
+void TestMainWindow::errorWaitsForTheWindow() {
+    ViewFixture f;
+    f.view->hide();
+    f.store->setError(QStringLiteral("Im Hintergrund."));
+    QVERIFY(!f.openBox());
+    f.view->show();
+    QVERIFY(f.openBox());
+    QCOMPARE(f.openBox()->informativeText(), QStringLiteral("Im Hintergrund."));
+}
+
+void TestMainWindow::editorFace() {
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 2}, {QStringLiteral("B"), 1}});
+    const QUuid open = *f.id(QStringLiteral("A1"));
+    SnipCard *card = f.card(QStringLiteral("A1"));
+    click(card->editButton());
+    QPointer<AnnotationWorkspace> first = f.view->workspace();
+    QVERIFY(first && first->isVisible());
+    QVERIFY(!f.view->sidebar()->isVisible());
+    // Errors show over the editor too.
+    f.store->setError(QStringLiteral("Im Editor."));
+    QVERIFY(f.openBox());
+    QVERIFY(f.press(QStringLiteral("OK")));
+
+    // The open snip deleted: the library again, the id kept until the collection changes.
+    f.store->deleteSnip(open);
+    f.settle();
+    QVERIFY(!f.view->workspace());
+    QVERIFY(f.view->sidebar()->isVisible());
+    QCOMPARE(f.view->state()->annotationSnipID(), OptionalUuid(open));
+    f.store->undoDelete();
+    f.settle();
+    QPointer<AnnotationWorkspace> second = f.view->workspace();
+    QVERIFY(second && second != first);
+    f.store->setSelectedID(f.id(QStringLiteral("B")));
+    f.settle();
+    QVERIFY(!f.view->state()->annotationSnipID());
+    QVERIFY(!f.view->workspace());
+}
+
+void TestMainWindow::sheets() {
+    ViewFixture f;
+    f.account.setShowSheet(true);
+    f.backup.setShowSheet(true);
+    f.settle();
+    QPointer<QDialog> account = f.view->accountSheet();
+    QVERIFY(account && account->isVisible());
+    QVERIFY(!f.view->backupSheet());
+    account->reject();
+    f.settle();
+    QVERIFY(!f.account.showSheet());
+    QPointer<QDialog> backup = f.view->backupSheet();
+    QVERIFY(backup && backup->isVisible());
+    f.backup.setShowSheet(false);
+    f.settle();
+    QTRY_VERIFY(!backup);
+    click(f.view->sidebar()->cloudButton());
+    QVERIFY(f.backup.showSheet());
+    QTRY_VERIFY(f.view->backupSheet() && f.view->backupSheet()->isVisible());
+    f.view->backupSheet()->reject();
+    f.settle();
+    QVERIFY(!f.backup.showSheet());
+    click(f.view->sidebar()->accountButton());
+    QVERIFY(f.account.showSheet());
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
