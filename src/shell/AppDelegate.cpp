@@ -16,7 +16,6 @@
 #include "shell/CapturePanel.h"
 #include "shell/DialogFilePanels.h"
 #include "shell/MainWindow.h"
-#include "shell/MessageBoxAlertPresenter.h"
 #include "views/CollectionPanelView.h"
 #include "views/EditorView.h"
 #include "views/Icons.h"
@@ -123,7 +122,6 @@ void AppDelegate::launch() {
     m_mainWindow = std::make_unique<MainWindow>(m_settings, bind(&AppDelegate::mainWindowClosing));
     m_mainWindow->restoreFrame();
     m_store->setFilePanels(std::make_unique<DialogFilePanels>(m_mainWindow.get()));
-    m_store->setAlertPresenter(std::make_unique<MessageBoxAlertPresenter>(m_mainWindow.get()));
 
     m_panel = std::make_unique<CapturePanel>(bind(&AppDelegate::pauseCollecting));
     m_panel->placeInitially();
@@ -132,10 +130,13 @@ void AppDelegate::launch() {
                                                     bind(&AppDelegate::captureEnded), m_seams.capture);
 
     const QPointer<AppDelegate> guard(this);
-    m_mainWindow->setCentralWidget(new EditorView(
+    auto *editorView = new EditorView(
         m_store.get(), m_account.get(), backup(), m_exporter.get(), bind(&AppDelegate::captureIntoCurrent),
         bind(&AppDelegate::quickCapture), bind(&AppDelegate::showPanel), bind(&AppDelegate::finishCollecting),
-        bind(&AppDelegate::pauseCollecting)));
+        bind(&AppDelegate::pauseCollecting));
+    m_mainWindow->setCentralWidget(editorView);
+    // The store's questions join the window's one queue of message boxes, so none stacks on another.
+    m_store->setAlertPresenter(editorView->storeAlertPresenter());
 
     auto panelCapture = [guard] {
         if (guard)

@@ -6,23 +6,7 @@
 #include <QDBusPendingReply>
 #include <QDesktopServices>
 #include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QUrl>
-
-QString DesktopLinks::settingsProgram() {
-    for (const char *name : {"gnome-control-center", "systemsettings", "xfce4-settings-manager"}) {
-        const QString path = QStandardPaths::findExecutable(QString::fromLatin1(name));
-        if (!path.isEmpty())
-            return path;
-    }
-    return {};
-}
-
-bool DesktopLinks::openSettings() {
-    const QString program = settingsProgram();
-    return !program.isEmpty() && QProcess::startDetached(program, {});
-}
 
 void DesktopLinks::revealFile(const QString &path) {
     if (path.isEmpty())

@@ -5,9 +5,9 @@
 #include "annotation/AnnotationWorkspace.h"
 #include "backup/CloudBackupStore.h"
 #include "backup/CloudBackupView.h"
+#include "platform/DesktopSettings.h"
 #include "store/CollectionStore.h"
 #include "views/CollectionDocument.h"
-#include "views/DesktopLinks.h"
 #include "views/EmptyState.h"
 #include "views/Footer.h"
 #include "views/LibraryState.h"
@@ -294,7 +294,7 @@ void EditorView::presentError() {
             return false;
         shown->error = store->error();
         shown->offersSettings =
-            store->needsScreenCapturePermission() && !DesktopLinks::settingsProgram().isEmpty();
+            store->needsScreenCapturePermission() && !DesktopSettings::program().isEmpty();
         r.title = QStringLiteral("Hinweis");
         r.message = shown->error;
         r.buttons = shown->offersSettings
@@ -312,7 +312,7 @@ void EditorView::presentError() {
         if (store->error() == shown->error)
             store->setError(QString());
         if (shown->offersSettings && button == 0)
-            DesktopLinks::openSettings();
+            DesktopSettings::open();
         presentError();
     };
     m_alerts->present(std::move(request));

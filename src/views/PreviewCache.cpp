@@ -3,13 +3,12 @@
 #include "common/Background.h"
 #include "export/BlurRenderer.h"
 #include "export/MarkRenderer.h"
+#include "imaging/ImageDecoder.h"
+#include "imaging/ImageImport.h"
 #include "model/AppFailure.h"
-#include "shell/ImageImport.h"
 #include "store/CollectionStore.h"
 #include "store/RegularFile.h"
 
-#include <QBuffer>
-#include <QImageReader>
 #include <QPainter>
 #include <QThread>
 
@@ -20,13 +19,6 @@ namespace {
 
 // A PNG states its size in the first chunk; this reads well past it.
 constexpr qint64 kHeaderBytes = 64;
-
-QSize sizeOf(QImageReader &reader) {
-    const QSize size = reader.size();
-    if (!size.isValid() || !ImageImport::supportedDimensions(size.width(), size.height()))
-        return {};
-    return size;
-}
 
 QSize fitted(QSize image, QSize box) {
     if (image.width() <= box.width() && image.height() <= box.height())
@@ -59,7 +51,7 @@ template <typename T> void mixOptional(quint64 &h, const std::optional<T> &v) {
 } // namespace
 
 QSize Previews::headerSize(const QString &path) {
-    // Read from the header chunk itself: the PNG reader would want the chunks after it too.
+    // Read from the header chunk itself: the decoder would want the whole file to be there.
     QByteArray head(kHeaderBytes, Qt::Uninitialized);
     try {
         RegularFile file(path);
@@ -67,7 +59,7 @@ QSize Previews::headerSize(const QString &path) {
     } catch (const AppFailure &) {
         return {};
     }
-    if (head.size() < 24 || ImageImport::rasterFormat(head) != "png" || head.mid(12, 4) != "IHDR")
+    if (head.size() < 24 || Imaging::sniffFormat(head) != Imaging::Png || head.mid(12, 4) != "IHDR")
         return {};
     const auto number = [&](int at) {
         return (quint32(quint8(head[at])) << 24) | (quint32(quint8(head[at + 1])) << 16) |
@@ -89,20 +81,16 @@ QImage Previews::render(const QString &path, QSize box, const MarkList &marks) {
     } catch (const AppFailure &) {
         return {};
     }
-    if (ImageImport::rasterFormat(bytes.left(kHeaderBytes)) != "png")
+    Imaging::Decoder decoder(bytes, Imaging::Png);
+    const std::optional<QSize> full = decoder.storedSize();
+    if (!full || full->isEmpty())
         return {};
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, "png");
-    const QSize full = sizeOf(reader);
-    if (!full.isValid())
+    const QSize size = fitted(*full, box);
+    QImage image = decoder.decode(std::max(size.width(), size.height()));
+    if (image.isNull())
         return {};
-    const QSize size = fitted(full, box);
-    if (size != full)
-        reader.setScaledSize(size);
-    QImage image;
-    if (!reader.read(&image) || image.size() != size)
-        return {};
+    if (image.size() != size)
+        image = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     if (marks.isEmpty())
         return image;

@@ -1,5 +1,5 @@
 #include "shell/DialogFilePanels.h"
-#include "shell/MessageBoxAlertPresenter.h"
+#include "views/WindowAlerts.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -36,13 +36,17 @@ void TestExchangeDialogs::alertAnswers_data() {
 void TestExchangeDialogs::alertAnswers() {
     QFETCH(int, clicked);
     QFETCH(int, answer);
-    MessageBoxAlertPresenter presenter;
+    QWidget window;
+    window.show();
+    WindowAlerts alerts(&window);
+    const std::unique_ptr<AlertPresenter> presenter = alerts.storePresenter();
     const AlertPresenter::Alert alert{
         QStringLiteral("Frage?"), QStringLiteral("Text"), {"Eins", "Zwei", "Drei"}, 2};
     int answered = -99;
-    presenter.show(alert, [&](int button) { answered = button; });
+    presenter->show(alert, [&](int button) { answered = button; });
+    QTRY_VERIFY(openDialog<QMessageBox>());
     QMessageBox *box = openDialog<QMessageBox>();
-    QVERIFY(box && QTest::qWaitForWindowExposed(box));
+    QVERIFY(QTest::qWaitForWindowExposed(box));
     QCOMPARE(box->text() + box->informativeText(), alert.messageText + alert.informativeText);
     QList<QAbstractButton *> buttons = box->buttons();
     std::sort(buttons.begin(), buttons.end(), [](auto *a, auto *b) { return a->x() < b->x(); });
@@ -63,9 +67,13 @@ void TestExchangeDialogs::goneWithTheirOwner() {
     {
         DialogFilePanels panels;
         panels.chooseOpenFiles({}, [&](const QStringList &) { answered = true; });
-        MessageBoxAlertPresenter alerts;
-        alerts.show({QStringLiteral("?"), {}, {QStringLiteral("OK")}, 0}, [&](int) { answered = true; });
-        QVERIFY(openDialog<QFileDialog>() && openDialog<QMessageBox>());
+        QWidget window;
+        window.show();
+        WindowAlerts alerts(&window);
+        alerts.storePresenter()->show({QStringLiteral("?"), {}, {QStringLiteral("OK")}, 0},
+                                      [&](int) { answered = true; });
+        QTRY_VERIFY(openDialog<QMessageBox>());
+        QVERIFY(openDialog<QFileDialog>());
     }
     QCoreApplication::processEvents();
     QVERIFY(!openDialog<QFileDialog>() && !openDialog<QMessageBox>());
