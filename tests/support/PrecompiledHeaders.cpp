@@ -1,0 +1,1 @@
+// The owner of the tests' precompiled headers; it has no code of its own.
