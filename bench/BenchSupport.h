@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
@@ -9,7 +10,20 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
+
+// A memory figure of /proc/PID/status in MB ("VmRSS:" now, "VmHWM:" the peak), or −1. The peak is
+// read there rather than from getrusage, which would also count a parent's peak across exec.
+inline double statusMegabytes(const char *key, const QString &pid = QStringLiteral("self")) {
+    QFile status(QStringLiteral("/proc/") + pid + QStringLiteral("/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(qsizetype(std::strlen(key))).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
 
 // Runs a program and returns its wall time in milliseconds, or −1 when it failed.
 inline double timeProgram(const QString &program, const QStringList &arguments) {

@@ -13,13 +13,7 @@
 
 // The resident memory of this process in MB.
 inline double rssMb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
-    return -1;
+    return statusMegabytes("VmRSS:");
 }
 
 inline double percentile(std::vector<double> values, double p) {

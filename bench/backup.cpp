@@ -31,16 +31,6 @@ constexpr int kDistinctImages = 8;
 constexpr int kWidth = 3840;
 constexpr int kHeight = 2160;
 
-qint64 peakRssKb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
 // A screenshot with a noisy band, so each PNG is about 5 MB like a busy 4K screen.
 QByteArray benchPng(int seed) {
     QImage image = screenshotImage(kWidth, kHeight, quint32(seed));
@@ -127,7 +117,7 @@ int runClient(const QString &root, const QUrl &auth, const QUrl &backups) {
     std::printf("pack_ms: %.0f\n", packMs);
     std::printf("upload_mb_per_s: %.0f\n", megabytes / ((backupMs - packMs) / 1000.0));
     std::printf("restore_ms: %.0f\n", restoreMs);
-    std::printf("peak_rss_mb: %.0f\n", peakRssKb() / 1024.0);
+    std::printf("peak_rss_mb: %.0f\n", qint64(statusMegabytes("VmHWM:") * 1024) / 1024.0);
     return 0;
 }
 

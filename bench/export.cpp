@@ -66,16 +66,6 @@ SnipCollection benchCollection(int count) {
     return c;
 }
 
-qint64 peakRssKb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
 // Child: one export; prints "ms peak_kb".
 int runOne(const QString &directory, int count, ExportFormat format, const QString &out) {
     ExportJob job(benchCollection(count), format, out, directory);
@@ -87,7 +77,7 @@ int runOne(const QString &directory, int count, ExportFormat format, const QStri
         std::fprintf(stderr, "export failed: %s\n", qPrintable(outcome.error));
         return 1;
     }
-    std::printf("%.1f %lld\n", ms, peakRssKb());
+    std::printf("%.1f %lld\n", ms, qint64(statusMegabytes("VmHWM:") * 1024));
     return 0;
 }
 

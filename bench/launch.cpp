@@ -81,16 +81,6 @@ bool mainWindowPainted(xcb_connection_t *c, xcb_window_t root, int width, int he
     return longest >= 200;
 }
 
-double residentMegabytes(pid_t pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    return -1;
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -140,7 +130,7 @@ int main(int argc, char **argv) {
 
         if (launch == launches - 1) {
             std::this_thread::sleep_for(std::chrono::seconds(3)); // idle: previews and saves settle
-            rss = residentMegabytes(pid);
+            rss = statusMegabytes("VmRSS:", QString::number(pid));
             const uint8_t control = XcbSupport::keycodesFor(c, 0xffe3).value(0);
             const uint8_t shift = XcbSupport::keycodesFor(c, 0xffe1).value(0);
             const uint8_t space = XcbSupport::keycodesFor(c, 0x20).value(0);

@@ -1,6 +1,7 @@
 // Saves and opens a project of 20 snips of 3840 × 2160 screenshots, and opens a project of noise
 // near the 200 MB limit. Opening runs in a child process so that its peak memory is measured on
 // its own.
+#include "BenchSupport.h"
 #include "model/JsonCoding.h"
 #include "store/CollectionStore.h"
 
@@ -35,17 +36,6 @@ FixedPanels *installPanels(CollectionStore &store) {
     FixedPanels *raw = panels.get();
     store.setFilePanels(std::move(panels));
     return raw;
-}
-
-// VmHWM, not getrusage: a child started by QProcess would report its parent's peak as well,
-// since the kernel keeps the larger of the two across exec.
-double peakRssMb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = status.readAll();
-    const qsizetype at = text.indexOf("VmHWM:");
-    return at < 0 ? -1 : text.mid(at + 6).trimmed().split(' ').value(0).toDouble() / 1024.0;
 }
 
 // A screen-like picture: flat panels, lines of "text" and a noisy photo area, so the PNG is a few
@@ -97,9 +87,9 @@ int runOpen(const QString &project, const QString &root, const QString &prefix, 
     }
     const double fileMb = double(QFileInfo(project).size()) / (1024.0 * 1024.0);
     std::printf("%sopen_ms: %lld\n", qPrintable(prefix), elapsed);
-    std::printf("%speak_rss_mb: %.1f\n", qPrintable(prefix), peakRssMb());
+    std::printf("%speak_rss_mb: %.1f\n", qPrintable(prefix), statusMegabytes("VmHWM:"));
     if (!prefix.isEmpty())
-        std::printf("%speak_ratio: %.2f\n", qPrintable(prefix), peakRssMb() / fileMb);
+        std::printf("%speak_ratio: %.2f\n", qPrintable(prefix), statusMegabytes("VmHWM:") / fileMb);
     return 0;
 }
 
@@ -160,7 +150,7 @@ int main(int argc, char **argv) {
     store.setSelectedID(collection.id);
     FixedPanels *panels = installPanels(store);
 
-    const double baseline = peakRssMb();
+    const double baseline = statusMegabytes("VmHWM:");
     const QString project = dir.filePath(QStringLiteral("Benchmark.vellumbox"));
     QElapsedTimer timer;
     timer.start();
@@ -172,7 +162,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     std::printf("save_ms: %lld\n", timer.elapsed());
-    std::printf("save_peak_rss_mb: %.1f\n", std::max(baseline, peakRssMb()));
+    std::printf("save_peak_rss_mb: %.1f\n", std::max(baseline, statusMegabytes("VmHWM:")));
     std::printf("file_mb: %.1f\n", double(QFileInfo(project).size()) / 1e6);
 
     if (const int failed = openInChild(project, dir.filePath(QStringLiteral("Opened")), "--open"))

@@ -27,17 +27,6 @@ namespace {
 
 constexpr int kStep = 120;
 
-double rssMegabytes() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return -1;
-}
-
 double percentile(std::vector<double> values, double p) {
     std::sort(values.begin(), values.end());
     return values[std::min(values.size() - 1, size_t(p * double(values.size())))];
@@ -168,14 +157,14 @@ int main(int argc, char **argv) {
     open(small, &open50, &ready50);
     progress("open 50");
     scrollThrough(document, documentPaints);
-    const double rss50 = rssMegabytes();
+    const double rss50 = statusMegabytes("VmRSS:");
     progress("scroll 50");
 
     double open500 = 0, ready500 = 0;
     open(large, &open500, &ready500);
     progress("open 500");
     const std::vector<double> steps = scrollThrough(document, documentPaints);
-    const double rss500 = rssMegabytes();
+    const double rss500 = statusMegabytes("VmRSS:");
     progress("scroll 500");
 
     // Typing in card 100 at a brisk pace; each key until its frame is painted.
