@@ -412,12 +412,16 @@ void CollectionStore::setCollections(const QList<SnipCollection> &collections) {
 }
 
 void CollectionStore::setSelectedID(const OptionalUuid &id) {
+    if (m_selectedID == id)
+        return;
     m_selectedID = id;
     Q_EMIT selectedIDChanged();
     scheduleSave();
 }
 
 void CollectionStore::setSession(const OptionalCaptureSession &session) {
+    if (m_session == session)
+        return;
     m_session = session;
     Q_EMIT sessionChanged();
     scheduleSave();

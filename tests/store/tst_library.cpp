@@ -86,6 +86,8 @@ private Q_SLOTS:
     void savesInOrder();
     void quitWaitsForTheAutosave_data();
     void quitWaitsForTheAutosave();
+    void unchangedValuesAreNoChange_data();
+    void unchangedValuesAreNoChange();
     void failedWriteKeepsTheFile_data();
     void failedWriteKeepsTheFile();
     void unreadableLibrary_data();
@@ -257,6 +259,35 @@ void TestLibrary::quitWaitsForTheAutosave() {
     QCOMPARE(decodeJson<SavedLibrary>(readFile(path))->collections.first().title, last);
     if (!close)
         QCOMPARE(f.store->saveState(), kSaved);
+}
+
+// Setting what is set already announces nothing and saves nothing.
+void TestLibrary::unchangedValuesAreNoChange_data() {
+    QTest::addColumn<bool>("session"); // else selectedID
+    QTest::addColumn<bool>("same");
+    QTest::newRow("selection, same") << false << true;
+    QTest::newRow("selection, another") << false << false;
+    QTest::newRow("round, same") << true << true;
+    QTest::newRow("round, another") << true << false;
+}
+
+void TestLibrary::unchangedValuesAreNoChange() {
+    QFETCH(bool, session);
+    QFETCH(bool, same);
+    StoreFixture f;
+    f.setUp({{"A", 0}, {"B", 0}});
+    const QUuid a = *f.id(QStringLiteral("A")), b = *f.id(QStringLiteral("B"));
+    f.store->setSession(CaptureSession{a, false});
+    QVERIFY(f.store->saveNow());
+    QSignalSpy selection(f.store.get(), &CollectionStore::selectedIDChanged);
+    QSignalSpy round(f.store.get(), &CollectionStore::sessionChanged);
+    if (session)
+        f.store->setSession(CaptureSession{a, !same});
+    else
+        f.store->setSelectedID(same ? a : b);
+    QCOMPARE(selection.size(), !session && !same ? 1 : 0);
+    QCOMPARE(round.size(), session && !same ? 1 : 0);
+    QCOMPARE(f.store->saveState(), same ? kSaved : kSaving);
 }
 
 // A file that cannot grow (its size limit reached) fails the write and keeps its old content, and
