@@ -1,13 +1,16 @@
 // Load and save times of a large library (200 collections of 50 snips with 10 marks each, about
-// 40 MB) against Python's json module on the same file.
+// 40 MB) against Python's json module on the same file, and the longest time the event loop stands
+// still while an autosave of it runs.
 #include "model/JsonCoding.h"
 #include "store/CollectionStore.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -84,6 +87,29 @@ for _ in range(rounds):
     dumps.append((time.perf_counter() - t) * 1000)
 print(sorted(loads)[len(loads) // 2], sorted(dumps)[len(dumps) // 2])
 )";
+// From a change until its autosave is on disk: the longest gap between two turns of the event
+// loop, which a timer ticking every millisecond measures.
+double autosaveStallMs(CollectionStore &store, const QString &title) {
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0, longest = 0;
+    QTimer ticker;
+    ticker.setInterval(1);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    QEventLoop loop;
+    QObject::connect(&store, &CollectionStore::saveStateChanged, &loop, [&] {
+        if (store.saveState() == QStringLiteral("Lokal gespeichert"))
+            loop.quit();
+    });
+    ticker.start();
+    store.editCurrent([&](SnipCollection &c) { c.title = title; });
+    loop.exec();
+    return double(std::max(longest, clock.nsecsElapsed() - last)) / 1e6;
+}
 } // namespace
 
 int main(int argc, char **argv) {
@@ -100,7 +126,7 @@ int main(int argc, char **argv) {
         std::printf("library_mb: %.1f\n", double(bytes->size()) / 1e6);
     }
 
-    std::vector<double> loads, saves;
+    std::vector<double> loads, saves, stalls;
     for (int round = 0; round < kRounds; ++round) {
         QElapsedTimer timer;
         timer.start();
@@ -116,6 +142,7 @@ int main(int argc, char **argv) {
             return 1;
         }
         saves.push_back(double(timer.nsecsElapsed()) / 1e6);
+        stalls.push_back(autosaveStallMs(store, QString::number(round)));
     }
 
     QProcess python;
@@ -134,5 +161,6 @@ int main(int argc, char **argv) {
     std::printf("load_ms: %.1f\nsave_ms: %.1f\npython_load_ms: %.1f\npython_save_ms: %.1f\n", load, save,
                 pythonLoad, pythonSave);
     std::printf("load_ratio: %.3f\nsave_ratio: %.3f\n", load / pythonLoad, save / pythonSave);
+    std::printf("autosave_stall_ms: %.1f\n", median(stalls));
     return 0;
 }

@@ -4,7 +4,7 @@
 #include "BenchSupport.h"
 
 #include "annotation/TextRecognition.h"
-#include "export/ImageRenderer.h"
+#include "imaging/PngEncoder.h"
 #include "platform/TextRecognizer.h"
 
 #include <QFontMetrics>
@@ -277,7 +277,7 @@ int main(int argc, char **argv) {
         std::vector<double> cliTimes;
         for (std::size_t i = 0; i < set.samples.size(); ++i) {
             const Sample &sample = set.samples[i];
-            const QByteArray png = ImageRenderer::encodePng(sample.image);
+            const QByteArray png = Imaging::encodePng(sample.image, Imaging::PngEffort::Fast);
             const QString path = dir.filePath(QStringLiteral("%1_%2.png").arg(set.name).arg(i));
             sample.image.save(path, "PNG");
             QString found;
@@ -320,7 +320,7 @@ int main(int argc, char **argv) {
     std::printf("cer_ratio_to_cli_max: %.2f\n", worstCerRatio);
     std::printf("time_ratio_to_cli_max: %.2f\n", worstTimeRatio);
 
-    const QByteArray dense = ImageRenderer::encodePng(sets.back().samples.front().image);
+    const QByteArray dense = Imaging::encodePng(sets.back().samples.front().image, Imaging::PngEffort::Fast);
     QElapsedTimer timer;
     timer.start();
     TextRecognition::recognize(*recognizer, dense, {});

@@ -6,6 +6,7 @@
 #include "store/CollectionStore.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -87,6 +88,11 @@ int runOpen(const QString &project, const QString &root, const QString &prefix, 
     }
     const double fileMb = double(QFileInfo(project).size()) / (1024.0 * 1024.0);
     std::printf("%sopen_ms: %lld\n", qPrintable(prefix), elapsed);
+    // The images are stored as new PNGs, whose size counts against the cloud limit.
+    qint64 stored = 0;
+    for (const QFileInfo &image : QDir(store.imagesDirectory()).entryInfoList(QDir::Files))
+        stored += image.size();
+    std::printf("%sstored_mb: %.2f\n", qPrintable(prefix), double(stored) / 1e6);
     std::printf("%speak_rss_mb: %.1f\n", qPrintable(prefix), statusMegabytes("VmHWM:"));
     if (!prefix.isEmpty())
         std::printf("%speak_ratio: %.2f\n", qPrintable(prefix), statusMegabytes("VmHWM:") / fileMb);

@@ -1,10 +1,8 @@
 #include "annotation/TextRecognition.h"
 
 #include "export/ImageRenderer.h"
+#include "imaging/ImageDecoder.h"
 #include "model/AppFailure.h"
-
-#include <QBuffer>
-#include <QImageReader>
 
 #include <algorithm>
 
@@ -20,13 +18,8 @@ bool tooLarge(QSize size) {
 
 // Read from the header, before a single pixel is decoded.
 void checkAnnouncedSize(const QByteArray &bytes) {
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setDecideFormatFromContent(true);
-    const QSize announced = reader.size();
-    if (announced.isValid() && tooLarge(announced))
+    Imaging::Decoder decoder(bytes, Imaging::kSnipFormats);
+    if (const std::optional<QSize> announced = decoder.storedSize(); announced && tooLarge(*announced))
         refuseSize();
 }
 

@@ -5,6 +5,7 @@
 #include "export/ImageRenderer.h"
 #include "export/PDFExporter.h"
 #include "export/ZipArchive.h"
+#include "imaging/PngEncoder.h"
 #include "model/AppFailure.h"
 #include "model/FileNames.h"
 #include "store/RegularFile.h"
@@ -199,7 +200,7 @@ ExportSnip ExportJob::prepareSnip(const SnipCollection &collection, qsizetype in
     if (format == ExportFormat::Pdf)
         item.pixels = FlateImage::make(image);
     else
-        item.png = FlateImage::png(image);
+        item.png = Imaging::encodePng(image, Imaging::PngEffort::Fast);
     return item;
 }
 

@@ -3,6 +3,7 @@
 #include "export/BlurRenderer.h"
 #include "export/MarkRenderer.h"
 #include "imaging/ImageDecoder.h"
+#include "imaging/PngEncoder.h"
 #include "model/AppFailure.h"
 
 #include <QPainter>
@@ -65,14 +66,8 @@ QImage ImageRenderer::flattenImage(const QByteArray &bytes, const MarkList &mark
     return bitmap;
 }
 
-QByteArray ImageRenderer::encodePng(const QImage &image) {
-    QByteArray png = Imaging::encodePng(image);
-    if (png.isEmpty())
-        fail(u"PNG-Export fehlgeschlagen.");
-    return png;
-}
-
 FlattenedImage ImageRenderer::flatten(const QByteArray &bytes, const MarkList &marks) {
     const QImage image = flattenImage(bytes, marks);
-    return {encodePng(image), image.width(), image.height()};
+    // Shared images count against the upload limit.
+    return {Imaging::encodePng(image, Imaging::PngEffort::Compact), image.width(), image.height()};
 }

@@ -17,14 +17,11 @@ struct FlattenedImage {
 namespace ImageRenderer {
 
 // The image (PNG, JPEG, TIFF or HEIC bytes, within the library's image limits) with its marks
-// drawn, as a newly encoded PNG of the same pixel size; also for an empty mark list. One invalid
-// mark fails the whole image.
+// drawn, as a newly encoded compact PNG of the same pixel size; also for an empty mark list. One
+// invalid mark fails the whole image.
 FlattenedImage flatten(const QByteArray &bytes, const MarkList &marks);
 
 // The same pixels without the PNG step: RGB32 for an opaque source, premultiplied ARGB32 otherwise.
 QImage flattenImage(const QByteArray &bytes, const MarkList &marks);
-
-// PNG bytes of an image; throws "PNG-Export fehlgeschlagen." when the encoder fails.
-QByteArray encodePng(const QImage &image);
 
 } // namespace ImageRenderer

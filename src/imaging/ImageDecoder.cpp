@@ -2,11 +2,11 @@
 
 #include "imaging/ImageImport.h"
 #include "imaging/ImageSources.h"
+#include "imaging/PngEncoder.h"
 #include "imaging/RegularFile.h"
 
 #include <QBuffer>
 #include <QImageReader>
-#include <QImageWriter>
 
 #include <libheif/heif.h>
 
@@ -22,8 +22,6 @@ namespace {
 
 // A few screenshots at a time; an image of more than 32 megapixels is decoded alone.
 constexpr qint64 kPixelShare = 256'000'000;
-// zlib level 4: a third of the default level's time on busy screenshots for 2 % more bytes.
-constexpr int kPngQuality = 50;
 
 QByteArray formatName(Format format) {
     switch (format) {
@@ -418,22 +416,9 @@ QByteArray reencodeAsPng(QByteArray bytes, Formats accepted, Problem *problem) {
     const Problem found = decoder->problem();
     decoder.reset();
     bytes = QByteArray();
-    QByteArray png = image.isNull() ? QByteArray() : encodePng(image);
+    QByteArray png = image.isNull() ? QByteArray() : encodePng(image, PngEffort::Compact);
     if (problem)
         *problem = found != Problem::None || !png.isEmpty() ? found : Problem::Unreadable;
-    return png;
-}
-
-QByteArray encodePng(const QImage &image) {
-    QByteArray png;
-    QBuffer buffer(&png);
-    if (image.isNull() || !buffer.open(QIODevice::WriteOnly))
-        return {};
-    QImageWriter writer(&buffer, QByteArrayLiteral("png"));
-    writer.setQuality(kPngQuality);
-    if (!writer.write(image))
-        return {};
-    buffer.close();
     return png;
 }
 

@@ -102,11 +102,8 @@ QImage decode(const QByteArray &bytes, Formats accepted, Problem *problem = null
 // Unreadable.
 QImage decodeFile(const QString &path, Formats accepted, Problem *problem = nullptr);
 
-// The image as a new PNG at full size, decoded and encoded within one pixel reservation; empty
-// with *problem set on failure. The bytes are let go of before the encoding starts.
+// The image as a new compact PNG at full size, decoded and encoded within one pixel reservation;
+// empty with *problem set on failure. The bytes are let go of before the encoding starts.
 QByteArray reencodeAsPng(QByteArray bytes, Formats accepted, Problem *problem = nullptr);
-
-// The one PNG encoder of the application; empty when encoding fails.
-QByteArray encodePng(const QImage &image);
 
 } // namespace Imaging

@@ -1,6 +1,7 @@
 #include "imaging/ImageImport.h"
 
 #include "imaging/ImageDecoder.h"
+#include "imaging/PngEncoder.h"
 #include "imaging/RegularFile.h"
 
 #include <QImage>
@@ -62,7 +63,7 @@ Image render(const QImage &decoded, int longestEdge) {
     const QImage image = fitted(decoded, longestEdge);
     if (image.isNull() || !supportedDimensions(image.width(), image.height()))
         throw AppFailure::message(kNotProcessed);
-    QByteArray png = Imaging::encodePng(image);
+    QByteArray png = Imaging::encodePng(image, Imaging::PngEffort::Compact);
     if (png.isEmpty())
         throw AppFailure::message(kNotProcessed);
     return Image{std::move(png), image.width(), image.height()};

@@ -17,6 +17,8 @@
 #include <QThread>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <new>
 
 namespace {
@@ -27,6 +29,9 @@ const QString kSaveFailed = QStringLiteral("Speichern fehlgeschlagen");
 const QString kSaveDisabled = QStringLiteral("Speichern deaktiviert");
 const QString kRoundRestored = QStringLiteral("Sammelrunde pausiert · bereit zum Fortsetzen");
 const QString kImageTooLarge = QStringLiteral("Das Bild überschreitet die erlaubte Größe oder Auflösung.");
+const QString kUnsavableNumber =
+    QStringLiteral("Die Sammlung enthält einen Zahlenwert, der nicht gespeichert werden kann.");
+const QString kSaveOutOfMemory = QStringLiteral("Für die Datei ist nicht genug Arbeitsspeicher frei.");
 
 constexpr QFile::Permissions kPrivateFolder = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 
@@ -52,6 +57,14 @@ std::optional<SavedLibrary> readLibraryFile(const QString &path) {
 }
 } // namespace
 
+// Shared by the store and the autosaves on the pool, which may outlive it.
+struct CollectionStore::SaveLine {
+    std::mutex mutex; // held while library.json is written
+    std::condition_variable idle;
+    quint64 written = 0; // the newest snapshot written or tried
+    int running = 0;     // autosaves handed to the pool and not finished
+};
+
 QString StoreWork::attempt(const std::function<void()> &step, const QString &outOfMemory) {
     try {
         step();
@@ -70,17 +83,22 @@ CollectionStore::CollectionStore(const QString &root, Clock clock, QObject *pare
     : QObject(parent), m_status(kInitialStatus), m_saveState(kSavedLocally),
       m_root(root.isEmpty() ? defaultRoot() : QDir::cleanPath(QDir(root).absolutePath())),
       m_clock(clock ? std::move(clock) : Clock(referenceSecondsNow)), m_writer(FileErrors::writeAtomically),
-      m_copier(FileErrors::copyAtomically) {
+      m_copier(FileErrors::copyAtomically), m_saveLine(std::make_shared<SaveLine>()) {
     ImageImport::raiseAllocationLimit();
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(kAutosaveDelayMs);
-    connect(&m_saveTimer, &QTimer::timeout, this, [this] { saveNow(); });
+    connect(&m_saveTimer, &QTimer::timeout, this, &CollectionStore::autosave);
     m_loading = true;
     load();
     m_loading = false;
 }
 
-CollectionStore::~CollectionStore() = default;
+CollectionStore::~CollectionStore() {
+    // A snapshot handed to the pool is written before the store goes: a store opened on the same
+    // folder afterwards must never see it arrive over its own saves.
+    std::unique_lock lock(m_saveLine->mutex);
+    m_saveLine->idle.wait(lock, [this] { return m_saveLine->running == 0; });
+}
 
 QString CollectionStore::defaultRoot() {
     QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
@@ -171,32 +189,112 @@ void CollectionStore::load() {
 
 // ---- Saving ----
 
-bool CollectionStore::saveNow() {
-    m_saveTimer.stop();
-    if (!m_writeEnabled) {
-        setSaveState(kSaveDisabled);
-        return false;
-    }
+SavedLibrary CollectionStore::snapshot() const {
     SavedLibrary library;
     library.version = 1;
     library.selectedID = m_selectedID;
     library.collections = m_collections;
     library.session = m_session;
     library.deletedCollections = m_deletedCollections;
+    return library;
+}
 
-    QString problem;
-    if (const std::optional<QByteArray> bytes = encodeJson(library, JsonStyle::Pretty))
-        problem = m_writer(libraryPath(), *bytes);
-    else
-        problem = QStringLiteral("Die Sammlung enthält einen Zahlenwert, der nicht gespeichert werden kann.");
+std::optional<QString> CollectionStore::writeSnapshot(SaveLine &line, quint64 generation,
+                                                      const SavedLibrary &library, const QString &path,
+                                                      const FileWriter &writer) {
+    {
+        std::lock_guard lock(line.mutex);
+        if (generation <= line.written)
+            return std::nullopt;
+    }
+    std::optional<QByteArray> bytes;
+    bool outOfMemory = false;
+    try {
+        bytes = encodeJson(library, JsonStyle::Pretty);
+    } catch (const std::bad_alloc &) {
+        outOfMemory = true;
+    }
+    std::lock_guard lock(line.mutex);
+    // Encoding takes a while; a newer snapshot may have been written meanwhile.
+    if (generation <= line.written)
+        return std::nullopt;
+    line.written = generation;
+    if (outOfMemory)
+        return kSaveOutOfMemory;
+    if (!bytes)
+        return kUnsavableNumber;
+    return writer(path, *bytes);
+}
 
+bool CollectionStore::applySave(quint64 generation, const QString &problem) {
+    // An older write that ends late says nothing about the file any more.
+    if (generation < m_appliedGeneration)
+        return problem.isEmpty();
+    m_appliedGeneration = generation;
     if (!problem.isEmpty()) {
         setSaveState(kSaveFailed);
         setError(QStringLiteral("Speichern fehlgeschlagen: ") + problem);
         return false;
     }
-    setSaveState(kSavedLocally);
+    // A change made while this was written still waits for its own save.
+    if (!m_saveTimer.isActive() && !m_autosaveAgain)
+        setSaveState(kSavedLocally);
     return true;
+}
+
+bool CollectionStore::saveNow() {
+    m_saveTimer.stop();
+    // This save takes in every change, also those a coalesced autosave was waiting to write.
+    m_autosaveAgain = false;
+    if (!m_writeEnabled) {
+        setSaveState(kSaveDisabled);
+        return false;
+    }
+    const quint64 generation = ++m_saveGeneration;
+    // The newest snapshot is never superseded.
+    const QString problem =
+        writeSnapshot(*m_saveLine, generation, snapshot(), libraryPath(), m_writer).value_or(QString());
+    return applySave(generation, problem);
+}
+
+void CollectionStore::autosave() {
+    if (!m_writeEnabled) {
+        setSaveState(kSaveDisabled);
+        return;
+    }
+    // One at a time, so that they reach the disk in order; the next takes the values of then.
+    if (m_autosaveRunning) {
+        m_autosaveAgain = true;
+        return;
+    }
+    m_autosaveRunning = true;
+    const quint64 generation = ++m_saveGeneration;
+    {
+        std::lock_guard lock(m_saveLine->mutex);
+        ++m_saveLine->running;
+    }
+    // Copying the values is cheap (they share their data); encoding and writing are not.
+    inBackground(
+        [line = m_saveLine, generation, library = snapshot(), path = libraryPath(), writer = m_writer] {
+            std::optional<QString> problem = writeSnapshot(*line, generation, library, path, writer);
+            std::lock_guard lock(line->mutex);
+            --line->running;
+            line->idle.notify_all();
+            return problem;
+        },
+        [generation](CollectionStore *self, const std::optional<QString> &problem) {
+            if (!self)
+                return;
+            self->m_autosaveRunning = false;
+            if (problem)
+                self->applySave(generation, *problem);
+            if (std::exchange(self->m_autosaveAgain, false))
+                self->autosave();
+        });
+}
+
+bool CollectionStore::savePending() const {
+    return m_saveTimer.isActive() || m_autosaveAgain || m_autosaveRunning;
 }
 
 void CollectionStore::scheduleSave() {
@@ -314,12 +412,16 @@ void CollectionStore::setCollections(const QList<SnipCollection> &collections) {
 }
 
 void CollectionStore::setSelectedID(const OptionalUuid &id) {
+    if (m_selectedID == id)
+        return;
     m_selectedID = id;
     Q_EMIT selectedIDChanged();
     scheduleSave();
 }
 
 void CollectionStore::setSession(const OptionalCaptureSession &session) {
+    if (m_session == session)
+        return;
     m_session = session;
     Q_EMIT sessionChanged();
     scheduleSave();

@@ -30,7 +30,8 @@ using UuidMap = QHash<QUuid, QUuid>;
 // The one library object: the collections, the trash, the selection and the capture round in
 // memory, the library file and image folder on disk, and the one-line texts the windows show.
 // Main thread only. Changes of collections, selectedID and session, whole or in place, are saved
-// 0.35 s after the last one.
+// 0.35 s after the last one: the values are taken then, encoded and written on the background
+// pool, one save after the other, and the outcome reaches saveState and error on the main thread.
 //
 // Work that would hold up the window (decoding, encoding, copying and writing images, reading and
 // writing project files) runs on the background pool; its result is applied on the main thread in
@@ -150,11 +151,13 @@ public:
     QString libraryPath() const;
 
     // ---- Library file ----
-    // Writes the library at once; true when library.json was written.
+    // Writes the library at once, on the calling thread; true when library.json was written. An
+    // autosave still under way never writes its older values over these.
     bool saveNow();
-    // For quitting: waits for the work the store handed to the background pool (a capture being
-    // stored, a project being opened or saved, a restore) and applies its results, so nothing the
-    // user already did is dropped when the process ends. Blocks the calling (main) thread.
+    // For quitting: waits for the work the store handed to the background pool (an autosave, a
+    // capture being stored, a project being opened or saved, a restore) and applies its results,
+    // so nothing the user already did is dropped when the process ends. Blocks the calling (main)
+    // thread.
     void finishPendingWork();
 
     // ---- Image files ----
@@ -258,6 +261,20 @@ private:
         scheduleSave();
     }
     void scheduleSave();
+    // Where the library's saves meet, on the main thread and on the pool.
+    struct SaveLine;
+    SavedLibrary snapshot() const;
+    // Encodes and writes one snapshot unless a newer one has been written or tried meanwhile:
+    // none then, else the failure's sentence, empty when written. Any thread.
+    static std::optional<QString> writeSnapshot(SaveLine &line, quint64 generation,
+                                                const SavedLibrary &library, const QString &path,
+                                                const FileWriter &writer);
+    // Shows how the save of a snapshot ended; true when it was written.
+    bool applySave(quint64 generation, const QString &problem);
+    // The delayed save: takes the values now and writes them on the pool.
+    void autosave();
+    // A change that may not be on disk yet: its save is scheduled, waits for or is being written.
+    bool savePending() const;
     void setSaveState(const QString &text);
     void setCanUndoDelete(bool value);
     void setPanelSelections(const UuidMap &map);
@@ -331,6 +348,11 @@ private:
     FileWriter m_writer;
     FileCopier m_copier;
     QTimer m_saveTimer;
+    std::shared_ptr<SaveLine> m_saveLine;
+    quint64 m_saveGeneration = 0;    // snapshots taken
+    quint64 m_appliedGeneration = 0; // the newest snapshot whose outcome was shown
+    bool m_autosaveRunning = false;
+    bool m_autosaveAgain = false; // the delay ran out again while an autosave was being written
     bool m_loading = true;
     bool m_writeEnabled = true;
     ImageCache m_imageCache{kImageCacheCount, kImageCacheBytes};

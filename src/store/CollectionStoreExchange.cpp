@@ -259,8 +259,8 @@ void CollectionStore::finishRestore(const QList<SnipCollection> &restored, const
     const QList<SnipCollection> previousCollections = m_collections;
     const OptionalUuid previousSelection = m_selectedID;
     const OptionalUuid previousSnip = m_selectedSnipID;
-    // A change made while the images were copied is still waiting for its save.
-    const bool changedMeanwhile = m_saveTimer.isActive();
+    // A change made while the images were copied may still be waiting for its save.
+    const bool changedMeanwhile = savePending();
     bool saved = false;
     const QString failure = StoreWork::attempt(
         [&] {

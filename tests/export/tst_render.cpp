@@ -2,6 +2,7 @@
 
 #include "export/BlurRenderer.h"
 #include "export/ImageRenderer.h"
+#include "imaging/PngEncoder.h"
 
 #include <QTest>
 
@@ -32,7 +33,8 @@ struct Probe {
 
 // The marks burnt into the image, read back from the PNG the documents embed.
 QImage flattened(const MarkList &marks, const QImage &source) {
-    return QImage::fromData(ImageRenderer::flatten(ImageRenderer::encodePng(source), marks).png, "PNG");
+    return QImage::fromData(
+        ImageRenderer::flatten(Imaging::encodePng(source, Imaging::PngEffort::Fast), marks).png, "PNG");
 }
 
 Mark mark(MarkKind kind, double x1, double y1, double x2, double y2, std::optional<MarkColor> color = {}) {

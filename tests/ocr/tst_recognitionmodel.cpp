@@ -223,6 +223,10 @@ void TestRecognitionModel::failures_data() {
     QTest::newRow("above 40 megapixels")
         << QStringLiteral("huge.png") << MarkList()
         << prefix + QStringLiteral("Das Bild ist für die Texterkennung zu groß (höchstens 40 Megapixel).");
+    // Refused by its header, before the decoder could find that the data ends early.
+    QTest::newRow("above 40 megapixels, cut short")
+        << QStringLiteral("cut.png") << MarkList()
+        << prefix + QStringLiteral("Das Bild ist für die Texterkennung zu groß (höchstens 40 Megapixel).");
 }
 
 // A failed run after a successful one: no lines, the German failure text, finished.
@@ -235,6 +239,8 @@ void TestRecognitionModel::failures() {
         QImage huge(8000, 5001, QImage::Format_Mono);
         huge.fill(0);
         QVERIFY(huge.save(m_dir.filePath(QStringLiteral("huge.png")), "PNG"));
+        QVERIFY(writeFile(m_dir.filePath(QStringLiteral("cut.png")),
+                          readFile(m_dir.filePath(QStringLiteral("huge.png"))).left(200)));
     }
 
     Latch latch;

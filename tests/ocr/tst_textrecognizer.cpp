@@ -1,6 +1,6 @@
 #include "annotation/TextRecognition.h"
 #include "annotation/TextRecognitionModel.h"
-#include "export/ImageRenderer.h"
+#include "imaging/PngEncoder.h"
 #include "model/AppFailure.h"
 #include "platform/TextRecognizer.h"
 
@@ -150,8 +150,8 @@ void TestTextRecognizer::hiddenTextNeverFound() {
     const QRectF cornerMark(corner.right() - 2, corner.top() - 14, 16, 16);
     const MarkList marks{norm(word), blur, norm(cornerMark), mk(MarkKind::Highlight, 0, 0, 1, 1)};
 
-    const RecognizedTextLines lines =
-        TextRecognition::recognize(*m_recognizer, ImageRenderer::encodePng(picture(size, texts)), marks);
+    const RecognizedTextLines lines = TextRecognition::recognize(
+        *m_recognizer, Imaging::encodePng(picture(size, texts), Imaging::PngEffort::Fast), marks);
     const QString all = allText(lines);
     for (const char *hidden :
          {"Zebra", "Kennwort", "vertraulich", "Pelikan", "Kontonummer", "Flamingo", "Notiz"})
@@ -173,8 +173,8 @@ void TestTextRecognizer::coordinates() {
     QFETCH(QSize, size);
     QFETCH(QPoint, baseline);
     const TextAt text{QStringLiteral("Koordinaten prüfen"), baseline};
-    const RecognizedTextLines lines =
-        TextRecognition::recognize(*m_recognizer, ImageRenderer::encodePng(picture(size, {text})), {});
+    const RecognizedTextLines lines = TextRecognition::recognize(
+        *m_recognizer, Imaging::encodePng(picture(size, {text}), Imaging::PngEffort::Fast), {});
     QCOMPARE(lines.size(), 1);
     QCOMPARE(lines[0].text, text.text);
     const QRectF expected = inkRect(text, size);
@@ -205,7 +205,8 @@ void TestTextRecognizer::backgrounds_data() {
 void TestTextRecognizer::backgrounds() {
     QFETCH(QImage, image);
     QFETCH(QString, expected);
-    QCOMPARE(allText(TextRecognition::recognize(*m_recognizer, ImageRenderer::encodePng(image), {})),
+    QCOMPARE(allText(TextRecognition::recognize(*m_recognizer,
+                                                Imaging::encodePng(image, Imaging::PngEffort::Fast), {})),
              expected);
 }
 

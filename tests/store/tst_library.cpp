@@ -4,10 +4,17 @@
 #include "model/JsonCoding.h"
 #include "store/ImageCache.h"
 
+#include "common/Background.h"
+
 #include <QElapsedTimer>
+#include <QSemaphore>
+#include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 
 #include <csignal>
+#include <mutex>
+#include <thread>
 
 #include <sys/resource.h>
 
@@ -18,6 +25,55 @@ const QString kRecovered =
 const QString kProtected =
     QStringLiteral("Die gespeicherte Sammlung konnte nicht geöffnet werden. Automatisches "
                    "Speichern ist zum Schutz des Originals deaktiviert.");
+const QString kSaved = QStringLiteral("Lokal gespeichert");
+const QString kSaving = QStringLiteral("Wird gespeichert …");
+
+// Writes the library like the store's own writer, keeps the title of the first collection of
+// every library written, in the order they reach the disk, and holds the first write until the
+// test lets it go.
+struct HeldWriter {
+    QSemaphore entered, release;
+    std::mutex mutex;
+    QStringList titles;
+    std::atomic<bool> holdFirst = true;
+    std::atomic<bool> failHeld = false;
+
+    CollectionStore::FileWriter writer() {
+        return [this](const QString &path, const QByteArray &bytes) {
+            if (path.endsWith(QStringLiteral("library.json"))) {
+                if (holdFirst.exchange(false)) {
+                    entered.release();
+                    release.acquire();
+                    if (failHeld)
+                        return QStringLiteral("Die Datei konnte nicht geschrieben werden.");
+                }
+                std::lock_guard lock(mutex);
+                titles.append(decodeJson<SavedLibrary>(bytes)->collections.first().title);
+            }
+            return FileErrors::writeAtomically(path, bytes);
+        };
+    }
+    QStringList written() {
+        std::lock_guard lock(mutex);
+        return titles;
+    }
+    // Lets the held write go on after a moment, from another thread, while the main thread waits.
+    std::thread releaseSoon() {
+        return std::thread([this] {
+            QThread::msleep(50);
+            release.release();
+        });
+    }
+};
+
+QString savedTitle(const CollectionStore &store) {
+    const auto saved = decodeJson<SavedLibrary>(readFile(store.libraryPath()));
+    return saved ? saved->collections.first().title : QString();
+}
+
+void retitle(CollectionStore &store, const QString &title) {
+    store.editCurrent([&](SnipCollection &c) { c.title = title; });
+}
 } // namespace
 
 class TestLibrary : public QObject {
@@ -26,6 +82,12 @@ private Q_SLOTS:
     void firstStart();
     void threeChangesOneWrite();
     void autosaveAfterTheLastChange();
+    void savesInOrder_data();
+    void savesInOrder();
+    void quitWaitsForTheAutosave_data();
+    void quitWaitsForTheAutosave();
+    void unchangedValuesAreNoChange_data();
+    void unchangedValuesAreNoChange();
     void failedWriteKeepsTheFile_data();
     void failedWriteKeepsTheFile();
     void unreadableLibrary_data();
@@ -61,7 +123,8 @@ void TestLibrary::threeChangesOneWrite() {
     f.store->setSelectedID(list.first().id);
     QCOMPARE(f.store->saveState(), QStringLiteral("Wird gespeichert …"));
     QCOMPARE(f.writes.load(), 0);
-    QTRY_COMPARE(f.writes.load(), 1);
+    QTRY_COMPARE(f.store->saveState(), QStringLiteral("Lokal gespeichert"));
+    QCOMPARE(f.writes.load(), 1);
     const auto saved = decodeJson<SavedLibrary>(readFile(f.store->libraryPath()));
     QCOMPARE(saved->collections.first().title, QStringLiteral("Umbenannt"));
     QCOMPARE(saved->session, OptionalCaptureSession(CaptureSession{list.first().id, false}));
@@ -96,6 +159,135 @@ void TestLibrary::autosaveAfterTheLastChange() {
     QTest::qWait(CollectionStore::kAutosaveDelayMs + 100);
     QCOMPARE(f.writes.load(), 1);
     QCOMPARE(decodeJson<SavedLibrary>(readFile(f.store->libraryPath()))->collections.first().title, "3");
+}
+
+// The library reaches the disk in the order of its changes, whichever save writes it, and never
+// twice at the same time.
+void TestLibrary::savesInOrder_data() {
+    QTest::addColumn<QString>("meanwhile"); // what happens while the first autosave is held
+    QTest::addColumn<QStringList>("written");
+    QTest::newRow("another change: written after it") << QStringLiteral("change") << QStringList{"1", "2"};
+    QTest::newRow("a save at once: waits for it") << QStringLiteral("save") << QStringList{"1", "2"};
+    // Its failure is old news once the newer values are on disk.
+    QTest::newRow("a save at once after a failing autosave")
+        << QStringLiteral("save, failing") << QStringList{"2"};
+    // The pool is busy, so the autosave has not started when the save at once writes.
+    QTest::newRow("a save at once before the autosave starts: nothing older after it")
+        << QStringLiteral("queued") << QStringList{"2"};
+}
+
+void TestLibrary::savesInOrder() {
+    QFETCH(QString, meanwhile);
+    QFETCH(QStringList, written);
+    StoreFixture f;
+    HeldWriter held;
+    f.store->setFileWriter(held.writer());
+    held.failHeld = meanwhile.endsWith(QStringLiteral("failing"));
+    QSemaphore busy, started;
+    const int threads = Background::pool()->maxThreadCount();
+    if (meanwhile == QStringLiteral("queued")) {
+        held.holdFirst = false;
+        for (int i = 0; i < threads; ++i)
+            Background::pool()->start([&] {
+                started.release();
+                busy.acquire();
+            });
+        QVERIFY(started.tryAcquire(threads, 10000));
+    }
+    retitle(*f.store, QStringLiteral("1"));
+    if (meanwhile == QStringLiteral("queued")) {
+        QTest::qWait(CollectionStore::kAutosaveDelayMs + 100);
+        retitle(*f.store, QStringLiteral("2"));
+        QVERIFY(f.store->saveNow());
+        busy.release(threads);
+    } else {
+        QVERIFY2(QTest::qWaitFor([&] { return held.entered.tryAcquire(); }, 10000),
+                 "the autosave never wrote");
+        retitle(*f.store, QStringLiteral("2"));
+        if (meanwhile == QStringLiteral("change")) {
+            QTest::qWait(CollectionStore::kAutosaveDelayMs + 100);
+            QCOMPARE(held.written(), QStringList());
+            QCOMPARE(f.store->saveState(), kSaving);
+            held.release.release();
+        } else {
+            std::thread releaser = held.releaseSoon();
+            QVERIFY(f.store->saveNow());
+            releaser.join();
+            QCOMPARE(f.store->saveState(), kSaved);
+        }
+    }
+    QTRY_COMPARE(held.written(), written);
+    QTRY_COMPARE(f.store->saveState(), kSaved);
+    QTest::qWait(50); // the late outcome of the older save changes nothing
+    QCOMPARE(f.store->saveState(), kSaved);
+    QCOMPARE(f.store->error(), QString());
+    QCOMPARE(held.written(), written);
+    QCOMPARE(savedTitle(*f.store), QStringLiteral("2"));
+}
+
+// Quitting and closing the store wait for the autosave under way and for the one waiting behind it.
+void TestLibrary::quitWaitsForTheAutosave_data() {
+    QTest::addColumn<bool>("close"); // else finishPendingWork
+    QTest::addColumn<bool>("secondChange");
+    QTest::newRow("quit") << false << false;
+    QTest::newRow("quit, another change waiting") << false << true;
+    QTest::newRow("store closed") << true << false;
+}
+
+void TestLibrary::quitWaitsForTheAutosave() {
+    QFETCH(bool, close);
+    QFETCH(bool, secondChange);
+    StoreFixture f;
+    HeldWriter held;
+    f.store->setFileWriter(held.writer());
+    retitle(*f.store, QStringLiteral("1"));
+    QVERIFY2(QTest::qWaitFor([&] { return held.entered.tryAcquire(); }, 10000), "the autosave never wrote");
+    if (secondChange) {
+        retitle(*f.store, QStringLiteral("2"));
+        QTest::qWait(CollectionStore::kAutosaveDelayMs + 100);
+    }
+    const QString path = f.store->libraryPath();
+    std::thread releaser = held.releaseSoon();
+    if (close)
+        f.store.reset();
+    else
+        f.store->finishPendingWork();
+    const QStringList written = held.written();
+    releaser.join();
+    const QString last = secondChange ? QStringLiteral("2") : QStringLiteral("1");
+    QCOMPARE(written.value(written.size() - 1), last);
+    QCOMPARE(decodeJson<SavedLibrary>(readFile(path))->collections.first().title, last);
+    if (!close)
+        QCOMPARE(f.store->saveState(), kSaved);
+}
+
+// Setting what is set already announces nothing and saves nothing.
+void TestLibrary::unchangedValuesAreNoChange_data() {
+    QTest::addColumn<bool>("session"); // else selectedID
+    QTest::addColumn<bool>("same");
+    QTest::newRow("selection, same") << false << true;
+    QTest::newRow("selection, another") << false << false;
+    QTest::newRow("round, same") << true << true;
+    QTest::newRow("round, another") << true << false;
+}
+
+void TestLibrary::unchangedValuesAreNoChange() {
+    QFETCH(bool, session);
+    QFETCH(bool, same);
+    StoreFixture f;
+    f.setUp({{"A", 0}, {"B", 0}});
+    const QUuid a = *f.id(QStringLiteral("A")), b = *f.id(QStringLiteral("B"));
+    f.store->setSession(CaptureSession{a, false});
+    QVERIFY(f.store->saveNow());
+    QSignalSpy selection(f.store.get(), &CollectionStore::selectedIDChanged);
+    QSignalSpy round(f.store.get(), &CollectionStore::sessionChanged);
+    if (session)
+        f.store->setSession(CaptureSession{a, !same});
+    else
+        f.store->setSelectedID(same ? a : b);
+    QCOMPARE(selection.size(), !session && !same ? 1 : 0);
+    QCOMPARE(round.size(), session && !same ? 1 : 0);
+    QCOMPARE(f.store->saveState(), same ? kSaved : kSaving);
 }
 
 // A file that cannot grow (its size limit reached) fails the write and keeps its old content, and
