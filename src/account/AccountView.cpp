@@ -45,6 +45,7 @@ AccountView::AccountView(AccountStore *account, std::function<void()> openBackup
     layout->addLayout(actions);
     layout->addWidget(m_keyringNote);
     layout->addWidget(m_message);
+    layout->addStretch(0);
     closeButton(this, layout);
 
     connect(m_signIn, &QPushButton::clicked, m_account, &AccountStore::signIn);
@@ -99,4 +100,10 @@ void AccountView::refresh() {
     setShown(m_keyringNote, !m_account->keyringAvailable());
     setText(m_message, m_account->message());
     setShown(m_message, !m_account->message().isEmpty());
+    fitToContent(this);
+}
+
+void AccountView::showEvent(QShowEvent *event) {
+    fitToContent(this);
+    QDialog::showEvent(event);
 }

@@ -19,6 +19,9 @@ public:
     AccountView(AccountStore *account, std::function<void()> openBackups, QWidget *parent = nullptr);
     ~AccountView() override;
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void refresh();
 

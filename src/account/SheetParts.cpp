@@ -72,6 +72,26 @@ void closeButton(QDialog *dialog, QVBoxLayout *layout) {
     layout->addLayout(footer);
 }
 
+void fitToContent(QDialog *dialog, int minimumHeight) {
+    QLayout *layout = dialog->layout();
+    if (!layout)
+        return;
+    layout->invalidate();
+    layout->activate();
+    int width = std::max(dialog->minimumWidth(), layout->totalMinimumSize().width());
+    if (dialog->isVisible())
+        width = std::max(width, dialog->width());
+    const int content =
+        layout->hasHeightForWidth() ? layout->totalHeightForWidth(width) : layout->totalSizeHint().height();
+    const int height = std::max(content, minimumHeight);
+    const char *fitted = "fittedHeight";
+    const bool changed = dialog->property(fitted).toInt() != height;
+    dialog->setProperty(fitted, height);
+    dialog->setMinimumHeight(height);
+    if (changed || dialog->height() < height || dialog->width() < width)
+        dialog->resize(width, height);
+}
+
 void setText(QLabel *label, const QString &text) {
     if (label->text() != text)
         label->setText(text);

@@ -29,6 +29,10 @@ QWidget *busyBar(QWidget *parent);
 QVBoxLayout *sheet(QDialog *dialog, const QString &title, int minimumWidth, int minimumHeight = 0);
 // The last line of a sheet: the close button at the right.
 void closeButton(QDialog *dialog, QVBoxLayout *layout);
+// Sizes the sheet to its content at its width, word-wrapped texts included, and no lower than
+// `minimumHeight`: nothing clipped, no blank space. Called whenever the content changes; a
+// height the user chose stays while the content needs the same room.
+void fitToContent(QDialog *dialog, int minimumHeight = 0);
 
 // Write only what changed, so a refresh never resets focus or selection.
 void setText(QLabel *label, const QString &text);

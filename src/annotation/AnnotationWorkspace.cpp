@@ -193,10 +193,11 @@ QWidget *AnnotationWorkspace::buildTools() {
         button->setAccessibleName(name);
         return button;
     };
-    m_undo = historyButton(QStringLiteral("arrow.uturn.backward"), QStringLiteral("Rückgängig · ⌘Z"),
+    m_undo = historyButton(QStringLiteral("arrow.uturn.backward"), QStringLiteral("Rückgängig · Strg+Z"),
                            QStringLiteral("Markierung rückgängig"));
-    m_redo = historyButton(QStringLiteral("arrow.uturn.forward"), QStringLiteral("Wiederholen · ⇧⌘Z"),
-                           QStringLiteral("Markierung wiederholen"));
+    m_redo =
+        historyButton(QStringLiteral("arrow.uturn.forward"), QStringLiteral("Wiederholen · Strg+Umschalt+Z"),
+                      QStringLiteral("Markierung wiederholen"));
     connect(m_undo, &QToolButton::clicked, m_session, &AnnotationSession::undo);
     connect(m_redo, &QToolButton::clicked, m_session, &AnnotationSession::redo);
     layout->addWidget(m_undo, 0, Qt::AlignHCenter);
@@ -274,10 +275,10 @@ QString AnnotationWorkspace::hint() const {
         return QStringLiteral("Klicken setzt Nummer ") +
                QString::number(Marks::nextNumber(m_session->marks())) + QStringLiteral(" · Esc beendet");
     if (tool && MarkKinds::isShape(*tool))
-        return QStringLiteral("Form aufziehen · ⇧ für Kreis oder Quadrat");
+        return QStringLiteral("Form aufziehen · Umschalt für Kreis oder Quadrat");
     if (tool && MarkKinds::isTextBox(*tool))
         return QStringLiteral("Textfeld aufziehen · Doppelklick zum Bearbeiten");
-    return QStringLiteral("Ziehen zum Bearbeiten · ⌥ zum Überzeichnen");
+    return QStringLiteral("Ziehen zum Bearbeiten · Alt zum Überzeichnen");
 }
 
 // ---- Inspector ----

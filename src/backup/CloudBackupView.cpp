@@ -35,7 +35,7 @@ QString CloudBackupView::snapshotText(const BackupSnapshot &snapshot) {
 CloudBackupView::CloudBackupView(CloudBackupStore *backup, AccountStore *account, QWidget *parent)
     : QDialog(parent), m_backup(backup), m_account(account),
       m_refresh(new CoalescedRefresh(this, [this] { refresh(); })) {
-    QVBoxLayout *layout = sheet(this, QStringLiteral("Cloud-Sicherung"), 480, 520);
+    QVBoxLayout *layout = sheet(this, QStringLiteral("Cloud-Sicherung"), 480);
     layout->setSpacing(12);
 
     m_signedOut = new QWidget(this);
@@ -100,6 +100,8 @@ CloudBackupView::CloudBackupView(CloudBackupStore *backup, AccountStore *account
     layout->addWidget(m_unavailable);
     layout->addWidget(m_signedOut);
     layout->addWidget(m_signedIn, 1);
+    // Signed out, the sheet is as high as its few lines; below them stands only the close button.
+    layout->addStretch(0);
     closeButton(this, layout);
 
     connect(signIn, &QPushButton::clicked, this, [this] {
@@ -118,11 +120,18 @@ CloudBackupView::CloudBackupView(CloudBackupStore *backup, AccountStore *account
 CloudBackupView::~CloudBackupView() = default;
 
 void CloudBackupView::showEvent(QShowEvent *event) {
+    fitToContent(this, m_signedIn->isHidden() ? 0 : kSignedInHeight);
     QDialog::showEvent(event);
     m_backup->refreshSnapshots();
 }
 
 void CloudBackupView::refresh() {
+    showState();
+    // The list of backups needs room; the other states are a few lines.
+    fitToContent(this, m_signedIn->isHidden() ? 0 : kSignedInHeight);
+}
+
+void CloudBackupView::showState() {
     const bool available = m_backup->available();
     const bool signedIn = available && m_backup->owner().has_value();
     setShown(m_unavailable, !available);

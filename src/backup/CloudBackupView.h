@@ -30,7 +30,10 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    static constexpr int kSignedInHeight = 520;
+
     void refresh();
+    void showState();
     void rebuildSnapshots();
     void confirm(const QString &title, const QString &text, const QString &action,
                  std::function<void()> then);

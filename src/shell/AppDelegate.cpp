@@ -16,6 +16,7 @@
 #include "shell/CapturePanel.h"
 #include "shell/DialogFilePanels.h"
 #include "shell/MainWindow.h"
+#include "shell/OpenDialogs.h"
 #include "views/CollectionPanelView.h"
 #include "views/EditorView.h"
 #include "views/Icons.h"
@@ -40,17 +41,7 @@ const QString kSaveDisabled = QStringLiteral("Speichern deaktiviert");
 
 void applyLightAppearance() {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QPalette palette = QApplication::style()->standardPalette();
-    palette.setColor(QPalette::Window, Theme::canvas());
-    palette.setColor(QPalette::Base, Theme::surface());
-    palette.setColor(QPalette::AlternateBase, Theme::canvas());
-    palette.setColor(QPalette::Button, Theme::surface());
-    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        palette.setColor(role, Theme::ink());
-    palette.setColor(QPalette::PlaceholderText, Theme::secondaryInk());
-    palette.setColor(QPalette::Highlight, Theme::accent());
-    palette.setColor(QPalette::HighlightedText, Theme::surface());
-    QApplication::setPalette(palette);
+    QApplication::setPalette(Theme::palette(QApplication::style()->standardPalette()));
     QApplication::setFont(Theme::font(13));
 }
 
@@ -80,7 +71,9 @@ AppDelegate::AppDelegate(Seams seams, QObject *parent) : QObject(parent), m_seam
         m_seams.handleURL = [](AccountStore *account, const QUrl &url) { account->handle(url); };
     if (!m_seams.terminate)
         m_seams.terminate = [] { QCoreApplication::quit(); };
-    m_seams.capture.hasModalWindow = [this] { return applicationModalWindowOpen(); };
+    // Every capture start asks the same question, the controller's own guard included.
+    if (!m_seams.capture.hasModalWindow)
+        m_seams.capture.hasModalWindow = OpenDialogs::any;
 
     m_store = std::make_unique<CollectionStore>(m_seams.libraryRoot, m_seams.clock);
     m_account = std::make_unique<AccountStore>(AccountConfiguration::clientID);
@@ -121,7 +114,7 @@ void AppDelegate::launch() {
 
     m_mainWindow = std::make_unique<MainWindow>(m_settings, bind(&AppDelegate::mainWindowClosing));
     m_mainWindow->restoreFrame();
-    m_store->setFilePanels(std::make_unique<DialogFilePanels>(m_mainWindow.get()));
+    m_store->setFilePanels(std::make_unique<DialogFilePanels>(m_mainWindow.get(), m_settings));
 
     m_panel = std::make_unique<CapturePanel>(bind(&AppDelegate::pauseCollecting));
     m_panel->placeInitially();
@@ -206,16 +199,12 @@ void AppDelegate::registerShortcut() {
 
 // ---- Capture start and collecting ----
 
-bool AppDelegate::applicationModalWindowOpen() const {
-    // A window-modal sheet blocks only its own window, so it does not count.
-    const QWindowList windows = QGuiApplication::topLevelWindows();
-    return std::any_of(windows.cbegin(), windows.cend(), [](const QWindow *window) {
-        return window->isVisible() && window->modality() == Qt::ApplicationModal;
-    });
+bool AppDelegate::dialogOpen() const {
+    return m_seams.capture.hasModalWindow();
 }
 
 void AppDelegate::startCapture() {
-    if (m_store->isCapturing() || m_store->isExporting() || applicationModalWindowOpen() || !m_capture)
+    if (m_store->isCapturing() || m_store->isExporting() || dialogOpen() || !m_capture)
         return;
     if (m_panel->isVisible() &&
         (m_store->captureChoice() || m_store->canContinueQuickCapture(m_seams.clock()))) {
@@ -228,7 +217,7 @@ void AppDelegate::startCapture() {
 }
 
 void AppDelegate::prepareCapture(const CaptureChoice &choice) {
-    if (applicationModalWindowOpen() || !m_capture)
+    if (dialogOpen() || !m_capture)
         return;
     if (m_store->prepareCapture(choice))
         m_capture->start();

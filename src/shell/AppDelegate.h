@@ -37,9 +37,9 @@ public:
     // Set in the environment (any value) by the tests: the account is then not started.
     static inline const char *kTestEnvironmentKey = "VELLUMBOX_TESTING";
     static inline const QString kURLScheme = QStringLiteral("app.vellumbox.prototype");
-    static inline const QString kShortcutUnavailable =
-        QStringLiteral("Der globale Shortcut ⌃⇧Leertaste ist nicht verfügbar. Verwende „Ausschnitt "
-                       "aufnehmen“ im Menü oder den Button.");
+    static inline const QString kShortcutUnavailable = QStringLiteral(
+        "Der globale Shortcut Strg+Umschalt+Leertaste ist nicht verfügbar. Verwende „Ausschnitt "
+        "aufnehmen“ im Menü oder den Button.");
 
     // What tests replace; every default is the desktop's.
     struct Seams {
@@ -123,7 +123,9 @@ private:
     void mainWindowClosing();
     void commitData(QSessionManager &manager);
     void willTerminate();
-    bool applicationModalWindowOpen() const;
+    // A dialog, sheet or alert of ours is open: no capture starts (OpenDialogs::any unless a test
+    // replaces it).
+    bool dialogOpen() const;
     void buildMenus();
     void registerShortcut();
     // A closure for the views that does nothing once the delegate is gone.

@@ -10,7 +10,7 @@
 
 namespace {
 
-const QString kCaptureTitle = QStringLiteral("Ausschnitt aufnehmen   ⌃⇧Leertaste");
+const QString kCaptureTitle = QStringLiteral("Ausschnitt aufnehmen   Strg+Umschalt+Leertaste");
 
 struct Item {
     QString title; // empty: a separator

@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 namespace {
 
@@ -16,6 +18,15 @@ QStringList plainArguments(int argc, char **argv) {
 }
 
 } // namespace
+
+bool installQtTranslations() {
+    auto *translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QStringLiteral("qtbase_de"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
 
 int applicationMain(int argc, char **argv, const ApplicationOptions &options) {
     // A running instance takes our URL (or shows its window) and we are done, without ever
@@ -29,6 +40,7 @@ int applicationMain(int argc, char **argv, const ApplicationOptions &options) {
     QApplication::setOrganizationName(QStringLiteral("Vellumbox"));
     QApplication::setDesktopFileName(QStringLiteral("vellumbox"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/vellumbox.svg")));
+    installQtTranslations();
 
     SingleInstance instance(socketPath);
     if (!instance.listen() && SingleInstance::handOver(socketPath, plainArguments(argc, argv)))

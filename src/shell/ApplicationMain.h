@@ -9,3 +9,7 @@ struct ApplicationOptions {
 };
 
 int applicationMain(int argc, char **argv, const ApplicationOptions &options = {});
+
+// Loads Qt's German texts (file dialogs, the text fields' menus, standard buttons) whatever the
+// user's locale, since every text of ours is German. False when the translation is not installed.
+bool installQtTranslations();

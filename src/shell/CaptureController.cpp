@@ -3,6 +3,7 @@
 #include "platform/ForegroundWindow.h"
 #include "platform/ScreenCapturePermission.h"
 #include "shell/ImageImport.h"
+#include "shell/OpenDialogs.h"
 #include "store/CollectionStore.h"
 #include "store/RegularFile.h"
 
@@ -52,11 +53,6 @@ QByteArray readCapture(const QString &path) {
     return bytes;
 }
 
-bool applicationModalWindowOpen() {
-    const QWindow *modal = QGuiApplication::modalWindow();
-    return modal && modal->modality() == Qt::ApplicationModal;
-}
-
 } // namespace
 
 const QString CaptureController::permissionText = QStringLiteral(
@@ -75,7 +71,7 @@ CaptureController::CaptureController(CollectionStore *store, std::function<void(
     if (!m_seams.foreground)
         m_seams.foreground = ForegroundWindow::createForDesktop();
     if (!m_seams.hasModalWindow)
-        m_seams.hasModalWindow = applicationModalWindowOpen;
+        m_seams.hasModalWindow = OpenDialogs::any;
     if (m_seams.temporaryBase.isEmpty()) {
         const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
         m_seams.temporaryBase = !runtime.isEmpty() && QFileInfo(runtime).isDir() ? runtime : QDir::tempPath();

@@ -31,8 +31,8 @@ public:
         QString toolPath; // empty: vellumbox-screencapture beside the executable
         std::shared_ptr<ScreenCapturePermission> permission;
         std::shared_ptr<ForegroundWindow> foreground;
-        std::function<bool()> hasModalWindow;
-        QString temporaryBase; // empty: $XDG_RUNTIME_DIR when set, else the temporary folder
+        std::function<bool()> hasModalWindow; // none: OpenDialogs::any
+        QString temporaryBase;                // empty: $XDG_RUNTIME_DIR when set, else the temporary folder
     };
 
     CaptureController(CollectionStore *store, std::function<void()> hide, std::function<void()> finished,

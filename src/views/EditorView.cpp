@@ -65,6 +65,7 @@ EditorView::EditorView(CollectionStore *store, AccountStore *account, CloudBacku
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Theme::canvas());
     palette.setColor(QPalette::WindowText, Theme::ink());
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, Theme::disabledInk());
     palette.setColor(QPalette::Highlight, Theme::accent());
     setPalette(palette);
 

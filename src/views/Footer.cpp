@@ -51,7 +51,7 @@ Footer::Footer(LibraryState *state, QWidget *parent) : QWidget(parent), m_state(
     connect(m_reveal, &QAbstractButton::clicked, this,
             [this] { DesktopLinks::revealFile(m_state->store()->exportURL()); });
     layout->addWidget(m_reveal);
-    m_shortcut = makeLabel(QStringLiteral("⌃ ⇧  Leertaste"), font, Theme::secondaryInk(), this);
+    m_shortcut = makeLabel(QStringLiteral("Strg+Umschalt+Leertaste"), font, Theme::secondaryInk(), this);
     layout->addWidget(m_shortcut);
     refresh();
 }

@@ -38,6 +38,10 @@ QColor LibraryPaint::withAlpha(QColor color, qreal alpha) {
     return color;
 }
 
+bool LibraryPaint::fromKeyboard(const QFocusEvent *event) {
+    return event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+}
+
 FlatButton::FlatButton(const Look &look, const QString &text, QWidget *parent)
     : QAbstractButton(parent), m_look(look) {
     setText(text);
@@ -85,7 +89,7 @@ QSize FlatButton::minimumSizeHint() const {
 }
 
 void FlatButton::focusInEvent(QFocusEvent *event) {
-    m_keyboardFocus = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    m_keyboardFocus = LibraryPaint::fromKeyboard(event);
     QAbstractButton::focusInEvent(event);
 }
 
@@ -147,8 +151,13 @@ QSize PanelButton::minimumSizeHint() const {
     return layout() ? layout()->minimumSize() : QAbstractButton::minimumSizeHint();
 }
 
+void PanelButton::focusInEvent(QFocusEvent *event) {
+    m_keyboardFocus = LibraryPaint::fromKeyboard(event);
+    QAbstractButton::focusInEvent(event);
+}
+
 void PanelButton::paintEvent(QPaintEvent *) {
-    if (!hasFocus())
+    if (!hasFocus() || !m_keyboardFocus)
         return;
     QPainter painter(this);
     LibraryPaint::roundedPanel(painter, QRectF(rect()), 7, Qt::transparent,

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 class LibraryState;
+class QFocusEvent;
 class QLabel;
 class QPainter;
 
@@ -18,6 +19,9 @@ void roundedPanel(QPainter &painter, const QRectF &rect, qreal radius, const QCo
                   const QColor &border = Qt::transparent, bool dashed = false);
 // A QColor with the given opacity.
 QColor withAlpha(QColor color, qreal alpha);
+// Whether focus came from the keyboard (Tab, Shift+Tab): only then does a control show its focus
+// outline, which after a mouse click would read as a second selection.
+bool fromKeyboard(const QFocusEvent *event);
 
 } // namespace LibraryPaint
 
@@ -85,6 +89,10 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+
+private:
+    bool m_keyboardFocus = false;
 };
 
 // A label showing one of our symbols at a fixed size.

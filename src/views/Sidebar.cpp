@@ -9,6 +9,7 @@
 #include "views/Theme.h"
 
 #include <QAction>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
@@ -118,6 +119,15 @@ QSize NavigationRow::minimumSizeHint() const {
     return QSize(80, kRowHeight);
 }
 
+bool NavigationRow::showsFocusOutline() const {
+    return !m_selected && hasFocus() && m_keyboardFocus;
+}
+
+void NavigationRow::focusInEvent(QFocusEvent *event) {
+    m_keyboardFocus = LibraryPaint::fromKeyboard(event);
+    QAbstractButton::focusInEvent(event);
+}
+
 void NavigationRow::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::TextAntialiasing);
@@ -125,7 +135,7 @@ void NavigationRow::paintEvent(QPaintEvent *) {
     if (m_selected)
         LibraryPaint::roundedPanel(painter, QRectF(rect()), 7,
                                    LibraryPaint::withAlpha(Theme::accent(), 0.09));
-    else if (hasFocus())
+    else if (showsFocusOutline())
         LibraryPaint::roundedPanel(painter, QRectF(rect()), 7, Qt::transparent,
                                    LibraryPaint::withAlpha(Theme::accent(), 0.35));
     const QRect content = rect().adjusted(10, 0, -10, 0);
@@ -245,7 +255,7 @@ Sidebar::Sidebar(LibraryState *state, QWidget *parent) : QWidget(parent), m_stat
     const TwoLineButton quick =
         makeTwoLineButton(this, QStringLiteral("camera.viewfinder"), 22, QMargins(20, 20, 20, 20), 12, 5);
     quick.title->setText(QStringLiteral("Schnelle Aufnahme"));
-    quick.detail->setText(QStringLiteral("⌃ ⇧ Leertaste"));
+    quick.detail->setText(QStringLiteral("Strg+Umschalt+Leertaste"));
     connect(quick.button, &QAbstractButton::clicked, this, [this] {
         if (m_state->actions().quickCapture)
             m_state->actions().quickCapture();

@@ -27,13 +27,18 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+    // Whether the focus outline shows: keyboard focus only.
+    bool showsFocusOutline() const;
+
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
 
 private:
     QString m_symbol;
     int m_count = 0;
     bool m_selected = false;
+    bool m_keyboardFocus = false;
 };
 
 // The left column: new collection, all screenshots, the collections with their counts and delete

@@ -10,4 +10,20 @@ QFont font(int pixelSize, QFont::Weight weight) {
     return f;
 }
 
+QPalette palette(const QPalette &base) {
+    QPalette result = base;
+    result.setColor(QPalette::Window, canvas());
+    result.setColor(QPalette::Base, surface());
+    result.setColor(QPalette::AlternateBase, canvas());
+    result.setColor(QPalette::Button, surface());
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        result.setColor(role, ink());
+        result.setColor(QPalette::Disabled, role, disabledInk());
+    }
+    result.setColor(QPalette::PlaceholderText, secondaryInk());
+    result.setColor(QPalette::Highlight, accent());
+    result.setColor(QPalette::HighlightedText, surface());
+    return result;
+}
+
 } // namespace Theme

@@ -99,8 +99,10 @@ void WindowAlerts::pump() {
         for (qsizetype i = 0; i < request.buttons.size(); ++i) {
             QPushButton *button = box->addButton(request.buttons[i], QMessageBox::ActionRole);
             if (i == request.destructiveButton) {
+                // Red only while usable: disabled it keeps the palette's disabled text.
                 QPalette palette = button->palette();
-                palette.setColor(QPalette::ButtonText, QColor(0xD7, 0x26, 0x1E));
+                for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+                    palette.setColor(group, QPalette::ButtonText, QColor(0xD7, 0x26, 0x1E));
                 button->setPalette(palette);
             }
             buttons.append(button);

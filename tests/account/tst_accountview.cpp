@@ -1,4 +1,5 @@
 #include "support/OAuthTestServer.h"
+#include "support/SheetFit.h"
 
 #include "account/AccountView.h"
 
@@ -85,6 +86,8 @@ private Q_SLOTS:
         QCOMPARE(view.findChild<QWidget *>(QStringLiteral("busy"))->isVisibleTo(&view), busy);
         QTRY_COMPARE(labelText(view, "message"), message);
         QCOMPARE(labelText(view, "keyringNote"), QString());
+        // Every state shows its whole text and no blank space around it.
+        QTRY_COMPARE(sheetFitProblem(view), QString());
     }
 
     void keyringNoteWithoutSecretService() {

@@ -21,6 +21,7 @@
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTest>
+#include <QToolButton>
 
 #include <cmath>
 
@@ -50,6 +51,8 @@ private Q_SLOTS:
     void back_data();
     void back();
     void snipDisappears();
+    void keyNames_data();
+    void keyNames();
 };
 
 namespace {
@@ -86,7 +89,7 @@ void TestWorkspace::opening() {
     QVERIFY(e.waitForCanvas());
     // 1000 × 500 in the centre column (1380 − 64 − 260 − 2 dividers wide) fits below 100 %.
     QTRY_VERIFY(s->visibleZoom() < 1.0);
-    QCOMPARE(e.workspace->hint(), QStringLiteral("Ziehen zum Bearbeiten · ⌥ zum Überzeichnen"));
+    QCOMPARE(e.workspace->hint(), QStringLiteral("Ziehen zum Bearbeiten · Alt zum Überzeichnen"));
 }
 
 void TestWorkspace::canvasDrawReachesSnip() {
@@ -679,4 +682,36 @@ void TestWorkspace::snipDisappears() {
 }
 
 QTEST_MAIN(TestWorkspace)
+
+void TestWorkspace::keyNames_data() {
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("hint without tool") << "hint"
+                                       << "Ziehen zum Bearbeiten · Alt zum Überzeichnen";
+    QTest::newRow("hint of a shape tool") << "shape"
+                                          << "Form aufziehen · Umschalt für Kreis oder Quadrat";
+    QTest::newRow("undo help") << "Markierung rückgängig"
+                               << "Rückgängig · Strg+Z";
+    QTest::newRow("redo help") << "Markierung wiederholen"
+                               << "Wiederholen · Strg+Umschalt+Z";
+}
+
+// A PC keyboard has no Mac key symbols: the texts name Strg, Umschalt and Alt.
+void TestWorkspace::keyNames() {
+    QFETCH(QString, shown);
+    QFETCH(QString, text);
+    Editor e;
+    QString actual;
+    if (shown == u"hint" || shown == u"shape") {
+        if (shown == u"shape")
+            e.session()->chooseTool(MarkKind::Ellipse);
+        actual = e.workspace->hint();
+    } else {
+        for (const QToolButton *button : e.workspace->findChildren<QToolButton *>())
+            if (button->accessibleName() == shown)
+                actual = button->toolTip();
+    }
+    QCOMPARE(actual, text);
+}
+
 #include "tst_workspace.moc"

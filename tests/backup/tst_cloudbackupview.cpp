@@ -1,6 +1,7 @@
 #include "backup/CloudFixture.h"
 
 #include "backup/CloudBackupView.h"
+#include "support/SheetFit.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -69,6 +70,9 @@ private Q_SLOTS:
         QCOMPARE(buttonNamed(view, QStringLiteral("Anmelden / Registrieren")) != nullptr, !switches);
         const QPushButton *now = buttonNamed(view, QStringLiteral("Jetzt sichern"));
         QTRY_COMPARE(now && now->isEnabled(), backUpNow);
+        // Signed out it is a few lines high; signed in the list of backups keeps its room.
+        QTRY_COMPARE(sheetFitProblem(view, switches ? 520 : 0), QString());
+        QCOMPARE(view.height() >= 520, switches);
     }
 
     void restoreAndDeleteAreConfirmedFirst() {

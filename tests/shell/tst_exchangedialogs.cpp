@@ -1,10 +1,16 @@
+#include "shell/ApplicationMain.h"
 #include "shell/DialogFilePanels.h"
 #include "views/WindowAlerts.h"
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -20,10 +26,134 @@ template <typename T> T *openDialog() {
 class TestExchangeDialogs : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
+    void germanQtTexts_data();
+    void germanQtTexts();
+    void titlesFiltersAndFolders_data();
+    void titlesFiltersAndFolders();
     void alertAnswers_data();
     void alertAnswers();
     void goneWithTheirOwner();
+
+private:
+    QTemporaryDir m_home;
 };
+
+void TestExchangeDialogs::initTestCase() {
+    // A home of our own: the dialogs start in its standard folders.
+    QVERIFY(m_home.isValid());
+    qputenv("HOME", m_home.path().toUtf8());
+    qunsetenv("XDG_CONFIG_HOME");
+    for (const char *folder : {"Pictures", "Documents", "elsewhere"})
+        QVERIFY(QDir(m_home.path()).mkpath(QString::fromLatin1(folder)));
+    QVERIFY2(installQtTranslations(), "Qt's German translation (qt6-translations-l10n) is missing");
+}
+
+void TestExchangeDialogs::germanQtTexts_data() {
+    QTest::addColumn<QString>("widget");
+    QTest::addColumn<QStringList>("texts");
+    QTest::newRow("text field menu") << QStringLiteral("menu")
+                                     << QStringList{"&Rückgängig", "Wieder&herstellen", "&Ausschneiden",
+                                                    "&Kopieren",   "Einf&ügen",         "Alles auswählen"};
+    QTest::newRow("file dialog") << QStringLiteral("dialog")
+                                 << QStringList{"Suchen in:", "Datei&name:", "Dateien des Typs:", "&Öffnen",
+                                                "Abbrechen"};
+}
+
+void TestExchangeDialogs::germanQtTexts() {
+    QFETCH(QString, widget);
+    QFETCH(QStringList, texts);
+    QStringList shown;
+    if (widget == u"menu") {
+        QLineEdit field;
+        std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
+        for (const QAction *action : menu->actions())
+            shown << action->text().section(u'\t', 0, 0);
+    } else {
+        QSettings settings(m_home.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        DialogFilePanels panels(nullptr, &settings);
+        panels.chooseOpenFiles({{}, {QStringLiteral("*.vellumbox")}, false}, [](const QStringList &) {});
+        QTRY_VERIFY(openDialog<QFileDialog>());
+        const QFileDialog *dialog = openDialog<QFileDialog>();
+        for (const QLabel *label : dialog->findChildren<QLabel *>())
+            shown << label->text();
+        for (const QPushButton *button : dialog->findChildren<QPushButton *>())
+            shown << button->text();
+    }
+    for (const QString &text : std::as_const(texts))
+        QVERIFY2(shown.contains(text),
+                 qPrintable(text + QStringLiteral(" not in: ") + shown.join(QStringLiteral(" | "))));
+}
+
+void TestExchangeDialogs::titlesFiltersAndFolders_data() {
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QStringList>("asked");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QStringList>("filters");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("chosen");
+    const QStringList project{QStringLiteral("*.vellumbox")};
+    const QStringList namedProject{QStringLiteral("Vellumbox-Projekte (*.vellumbox)")};
+    QTest::newRow("open project") << "open" << project << "Projekt öffnen" << namedProject << "Documents"
+                                  << "a.vellumbox";
+    QTest::newRow("save project") << "save" << project << "Projekt sichern unter" << namedProject
+                                  << "Documents"
+                                  << "b.vellumbox";
+    QTest::newRow("import images") << "open" << QStringList{QStringLiteral("*.png *.PNG *.jpg")}
+                                   << "Bilder importieren"
+                                   << QStringList{QStringLiteral("Bilder (*.png *.PNG *.jpg)")} << "Pictures"
+                                   << "c.png";
+    QTest::newRow("export PDF") << "export" << QStringList{QStringLiteral("PDF-Dokument (*.pdf)")}
+                                << "PDF exportieren" << QStringList{QStringLiteral("PDF-Dokument (*.pdf)")}
+                                << "Documents"
+                                << "d.pdf";
+}
+
+void TestExchangeDialogs::titlesFiltersAndFolders() {
+    QFETCH(QString, operation);
+    QFETCH(QStringList, asked);
+    QFETCH(QString, title);
+    QFETCH(QStringList, filters);
+    QFETCH(QString, folder);
+    QFETCH(QString, chosen);
+    QTemporaryDir settingsDir;
+    QSettings settings(settingsDir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    DialogFilePanels panels(nullptr, &settings);
+    const QString elsewhere = m_home.filePath(QStringLiteral("elsewhere"));
+    QFile file(elsewhere + u'/' + chosen);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QStringList answers;
+    const auto ask = [&] {
+        if (operation == u"open") {
+            panels.chooseOpenFiles({QString(), asked, false},
+                                   [&](const QStringList &paths) { answers << paths; });
+        } else {
+            FilePanels::SaveRequest request;
+            request.title = operation == u"export" ? title : QString();
+            request.suggestedName = QStringLiteral("neu");
+            request.nameFilters = asked;
+            panels.chooseSaveFile(request, [&](const QString &path) { answers << path; });
+        }
+        return QTest::qWaitFor([] { return openDialog<QFileDialog>() != nullptr; }, 5000);
+    };
+
+    QVERIFY(ask());
+    QFileDialog *dialog = openDialog<QFileDialog>();
+    QCOMPARE(dialog->windowTitle(), title);
+    QCOMPARE(dialog->nameFilters(), filters);
+    QCOMPARE(dialog->directory().absolutePath(), m_home.filePath(folder));
+    // A file chosen elsewhere makes that folder the start of the next dialog of its kind.
+    const QString path = elsewhere + u'/' + (operation == u"open" ? chosen : QStringLiteral("neu-") + chosen);
+    dialog->selectFile(path);
+    QMetaObject::invokeMethod(dialog, "accept");
+    QTRY_COMPARE(answers, QStringList{path});
+    QTRY_VERIFY(!openDialog<QFileDialog>());
+    QVERIFY(ask());
+    QCOMPARE(openDialog<QFileDialog>()->directory().absolutePath(), elsewhere);
+    openDialog<QFileDialog>()->reject();
+    QTRY_VERIFY(!openDialog<QFileDialog>());
+}
 
 void TestExchangeDialogs::alertAnswers_data() {
     QTest::addColumn<int>("clicked"); // -1: Esc

@@ -83,6 +83,8 @@ private Q_SLOTS:
     void footer_data();
     void footer();
     void sidebarTexts();
+    void sidebarFocusOutline_data();
+    void sidebarFocusOutline();
     void hinweis_data();
     void hinweis();
     void storeQuestionWaitsBehindHinweis();
@@ -830,7 +832,7 @@ void TestMainWindow::footer() {
     QCOMPARE(footer->statusLabel()->text(), text);
     QCOMPARE(footer->revealButton()->isVisible(), exported);
     QCOMPARE(footer->shortcutLabel()->isVisible(), !exported);
-    QCOMPARE(footer->shortcutLabel()->text(), QStringLiteral("⌃ ⇧  Leertaste"));
+    QCOMPARE(footer->shortcutLabel()->text(), QStringLiteral("Strg+Umschalt+Leertaste"));
     QCOMPARE(footer->revealButton()->text(), QStringLiteral("Export im Dateimanager zeigen"));
     QVERIFY(!footer->restoreButton()->isVisible());
     if (save == u"failed")
@@ -874,6 +876,35 @@ void TestMainWindow::sidebarTexts() {
     f.store->editCurrent([](SnipCollection &c) { c.items.append(Snip::make(QStringLiteral("x.png"))); });
     f.settle();
     QCOMPARE(sidebar->newCollectionButton()->toolTip(), QStringLiteral("Neue Sammlung anlegen"));
+}
+
+void TestMainWindow::sidebarFocusOutline_data() {
+    QTest::addColumn<bool>("keyboard");
+    QTest::newRow("mouse click") << false;
+    QTest::newRow("Tab") << true;
+}
+
+// A focus outline after a click would read as a second selection: only the keyboard shows it.
+void TestMainWindow::sidebarFocusOutline() {
+    QFETCH(bool, keyboard);
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 1}, {QStringLiteral("B"), 0}});
+    f.view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.view.get()));
+    Sidebar *sidebar = f.view->sidebar();
+    NavigationRow *row = sidebar->allScreenshotsRow();
+    if (keyboard)
+        row->setFocus(Qt::TabFocusReason);
+    else
+        click(row);
+    QTRY_VERIFY(row->hasFocus());
+    // Another row selected: the first keeps the focus, no longer the selection.
+    f.store->setSelectedID(f.collection(1).id);
+    f.view->state()->setShowingAll(false);
+    f.settle();
+    QVERIFY(row->hasFocus());
+    QVERIFY(!row->isSelected());
+    QCOMPARE(row->showsFocusOutline(), keyboard);
 }
 
 void TestMainWindow::hinweis_data() {

@@ -1,0 +1,79 @@
+#include "views/Theme.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QMenu>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QTest>
+#include <QToolButton>
+
+#include <memory>
+
+namespace {
+
+// The darkest grey in the rectangle: the full-coverage pixels of the text drawn there.
+int darkest(const QImage &image, const QRect &rect) {
+    int result = 255;
+    const QRect area = rect.intersected(image.rect());
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            result = std::min(result, qGray(image.pixel(x, y)));
+    return result;
+}
+
+} // namespace
+
+class TestTheme : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() {
+        // What the application sets at launch.
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        QApplication::setPalette(Theme::palette(QApplication::style()->standardPalette()));
+        QApplication::setFont(Theme::font(13));
+    }
+
+    void disabledTextReadsDisabled_data() {
+        QTest::addColumn<QString>("control");
+        QTest::newRow("menu entry") << QStringLiteral("menu");
+        QTest::newRow("push button") << QStringLiteral("button");
+        QTest::newRow("tool button") << QStringLiteral("tool");
+        QTest::newRow("check box") << QStringLiteral("check");
+    }
+    // Darkest text pixel of the enabled and the disabled control: ink against a light grey.
+    void disabledTextReadsDisabled() {
+        QFETCH(QString, control);
+        int shade[2] = {0, 0};
+        for (const bool enabled : {true, false}) {
+            const QString text = QStringLiteral("Letzten Ausschnitt wiederherstellen");
+            if (control == u"menu") {
+                QMenu menu;
+                QAction *action = menu.addAction(text);
+                action->setEnabled(enabled);
+                menu.popup(QPoint(0, 0));
+                QVERIFY(QTest::qWaitForWindowExposed(&menu));
+                shade[enabled] = darkest(menu.grab().toImage(), menu.actionGeometry(action));
+            } else {
+                std::unique_ptr<QAbstractButton> button;
+                if (control == u"button")
+                    button = std::make_unique<QPushButton>(text);
+                else if (control == u"tool")
+                    button = std::make_unique<QToolButton>();
+                else
+                    button = std::make_unique<QCheckBox>(text);
+                button->setText(text);
+                button->setEnabled(enabled);
+                button->adjustSize();
+                shade[enabled] = darkest(button->grab().toImage(), button->rect().adjusted(2, 2, -2, -2));
+            }
+        }
+        QVERIFY2(shade[1] < 80, qPrintable(QStringLiteral("enabled text grey %1").arg(shade[1])));
+        QVERIFY2(shade[0] > 130, qPrintable(QStringLiteral("disabled text grey %1").arg(shade[0])));
+    }
+};
+
+QTEST_MAIN(TestTheme)
+#include "tst_theme.moc"
