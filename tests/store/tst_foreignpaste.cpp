@@ -49,6 +49,8 @@ private Q_SLOTS:
         row("GIF", {"image/gif"}, {kOnePixelGif}, {}, {1, 1});
         // Qt would decode these itself, on the spot, when asked for an image.
         row("PPM declaring 14000 x 14000", {"image/ppm"}, {"P6\n14000 14000\n255\n\x10\x20\x30"}, kNoImage);
+        row("GIF declaring 14000 x 14000 offered as WebP", {"image/webp"}, {gifDeclaring(14000, 14000)},
+            kNoImage);
         row("XPM only", {"image/xpm"}, {kXpm}, kNoImage);
         row("text only", {"text/plain"}, {"Hallo"}, kNoImage);
     }
