@@ -139,7 +139,7 @@ private Q_SLOTS:
         for (int line = 0; line < 4000; ++line)
             more += u"Weitere Zeile "_s + QString::number(line) + u'\n';
         Mark tall = textBox(text, false), cut = textBox(more, false);
-        cut.y2 = 0.52; // the sixth line half inside
+        cut.y2 = 0.52;                      // the sixth line half inside
         const QRect seen(70, 40, 460, 108); // inside the inner rectangles of both, to the bottom of one
         QCOMPARE(drawn(cut).copy(seen), drawn(tall).copy(seen));
     }
