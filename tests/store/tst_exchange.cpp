@@ -73,9 +73,9 @@ QByteArray tiffDeclaring(quint32 width, quint32 height) {
            entry(278, 4, height) + entry(279, 4, 16) + le32(0) + QByteArray(16, '\x7f');
 }
 
-// One row per line of the image checks' failure table, as the bytes of a file; a row with a size
+// One row per way the image checks refuse an image, as the bytes of a file; a row with a size
 // has sparse zeros after its bytes up to that size. Files that are no regular file only import.
-void failureTable(bool files) {
+void refusedImages(bool files) {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<qint64>("size");
     QTest::addColumn<QString>("failure");
@@ -545,7 +545,7 @@ void TestExchange::paste() {
 }
 
 void TestExchange::importFailures_data() {
-    failureTable(true);
+    refusedImages(true);
 }
 
 void TestExchange::importFailures() {
@@ -573,7 +573,7 @@ void TestExchange::importFailures() {
 }
 
 void TestExchange::pasteFailures_data() {
-    failureTable(false);
+    refusedImages(false);
 }
 
 void TestExchange::pasteFailures() {
