@@ -1,5 +1,6 @@
 // Frames of the mark canvas while one mark is dragged over a 4K screenshot with 300 marks, at fit
-// in the editor's window and at 400 %.
+// in the editor's window and at 400 %. Then paints of a canvas whose one text box, of fixed size,
+// holds 100 KB of text: the first, which fits the font size, and those after it.
 #include "CanvasBenchSupport.h"
 
 #include "annotation/AnnotationCanvas.h"
@@ -61,6 +62,45 @@ Run dragFrames(QScrollArea &area, AnnotationCanvas *canvas) {
     run.blurs = canvas->blurCopiesMade() - blursBefore;
     return run;
 }
+// The first paint of a canvas with 100 KB of text in a small fixed box, then 60 frames while the
+// box is dragged, each drawing it anew.
+std::pair<double, std::vector<double>> longTextPaints() {
+    QString text;
+    while (text.size() < 100'000)
+        text += QStringLiteral("Hier klicken, um die Einstellungen zu öffnen und den Export zu starten. ");
+    AnnotatedCapture configuration;
+    configuration.image = screenshotImage(1920, 1080, 5);
+    configuration.editable = true;
+    AnnotationCanvas canvas(configuration);
+    canvas.resize(1200, 675);
+    canvas.show();
+    settle();
+    Mark box = Mark::make(MarkKind::Text, 0.1, 0.1, 0.3, 0.2);
+    box.text = text;
+    box.fixedTextBox = true;
+    configuration.marks = {box};
+    configuration.selection = box.id;
+    configuration.updateMark = [&](const Mark &m) {
+        configuration.marks = {m};
+        canvas.setConfiguration(configuration);
+    };
+    QElapsedTimer timer;
+    timer.start();
+    canvas.setConfiguration(configuration);
+    canvas.repaint();
+    const double first = timer.nsecsElapsed() / 1e6;
+    const QPointF start(0.2 * canvas.width(), 0.15 * canvas.height());
+    sendLeft(&canvas, QEvent::MouseButtonPress, start, Qt::LeftButton);
+    std::vector<double> frames;
+    for (int frame = 1; frame <= 60; ++frame) {
+        sendLeft(&canvas, QEvent::MouseMove, start + QPointF(frame * 2, frame), Qt::LeftButton);
+        timer.restart();
+        canvas.repaint();
+        frames.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    sendLeft(&canvas, QEvent::MouseButtonRelease, start + QPointF(120, 60), Qt::NoButton);
+    return {first, frames};
+}
 } // namespace
 
 int main(int argc, char **argv) {
@@ -115,5 +155,9 @@ int main(int argc, char **argv) {
     std::printf("blurs_while_dragging: %d\n", atFit.blurs + at400.blurs);
     std::printf("rss_mb: %.1f\n", rssMb());
     std::printf("rss_growth_mb: %.1f\n", rssMb() - rssStart);
+
+    const auto [firstFit, fitFrames] = longTextPaints();
+    std::printf("fit_100kb_first_ms: %.1f\n", firstFit);
+    std::printf("fit_100kb_ms: %.2f\n", median(fitFrames));
     return 0;
 }

@@ -1,16 +1,75 @@
 // Times the review of a 6000 x 6000 noise PNG, whose full-size copy cannot fit the cloud limit, so
-// the review searches for a reduced copy.
+// the review searches for a reduced copy. Then pastes a 35-byte GIF declaring 14000 x 14000 that
+// another program (this one, started again) holds on the X11 clipboard, and takes how far the
+// resident memory peaks above its size before.
+#include "BenchSupport.h"
+
 #include "imaging/ImageImport.h"
+#include "store/CollectionStore.h"
+#include "support/ClipboardOwner.h"
 
 #include <QBuffer>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QImage>
 #include <QImageWriter>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 
 #include <cstdio>
+#include <cstring>
 
-int main() {
+namespace {
+
+QByteArray le16(quint16 value) {
+    return QByteArray(1, char(value & 0xFF)) + char(value >> 8);
+}
+
+// How far the resident memory peaks above its size before, while the store pastes what another
+// program offers as `type`; -1 when the paste could not be set up or did not end. A failure other
+// than `expected` is told on standard error.
+double pastePeakMegabytes(const char *program, const QString &type, const QByteArray &bytes,
+                          const QString &expected) {
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("clipboard")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return -1;
+    file.close();
+    QProcess owner;
+    if (!ClipboardOwner::start(owner, QString::fromLocal8Bit(program),
+                               {QStringLiteral("--own-clipboard"), type, file.fileName()}))
+        return -1;
+    QDeadlineTimer changed(30'000);
+    while (!changed.hasExpired() && !(QGuiApplication::clipboard()->mimeData() &&
+                                      QGuiApplication::clipboard()->mimeData()->formats().contains(type)))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    CollectionStore store(dir.filePath(QStringLiteral("library")));
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5"); // the peak starts again from here
+    clear.close();
+    const double before = statusMegabytes("VmRSS:");
+    store.pasteImage();
+    QDeadlineTimer done(120'000);
+    while (store.isImporting() && !done.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    const double peak = statusMegabytes("VmHWM:");
+    ClipboardOwner::stop(owner);
+    if (store.isImporting())
+        return -1;
+    if (store.error() != expected)
+        std::fprintf(stderr, "paste of %s: %s\n", qPrintable(type), qPrintable(store.error()));
+    return peak - before;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--own-clipboard") == 0)
+        return ClipboardOwner::run(argc, argv,
+                                   {QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3])});
+    QGuiApplication app(argc, argv);
     constexpr int side = 6000;
     QImage noise(side, side, QImage::Format_RGB32);
     QRandomGenerator random(20260101);
@@ -42,5 +101,18 @@ int main() {
     std::printf("attempts: %lld\n", static_cast<long long>(edges.indexOf(edge) + 1));
     std::printf("reduced_edge: %d\n", edge);
     std::printf("reduced_bytes: %lld\n", static_cast<long long>(review.reduced->png.size()));
+
+    const QByteArray gif = "GIF89a" + le16(14000) + le16(14000) +
+                           QByteArray("\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0", 15) + le16(14000) + le16(14000) +
+                           QByteArray("\0\x02\x02\x44\x01\0;", 7);
+    const double peak = pastePeakMegabytes(argv[0], QStringLiteral("image/gif"), gif,
+                                           QStringLiteral("Das Bild konnte nicht verarbeitet werden."));
+    // The same bytes offered only as a type that Qt would turn into an image by itself.
+    const double convertedPeak = pastePeakMegabytes(argv[0], QStringLiteral("image/webp"), gif,
+                                                    QStringLiteral("Die Zwischenablage enthält kein Bild."));
+    if (peak < 0 || convertedPeak < 0)
+        return 1;
+    std::printf("clipboard_bomb_peak_mb: %.1f\n", peak);
+    std::printf("clipboard_converted_bomb_peak_mb: %.1f\n", convertedPeak);
     return 0;
 }

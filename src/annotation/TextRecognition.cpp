@@ -2,25 +2,33 @@
 
 #include "export/ImageRenderer.h"
 #include "imaging/ImageDecoder.h"
+#include "imaging/ImageImport.h"
 #include "model/AppFailure.h"
 
 #include <algorithm>
 
 namespace {
 
-[[noreturn]] void refuseSize() {
-    throw AppFailure(QStringLiteral("Das Bild ist für die Texterkennung zu groß (höchstens 40 Megapixel)."));
-}
-
 bool tooLarge(QSize size) {
     return double(size.width()) * double(size.height()) > double(TextRecognition::kMaxPixels);
+}
+
+// Both limits are recognition's own; the image renderer would refuse a long side with the export's
+// sentence.
+void checkSize(QSize size) {
+    if (tooLarge(size))
+        throw AppFailure(
+            QStringLiteral("Das Bild ist für die Texterkennung zu groß (höchstens 40 Megapixel)."));
+    if (std::max(size.width(), size.height()) > ImageImport::maximumEdge)
+        throw AppFailure(
+            QStringLiteral("Das Bild ist für die Texterkennung zu groß (höchstens 20.000 Pixel je Seite)."));
 }
 
 // Read from the header, before a single pixel is decoded.
 void checkAnnouncedSize(const QByteArray &bytes) {
     Imaging::Decoder decoder(bytes, Imaging::kSnipFormats);
-    if (const std::optional<QSize> announced = decoder.storedSize(); announced && tooLarge(*announced))
-        refuseSize();
+    if (const std::optional<QSize> announced = decoder.storedSize())
+        checkSize(*announced);
 }
 
 // Closed intervals: a line that merely touches a hidden area is dropped too.
@@ -55,8 +63,7 @@ RecognizedTextLines recognize(TextRecognizer &recognizer, const QByteArray &byte
     }
     checkAnnouncedSize(bytes);
     const QImage image = ImageRenderer::flattenImage(bytes, hidden);
-    if (tooLarge(image.size()))
-        refuseSize();
+    checkSize(image.size());
     if (cancelled && cancelled())
         return {};
     return editorLines(recognizer.recognize(image, cancelled), QSizeF(image.size()), hidden);

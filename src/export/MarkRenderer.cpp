@@ -4,11 +4,14 @@
 #include "model/MarkLayers.h"
 #include "model/TextLines.h"
 
+#include <QCoreApplication>
 #include <QTextLayout>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <memory>
 
 namespace {
@@ -25,13 +28,19 @@ struct TextBlock {
     double height = 0;
 };
 
+int pixelSizeFor(double fontSize) {
+    return std::max(1, int(std::lround(fontSize * kTextScale)));
+}
+
 // Lays out text at `fontSize`; lines break where the text breaks and wrap at `wrapWidth` (at word
 // boundaries, inside a word only when it does not fit alone) unless it is infinite. Sizes are in
-// the caller's units.
-TextBlock layoutText(const QString &text, double fontSize, QFont::Weight weight, double wrapWidth) {
+// the caller's units. Stops after the first line that ends below `stopBelow`: whatever follows
+// can neither be seen nor make the text fit, and a long text would cost its whole length.
+TextBlock layoutText(const QString &text, double fontSize, QFont::Weight weight, double wrapWidth,
+                     double stopBelow = std::numeric_limits<double>::infinity()) {
     TextBlock block;
     QFont font = MarkRenderer::systemFont(weight);
-    font.setPixelSize(std::max(1, int(std::lround(fontSize * kTextScale))));
+    font.setPixelSize(pixelSizeFor(fontSize));
     // QTextLayout breaks only at the Unicode line separator; a line feed would be drawn as nothing
     // and a vertical tab as a box.
     block.layout =
@@ -50,10 +59,88 @@ TextBlock layoutText(const QString &text, double fontSize, QFont::Weight weight,
         line.setPosition(QPointF(0, y));
         y += line.height();
         block.width = std::max(block.width, line.naturalTextWidth() / kTextScale);
+        if (y / kTextScale > stopBelow)
+            break;
     }
     block.layout->endLayout();
     block.height = y / kTextScale;
     return block;
+}
+
+// The last fitted sizes and laid-out text boxes, so that a canvas painting the same boxes again
+// measures nothing.
+struct FitKey {
+    QString text;
+    QSizeF content;
+    bool operator==(const FitKey &other) const { return content == other.content && text == other.text; }
+};
+
+struct BoxKey {
+    QString text;
+    int pixelSize = 0;
+    double wrapWidth = 0;
+    double stopBelow = 0;
+    bool operator==(const BoxKey &other) const {
+        return pixelSize == other.pixelSize && wrapWidth == other.wrapWidth && stopBelow == other.stopBelow &&
+               text == other.text;
+    }
+};
+
+// A few recent entries, the newest first; beyond `capacity` entries or `characters` of text in
+// all, the oldest go.
+template <typename Key, typename Value> class RecentCache {
+public:
+    RecentCache(qsizetype capacity, qsizetype characters) : m_capacity(capacity), m_characters(characters) {}
+
+    const Value *find(const Key &key) {
+        for (qsizetype i = 0; i < m_entries.size(); ++i) {
+            if (m_entries[i].first == key) {
+                m_entries.move(i, 0);
+                return &m_entries.first().second;
+            }
+        }
+        return nullptr;
+    }
+    const Value &insert(Key key, Value value) {
+        m_held += key.text.size();
+        m_entries.prepend({std::move(key), std::move(value)});
+        while (m_entries.size() > 1 && (m_entries.size() > m_capacity || m_held > m_characters)) {
+            m_held -= m_entries.last().first.text.size();
+            m_entries.removeLast();
+        }
+        return m_entries.first().second;
+    }
+
+private:
+    QList<std::pair<Key, Value>> m_entries;
+    qsizetype m_capacity;
+    qsizetype m_characters;
+    qsizetype m_held = 0;
+};
+
+thread_local RecentCache<FitKey, double> tFittedSizes(64, 4'000'000);
+
+// Layouts are kept for the window's thread only, where the canvas paints, and are never destroyed:
+// they hold font engines, which must not be let go of after the application's fonts.
+RecentCache<BoxKey, std::shared_ptr<const TextBlock>> *windowBoxLayouts() {
+    const QCoreApplication *application = QCoreApplication::instance();
+    if (!application || QThread::currentThread() != application->thread())
+        return nullptr;
+    static auto *layouts = new RecentCache<BoxKey, std::shared_ptr<const TextBlock>>(64, 1'000'000);
+    return layouts;
+}
+
+// The text of a box laid out for drawing, down to the first line below the box.
+std::shared_ptr<const TextBlock> boxLayout(const QString &text, double fontSize, QSizeF content) {
+    auto *layouts = windowBoxLayouts();
+    BoxKey key{text, pixelSizeFor(fontSize), content.width(), content.height()};
+    if (layouts) {
+        if (const auto *found = layouts->find(key))
+            return *found;
+    }
+    auto block = std::make_shared<const TextBlock>(
+        layoutText(text, fontSize, QFont::Medium, content.width(), content.height()));
+    return layouts ? layouts->insert(std::move(key), std::move(block)) : block;
 }
 
 void drawBlock(QPainter &painter, const TextBlock &block, QPointF topLeft) {
@@ -119,7 +206,7 @@ void drawTextBox(QPainter &painter, const Mark &mark, QSizeF size) {
     painter.translate(inner.topLeft());
     painter.scale(scale, scale);
     painter.setPen(kTextColor);
-    drawBlock(painter, layoutText(text, fontSize, QFont::Medium, content.width()), QPointF(0, 0));
+    drawBlock(painter, *boxLayout(text, fontSize, content), QPointF(0, 0));
 }
 
 void drawMark(QPainter &painter, const Mark &mark, QSizeF size, const BlurLookup &blurImage) {
@@ -245,18 +332,28 @@ void MarkRenderer::draw(const MarkList &marks, QPainter &painter, QSizeF imageSi
 }
 
 double MarkRenderer::fittingFontSize(const QString &text, QSizeF content) {
+    FitKey key{text, content};
+    if (const double *found = tFittedSizes.find(key))
+        return *found;
+    // Bisection over the font size; sizes that come to the same pixel size lay out alike, so each
+    // is measured once. A size that does not fit stops measuring below the box.
+    std::map<int, bool> fitsAt;
     double lo = 0.1;
     double hi = kBoxFontSize;
     const double wrap = std::max(content.width() - 1, 0.1);
     for (int step = 0; step < 12; ++step) {
         const double m = (lo + hi) / 2;
-        const TextBlock block = layoutText(text, m, QFont::Medium, wrap);
-        if (block.height <= content.height() && block.width <= content.width())
+        const auto [at, measure] = fitsAt.try_emplace(pixelSizeFor(m), false);
+        if (measure) {
+            const TextBlock block = layoutText(text, m, QFont::Medium, wrap, content.height());
+            at->second = block.height <= content.height() && block.width <= content.width();
+        }
+        if (at->second)
             lo = m;
         else
             hi = m;
     }
-    return lo;
+    return tFittedSizes.insert(std::move(key), lo);
 }
 
 std::optional<Mark> MarkRenderer::fittingText(const Mark &mark, const QString &text, QSizeF imageSize) {

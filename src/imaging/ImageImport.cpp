@@ -37,14 +37,14 @@ void checkCancelled(const CancelCheck &isCancelled) {
         throw Cancelled();
 }
 
+// Data that cannot be decoded is the render step's failure; "cannot be read" is kept for a path
+// that is no regular file.
 [[noreturn]] void failWith(Imaging::Problem problem) {
     switch (problem) {
     case Imaging::Problem::UnknownFormat:
         throw AppFailure::message(kUnknownFormat);
     case Imaging::Problem::NoSize:
         throw AppFailure::message(kNoResolution);
-    case Imaging::Problem::Unreadable:
-        throw AppFailure::message(kFileUnreadable);
     default:
         throw AppFailure::message(kNotProcessed);
     }

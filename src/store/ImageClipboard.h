@@ -12,8 +12,8 @@ public:
     virtual std::optional<QByteArray> imageData() = 0;
 };
 
-// The application's clipboard: PNG data first, then TIFF, JPEG, BMP and GIF data as they come,
-// then an image this program put there, as TIFF.
+// The application's clipboard: of the types its owner offers, PNG data first, then TIFF, JPEG, BMP
+// and GIF data as they come; then an image this program put there, as TIFF.
 class SystemImageClipboard final : public ImageClipboard {
 public:
     std::optional<QByteArray> imageData() override;

@@ -227,6 +227,14 @@ void TestRecognitionModel::failures_data() {
     QTest::newRow("above 40 megapixels, cut short")
         << QStringLiteral("cut.png") << MarkList()
         << prefix + QStringLiteral("Das Bild ist für die Texterkennung zu groß (höchstens 40 Megapixel).");
+    QTest::newRow("wider than 20,000 pixels")
+        << QStringLiteral("wide.png") << MarkList()
+        << prefix + QStringLiteral(
+                        "Das Bild ist für die Texterkennung zu groß (höchstens 20.000 Pixel je Seite).");
+    QTest::newRow("taller than 20,000 pixels, under a redaction")
+        << QStringLiteral("tall.png") << MarkList{mk(MarkKind::Redact, 0.1, 0.1, 0.5, 0.2)}
+        << prefix + QStringLiteral(
+                        "Das Bild ist für die Texterkennung zu groß (höchstens 20.000 Pixel je Seite).");
 }
 
 // A failed run after a successful one: no lines, the German failure text, finished.
@@ -235,6 +243,15 @@ void TestRecognitionModel::failures() {
     QFETCH(MarkList, marks);
     QFETCH(QString, expected);
     QVERIFY(writeFile(m_dir.filePath(QStringLiteral("text.png")), "Kein Bild, nur Text."));
+    for (const QSize size : {QSize(20001, 2), QSize(3, 20001)}) {
+        const QString name =
+            size.width() > size.height() ? QStringLiteral("wide.png") : QStringLiteral("tall.png");
+        if (!QFile::exists(m_dir.filePath(name))) {
+            QImage image(size, QImage::Format_Mono);
+            image.fill(0);
+            QVERIFY(image.save(m_dir.filePath(name), "PNG"));
+        }
+    }
     if (!QFile::exists(m_dir.filePath(QStringLiteral("huge.png")))) {
         QImage huge(8000, 5001, QImage::Format_Mono);
         huge.fill(0);

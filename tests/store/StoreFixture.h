@@ -145,6 +145,22 @@ inline QByteArray encoded(const QImage &image, const char *format = "png") {
     return bytes;
 }
 
+inline QByteArray le16(quint16 value) {
+    return QByteArray(1, char(value & 0xFF)) + char(value >> 8);
+}
+
+// A GIF of a few bytes whose screen and image claim width x height.
+inline QByteArray gifDeclaring(quint16 width, quint16 height) {
+    return "GIF89a" + le16(width) + le16(height) + QByteArray("\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0", 15) +
+           le16(width) + le16(height) + QByteArray("\0\x02\x02\x44\x01\0;", 7);
+}
+
+// A whole GIF of one white pixel (Qt writes no GIF).
+inline const QByteArray kOnePixelGif(
+    "GIF89a\x01\0\x01\0\x80\0\0\xff\xff\xff\0\0\0!\xf9\x04\0\0\0\0\0,\0\0\0\0\x01\0\x01\0\0\x02\x02"
+    "D\x01\0;",
+    43);
+
 inline bool isNewImageName(const QString &name) {
     static const QRegularExpression form(QStringLiteral("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.png$"));
     return form.match(name).hasMatch();

@@ -3,6 +3,7 @@
 #include "model/JsonCoding.h"
 
 #include <QClipboard>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QMimeData>
@@ -27,10 +28,6 @@ QByteArray be32(quint32 value) {
     return QByteArray(reinterpret_cast<const char *>(&big), 4);
 }
 
-QByteArray le16(quint16 value) {
-    return QByteArray(1, char(value & 0xFF)) + char(value >> 8);
-}
-
 QByteArray le32(quint32 value) {
     return le16(quint16(value)) + le16(quint16(value >> 16));
 }
@@ -51,16 +48,58 @@ QByteArray pngDeclaring(quint32 width, quint32 height) {
            chunk("IEND");
 }
 
-// A GIF of a few bytes whose screen and image claim width x height.
-QByteArray gifDeclaring(quint16 width, quint16 height) {
-    return "GIF89a" + le16(width) + le16(height) + QByteArray("\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0", 15) +
-           le16(width) + le16(height) + QByteArray("\0\x02\x02\x44\x01\0;", 7);
-}
-
 // A BMP header of 24-bit pixels claiming width x height, with no pixels behind it.
 QByteArray bmpDeclaring(quint32 width, quint32 height) {
     return "BM" + le32(64) + le32(0) + le32(54) + le32(40) + le32(width) + le32(height) + le16(1) + le16(24) +
            QByteArray(24, '\0') + QByteArray(10, '\0');
+}
+
+// The PNG with the checksum of its first data chunk spoilt.
+QByteArray withBadDataChecksum(QByteArray png) {
+    const qsizetype type = png.indexOf("IDAT");
+    const quint32 length = qFromBigEndian<quint32>(png.constData() + type - 4);
+    png[type + 4 + qsizetype(length)] = char(~png[type + 4 + qsizetype(length)]);
+    return png;
+}
+
+// A grey TIFF of width x height whose one strip holds 16 bytes.
+QByteArray tiffDeclaring(quint32 width, quint32 height) {
+    const auto entry = [](quint16 tag, quint16 type, quint32 value) {
+        return le16(tag) + le16(type) + le32(1) + (type == 3 ? le16(quint16(value)) + le16(0) : le32(value));
+    };
+    const quint32 pixels = 8 + 2 + 9 * 12 + 4;
+    return QByteArray("II*\0", 4) + le32(8) + le16(9) + entry(256, 4, width) + entry(257, 4, height) +
+           entry(258, 3, 8) + entry(259, 3, 1) + entry(262, 3, 1) + entry(273, 4, pixels) + entry(277, 3, 1) +
+           entry(278, 4, height) + entry(279, 4, 16) + le32(0) + QByteArray(16, '\x7f');
+}
+
+// One row per way the image checks refuse an image, as the bytes of a file; a row with a size
+// has sparse zeros after its bytes up to that size. Files that are no regular file only import.
+void refusedImages(bool files) {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QString>("failure");
+    const QString tooLarge =
+        u"Bilder dürfen beim Import höchstens 200 MB groß sein. Bitte verkleinere die Datei zuerst."_s;
+    const QString notProcessed = u"Das Bild konnte nicht verarbeitet werden."_s;
+    const QByteArray png = encoded(filled(300, 200));
+    const auto row = [](const char *name, const QByteArray &content, const QString &failure,
+                        qint64 size = 0) { QTest::newRow(name) << content << size << failure; };
+    if (files) {
+        row("folder", {}, u"Die Bilddatei konnte nicht gelesen werden."_s);
+        row("fifo", {}, u"Die Bilddatei konnte nicht gelesen werden."_s);
+        row("empty", {}, tooLarge);
+    } else {
+        row("empty", {}, u"Die Zwischenablage enthält kein Bild."_s); // an offered type without bytes
+    }
+    row("200 MB + 1", png, tooLarge, 200'000'001);
+    row("unknown format", "Kein Bild, nur Text.", u"Das Bildformat konnte nicht gelesen werden."_s);
+    row("no resolution", png.left(20), u"Das Bild enthält keine gültige Auflösung."_s);
+    row("bad checksum", withBadDataChecksum(png), notProcessed);
+    row("cut off in its data", png.left(png.size() * 2 / 3), notProcessed);
+    row("PNG declaring 20000 x 5000", pngDeclaring(20000, 5000), notProcessed);
+    row("TIFF declaring 20000 x 5000", tiffDeclaring(20000, 5000), notProcessed);
+    row("PNG declaring 65535 x 65535", pngDeclaring(65535, 65535), notProcessed);
 }
 
 // An Exif block for a JPEG: orientation 6 turns the stored picture a quarter clockwise.
@@ -106,6 +145,10 @@ private Q_SLOTS:
     void importWaitsForPaste();
     void paste_data();
     void paste();
+    void importFailures_data();
+    void importFailures();
+    void pasteFailures_data();
+    void pasteFailures();
 };
 
 void TestExchange::projectRoundTrip() {
@@ -460,10 +503,7 @@ void TestExchange::paste_data() {
     QTest::addColumn<QString>("failure");
     QTest::addColumn<QSize>("stored");
     const QByteArray png = encoded(filled(10, 10)), tiff = encoded(filled(20, 20), "tiff");
-    const QByteArray gif(
-        "GIF89a\x01\0\x01\0\x80\0\0\xff\xff\xff\0\0\0!\xf9\x04\0\0\0\0\0,\0\0\0\0\x01\0\x01\0\0\x02\x02"
-        "D\x01\0;",
-        43);
+    const QByteArray gif = kOnePixelGif;
     const QString notProcessed = u"Das Bild konnte nicht verarbeitet werden."_s;
     const auto row = [](const char *name, const QStringList &types, const QList<QByteArray> &data,
                         const QString &failure,
@@ -502,6 +542,58 @@ void TestExchange::paste() {
     QCOMPARE(f.images().size(), stored.isValid() ? 1 : 0);
     if (stored.isValid())
         QCOMPARE(f.store->image(f.collection(0).items.first()).size(), stored);
+}
+
+void TestExchange::importFailures_data() {
+    refusedImages(true);
+}
+
+void TestExchange::importFailures() {
+    QFETCH(QByteArray, content);
+    QFETCH(qint64, size);
+    QFETCH(QString, failure);
+    StoreFixture f;
+    f.setUp({{"Ziel", 0}});
+    QTemporaryDir files;
+    const QString name = QString::fromLatin1(QTest::currentDataTag());
+    const QString path = name == u"folder" ? files.path() : files.filePath(u"bild.png"_s);
+    if (name == u"fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (name != u"folder") {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size() &&
+                file.resize(std::max<qint64>(size, content.size())));
+    }
+    f.store->importImages();
+    f.panels->openAnswer({path});
+    QVERIFY2(f.idle(), "the import did not end");
+    QCOMPARE(f.store->error(), QFileInfo(path).fileName() + u": "_s + failure);
+    QVERIFY(f.collection(0).items.isEmpty());
+    QVERIFY(f.images().isEmpty());
+}
+
+void TestExchange::pasteFailures_data() {
+    refusedImages(false);
+}
+
+void TestExchange::pasteFailures() {
+    QFETCH(QByteArray, content);
+    QFETCH(qint64, size);
+    QFETCH(QString, failure);
+    StoreFixture f;
+    f.setUp({{"Ziel", 0}});
+    if (size > content.size())
+        content.append(QByteArray(size - content.size(), '\0'));
+    auto *mime = new QMimeData;
+    mime->setData(u"image/png"_s, content);
+    content = QByteArray();
+    QGuiApplication::clipboard()->setMimeData(mime);
+    f.store->pasteImage();
+    QVERIFY2(f.idle(), "the paste did not end");
+    QGuiApplication::clipboard()->clear();
+    QCOMPARE(f.store->error(), failure);
+    QVERIFY(f.collection(0).items.isEmpty());
+    QVERIFY(f.images().isEmpty());
 }
 
 QTEST_MAIN(TestExchange)
