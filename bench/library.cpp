@@ -7,10 +7,10 @@
 #include "store/CollectionStore.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -133,10 +133,11 @@ QByteArray capturePng() {
 double captureStallMs(CollectionStore &store) {
     bool done = false;
     QObject receiver;
+    const QByteArray png = capturePng(); // what the capture tool hands over
     return stallMs(
         store,
         [&] {
-            store.addCapture(capturePng(), store.captureTarget(), &receiver, [&](const QString &failure) {
+            store.addCapture(png, store.captureTarget(), &receiver, [&](const QString &failure) {
                 if (!failure.isEmpty())
                     std::fprintf(stderr, "capture failed: %s\n", qPrintable(failure));
                 done = true;
@@ -185,18 +186,20 @@ double restoreStallMs(CollectionStore &store, const QString &imagesFolder) {
 } // namespace
 
 int main(int argc, char **argv) {
-    QCoreApplication app(argc, argv);
+    QGuiApplication app(argc, argv); // the export lays out text
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("library.json"));
-    {
-        const auto bytes = encodeJson(makeLibrary(), JsonStyle::Pretty);
+    const auto original = encodeJson(makeLibrary(), JsonStyle::Pretty);
+    // Every round starts from the same library: the rounds before added a capture and a restore.
+    const auto writeLibrary = [&] {
         QFile file(path);
-        if (!bytes || !file.open(QIODevice::WriteOnly) || file.write(*bytes) != bytes->size()) {
-            std::fprintf(stderr, "could not write the library\n");
-            return 1;
-        }
-        std::printf("library_mb: %.1f\n", double(bytes->size()) / 1e6);
+        return original && file.open(QIODevice::WriteOnly) && file.write(*original) == original->size();
+    };
+    if (!writeLibrary()) {
+        std::fprintf(stderr, "could not write the library\n");
+        return 1;
     }
+    std::printf("library_mb: %.1f\n", double(original->size()) / 1e6);
 
     QTemporaryDir backup;
     {
@@ -208,6 +211,10 @@ int main(int argc, char **argv) {
     }
     std::vector<double> loads, saves, stalls, captureStalls, exportStalls, restoreStalls;
     for (int round = 0; round < kRounds; ++round) {
+        if (!writeLibrary()) {
+            std::fprintf(stderr, "could not write the library\n");
+            return 1;
+        }
         QElapsedTimer timer;
         timer.start();
         CollectionStore store(dir.path());

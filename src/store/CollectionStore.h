@@ -52,8 +52,8 @@ using UuidMap = QHash<QUuid, QUuid>;
 // - isOpeningProject: a project file being read, checked and its images written; a second open
 //   refuses.
 // - isSavingProject: a project file being written; a second save refuses.
-// - isRestoring: restored cloud collections whose images are being copied in; a second restore
-//   refuses.
+// - isRestoring: restored cloud collections whose images are being copied in and saved; a second
+//   restore refuses.
 class CollectionStore : public QObject {
     Q_OBJECT
     Q_PROPERTY(SnipCollectionList collections READ collections WRITE setCollections NOTIFY collectionsChanged)
@@ -420,8 +420,8 @@ public:
     void openProject();
     // Adds restored collections in front as copies with new ids (collections, snips and marks),
     // new image files and a marked title, and saves at once. The images are copied on the
-    // background pool (isRestoring); a symbolic link or any other file that is not a regular one
-    // is refused. `done` receives an empty text on success, else the German sentence of the
+    // background pool (isRestoring, until the save has answered); a symbolic link or any other file that is
+    // not a regular one is refused. `done` receives an empty text on success, else the German sentence of the
     // failure, after which the library and the Images folder are as they were (running out of
     // memory included). It runs on the main thread, never inside this call, and only while
     // `receiver` exists.

@@ -460,8 +460,8 @@ void TestOperations::failedFinalSaveLeavesPreviousState_data() {
     QTest::addColumn<bool>("changeMeanwhile");
     QTest::newRow("delete") << false << false;
     QTest::newRow("restore") << true << false;
-    QTest::newRow("delete, another collection changed before the answer") << false << true;
-    QTest::newRow("restore, another collection changed before the answer") << true << true;
+    QTest::newRow("delete, another collection changed and selected before the answer") << false << true;
+    QTest::newRow("restore, another collection changed and selected before the answer") << true << true;
 }
 
 void TestOperations::failedFinalSaveLeavesPreviousState() {
@@ -490,6 +490,10 @@ void TestOperations::failedFinalSaveLeavesPreviousState() {
         list[0].title = QStringLiteral("A2");
         f.store->setCollections(list);
         std::get<0>(before)[0].title = QStringLiteral("A2");
+        f.store->setSelectedID(f.id("A"));
+        f.store->setSelectedSnipID(f.id("A1"));
+        std::get<1>(before) = f.id("A");
+        std::get<2>(before) = f.id("A1");
     }
     f.store->finishPendingWork();
     QVERIFY(state(*f.store) == before);
