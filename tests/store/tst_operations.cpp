@@ -46,6 +46,8 @@ private Q_SLOTS:
     void failedFinalSaveLeavesPreviousState();
     void trashIndexClamped_data();
     void trashIndexClamped();
+    void writingDisabledRefuses_data();
+    void writingDisabledRefuses();
 };
 
 void TestOperations::captureTarget_data() {
@@ -546,6 +548,62 @@ void TestOperations::trashIndexClamped() {
     CollectionStore reloaded(f.dir.path()); // the index as an edited file may hold it
     QVERIFY(reloaded.restoreDeletedCollection());
     QCOMPARE(reloaded.collections().at(expected).title, QStringLiteral("X"));
+}
+
+// A library that must not be written this run: every operation that saves at once refuses and
+// changes nothing, and the indicator says why.
+void TestOperations::writingDisabledRefuses_data() {
+    QTest::addColumn<char>("operation");
+    QTest::newRow("prepareCapture") << 'p';
+    QTest::newRow("resumeCollection") << 'r';
+    QTest::newRow("finishSession") << 'f';
+    QTest::newRow("newCollection") << 'n';
+    QTest::newRow("deleteCollection") << 'd';
+    QTest::newRow("restoreDeletedCollection") << 't';
+}
+
+void TestOperations::writingDisabledRefuses() {
+    QFETCH(char, operation);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("library.json"))); // unreadable, cannot be copied
+    CollectionStore store(dir.path());
+    QVERIFY(!store.writingEnabled());
+    SnipCollection a, b;
+    a.title = QStringLiteral("A");
+    a.items = {Snip::make(QStringLiteral("a.png"))};
+    store.setCollections({a});
+    store.setSelectedID(a.id);
+    store.setSession(CaptureSession{a.id, false});
+    store.setDeletedCollections({DeletedCollection{b, 0}});
+    const auto before = state(store);
+    bool accepted = true;
+    switch (operation) {
+    case 'p':
+        accepted = store.prepareCapture(CaptureChoice::newCollection());
+        break;
+    case 'r':
+        accepted = store.resumeCollection(a.id);
+        break;
+    case 'f':
+        accepted = store.finishSession();
+        break;
+    case 'n':
+        store.newCollection();
+        accepted = false;
+        break;
+    case 'd':
+        accepted = store.deleteCollection(a.id);
+        break;
+    default:
+        accepted = store.restoreDeletedCollection();
+    }
+    QVERIFY(!accepted);
+    QVERIFY(state(store) == before);
+    QCOMPARE(store.saveState(), CollectionStore::SaveState::Disabled);
+    store.finishPendingWork();
+    QTest::qWait(CollectionStore::kAutosaveDelayMs + 100);
+    QVERIFY(state(store) == before);
+    QVERIFY(QFileInfo(store.libraryPath()).isDir());
 }
 
 QTEST_GUILESS_MAIN(TestOperations)
