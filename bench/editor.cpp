@@ -71,7 +71,7 @@ int main(int argc, char **argv) {
     collection.items = {snip};
     store.setCollections({collection});
     store.setSelectedID(collection.id);
-    store.saveNow();
+    store.saveAtExit();
     const double rssLoaded = rssMb();
 
     // Open: from building the editor until its first frame shows the image.

@@ -1,19 +1,24 @@
 // Load and save times of a large library (200 collections of 50 snips with 10 marks each, about
 // 40 MB) against Python's json module on the same file, and the longest time the event loop stands
-// still while an autosave of it runs.
+// still while an autosave of it runs, and while a capture is added, an export starts and restored
+// collections are taken in, each with the save it makes.
+#include "export/Exporter.h"
 #include "model/JsonCoding.h"
 #include "store/CollectionStore.h"
 
-#include <QCoreApplication>
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QGuiApplication>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -87,47 +92,129 @@ for _ in range(rounds):
     dumps.append((time.perf_counter() - t) * 1000)
 print(sorted(loads)[len(loads) // 2], sorted(dumps)[len(dumps) // 2])
 )";
-// From a change until its autosave is on disk: the longest gap between two turns of the event
-// loop, which a timer ticking every millisecond measures.
-double autosaveStallMs(CollectionStore &store, const QString &title) {
+// From `start` until `finished` holds and the library is on disk: the longest gap between two
+// turns of the event loop, which a timer ticking every millisecond measures.
+double stallMs(CollectionStore &store, const std::function<void()> &start,
+               const std::function<bool()> &finished) {
     QElapsedTimer clock;
     clock.start();
     qint64 last = 0, longest = 0;
     QTimer ticker;
     ticker.setInterval(1);
+    QEventLoop loop;
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
         longest = std::max(longest, now - last);
         last = now;
-    });
-    QEventLoop loop;
-    QObject::connect(&store, &CollectionStore::saveStateChanged, &loop, [&] {
-        if (store.saveState() == QStringLiteral("Lokal gespeichert"))
+        if (finished() && store.saveState() == CollectionStore::SaveState::Saved)
             loop.quit();
     });
     ticker.start();
-    store.editCurrent([&](SnipCollection &c) { c.title = title; });
+    start();
     loop.exec();
     return double(std::max(longest, clock.nsecsElapsed() - last)) / 1e6;
+}
+
+double autosaveStallMs(CollectionStore &store, const QString &title) {
+    return stallMs(
+        store, [&] { store.editCurrent([&](SnipCollection &c) { c.title = title; }); }, [] { return true; });
+}
+
+QByteArray capturePng() {
+    QImage image(1280, 800, QImage::Format_RGB32);
+    image.fill(QColor(246, 247, 249));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+double captureStallMs(CollectionStore &store) {
+    bool done = false;
+    QObject receiver;
+    const QByteArray png = capturePng(); // what the capture tool hands over
+    return stallMs(
+        store,
+        [&] {
+            store.addCapture(png, store.captureTarget(), &receiver, [&](const QString &failure) {
+                if (!failure.isEmpty())
+                    std::fprintf(stderr, "capture failed: %s\n", qPrintable(failure));
+                done = true;
+            });
+        },
+        [&] { return done; });
+}
+
+// Answers every save panel at once with the same path.
+struct AnsweringPanels final : FilePanels {
+    QString path;
+    void chooseSaveFile(const SaveRequest &, SaveAnswer answer) override { answer(path); }
+    void chooseOpenFiles(const OpenRequest &, OpenAnswer answer) override { answer({}); }
+};
+
+double exportStartStallMs(CollectionStore &store, Exporter &exporter) {
+    bool ended = false;
+    const auto connection = QObject::connect(&exporter, &Exporter::finished, [&] { ended = true; });
+    // The export itself runs on the pool; its start on the main thread and its save are measured.
+    const double stall = stallMs(
+        store, [&] { exporter.present(ExportFormat::Pdf); }, [&] { return store.isExporting() || ended; });
+    QEventLoop loop;
+    while (!ended)
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    QObject::disconnect(connection);
+    return stall;
+}
+
+double restoreStallMs(CollectionStore &store, const QString &imagesFolder) {
+    SnipCollection restored;
+    restored.title = QStringLiteral("Aus der Sicherung");
+    restored.items = {Snip::make(QStringLiteral("11111111-2222-4333-8444-555555555555.png"))};
+    bool done = false;
+    QObject receiver;
+    return stallMs(
+        store,
+        [&] {
+            store.restoreCloudCollections({restored}, imagesFolder, &receiver, [&](const QString &failure) {
+                if (!failure.isEmpty())
+                    std::fprintf(stderr, "restore failed: %s\n", qPrintable(failure));
+                done = true;
+            });
+        },
+        [&] { return done; });
 }
 } // namespace
 
 int main(int argc, char **argv) {
-    QCoreApplication app(argc, argv);
+    QGuiApplication app(argc, argv); // the export lays out text
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("library.json"));
-    {
-        const auto bytes = encodeJson(makeLibrary(), JsonStyle::Pretty);
+    const auto original = encodeJson(makeLibrary(), JsonStyle::Pretty);
+    // Every round starts from the same library: the rounds before added a capture and a restore.
+    const auto writeLibrary = [&] {
         QFile file(path);
-        if (!bytes || !file.open(QIODevice::WriteOnly) || file.write(*bytes) != bytes->size()) {
+        return original && file.open(QIODevice::WriteOnly) && file.write(*original) == original->size();
+    };
+    if (!writeLibrary()) {
+        std::fprintf(stderr, "could not write the library\n");
+        return 1;
+    }
+    std::printf("library_mb: %.1f\n", double(original->size()) / 1e6);
+
+    QTemporaryDir backup;
+    {
+        QFile image(backup.filePath(QStringLiteral("11111111-2222-4333-8444-555555555555.png")));
+        if (!image.open(QIODevice::WriteOnly) || image.write(capturePng()) <= 0) {
+            std::fprintf(stderr, "could not write the backup image\n");
+            return 1;
+        }
+    }
+    std::vector<double> loads, saves, stalls, captureStalls, exportStalls, restoreStalls;
+    for (int round = 0; round < kRounds; ++round) {
+        if (!writeLibrary()) {
             std::fprintf(stderr, "could not write the library\n");
             return 1;
         }
-        std::printf("library_mb: %.1f\n", double(bytes->size()) / 1e6);
-    }
-
-    std::vector<double> loads, saves, stalls;
-    for (int round = 0; round < kRounds; ++round) {
         QElapsedTimer timer;
         timer.start();
         CollectionStore store(dir.path());
@@ -137,12 +224,21 @@ int main(int argc, char **argv) {
             return 1;
         }
         timer.restart();
-        if (!store.saveNow()) {
+        if (!store.saveAtExit()) {
             std::fprintf(stderr, "save failed\n");
             return 1;
         }
         saves.push_back(double(timer.nsecsElapsed()) / 1e6);
         stalls.push_back(autosaveStallMs(store, QString::number(round)));
+        captureStalls.push_back(captureStallMs(store));
+        auto *panels = new AnsweringPanels;
+        panels->path = dir.filePath(QStringLiteral("export.pdf"));
+        store.setFilePanels(std::unique_ptr<FilePanels>(panels));
+        store.setSelectedID(store.collections().first().id);
+        Exporter exporter(&store);
+        exportStalls.push_back(exportStartStallMs(store, exporter));
+        restoreStalls.push_back(restoreStallMs(store, backup.path()));
+        store.finishPendingWork();
     }
 
     QProcess python;
@@ -162,5 +258,9 @@ int main(int argc, char **argv) {
                 pythonLoad, pythonSave);
     std::printf("load_ratio: %.3f\nsave_ratio: %.3f\n", load / pythonLoad, save / pythonSave);
     std::printf("autosave_stall_ms: %.1f\n", median(stalls));
+    const int snips = kCollections * kSnips;
+    std::printf("capture_stall_ms_%d: %.1f\n", snips, median(captureStalls));
+    std::printf("export_start_stall_ms_%d: %.1f\n", snips, median(exportStalls));
+    std::printf("restore_stall_ms_%d: %.1f\n", snips, median(restoreStalls));
     return 0;
 }

@@ -127,7 +127,7 @@ int main(int argc, char **argv) {
     empty.title = QStringLiteral("Leer");
     store.setCollections({empty, small, large});
     store.setSelectedID(empty.id);
-    store.saveNow();
+    store.saveAtExit();
 
     EditorView view(
         &store, nullptr, nullptr, nullptr, [] {}, [] {}, [] {}, [] {}, [] {});
@@ -196,7 +196,7 @@ int main(int argc, char **argv) {
         twenty.append(makeCollection(QStringLiteral("Sammlung %1").arg(c + 1), 50, images, source));
     store.setCollections(twenty);
     store.setSelectedID(twenty.first().id);
-    store.saveNow();
+    store.saveAtExit();
     for (int i = 0; i < 10; ++i)
         QCoreApplication::processEvents();
     PaintCounter &gridPaints = documentPaints;

@@ -27,7 +27,6 @@
 #include <cmath>
 
 namespace {
-const QString kSaveDisabled = QStringLiteral("Speichern deaktiviert");
 
 QPushButton *borderedButton(const QString &title, const QString &symbol, QWidget *parent) {
     auto *button = new QPushButton(symbolIcon(symbol), title, parent);
@@ -382,7 +381,7 @@ void AnnotationWorkspace::refresh() {
     setTextIfChanged(m_recognize,
                      recognizing ? QStringLiteral("Text wird erkannt …") : QStringLiteral("Text erkennen"));
     m_recognize->setEnabled(!recognizing && item);
-    setTextIfChanged(m_saveState, m_store->saveState());
+    setTextIfChanged(m_saveState, m_store->saveStateText());
     setTextIfChanged(m_fullScreenButton,
                      m_fullScreen ? QStringLiteral("Vollbild verlassen") : QStringLiteral("Vollbild"));
     m_fullScreenButton->setIcon(symbolIcon(m_fullScreen
@@ -454,10 +453,24 @@ void AnnotationWorkspace::syncTextEditor() {
 // ---- Leaving and full screen ----
 
 void AnnotationWorkspace::back() {
-    // A real write failure keeps the editor open with its alert; a library that must not be
-    // written this run (its file could not be read) never traps the user here.
-    if (!m_store->saveNow() && m_store->saveState() != kSaveDisabled)
+    // A library that must not be written this run (its file could not be read) never traps the
+    // user here; otherwise the editor closes once the save is written, and a real write failure
+    // keeps it open with its alert.
+    if (!m_store->writingEnabled()) {
+        leave();
         return;
+    }
+    if (m_leaving)
+        return;
+    m_leaving = true;
+    m_store->save(this, [this](bool written) {
+        m_leaving = false;
+        if (written)
+            leave();
+    });
+}
+
+void AnnotationWorkspace::leave() {
     if (m_fullScreen && !m_initiallyFullScreen)
         toggleFullScreen();
     const std::function<void()> close = m_close;

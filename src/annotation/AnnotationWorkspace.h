@@ -67,6 +67,8 @@ private:
     void requestImage();
     void syncTextEditor();
     void back();
+    // Closes the editor; back() calls it once the library is saved.
+    void leave();
     void toggleFullScreen();
 
     CollectionStore *m_store;
@@ -80,6 +82,7 @@ private:
     bool m_refreshPending = false;
     bool m_appeared = false;
     bool m_initiallyFullScreen = false;
+    bool m_leaving = false; // a save for leaving is under way
     bool m_fullScreen = false;
     QPointer<QWidget> m_watchedWindow;
 

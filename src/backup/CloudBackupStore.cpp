@@ -171,8 +171,8 @@ void CloudBackupStore::updateTimer() {
 
 bool CloudBackupStore::libraryIdle() const {
     // A project being opened or saved, or a restore, changes what a backup would pack.
-    return !m_library->isCapturing() && !m_library->isExporting() && !m_library->isImporting() &&
-           !m_library->isOpeningProject() && !m_library->isSavingProject() && !m_library->isRestoring();
+    return !m_library->isBusy() && !m_library->isImporting() && !m_library->isOpeningProject() &&
+           !m_library->isSavingProject() && !m_library->isRestoring();
 }
 
 bool CloudBackupStore::canBackUpNow() const {
@@ -229,8 +229,17 @@ void CloudBackupStore::backUpNow() {
 
 void CloudBackupStore::backUp() {
     const auto task = begin(QStringLiteral("Die Bibliothek wird gespeichert …"));
-    if (!m_library->saveNow())
-        return finish(task, kSaveFailed);
+    // Packing goes on only once the library is on disk; the collections are taken then.
+    m_library->save(this, [this, task](bool written) {
+        if (m_task != task)
+            return;
+        if (!written)
+            return finish(task, kSaveFailed);
+        pack(task);
+    });
+}
+
+void CloudBackupStore::pack(const std::shared_ptr<Task> &task) {
     setActivity(task, QStringLiteral("Die Sicherung wird vorbereitet …"));
     const QString root = m_library->root();
     const QString images = m_library->imagesDirectory();

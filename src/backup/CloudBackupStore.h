@@ -103,6 +103,8 @@ private:
     void setSwitch(bool &member, const QString &field, bool value);
     void updateTimer();
     void backUp();
+    // The second step of a backup, after the library was saved: packs and uploads it.
+    void pack(const std::shared_ptr<Task> &task);
     std::shared_ptr<Task> begin(const QString &activity, bool keepOutcome = false);
     ServiceCall callFor(const std::shared_ptr<Task> &task);
     void setActivity(const std::shared_ptr<Task> &task, const QString &text);

@@ -17,7 +17,7 @@ void Exporter::present(ExportFormat format) {
     if (!m_store || !m_store->filePanels() || m_panelOpen)
         return;
     const std::optional<SnipCollection> collection = m_store->current();
-    if (!collection || collection->items.isEmpty() || m_store->isExporting() || m_store->isCapturing())
+    if (!collection || collection->items.isEmpty() || m_store->isBusy())
         return;
     const QString extension = ExportFormats::fileExtension(format);
     FilePanels::SaveRequest request;
@@ -40,9 +40,9 @@ void Exporter::present(ExportFormat format) {
 
 void Exporter::start(const SnipCollection &collection, ExportFormat format, const QString &path) {
     // The panel was open for a while: an export or a capture may have begun meanwhile.
-    if (!m_store || m_store->isExporting() || m_store->isCapturing() || m_job)
+    if (!m_store || m_store->isBusy() || m_job)
         return;
-    m_store->saveNow(); // a failed save reports itself and does not stop the export
+    m_store->save(); // a failed save reports itself and does not stop the export
     m_store->setIsExporting(true);
     m_job = std::make_shared<ExportJob>(collection, format, path, m_store->imagesDirectory());
     disconnect(&m_watcher, nullptr, this, nullptr);

@@ -37,7 +37,6 @@ namespace {
 
 // What the store's save state reads when writing is switched off for this run (the library file
 // could not be read and keeping a recovery copy of it failed).
-const QString kSaveDisabled = QStringLiteral("Speichern deaktiviert");
 
 void applyLightAppearance() {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
@@ -204,7 +203,7 @@ bool AppDelegate::dialogOpen() const {
 }
 
 void AppDelegate::startCapture() {
-    if (m_store->isCapturing() || m_store->isExporting() || dialogOpen() || !m_capture)
+    if (m_store->isBusy() || dialogOpen() || !m_capture)
         return;
     if (m_panel->isVisible() &&
         (m_store->captureChoice() || m_store->canContinueQuickCapture(m_seams.clock()))) {
@@ -355,12 +354,11 @@ void AppDelegate::openAccount() {
 bool AppDelegate::shouldTerminate() {
     pauseCollecting();
     // A capture still being stored, or a project being opened, belongs in what is saved now.
-    m_store->finishPendingWork();
-    if (m_store->saveNow())
+    if (m_store->saveAtExit())
         return true;
     // With writing switched off for this run there is nothing to save and nothing to lose: the
     // library file on disk stays as it was.
-    if (m_store->saveState() == kSaveDisabled)
+    if (!m_store->writingEnabled())
         return true;
     openEditor();
     return false;
@@ -385,8 +383,7 @@ void AppDelegate::willTerminate() {
         return;
     m_terminated = true;
     pauseCollecting();
-    m_store->finishPendingWork();
-    m_store->saveNow();
+    m_store->saveAtExit();
     // No export worker may outlive the store.
     m_exporter->shutdown();
     if (m_mainWindow)

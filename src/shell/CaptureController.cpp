@@ -98,7 +98,7 @@ QString CaptureController::temporaryFolder() const {
 }
 
 void CaptureController::start() {
-    if (!m_store || m_store->isCapturing() || m_store->isExporting() || m_seams.hasModalWindow())
+    if (!m_store || m_store->isBusy() || m_seams.hasModalWindow())
         return;
     if (!m_seams.permission->preflight() && !m_seams.permission->request()) {
         m_store->setNeedsScreenCapturePermission(true);

@@ -18,15 +18,12 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <new>
 
 namespace {
 const QString kInitialStatus = QStringLiteral("Bereit für deinen ersten Ausschnitt");
-const QString kSavedLocally = QStringLiteral("Lokal gespeichert");
-const QString kSaving = QStringLiteral("Wird gespeichert …");
-const QString kSaveFailed = QStringLiteral("Speichern fehlgeschlagen");
-const QString kSaveDisabled = QStringLiteral("Speichern deaktiviert");
 const QString kRoundRestored = QStringLiteral("Sammelrunde pausiert · bereit zum Fortsetzen");
 const QString kImageTooLarge = QStringLiteral("Das Bild überschreitet die erlaubte Größe oder Auflösung.");
 const QString kUnsavableNumber =
@@ -57,12 +54,11 @@ std::optional<SavedLibrary> readLibraryFile(const QString &path) {
 }
 } // namespace
 
-// Shared by the store and the autosaves on the pool, which may outlive it.
+// Shared by the store and the saves on the pool, which may outlive it.
 struct CollectionStore::SaveLine {
-    std::mutex mutex; // held while library.json is written
+    std::mutex mutex;
     std::condition_variable idle;
-    quint64 written = 0; // the newest snapshot written or tried
-    int running = 0;     // autosaves handed to the pool and not finished
+    int running = 0; // saves handed to the pool and not finished
 };
 
 QString StoreWork::attempt(const std::function<void()> &step, const QString &outOfMemory) {
@@ -80,10 +76,11 @@ QString StoreWork::attempt(const std::function<void()> &step, const QString &out
 }
 
 CollectionStore::CollectionStore(const QString &root, Clock clock, QObject *parent)
-    : QObject(parent), m_status(kInitialStatus), m_saveState(kSavedLocally),
+    : QObject(parent), m_status(kInitialStatus),
       m_root(root.isEmpty() ? defaultRoot() : QDir::cleanPath(QDir(root).absolutePath())),
       m_clock(clock ? std::move(clock) : Clock(referenceSecondsNow)), m_writer(FileErrors::writeAtomically),
-      m_copier(FileErrors::copyAtomically), m_saveLine(std::make_shared<SaveLine>()) {
+      m_copier(FileErrors::copyAtomically), m_saveLine(std::make_shared<SaveLine>()),
+      m_workLine(std::make_shared<WorkLine>()) {
     ImageImport::raiseAllocationLimit();
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(kAutosaveDelayMs);
@@ -199,108 +196,144 @@ SavedLibrary CollectionStore::snapshot() const {
     return library;
 }
 
-std::optional<QString> CollectionStore::writeSnapshot(SaveLine &line, quint64 generation,
-                                                      const SavedLibrary &library, const QString &path,
-                                                      const FileWriter &writer) {
-    {
-        std::lock_guard lock(line.mutex);
-        if (generation <= line.written)
-            return std::nullopt;
-    }
+QString CollectionStore::writeSnapshot(const SavedLibrary &library, const QString &path,
+                                       const FileWriter &writer) {
     std::optional<QByteArray> bytes;
-    bool outOfMemory = false;
     try {
         bytes = encodeJson(library, JsonStyle::Pretty);
     } catch (const std::bad_alloc &) {
-        outOfMemory = true;
-    }
-    std::lock_guard lock(line.mutex);
-    // Encoding takes a while; a newer snapshot may have been written meanwhile.
-    if (generation <= line.written)
-        return std::nullopt;
-    line.written = generation;
-    if (outOfMemory)
         return kSaveOutOfMemory;
+    }
     if (!bytes)
         return kUnsavableNumber;
     return writer(path, *bytes);
 }
 
-bool CollectionStore::applySave(quint64 generation, const QString &problem) {
-    // An older write that ends late says nothing about the file any more.
-    if (generation < m_appliedGeneration)
-        return problem.isEmpty();
-    m_appliedGeneration = generation;
+bool CollectionStore::applySave(const QString &problem) {
     if (!problem.isEmpty()) {
-        setSaveState(kSaveFailed);
+        setSaveState(SaveState::Failed);
         setError(QStringLiteral("Speichern fehlgeschlagen: ") + problem);
         return false;
     }
     // A change made while this was written still waits for its own save.
-    if (!m_saveTimer.isActive() && !m_autosaveAgain)
-        setSaveState(kSavedLocally);
+    if (!changeWaiting())
+        setSaveState(SaveState::Saved);
     return true;
 }
 
-bool CollectionStore::saveNow() {
-    m_saveTimer.stop();
-    // This save takes in every change, also those a coalesced autosave was waiting to write.
-    m_autosaveAgain = false;
-    if (!m_writeEnabled) {
-        setSaveState(kSaveDisabled);
-        return false;
+void CollectionStore::save(QObject *receiver, std::function<void(bool)> done) {
+    SaveDone waiter;
+    if (done) {
+        QPointer<QObject> guard(receiver);
+        waiter = [guard, guarded = receiver != nullptr, done = std::move(done)](bool written) {
+            if (!guarded || guard)
+                done(written);
+        };
     }
-    const quint64 generation = ++m_saveGeneration;
-    // The newest snapshot is never superseded.
-    const QString problem =
-        writeSnapshot(*m_saveLine, generation, snapshot(), libraryPath(), m_writer).value_or(QString());
-    return applySave(generation, problem);
-}
-
-void CollectionStore::autosave() {
+    // This save takes in every change, also those the delayed save was waiting to write.
+    m_saveTimer.stop();
     if (!m_writeEnabled) {
-        setSaveState(kSaveDisabled);
+        setSaveState(SaveState::Disabled);
+        if (waiter)
+            QMetaObject::invokeMethod(
+                this, [waiter] { waiter(false); }, Qt::QueuedConnection);
         return;
     }
     // One at a time, so that they reach the disk in order; the next takes the values of then.
-    if (m_autosaveRunning) {
-        m_autosaveAgain = true;
+    if (m_saveRunning) {
+        m_saveAgain = true;
+        if (waiter)
+            m_nextSaveWaiting.append(std::move(waiter));
+        setSaveState(SaveState::Saving);
         return;
     }
-    m_autosaveRunning = true;
-    const quint64 generation = ++m_saveGeneration;
+    startSave(waiter ? QList<SaveDone>{std::move(waiter)} : QList<SaveDone>{});
+}
+
+void CollectionStore::startSave(QList<SaveDone> waiting) {
+    m_saveRunning = true;
+    setSaveState(SaveState::Saving);
     {
         std::lock_guard lock(m_saveLine->mutex);
         ++m_saveLine->running;
     }
     // Copying the values is cheap (they share their data); encoding and writing are not.
     inBackground(
-        [line = m_saveLine, generation, library = snapshot(), path = libraryPath(), writer = m_writer] {
-            std::optional<QString> problem = writeSnapshot(*line, generation, library, path, writer);
+        [line = m_saveLine, library = snapshot(), path = libraryPath(), writer = m_writer] {
+            QString problem = writeSnapshot(library, path, writer);
             std::lock_guard lock(line->mutex);
             --line->running;
             line->idle.notify_all();
             return problem;
         },
-        [generation](CollectionStore *self, const std::optional<QString> &problem) {
+        [waiting = std::move(waiting)](CollectionStore *self, const QString &problem) {
             if (!self)
                 return;
-            self->m_autosaveRunning = false;
-            if (problem)
-                self->applySave(generation, *problem);
-            if (std::exchange(self->m_autosaveAgain, false))
-                self->autosave();
+            self->m_saveRunning = false;
+            const bool written = self->applySave(problem);
+            // Put-backs run before the next save, which then takes them in.
+            for (const SaveDone &done : waiting)
+                done(written);
+            if (std::exchange(self->m_saveAgain, false))
+                self->startSave(std::exchange(self->m_nextSaveWaiting, {}));
         });
 }
 
-bool CollectionStore::savePending() const {
-    return m_saveTimer.isActive() || m_autosaveAgain || m_autosaveRunning;
+bool CollectionStore::saveAtExit() {
+    finishPendingWork();
+    m_saveTimer.stop();
+    if (!m_writeEnabled) {
+        setSaveState(SaveState::Disabled);
+        return false;
+    }
+    return applySave(writeSnapshot(snapshot(), libraryPath(), m_writer));
+}
+
+void CollectionStore::autosave() {
+    save();
+}
+
+bool CollectionStore::changeWaiting() const {
+    return m_saveTimer.isActive() || m_saveAgain;
+}
+
+void CollectionStore::putBack(const std::function<void()> &undo) {
+    const bool timerWaiting = m_saveTimer.isActive();
+    const bool saveWaiting = m_saveAgain;
+    undo();
+    // A change made meanwhile is saved by its delayed save, together with what was put back.
+    if (timerWaiting)
+        return;
+    m_saveTimer.stop();
+    setSaveState(saveWaiting ? SaveState::Saving : SaveState::Failed);
+}
+
+bool CollectionStore::refuseWhenDisabled() {
+    if (m_writeEnabled)
+        return false;
+    m_saveTimer.stop();
+    setSaveState(SaveState::Disabled);
+    return true;
+}
+
+QString CollectionStore::saveStateText(SaveState state) {
+    switch (state) {
+    case SaveState::Saved:
+        return QStringLiteral("Lokal gespeichert");
+    case SaveState::Saving:
+        return QStringLiteral("Wird gespeichert …");
+    case SaveState::Failed:
+        return QStringLiteral("Speichern fehlgeschlagen");
+    case SaveState::Disabled:
+        return QStringLiteral("Speichern deaktiviert");
+    }
+    return {};
 }
 
 void CollectionStore::scheduleSave() {
     if (m_loading)
         return;
-    setSaveState(kSaving);
+    setSaveState(SaveState::Saving);
     m_saveTimer.start(); // restarts a pending save
 }
 
@@ -332,15 +365,29 @@ QImage CollectionStore::image(const Snip &snip) {
 }
 
 void CollectionStore::finishPendingWork() {
-    // Polls rather than waiting for the whole pool, which may be busy with an export or previews.
-    // A result applied here may hand the next step of its operation to the pool, so this goes on
-    // until no step is left.
-    for (;;) {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
-        if (m_pendingWork <= 0)
-            return;
-        QThread::msleep(2);
+    // Waits for this store's own steps only; whatever else waits in the event queue (replies,
+    // previews, alerts) stays there. A result applied here may hand the next step of its
+    // operation to the pool, so this goes on until no step is left.
+    while (m_pendingWork > 0) {
+        {
+            std::unique_lock lock(m_workLine->mutex);
+            m_workLine->ready.wait(lock, [this] { return !m_workLine->results.empty(); });
+        }
+        applyFinished(*m_workLine);
     }
+}
+
+bool CollectionStore::applyFinished(WorkLine &line) {
+    std::function<void()> result;
+    {
+        std::lock_guard lock(line.mutex);
+        if (line.results.empty())
+            return false;
+        result = std::move(line.results.front());
+        line.results.pop_front();
+    }
+    result();
+    return true;
 }
 
 void CollectionStore::requestImage(const Snip &snip, QObject *receiver,
@@ -449,7 +496,7 @@ VB_SETTER(setError, m_error, const QString &, errorChanged)
 VB_SETTER(setNeedsScreenCapturePermission, m_needsScreenCapturePermission, bool,
           needsScreenCapturePermissionChanged)
 VB_SETTER(setExportURL, m_exportURL, const QString &, exportURLChanged)
-VB_SETTER(setSaveState, m_saveState, const QString &, saveStateChanged)
+VB_SETTER(setSaveState, m_saveState, SaveState, saveStateChanged)
 VB_SETTER(setCanUndoDelete, m_canUndoDelete, bool, canUndoDeleteChanged)
 VB_SETTER(setDeletedCollections, m_deletedCollections, const QList<DeletedCollection> &,
           deletedCollectionsChanged)

@@ -29,9 +29,12 @@ using UuidMap = QHash<QUuid, QUuid>;
 
 // The one library object: the collections, the trash, the selection and the capture round in
 // memory, the library file and image folder on disk, and the one-line texts the windows show.
-// Main thread only. Changes of collections, selectedID and session, whole or in place, are saved
-// 0.35 s after the last one: the values are taken then, encoded and written on the background
-// pool, one save after the other, and the outcome reaches saveState and error on the main thread.
+// Main thread only. Every save takes the values on the main thread and encodes and writes them on
+// the background pool, one save after the other, so a later save is never overtaken by an older
+// one; the outcome reaches saveState and error on the main thread. Changes of collections,
+// selectedID and session, whole or in place, are saved 0.35 s after the last one; the operations
+// below that save at once queue their save the same way and, where they put their change back on
+// a failed save, do so when its answer arrives, keeping what was changed meanwhile.
 //
 // Work that would hold up the window (decoding, encoding, copying and writing images, reading and
 // writing project files) runs on the background pool; its result is applied on the main thread in
@@ -44,12 +47,13 @@ using UuidMap = QHash<QUuid, QUuid>;
 //   refuse meanwhile.
 // - isExporting: an export (set by the exporter). A capture, another export, a cloud restore, a
 //   new collection, preparing a round, and deleting or restoring a collection refuse meanwhile.
+// isBusy is the one test for "a capture or an export runs".
 // - isImporting: an image import or a paste; a second import or paste refuses.
 // - isOpeningProject: a project file being read, checked and its images written; a second open
 //   refuses.
 // - isSavingProject: a project file being written; a second save refuses.
-// - isRestoring: restored cloud collections whose images are being copied in; a second restore
-//   refuses.
+// - isRestoring: restored cloud collections whose images are being copied in and saved; a second
+//   restore refuses.
 class CollectionStore : public QObject {
     Q_OBJECT
     Q_PROPERTY(SnipCollectionList collections READ collections WRITE setCollections NOTIFY collectionsChanged)
@@ -73,7 +77,7 @@ class CollectionStore : public QObject {
     Q_PROPERTY(bool needsScreenCapturePermission READ needsScreenCapturePermission WRITE
                    setNeedsScreenCapturePermission NOTIFY needsScreenCapturePermissionChanged)
     Q_PROPERTY(QString exportURL READ exportURL WRITE setExportURL NOTIFY exportURLChanged)
-    Q_PROPERTY(QString saveState READ saveState NOTIFY saveStateChanged)
+    Q_PROPERTY(SaveState saveState READ saveState NOTIFY saveStateChanged)
     Q_PROPERTY(bool canUndoDelete READ canUndoDelete NOTIFY canUndoDeleteChanged)
     Q_PROPERTY(DeletedCollectionList deletedCollections READ deletedCollections WRITE setDeletedCollections
                    NOTIFY deletedCollectionsChanged)
@@ -83,6 +87,13 @@ class CollectionStore : public QObject {
     Q_PROPERTY(QString root READ root CONSTANT)
 
 public:
+    // The save indicator: written, waiting for or being written, the last save failed, or writing
+    // refused for this run (the library file could not be read nor copied aside).
+    enum class SaveState { Saved, Saving, Failed, Disabled };
+    Q_ENUM(SaveState)
+    // The indicator's German text.
+    static QString saveStateText(SaveState state);
+
     // Reference seconds (since 2001-01-01 UTC); tests pass their own clock.
     using Clock = std::function<double()>;
     // Writes bytes to a file in one step; returns an empty string on success, else a German
@@ -123,6 +134,8 @@ public:
     void setIsCapturing(bool value);
     bool isExporting() const { return m_isExporting; }
     void setIsExporting(bool value);
+    // A capture or an export runs: the operations that must not overlap with them refuse.
+    bool isBusy() const { return m_isCapturing || m_isExporting; }
     bool isImporting() const { return m_isImporting; }
     void setIsImporting(bool value);
     bool isOpeningProject() const { return m_isOpeningProject; }
@@ -136,7 +149,10 @@ public:
     void setNeedsScreenCapturePermission(bool value);
     QString exportURL() const { return m_exportURL; } // a file path; empty: none
     void setExportURL(const QString &path);
-    QString saveState() const { return m_saveState; }
+    SaveState saveState() const { return m_saveState; }
+    QString saveStateText() const { return saveStateText(m_saveState); }
+    // False for the rest of the run once an unreadable library file could not be copied aside.
+    bool writingEnabled() const { return m_writeEnabled; }
     bool canUndoDelete() const { return m_canUndoDelete; }
     const QList<DeletedCollection> &deletedCollections() const { return m_deletedCollections; }
     void setDeletedCollections(const QList<DeletedCollection> &list);
@@ -151,13 +167,18 @@ public:
     QString libraryPath() const;
 
     // ---- Library file ----
-    // Writes the library at once, on the calling thread; true when library.json was written. An
-    // autosave still under way never writes its older values over these.
-    bool saveNow();
-    // For quitting: waits for the work the store handed to the background pool (an autosave, a
-    // capture being stored, a project being opened or saved, a restore) and applies its results,
-    // so nothing the user already did is dropped when the process ends. Blocks the calling (main)
-    // thread.
+    // Saves the library now: the values are taken here and written on the background pool after
+    // the saves before them. `done`, when given, learns on the main thread whether library.json was
+    // written (false at once when writing is disabled), never inside this call, and only while
+    // `receiver` exists. Saves asked for while one is written are written together after it.
+    void save(QObject *receiver = nullptr, std::function<void(bool written)> done = {});
+    // For quitting and the end of the session only: finishes the pending work, then writes the
+    // library on the calling thread; true when library.json was written.
+    bool saveAtExit();
+    // Waits for the work the store handed to the background pool (saves, a capture being stored,
+    // a project being opened or saved, a restore, image decodes) and applies its results, so
+    // nothing the user already did is dropped when the process ends. Runs nothing else that waits
+    // in the event queue. Blocks the calling (main) thread.
     void finishPendingWork();
 
     // ---- Image files ----
@@ -190,7 +211,9 @@ public:
     void addCapture(const QByteArray &data, const CaptureTarget &target, QObject *receiver,
                     std::function<void(const QString &failure)> done);
 
-    // Capture rounds. Refusals return false without any text; failed saves report themselves.
+    // Capture rounds. Refusals return false without any text, also while writing is disabled;
+    // otherwise the change is made at once and saved, and a failed save, which reports itself,
+    // puts the round back when its answer comes.
     static constexpr double kCaptureIdleInterval = 600.0;
     std::optional<SnipCollection> sessionCollection() const;
     // Whether the shortcut may go on into the running round at reference time now.
@@ -226,7 +249,9 @@ public:
     void deleteSnip(const QUuid &id);
     void undoDelete();
 
-    // The collection trash: both save at once and put everything back when that fails.
+    // The collection trash: both refuse with false (also while writing is disabled), or make
+    // their change at once and save it; a failed save puts back, when its answer comes, every
+    // property that still holds the value the operation gave it.
     bool deleteCollection(const QUuid &id);
     bool restoreDeletedCollection();
 
@@ -263,19 +288,29 @@ private:
     void scheduleSave();
     // Where the library's saves meet, on the main thread and on the pool.
     struct SaveLine;
+    // Finished background steps waiting for the main thread.
+    struct WorkLine;
+    using SaveDone = std::function<void(bool written)>;
     SavedLibrary snapshot() const;
-    // Encodes and writes one snapshot unless a newer one has been written or tried meanwhile:
-    // none then, else the failure's sentence, empty when written. Any thread.
-    static std::optional<QString> writeSnapshot(SaveLine &line, quint64 generation,
-                                                const SavedLibrary &library, const QString &path,
-                                                const FileWriter &writer);
-    // Shows how the save of a snapshot ended; true when it was written.
-    bool applySave(quint64 generation, const QString &problem);
-    // The delayed save: takes the values now and writes them on the pool.
+    // Encodes and writes one snapshot: the failure's sentence, empty when written. Any thread.
+    static QString writeSnapshot(const SavedLibrary &library, const QString &path, const FileWriter &writer);
+    // Shows how a save ended; true when it was written.
+    bool applySave(const QString &problem);
+    // Takes the values now and writes them on the pool; `waiting` learn the outcome.
+    void startSave(QList<SaveDone> waiting);
+    // The delayed save.
     void autosave();
-    // A change that may not be on disk yet: its save is scheduled, waits for or is being written.
-    bool savePending() const;
-    void setSaveState(const QString &text);
+    // A change that may not be on disk yet: its save is scheduled or waits for the one under way.
+    bool changeWaiting() const;
+    // Puts back an operation's change after its save failed. The file still holds what it held
+    // before, so unless another change waits for its own save, no save follows and the indicator
+    // keeps the failure.
+    void putBack(const std::function<void()> &undo);
+    // The refusal of an operation that saves while writing is disabled.
+    bool refuseWhenDisabled();
+    void setSaveState(SaveState state);
+    // Runs the first finished background step, if any; false when none was waiting.
+    static bool applyFinished(WorkLine &line);
     void setCanUndoDelete(bool value);
     void setPanelSelections(const UuidMap &map);
     void load();
@@ -331,7 +366,7 @@ private:
     QString m_error;
     bool m_needsScreenCapturePermission = false;
     QString m_exportURL;
-    QString m_saveState;
+    SaveState m_saveState = SaveState::Saved;
     bool m_canUndoDelete = false;
     QList<DeletedCollection> m_deletedCollections;
     QString m_collectionNotice;
@@ -349,10 +384,10 @@ private:
     FileCopier m_copier;
     QTimer m_saveTimer;
     std::shared_ptr<SaveLine> m_saveLine;
-    quint64 m_saveGeneration = 0;    // snapshots taken
-    quint64 m_appliedGeneration = 0; // the newest snapshot whose outcome was shown
-    bool m_autosaveRunning = false;
-    bool m_autosaveAgain = false; // the delay ran out again while an autosave was being written
+    std::shared_ptr<WorkLine> m_workLine;
+    bool m_saveRunning = false;
+    bool m_saveAgain = false;          // another save was asked for while one is written
+    QList<SaveDone> m_nextSaveWaiting; // those waiting for that next save
     bool m_loading = true;
     bool m_writeEnabled = true;
     ImageCache m_imageCache{kImageCacheCount, kImageCacheBytes};
@@ -385,8 +420,8 @@ public:
     void openProject();
     // Adds restored collections in front as copies with new ids (collections, snips and marks),
     // new image files and a marked title, and saves at once. The images are copied on the
-    // background pool (isRestoring); a symbolic link or any other file that is not a regular one
-    // is refused. `done` receives an empty text on success, else the German sentence of the
+    // background pool (isRestoring, until the save has answered); a symbolic link or any other file that is
+    // not a regular one is refused. `done` receives an empty text on success, else the German sentence of the
     // failure, after which the library and the Images folder are as they were (running out of
     // memory included). It runs on the main thread, never inside this call, and only while
     // `receiver` exists.

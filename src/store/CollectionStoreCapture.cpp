@@ -17,6 +17,7 @@ const QString kOverCloudLimit =
     QStringLiteral("Dieses Bild überschreitet die Cloud-Grenze. Bitte verwende „Bilder importieren“, um eine "
                    "verkleinerte Kopie oder „Nur lokal“ auszuwählen.");
 const QString kCaptureAdded = QStringLiteral("Ausschnitt hinzugefügt · bereit für den nächsten");
+const QString kChooseTarget = QStringLiteral("Ziel wählen und Ausschnitt aufnehmen");
 const QString kCaptureKeptLocal =
     QStringLiteral("Ausschnitt nur lokal gespeichert · zu groß für die Cloud-Sicherung");
 
@@ -146,7 +147,8 @@ void CollectionStore::finishCapture(const StoredImage &stored, bool localOnly, c
     if (m_selectedID == collectionID)
         setSelectedSnipID(snip.id);
     setStatus(localOnly ? kCaptureKeptLocal : kCaptureAdded);
-    saveNow();
+    // A failed save keeps the snip in memory (and its image on disk) for the next one.
+    save();
 }
 
 // ---- Capture rounds ----
@@ -166,22 +168,39 @@ bool CollectionStore::canContinueQuickCapture(double now) const {
     return idle >= 0 && idle < kCaptureIdleInterval;
 }
 
+// The round operations below refuse at once when writing is disabled. Otherwise they apply their
+// change and save; when that save fails they put the round back on its answer, unless it was
+// changed again meanwhile.
+
 bool CollectionStore::prepareCapture(const CaptureChoice &choice) {
-    if (m_isCapturing || m_isExporting)
+    if (isBusy())
         return false;
     if (!choice.isNewCollection() && indexOfCollection(choice.id) < 0)
         return false;
-    if (!saveNow())
+    if (refuseWhenDisabled())
         return false;
     const OptionalCaptureSession old = m_session;
+    const OptionalCaptureChoice oldChoice = m_captureChoice;
+    const QString oldStatus = m_status;
     if (m_session)
         setSession(CaptureSession{m_session->collectionID, true});
-    if (!saveNow()) {
-        setSession(old);
-        return false;
-    }
+    const OptionalCaptureSession paused = m_session;
     setCaptureChoice(choice);
-    setStatus(QStringLiteral("Ziel wählen und Ausschnitt aufnehmen"));
+    setStatus(kChooseTarget);
+    save(this, [this, old, paused, oldChoice, oldStatus, choice](bool written) {
+        if (written)
+            return;
+        putBack([&] {
+            if (m_session == paused)
+                setSession(old);
+            // A capture already under way keeps the destination it started with.
+            if (!m_isCapturing && m_captureChoice == choice) {
+                setCaptureChoice(oldChoice);
+                if (m_status == kChooseTarget)
+                    setStatus(oldStatus);
+            }
+        });
+    });
     return true;
 }
 
@@ -190,22 +209,32 @@ bool CollectionStore::resumeCollection(const QUuid &id) {
         return false;
     if (indexOfCollection(id) < 0)
         return false;
-    if (!saveNow())
+    if (refuseWhenDisabled())
         return false;
     const OptionalCaptureSession old = m_session;
+    const OptionalCaptureChoice oldChoice = m_captureChoice;
+    const std::optional<double> oldActivity = m_lastCaptureActivity;
     setSession(CaptureSession{id, false});
-    if (!saveNow()) {
-        setSession(old);
-        return false;
-    }
-    // Set only after the save: a failed resume left the old round with the new collection's snip,
-    // and finishing that round then selected a snip of another collection.
+    const OptionalCaptureSession running = m_session;
     const auto collection = sessionCollection();
     setSessionSnipID(collection && !collection->items.isEmpty() ? OptionalUuid(collection->items.last().id)
                                                                 : OptionalUuid());
     setStatus(QStringLiteral("Bereit für den nächsten Ausschnitt"));
     setCaptureChoice(std::nullopt);
     m_lastCaptureActivity = now();
+    // The new round snip and status stay: they describe the collection the user picked.
+    save(this, [this, old, running, oldChoice, oldActivity](bool written) {
+        if (written)
+            return;
+        putBack([&] {
+            if (m_session != running)
+                return;
+            setSession(old);
+            if (!m_captureChoice)
+                setCaptureChoice(oldChoice);
+            m_lastCaptureActivity = oldActivity;
+        });
+    });
     return true;
 }
 
@@ -216,33 +245,40 @@ void CollectionStore::pauseSession() {
         return;
     setSession(CaptureSession{m_session->collectionID, true});
     setStatus(QStringLiteral("Sammelrunde pausiert"));
-    saveNow();
+    save();
 }
 
 bool CollectionStore::finishSession() {
     if (m_isCapturing || !m_session)
         return false;
-    if (!saveNow())
+    if (refuseWhenDisabled())
         return false;
     const CaptureSession old = *m_session;
+    const OptionalUuid oldSessionSnipID = m_sessionSnipID;
     setSession(std::nullopt);
-    if (!saveNow()) {
-        setSession(old);
-        return false;
-    }
     setSelectedID(old.collectionID);
     setSelectedSnipID(m_sessionSnipID);
     setSessionSnipID(std::nullopt);
     setCaptureChoice(std::nullopt);
     m_lastCaptureActivity.reset();
     setStatus(QStringLiteral("Sammeln beendet · Sammlung bleibt bearbeitbar"));
+    save(this, [this, old, oldSessionSnipID](bool written) {
+        if (written)
+            return;
+        putBack([&] {
+            if (m_session || indexOfCollection(old.collectionID) < 0)
+                return;
+            setSession(old);
+            setSessionSnipID(oldSessionSnipID);
+        });
+    });
     return true;
 }
 
 void CollectionStore::newCollection() {
-    if (m_isCapturing || m_isExporting)
+    if (isBusy())
         return;
-    if (!saveNow())
+    if (refuseWhenDisabled())
         return;
     if (const auto empty = reusableEmptyCollection()) {
         if (!resumeCollection(empty->id))
@@ -250,7 +286,7 @@ void CollectionStore::newCollection() {
         setSelectedID(empty->id);
         setSelectedSnipID(std::nullopt);
         setCollectionNotice(QStringLiteral("Vorhandene leere Sammlung geöffnet"));
-        saveNow();
+        save();
         return;
     }
     setCollectionNotice(QString());
@@ -264,7 +300,7 @@ void CollectionStore::newCollection() {
     setCaptureChoice(std::nullopt);
     m_lastCaptureActivity = now();
     setStatus(QStringLiteral("Bereit für den ersten Ausschnitt"));
-    saveNow();
+    save();
 }
 
 // ---- Capture panel ----

@@ -10,6 +10,9 @@
 
 #include <QFile>
 #include <QPointer>
+#include <QSet>
+
+#include <algorithm>
 
 #include <new>
 
@@ -176,7 +179,7 @@ void CollectionStore::restoreCloudCollections(const QList<SnipCollection> &colle
         if (guard)
             done(failure);
     };
-    if (m_isCapturing || m_isExporting || m_isRestoring || !saveNow()) {
+    if (isBusy() || m_isRestoring || refuseWhenDisabled()) {
         answerLater(this, finish, kRestoreRefused);
         return;
     }
@@ -246,22 +249,45 @@ void CollectionStore::restoreCloudCollections(const QList<SnipCollection> &colle
                 removeFiles(outcome.copied);
                 return;
             }
-            self->setIsRestoring(false);
-            if (!outcome.failure.isEmpty())
+            if (!outcome.failure.isEmpty()) {
+                self->setIsRestoring(false);
                 finish(outcome.failure);
-            else
+            } else {
                 self->finishRestore(restored, outcome.copied, finish);
+            }
         });
 }
 
 void CollectionStore::finishRestore(const QList<SnipCollection> &restored, const QStringList &copied,
                                     const std::function<void(const QString &)> &done) {
-    const QList<SnipCollection> previousCollections = m_collections;
     const OptionalUuid previousSelection = m_selectedID;
     const OptionalUuid previousSnip = m_selectedSnipID;
-    // A change made while the images were copied may still be waiting for its save.
-    const bool changedMeanwhile = savePending();
-    bool saved = false;
+    const OptionalUuid newSelection =
+        restored.isEmpty() ? previousSelection : OptionalUuid(restored.first().id);
+    // Takes the restored collections out again, wherever they are now (the trash included), and
+    // gives the selection back when it still rests on them.
+    const auto takeOut = [this, restored, previousSelection, previousSnip, newSelection] {
+        QSet<QUuid> ids;
+        for (const SnipCollection &collection : restored)
+            ids.insert(collection.id);
+        const auto isRestored = [&](const SnipCollection &c) { return ids.contains(c.id); };
+        if (std::any_of(m_collections.cbegin(), m_collections.cend(), isRestored))
+            changeCollections([&](QList<SnipCollection> &list) { list.removeIf(isRestored); });
+        if (std::any_of(m_deletedCollections.cbegin(), m_deletedCollections.cend(),
+                        [&](const DeletedCollection &d) { return isRestored(d.collection); })) {
+            QList<DeletedCollection> trash = m_deletedCollections;
+            trash.removeIf([&](const DeletedCollection &d) { return isRestored(d.collection); });
+            setDeletedCollections(trash);
+        }
+        if (m_selectedID == newSelection) {
+            setSelectedID(previousSelection);
+            setSelectedSnipID(previousSnip);
+        }
+        if (m_session && ids.contains(m_session->collectionID)) {
+            setSession(std::nullopt);
+            setSessionSnipID(std::nullopt);
+        }
+    };
     const QString failure = StoreWork::attempt(
         [&] {
             changeCollections([&](QList<SnipCollection> &list) { list = restored + list; });
@@ -270,23 +296,22 @@ void CollectionStore::finishRestore(const QList<SnipCollection> &restored, const
                 setSelectedID(restored.first().id);
                 setSelectedSnipID(std::nullopt);
             }
-            saved = saveNow();
         },
         kFileOutOfMemory);
-    if (saved) {
-        done(QString());
+    if (!failure.isEmpty()) {
+        takeOut();
+        removeFiles(copied);
+        setIsRestoring(false);
+        done(failure);
         return;
     }
-
-    // The file holds the state from before, which is the state put back here, so no save may
-    // follow unless another change waits for one; the indicator keeps what the failed save said.
-    const QString indicator = m_saveState;
-    setCollections(previousCollections);
-    setSelectedID(previousSelection);
-    setSelectedSnipID(previousSnip);
-    if (!changedMeanwhile)
-        m_saveTimer.stop();
-    setSaveState(indicator);
-    removeFiles(copied);
-    done(failure.isEmpty() ? kRestoreNotSaved : failure);
+    // isRestoring lasts until the answer, so a second restore cannot overlap with a put-back.
+    save(this, [this, copied, done, takeOut](bool written) {
+        if (!written) {
+            putBack(takeOut);
+            removeFiles(copied);
+        }
+        setIsRestoring(false);
+        done(written ? QString() : kRestoreNotSaved);
+    });
 }

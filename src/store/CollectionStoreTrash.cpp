@@ -3,22 +3,40 @@
 
 #include <algorithm>
 
+namespace {
+const QString kDeleted = QStringLiteral("Sammlung gelöscht");
+const QString kRestored = QStringLiteral("Sammlung wiederhergestellt");
+
+// The index of the newest trash entry holding the collection, or -1.
+qsizetype trashIndex(const QList<DeletedCollection> &trash, const QUuid &id) {
+    for (qsizetype i = trash.size() - 1; i >= 0; --i) {
+        if (trash[i].collection.id == id)
+            return i;
+    }
+    return -1;
+}
+} // namespace
+
+// Both apply their change at once and save; when that save fails, its answer puts back each
+// property that still holds the value the operation gave it, so changes made meanwhile stay.
+
 bool CollectionStore::deleteCollection(const QUuid &id) {
-    if (m_isCapturing || m_isExporting)
+    if (isBusy())
         return false;
     const qsizetype index = indexOfCollection(id);
     if (index < 0)
         return false;
-    if (!saveNow())
+    if (refuseWhenDisabled())
         return false;
 
-    const QList<SnipCollection> oldCollections = m_collections;
     const OptionalUuid oldSelectedID = m_selectedID;
     const OptionalUuid oldSelectedSnipID = m_selectedSnipID;
     const OptionalCaptureSession oldSession = m_session;
     const OptionalUuid oldSessionSnipID = m_sessionSnipID;
     const OptionalCaptureChoice oldCaptureChoice = m_captureChoice;
-    const QList<DeletedCollection> oldTrash = m_deletedCollections;
+    const std::optional<QUuid> oldPanelSnip =
+        m_panelSelections.contains(id) ? std::optional<QUuid>(m_panelSelections.value(id)) : std::nullopt;
+    const QString oldNotice = m_collectionNotice;
 
     const SnipCollection removed = m_collections[index];
     changeCollections([&](QList<SnipCollection> &list) { list.removeAt(index); });
@@ -40,37 +58,66 @@ bool CollectionStore::deleteCollection(const QUuid &id) {
     }
     if (m_captureChoice && !m_captureChoice->isNewCollection() && m_captureChoice->id == id)
         setCaptureChoice(CaptureChoice::newCollection());
-
-    if (!saveNow()) {
-        setCollections(oldCollections);
-        setSelectedID(oldSelectedID);
-        setSelectedSnipID(oldSelectedSnipID);
-        setSession(oldSession);
-        setSessionSnipID(oldSessionSnipID);
-        setCaptureChoice(oldCaptureChoice);
-        setDeletedCollections(oldTrash);
-        return false;
-    }
     UuidMap selections = m_panelSelections;
     selections.remove(id);
     setPanelSelections(selections);
-    setCollectionNotice(QStringLiteral("Sammlung gelöscht"));
+    setCollectionNotice(kDeleted);
+
+    const OptionalUuid newSelectedID = m_selectedID;
+    const OptionalUuid newSelectedSnipID = m_selectedSnipID;
+    const OptionalCaptureSession newSession = m_session;
+    const OptionalUuid newSessionSnipID = m_sessionSnipID;
+    const OptionalCaptureChoice newCaptureChoice = m_captureChoice;
+    save(this, [=, this](bool written) {
+        if (written)
+            return;
+        putBack([&] {
+            // Restored from the trash meanwhile: it is back already.
+            if (indexOfCollection(id) < 0) {
+                QList<DeletedCollection> list = m_deletedCollections;
+                if (const qsizetype t = trashIndex(list, id); t >= 0) {
+                    const DeletedCollection entry = list.takeAt(t);
+                    changeCollections([&](QList<SnipCollection> &collections) {
+                        collections.insert(std::clamp<qsizetype>(index, 0, collections.size()),
+                                           entry.collection);
+                    });
+                    setDeletedCollections(list);
+                }
+            }
+            if (m_selectedID == newSelectedID && m_selectedSnipID == newSelectedSnipID) {
+                setSelectedID(oldSelectedID);
+                setSelectedSnipID(oldSelectedSnipID);
+            }
+            if (m_session == newSession && m_sessionSnipID == newSessionSnipID) {
+                setSession(oldSession);
+                setSessionSnipID(oldSessionSnipID);
+            }
+            if (m_captureChoice == newCaptureChoice)
+                setCaptureChoice(oldCaptureChoice);
+            if (oldPanelSnip && !m_panelSelections.contains(id)) {
+                UuidMap map = m_panelSelections;
+                map.insert(id, *oldPanelSnip);
+                setPanelSelections(map);
+            }
+            if (m_collectionNotice == kDeleted)
+                setCollectionNotice(oldNotice);
+        });
+    });
     return true;
 }
 
 bool CollectionStore::restoreDeletedCollection() {
-    if (m_isCapturing || m_isExporting || m_deletedCollections.isEmpty())
+    if (isBusy() || m_deletedCollections.isEmpty())
         return false;
     const DeletedCollection entry = m_deletedCollections.last();
     if (indexOfCollection(entry.collection.id) >= 0)
         return false;
-    if (!saveNow())
+    if (refuseWhenDisabled())
         return false;
 
-    const QList<SnipCollection> oldCollections = m_collections;
-    const QList<DeletedCollection> oldTrash = m_deletedCollections;
     const OptionalUuid oldSelectedID = m_selectedID;
     const OptionalUuid oldSelectedSnipID = m_selectedSnipID;
+    const QString oldNotice = m_collectionNotice;
 
     // The stored place may come from an edited file: anything outside the list is clamped.
     const qsizetype at = qsizetype(std::clamp<qint64>(entry.index, 0, m_collections.size()));
@@ -81,14 +128,35 @@ bool CollectionStore::restoreDeletedCollection() {
     setSelectedID(entry.collection.id);
     setSelectedSnipID(entry.collection.items.isEmpty() ? OptionalUuid()
                                                        : OptionalUuid(entry.collection.items.first().id));
+    setCollectionNotice(kRestored);
 
-    if (!saveNow()) {
-        setCollections(oldCollections);
-        setDeletedCollections(oldTrash);
-        setSelectedID(oldSelectedID);
-        setSelectedSnipID(oldSelectedSnipID);
-        return false;
-    }
-    setCollectionNotice(QStringLiteral("Sammlung wiederhergestellt"));
+    save(this, [=, this](bool written) {
+        if (written)
+            return;
+        putBack([&] {
+            const QUuid id = entry.collection.id;
+            // Back into the trash as it is now, with what was changed in it meanwhile.
+            if (const qsizetype index = indexOfCollection(id); index >= 0) {
+                const SnipCollection collection = m_collections[index];
+                changeCollections([&](QList<SnipCollection> &list) { list.removeAt(index); });
+                QList<DeletedCollection> list = m_deletedCollections;
+                list.append(DeletedCollection{collection, entry.index});
+                setDeletedCollections(list);
+            }
+            if (m_selectedID == id) {
+                const bool oldThere = oldSelectedID && indexOfCollection(*oldSelectedID) >= 0;
+                setSelectedID(oldThere                  ? oldSelectedID
+                              : m_collections.isEmpty() ? OptionalUuid()
+                                                        : OptionalUuid(m_collections.first().id));
+                setSelectedSnipID(oldThere ? oldSelectedSnipID : OptionalUuid());
+            }
+            if (m_session && m_session->collectionID == id) {
+                setSession(std::nullopt);
+                setSessionSnipID(std::nullopt);
+            }
+            if (m_collectionNotice == kRestored)
+                setCollectionNotice(oldNotice);
+        });
+    });
     return true;
 }

@@ -402,7 +402,7 @@ void CollectionPanelView::refresh() {
     }
     showSnip(snip);
 
-    const bool busy = m_store->isCapturing() || m_store->isExporting();
+    const bool busy = m_store->isBusy();
     setIfChanged(m_primary,
                  choice ? QStringLiteral("Ausschnitt aufnehmen") : QStringLiteral("Nächster Ausschnitt"));
     setIfChanged(m_secondary, choice ? QStringLiteral("Abbrechen") : QStringLiteral("Pausieren"));
@@ -488,7 +488,7 @@ void CollectionPanelView::fillDestinationMenu() {
     QMenu *menu = m_destination->menu();
     menu->clear();
     const OptionalCaptureChoice choice = m_store->captureChoice();
-    const bool busy = m_store->isCapturing() || m_store->isExporting();
+    const bool busy = m_store->isBusy();
     auto add = [&](const QString &title, const CaptureChoice &target) {
         QAction *action = menu->addAction(title);
         action->setCheckable(true);

@@ -12,8 +12,6 @@
 
 namespace {
 
-const QString kSaved = QStringLiteral("Lokal gespeichert");
-
 class Dot : public QWidget {
 public:
     explicit Dot(QWidget *parent) : QWidget(parent) { setFixedSize(9, 9); }
@@ -58,14 +56,14 @@ Footer::Footer(LibraryState *state, QWidget *parent) : QWidget(parent), m_state(
 
 void Footer::refresh() {
     CollectionStore *store = m_state->store();
-    m_saved = store->saveState() == kSaved;
+    m_saved = store->saveState() == CollectionStore::SaveState::Saved;
     static_cast<Dot *>(m_dot)->color = m_saved ? Theme::accent() : QColor(0xFF, 0x95, 0x00);
     m_dot->update();
     if (m_saved)
         m_status->setText(store->collectionNotice().isEmpty() ? QStringLiteral("Alle Änderungen gesichert")
                                                               : store->collectionNotice());
     else
-        m_status->setText(store->saveState());
+        m_status->setText(store->saveStateText());
     m_restore->setVisible(!store->deletedCollections().isEmpty());
     m_restore->setEnabled(!m_state->busy());
     const bool exported = !store->exportURL().isEmpty();

@@ -40,7 +40,7 @@ Exporter *LibraryState::exporter() const {
 }
 
 bool LibraryState::busy() const {
-    return m_store && (m_store->isCapturing() || m_store->isExporting());
+    return m_store && (m_store->isBusy());
 }
 
 bool LibraryState::importing() const {

@@ -13,6 +13,7 @@
 #include "annotation/WorkspaceControls.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -105,7 +106,7 @@ void TestWorkspace::canvasDrawReachesSnip() {
     QCOMPARE(e.session()->selection(), std::optional<QUuid>(marks.first().id));
     QCOMPARE(e.session()->tool(), std::nullopt);
     QVERIFY(e.session()->history().canUndo());
-    QCOMPARE(e.f.store->saveState(), QStringLiteral("Wird gespeichert …"));
+    QCOMPARE(e.f.store->saveState(), CollectionStore::SaveState::Saving);
     // Undoing the new (selected) mark clears the selection.
     QTest::keyClick(e.canvas(), Qt::Key_Z, Qt::ControlModifier);
     QVERIFY(e.marks().isEmpty());
@@ -651,16 +652,30 @@ void TestWorkspace::back() {
     store.setCollections({collection});
     store.setSelectedID(collection.id);
     int closes = 0;
-    AnnotationWorkspace workspace(&store, collection.items.first().id, [&] { ++closes; });
+    bool writtenAtClose = false;
+    AnnotationWorkspace workspace(&store, collection.items.first().id, [&] {
+        ++closes;
+        writtenAtClose = QFileInfo(store.libraryPath()).isFile();
+    });
     QPushButton *backButton = nullptr;
     for (QPushButton *b : workspace.findChildren<QPushButton *>())
         if (b->text() == QStringLiteral("Zur Sammlung"))
             backButton = b;
     QVERIFY(backButton);
     backButton->click();
+    // Writing disabled: nothing to wait for. Otherwise the answer of the save decides.
+    QCOMPARE(closes, library == QStringLiteral("disabled") ? 1 : 0);
+    if (library != QStringLiteral("disabled"))
+        backButton->click(); // a second click while the save is written closes no second time
+    if (library == QStringLiteral("failing")) {
+        QTRY_VERIFY_WITH_TIMEOUT(store.error().startsWith(QStringLiteral("Speichern fehlgeschlagen: ")),
+                                 10000);
+        QCOMPARE(store.saveState(), CollectionStore::SaveState::Failed);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(closes, closed, 10000);
+    store.finishPendingWork();
     QCOMPARE(closes, closed);
-    if (library == QStringLiteral("failing"))
-        QVERIFY(store.error().startsWith(QStringLiteral("Speichern fehlgeschlagen: ")));
+    QCOMPARE(writtenAtClose, library == QStringLiteral("fine"));
 }
 
 void TestWorkspace::snipDisappears() {

@@ -74,7 +74,7 @@ struct CloudFixture {
         }
         library.store->setCollections(list);
         library.store->setSelectedID(list.isEmpty() ? OptionalUuid() : OptionalUuid(list.first().id));
-        library.store->saveNow();
+        library.store->saveAtExit();
     }
     // Hidden folders the backup left in the library folder.
     QStringList leftovers() const {

@@ -313,8 +313,11 @@ private Q_SLOTS:
         f.setUpLibrary({{"A", 100}, {"B", 100}});
         QVERIFY(f.signInAndEnable());
         f.backup->backUpNow();
-        // Packing and hashing run on the pool: the call returns while the folder is being prepared.
-        QCOMPARE(f.backup->activity(), QStringLiteral("Die Sicherung wird vorbereitet …"));
+        // Saving, packing and hashing run on the pool: the call returns while the library is
+        // saved, and the folder is prepared only once it is.
+        QCOMPARE(f.backup->activity(), QStringLiteral("Die Bibliothek wird gespeichert …"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.backup->activity(), QStringLiteral("Die Sicherung wird vorbereitet …"),
+                                  10000);
         QCOMPARE(f.cloud.calls("POST /v1/backups"), 0);
         QVERIFY(f.waitIdle(60000));
         QCOMPARE(f.backup->failure(), QString());

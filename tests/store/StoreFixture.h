@@ -103,7 +103,7 @@ struct StoreFixture {
         }
         store->setCollections(list);
         store->setSelectedID(list.isEmpty() ? OptionalUuid() : OptionalUuid(list.first().id));
-        store->saveNow();
+        store->saveAtExit();
         writes = 0;
     }
     // The id of the collection or snip with this title.

@@ -365,7 +365,7 @@ void TestExchange::restore() {
         return FileErrors::copyAtomically(source, target);
     });
     if (trouble == 's')
-        f.allowedWrites = 1; // the flush succeeds, the final save fails
+        f.allowedWrites = 0; // the final save fails
     f.store->setIsCapturing(trouble == 'c');
 
     const QString answer = StoreFixture::answerOf([&](QObject *receiver, StoreFixture::Done done) {

@@ -25,8 +25,8 @@ const QString kRecovered =
 const QString kProtected =
     QStringLiteral("Die gespeicherte Sammlung konnte nicht geöffnet werden. Automatisches "
                    "Speichern ist zum Schutz des Originals deaktiviert.");
-const QString kSaved = QStringLiteral("Lokal gespeichert");
-const QString kSaving = QStringLiteral("Wird gespeichert …");
+constexpr auto kSaved = CollectionStore::SaveState::Saved;
+constexpr auto kSaving = CollectionStore::SaveState::Saving;
 
 // Writes the library like the store's own writer, keeps the title of the first collection of
 // every library written, in the order they reach the disk, and holds the first write until the
@@ -110,7 +110,7 @@ void TestLibrary::firstStart() {
     QCOMPARE(store.collections().size(), 1);
     QCOMPARE(store.selectedID(), OptionalUuid(store.collections().first().id));
     QVERIFY(store.error().isEmpty());
-    QVERIFY(store.saveNow());
+    QVERIFY(store.saveAtExit());
     QCOMPARE(decodeJson<SavedLibrary>(readFile(store.libraryPath()))->collections, store.collections());
 }
 
@@ -121,14 +121,14 @@ void TestLibrary::threeChangesOneWrite() {
     f.store->setCollections(list);
     f.store->setSession(CaptureSession{list.first().id, false});
     f.store->setSelectedID(list.first().id);
-    QCOMPARE(f.store->saveState(), QStringLiteral("Wird gespeichert …"));
+    QCOMPARE(f.store->saveState(), kSaving);
     QCOMPARE(f.writes.load(), 0);
-    QTRY_COMPARE(f.store->saveState(), QStringLiteral("Lokal gespeichert"));
+    QTRY_COMPARE(f.store->saveState(), kSaved);
     QCOMPARE(f.writes.load(), 1);
     const auto saved = decodeJson<SavedLibrary>(readFile(f.store->libraryPath()));
     QCOMPARE(saved->collections.first().title, QStringLiteral("Umbenannt"));
     QCOMPARE(saved->session, OptionalCaptureSession(CaptureSession{list.first().id, false}));
-    QCOMPARE(f.store->saveState(), QStringLiteral("Lokal gespeichert"));
+    QCOMPARE(f.store->saveState(), kSaved);
 }
 
 // Spaced changes, each within the delay of the one before, are written once, after the last.
@@ -161,19 +161,18 @@ void TestLibrary::autosaveAfterTheLastChange() {
     QCOMPARE(decodeJson<SavedLibrary>(readFile(f.store->libraryPath()))->collections.first().title, "3");
 }
 
-// The library reaches the disk in the order of its changes, whichever save writes it, and never
-// twice at the same time.
+// The library reaches the disk in the order of its saves, whichever asked for them, never twice
+// at the same time, and every answer comes on the main thread after the older saves were written.
 void TestLibrary::savesInOrder_data() {
     QTest::addColumn<QString>("meanwhile"); // what happens while the first autosave is held
     QTest::addColumn<QStringList>("written");
     QTest::newRow("another change: written after it") << QStringLiteral("change") << QStringList{"1", "2"};
     QTest::newRow("a save at once: waits for it") << QStringLiteral("save") << QStringList{"1", "2"};
-    // Its failure is old news once the newer values are on disk.
-    QTest::newRow("a save at once after a failing autosave")
+    QTest::newRow("a save at once after a failing autosave: reported, then written")
         << QStringLiteral("save, failing") << QStringList{"2"};
-    // The pool is busy, so the autosave has not started when the save at once writes.
-    QTest::newRow("a save at once before the autosave starts: nothing older after it")
-        << QStringLiteral("queued") << QStringList{"2"};
+    // The pool is busy, so the autosave has not started when the save at once is asked for.
+    QTest::newRow("a save at once before the autosave starts: after it")
+        << QStringLiteral("queued") << QStringList{"1", "2"};
 }
 
 void TestLibrary::savesInOrder() {
@@ -194,48 +193,51 @@ void TestLibrary::savesInOrder() {
             });
         QVERIFY(started.tryAcquire(threads, 10000));
     }
+    QStringList answers; // what the disk held when each answer came
+    const auto answer = [&](bool written) {
+        QCOMPARE(QThread::currentThread(), QCoreApplication::instance()->thread());
+        answers << (written ? savedTitle(*f.store) : QStringLiteral("failed"));
+    };
     retitle(*f.store, QStringLiteral("1"));
     if (meanwhile == QStringLiteral("queued")) {
         QTest::qWait(CollectionStore::kAutosaveDelayMs + 100);
         retitle(*f.store, QStringLiteral("2"));
-        QVERIFY(f.store->saveNow());
+        f.store->save(nullptr, answer);
+        QCOMPARE(f.store->saveState(), CollectionStore::SaveState::Saving);
         busy.release(threads);
     } else {
         QVERIFY2(QTest::qWaitFor([&] { return held.entered.tryAcquire(); }, 10000),
                  "the autosave never wrote");
         retitle(*f.store, QStringLiteral("2"));
-        if (meanwhile == QStringLiteral("change")) {
+        if (meanwhile == QStringLiteral("change"))
             QTest::qWait(CollectionStore::kAutosaveDelayMs + 100);
-            QCOMPARE(held.written(), QStringList());
-            QCOMPARE(f.store->saveState(), kSaving);
-            held.release.release();
-        } else {
-            std::thread releaser = held.releaseSoon();
-            QVERIFY(f.store->saveNow());
-            releaser.join();
-            QCOMPARE(f.store->saveState(), kSaved);
-        }
+        else
+            f.store->save(nullptr, answer);
+        QCOMPARE(held.written(), QStringList());
+        QCOMPARE(f.store->saveState(), CollectionStore::SaveState::Saving);
+        held.release.release();
     }
-    QTRY_COMPARE(held.written(), written);
-    QTRY_COMPARE(f.store->saveState(), kSaved);
-    QTest::qWait(50); // the late outcome of the older save changes nothing
-    QCOMPARE(f.store->saveState(), kSaved);
-    QCOMPARE(f.store->error(), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(held.written(), written, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(f.store->saveState(), CollectionStore::SaveState::Saved, 10000);
+    QCOMPARE(answers, meanwhile == QStringLiteral("change") ? QStringList() : QStringList{"2"});
+    QCOMPARE(f.store->error().isEmpty(), !held.failHeld);
     QCOMPARE(held.written(), written);
     QCOMPARE(savedTitle(*f.store), QStringLiteral("2"));
 }
 
-// Quitting and closing the store wait for the autosave under way and for the one waiting behind it.
+// Quitting and closing the store wait for the autosave under way and for the one waiting behind
+// it, and for nothing else: what else waits in the event queue runs only afterwards.
 void TestLibrary::quitWaitsForTheAutosave_data() {
-    QTest::addColumn<bool>("close"); // else finishPendingWork
+    QTest::addColumn<QString>("how"); // "finish", "save" (saveAtExit) or "close"
     QTest::addColumn<bool>("secondChange");
-    QTest::newRow("quit") << false << false;
-    QTest::newRow("quit, another change waiting") << false << true;
-    QTest::newRow("store closed") << true << false;
+    QTest::newRow("quit") << QStringLiteral("finish") << false;
+    QTest::newRow("quit, another change waiting") << QStringLiteral("finish") << true;
+    QTest::newRow("last save, another change waiting") << QStringLiteral("save") << true;
+    QTest::newRow("store closed") << QStringLiteral("close") << false;
 }
 
 void TestLibrary::quitWaitsForTheAutosave() {
-    QFETCH(bool, close);
+    QFETCH(QString, how);
     QFETCH(bool, secondChange);
     StoreFixture f;
     HeldWriter held;
@@ -246,19 +248,26 @@ void TestLibrary::quitWaitsForTheAutosave() {
         retitle(*f.store, QStringLiteral("2"));
         QTest::qWait(CollectionStore::kAutosaveDelayMs + 100);
     }
+    bool otherRan = false;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [&otherRan] { otherRan = true; }, Qt::QueuedConnection);
     const QString path = f.store->libraryPath();
     std::thread releaser = held.releaseSoon();
-    if (close)
+    if (how == QStringLiteral("close"))
         f.store.reset();
+    else if (how == QStringLiteral("save"))
+        QVERIFY(f.store->saveAtExit());
     else
         f.store->finishPendingWork();
     const QStringList written = held.written();
     releaser.join();
+    QVERIFY2(!otherRan, "an unrelated queued call ran while the store finished its work");
     const QString last = secondChange ? QStringLiteral("2") : QStringLiteral("1");
     QCOMPARE(written.value(written.size() - 1), last);
     QCOMPARE(decodeJson<SavedLibrary>(readFile(path))->collections.first().title, last);
-    if (!close)
+    if (how != QStringLiteral("close"))
         QCOMPARE(f.store->saveState(), kSaved);
+    QTRY_VERIFY_WITH_TIMEOUT(otherRan, 5000);
 }
 
 // Setting what is set already announces nothing and saves nothing.
@@ -278,7 +287,7 @@ void TestLibrary::unchangedValuesAreNoChange() {
     f.setUp({{"A", 0}, {"B", 0}});
     const QUuid a = *f.id(QStringLiteral("A")), b = *f.id(QStringLiteral("B"));
     f.store->setSession(CaptureSession{a, false});
-    QVERIFY(f.store->saveNow());
+    QVERIFY(f.store->saveAtExit());
     QSignalSpy selection(f.store.get(), &CollectionStore::selectedIDChanged);
     QSignalSpy round(f.store.get(), &CollectionStore::sessionChanged);
     if (session)
@@ -345,7 +354,7 @@ void TestLibrary::unreadableLibrary() {
     QCOMPARE(store.collections().size(), 1); // a fresh collection to work with
     const QStringList copies = QDir(dir.path()).entryList({QStringLiteral("library-recovery-*.json")});
     QCOMPARE(copies.size(), bytes.isNull() ? 0 : 1);
-    QCOMPARE(store.saveNow(), !bytes.isNull());
+    QCOMPARE(store.saveAtExit(), !bytes.isNull());
     QCOMPARE(QFileInfo(path).isDir(), bytes.isNull());
     if (bytes.isNull())
         return;
@@ -369,7 +378,7 @@ void TestLibrary::imagesFolderIsAFile() {
     CollectionStore store(dir.path());
     QCOMPARE(store.error(),
              QStringLiteral("Speicherordner nicht verfügbar: An der Stelle des Ordners liegt eine Datei."));
-    QCOMPARE(store.saveNow(), !libraryExists);
+    QCOMPARE(store.saveAtExit(), !libraryExists);
     if (libraryExists)
         QCOMPARE(readFile(dir.filePath(QStringLiteral("library.json"))), original);
 }

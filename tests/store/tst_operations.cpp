@@ -46,6 +46,8 @@ private Q_SLOTS:
     void failedFinalSaveLeavesPreviousState();
     void trashIndexClamped_data();
     void trashIndexClamped();
+    void writingDisabledRefuses_data();
+    void writingDisabledRefuses();
 };
 
 void TestOperations::captureTarget_data() {
@@ -119,8 +121,10 @@ void TestOperations::canContinueQuickCapture() {
     f.setUp({{"A", 1}});
     f.clock = 5000;
     QVERIFY(f.store->resumeCollection(*f.id("A")));
-    if (situation == 'l')
+    if (situation == 'l') {
+        f.store->finishPendingWork(); // the round on disk before the next store reads it
         f.store = std::make_unique<CollectionStore>(f.dir.path(), [] { return 5000.0; });
+    }
     QCOMPARE(f.store->session()->isPaused, situation == 'l'); // a loaded round comes back paused
     if (situation == 'c')
         f.store->setCaptureChoice(CaptureChoice::newCollection());
@@ -140,19 +144,24 @@ void TestOperations::failedSaveRestoresOnlyTheRound() {
     f.setUp({{"A", 1}, {"B", 2}});
     QVERIFY(f.store->resumeCollection(*f.id("B")));
     f.store->selectPanelSnip(*f.id("B0"));
+    f.store->finishPendingWork();
     const auto collections = f.store->collections();
     const QString status = f.store->status();
-    f.allowedWrites = 1; // the flush succeeds, the save after the change fails
-    QVERIFY(resume ? !f.store->resumeCollection(*f.id("A"))
-                   : !f.store->prepareCapture(CaptureChoice::existing(*f.id("A"))));
+    f.allowedWrites = 0;
+    // Taken at once; the failed save's answer puts the round back.
+    QVERIFY(resume ? f.store->resumeCollection(*f.id("A"))
+                   : f.store->prepareCapture(CaptureChoice::existing(*f.id("A"))));
+    QVERIFY(f.store->session() != OptionalCaptureSession(CaptureSession{*f.id("B"), false}));
+    f.store->finishPendingWork();
+    QCOMPARE(f.store->saveState(), CollectionStore::SaveState::Failed);
     QCOMPARE(f.store->session(), OptionalCaptureSession(CaptureSession{*f.id("B"), false}));
-    QCOMPARE(f.store->sessionSnipID(), f.id("B0"));
+    QCOMPARE(f.store->sessionSnipID(), resume ? f.id("A0") : f.id("B0"));
     QVERIFY(!f.store->captureChoice());
-    QCOMPARE(f.store->status(), status);
+    QCOMPARE(f.store->status(), resume ? QStringLiteral("Bereit für den nächsten Ausschnitt") : status);
     QCOMPARE(f.store->collections(), collections);
-    f.allowedWrites = -1; // finishing selects a snip of the round's own collection
+    f.allowedWrites = -1; // finishing selects the round's collection
     QVERIFY(f.store->finishSession());
-    QCOMPARE(f.store->selectedSnipID(), f.id("B0"));
+    QCOMPARE(f.store->selectedID(), f.id("B"));
 }
 
 void TestOperations::capture_data() {
@@ -181,7 +190,7 @@ void TestOperations::quitWhileStoring() {
     f.store->finishPendingWork();
     QVERIFY(answered);
     QCOMPARE(f.collection(0).items.size(), 2);
-    QVERIFY(f.store->saveNow());
+    QVERIFY(f.store->saveAtExit());
     CollectionStore reopened(f.dir.path());
     QCOMPARE(reopened.collections().value(0).items.size(), 2);
 }
@@ -207,7 +216,7 @@ void TestOperations::capture() {
         QVERIFY(f.store->deleteCollection(*f.id("A")));
     }
     f.store->setSelectedID(f.id("B"));
-    QVERIFY(f.store->saveNow());
+    QVERIFY(f.store->saveAtExit());
     f.writes = 0;
     const auto before = f.store->collections();
     const QString answer = StoreFixture::answerOf([&](QObject *receiver, StoreFixture::Done done) {
@@ -236,6 +245,7 @@ void TestOperations::capture() {
     QCOMPARE(snip.cloudLocalOnly, kind == 'l' ? std::optional<bool>(true) : std::nullopt);
     QCOMPARE(QFileInfo(f.store->imageURL(snip.imageFile)).size() > CollectionStore::kCaptureCloudLimit,
              kind == 'l');
+    f.store->finishPendingWork(); // waits for saves under way, not for a delayed one
     QCOMPARE(f.writes.load(), 2); // the image and the library, at once
 }
 
@@ -250,17 +260,20 @@ void TestOperations::savesAtOnce() {
     StoreFixture f;
     f.setUp({{"A", 1}});
     QVERIFY(f.store->resumeCollection(*f.id("A")));
+    f.store->finishPendingWork();
     f.writes = 0;
     if (operation == 'p')
         f.store->pauseSession();
     else
         f.store->newCollection();
-    QVERIFY(f.writes > 0); // no waiting for the autosave
+    QCOMPARE(f.store->saveState(), CollectionStore::SaveState::Saving);
+    f.store->finishPendingWork(); // waits for saves under way, not for a delayed one
+    QVERIFY(f.writes > 0);
     const auto saved = decodeJson<SavedLibrary>(readFile(f.store->libraryPath()));
     QVERIFY(saved);
     QCOMPARE(saved->session, f.store->session());
     QCOMPARE(saved->collections, f.store->collections());
-    QCOMPARE(f.store->saveState(), QStringLiteral("Lokal gespeichert"));
+    QCOMPARE(f.store->saveState(), CollectionStore::SaveState::Saved);
 }
 
 void TestOperations::setLocalOnly_data() {
@@ -300,7 +313,7 @@ void TestOperations::setLocalOnly() {
     const bool flagged = localOnly || !error.isEmpty();
     QCOMPARE(f.collection(0).items.first().cloudLocalOnly,
              flagged ? std::optional<bool>(true) : std::nullopt);
-    QVERIFY(f.store->saveNow());
+    QVERIFY(f.store->saveAtExit());
     // A cleared flag leaves the file without its key; it is never written as false.
     QCOMPARE(readFile(f.store->libraryPath()).contains("cloudLocalOnly"), flagged);
 }
@@ -446,12 +459,16 @@ void TestOperations::trashOrder() {
 
 void TestOperations::failedFinalSaveLeavesPreviousState_data() {
     QTest::addColumn<bool>("restore");
-    QTest::newRow("delete") << false;
-    QTest::newRow("restore") << true;
+    QTest::addColumn<bool>("changeMeanwhile");
+    QTest::newRow("delete") << false << false;
+    QTest::newRow("restore") << true << false;
+    QTest::newRow("delete, another collection changed and selected before the answer") << false << true;
+    QTest::newRow("restore, another collection changed and selected before the answer") << true << true;
 }
 
 void TestOperations::failedFinalSaveLeavesPreviousState() {
     QFETCH(bool, restore);
+    QFETCH(bool, changeMeanwhile);
     StoreFixture f;
     f.setUp({{"A", 2}, {"B", 2}, {"C", 1}});
     const QUuid b = *f.id("B");
@@ -461,17 +478,53 @@ void TestOperations::failedFinalSaveLeavesPreviousState() {
     f.store->setCaptureChoice(CaptureChoice::existing(b));
     f.store->setSelectedID(b);
     f.store->setSelectedSnipID(f.id("B1"));
-    const auto before = state(*f.store);
-    f.allowedWrites = 1; // the flush succeeds, the save after the change fails
-    QVERIFY(restore ? !f.store->restoreDeletedCollection() : !f.store->deleteCollection(b));
+    f.store->save();
+    f.store->finishPendingWork();
+    QCOMPARE(f.store->saveState(), CollectionStore::SaveState::Saved);
+    auto before = state(*f.store);
+    f.allowedWrites = 0;
+    QVERIFY(restore ? f.store->restoreDeletedCollection() : f.store->deleteCollection(b));
+    QVERIFY(state(*f.store) != before); // taken at once
+    if (changeMeanwhile) {
+        // Changed before the answer: kept, and written by a save of its own.
+        QList<SnipCollection> list = f.store->collections();
+        QCOMPARE(list[0].title, QStringLiteral("A"));
+        list[0].title = QStringLiteral("A2");
+        f.store->setCollections(list);
+        std::get<0>(before)[0].title = QStringLiteral("A2");
+        f.store->setSelectedID(f.id("A"));
+        f.store->setSelectedSnipID(f.id("A1"));
+        std::get<1>(before) = f.id("A");
+        std::get<2>(before) = f.id("A1");
+    }
+    f.store->finishPendingWork();
     QVERIFY(state(*f.store) == before);
-    QVERIFY(!f.store->error().isEmpty());
+    QVERIFY(f.store->error().startsWith(QStringLiteral("Speichern fehlgeschlagen: ")));
+    const int writes = f.writes;
+    if (changeMeanwhile) {
+        QCOMPARE(f.store->saveState(), CollectionStore::SaveState::Saving);
+        f.allowedWrites = -1;
+        QTRY_COMPARE_WITH_TIMEOUT(f.store->saveState(), CollectionStore::SaveState::Saved, 10000);
+        const auto saved = decodeJson<SavedLibrary>(readFile(f.store->libraryPath()));
+        QVERIFY(saved);
+        QCOMPARE(saved->collections, f.store->collections());
+        QCOMPARE(saved->deletedCollections.value_or(QList<DeletedCollection>()),
+                 f.store->deletedCollections());
+    } else {
+        // The file holds what was put back: nothing to save.
+        QCOMPARE(f.store->saveState(), CollectionStore::SaveState::Failed);
+        QTest::qWait(CollectionStore::kAutosaveDelayMs + 100);
+        QCOMPARE(f.writes.load(), writes);
+    }
     if (restore)
         return;
     f.allowedWrites = -1; // deleted for good, the collection takes its round and choice along
     QVERIFY(f.store->deleteCollection(b));
     QVERIFY(!f.store->session() && !f.store->panelSelections().contains(b));
     QCOMPARE(f.store->captureChoice(), OptionalCaptureChoice(CaptureChoice::newCollection()));
+    f.store->finishPendingWork();
+    QCOMPARE(f.store->saveState(), CollectionStore::SaveState::Saved);
+    QVERIFY(!f.store->session());
 }
 
 void TestOperations::trashIndexClamped_data() {
@@ -491,10 +544,66 @@ void TestOperations::trashIndexClamped() {
     SnipCollection edited;
     edited.title = QStringLiteral("X");
     f.store->setDeletedCollections({DeletedCollection{edited, index}});
-    QVERIFY(f.store->saveNow());
+    QVERIFY(f.store->saveAtExit());
     CollectionStore reloaded(f.dir.path()); // the index as an edited file may hold it
     QVERIFY(reloaded.restoreDeletedCollection());
     QCOMPARE(reloaded.collections().at(expected).title, QStringLiteral("X"));
+}
+
+// A library that must not be written this run: every operation that saves at once refuses and
+// changes nothing, and the indicator says why.
+void TestOperations::writingDisabledRefuses_data() {
+    QTest::addColumn<char>("operation");
+    QTest::newRow("prepareCapture") << 'p';
+    QTest::newRow("resumeCollection") << 'r';
+    QTest::newRow("finishSession") << 'f';
+    QTest::newRow("newCollection") << 'n';
+    QTest::newRow("deleteCollection") << 'd';
+    QTest::newRow("restoreDeletedCollection") << 't';
+}
+
+void TestOperations::writingDisabledRefuses() {
+    QFETCH(char, operation);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("library.json"))); // unreadable, cannot be copied
+    CollectionStore store(dir.path());
+    QVERIFY(!store.writingEnabled());
+    SnipCollection a, b;
+    a.title = QStringLiteral("A");
+    a.items = {Snip::make(QStringLiteral("a.png"))};
+    store.setCollections({a});
+    store.setSelectedID(a.id);
+    store.setSession(CaptureSession{a.id, false});
+    store.setDeletedCollections({DeletedCollection{b, 0}});
+    const auto before = state(store);
+    bool accepted = true;
+    switch (operation) {
+    case 'p':
+        accepted = store.prepareCapture(CaptureChoice::newCollection());
+        break;
+    case 'r':
+        accepted = store.resumeCollection(a.id);
+        break;
+    case 'f':
+        accepted = store.finishSession();
+        break;
+    case 'n':
+        store.newCollection();
+        accepted = false;
+        break;
+    case 'd':
+        accepted = store.deleteCollection(a.id);
+        break;
+    default:
+        accepted = store.restoreDeletedCollection();
+    }
+    QVERIFY(!accepted);
+    QVERIFY(state(store) == before);
+    QCOMPARE(store.saveState(), CollectionStore::SaveState::Disabled);
+    store.finishPendingWork();
+    QTest::qWait(CollectionStore::kAutosaveDelayMs + 100);
+    QVERIFY(state(store) == before);
+    QVERIFY(QFileInfo(store.libraryPath()).isDir());
 }
 
 QTEST_GUILESS_MAIN(TestOperations)

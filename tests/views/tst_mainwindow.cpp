@@ -825,7 +825,7 @@ void TestMainWindow::footer() {
     if (save != u"saved")
         f.store->editCurrent([](SnipCollection &c) { c.subtitle = QStringLiteral("x"); });
     if (save == u"failed")
-        f.store->saveNow();
+        f.store->saveAtExit();
     f.settle();
     Footer *footer = f.view->footer();
     QCOMPARE(footer->savedDot(), savedDot);
