@@ -37,8 +37,8 @@ protected:
 
 private:
     AnnotationSession *m_session;
-    std::optional<QList<QPair<QUuid, QString>>>
-        m_rows; // what the rows show: id and label; none before the first fill
+    // What the rows show: id and label; none before the first fill.
+    std::optional<QList<QPair<QUuid, QString>>> m_rows;
     std::optional<QUuid> m_highlighted;
 };
 
