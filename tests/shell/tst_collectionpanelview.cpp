@@ -202,20 +202,29 @@ private Q_SLOTS:
     // No two visible parts of the panel overlap, and none leaves it, down to its smallest size.
     void noOverlapAtAnySize_data() {
         QTest::addColumn<QSize>("size");
-        QTest::newRow("320×420") << QSize(320, 420);
-        QTest::newRow("350×500") << QSize(350, 500);
-        QTest::newRow("320×500") << QSize(320, 500);
-        QTest::newRow("390×450") << QSize(390, 450);
-        QTest::newRow("390×500") << QSize(390, 500);
-        QTest::newRow("390×560") << QSize(390, 560);
+        QTest::addColumn<QString>("status");
+        const QString usual = u"Ausschnitt hinzugefügt · bereit für den nächsten"_s;
+        const QString longer =
+            u"Prüfe Bildschirmfoto vom 7. Dezember um 06.05.33 (Entwurf für die Anleitung).png"_s;
+        QTest::newRow("320×420") << QSize(320, 420) << usual;
+        QTest::newRow("350×500") << QSize(350, 500) << usual;
+        QTest::newRow("320×500") << QSize(320, 500) << usual;
+        QTest::newRow("320×500, status on three lines") << QSize(320, 500) << longer;
+        QTest::newRow("390×450") << QSize(390, 450) << usual;
+        QTest::newRow("390×500") << QSize(390, 500) << usual;
+        QTest::newRow("390×560") << QSize(390, 560) << usual;
+        QTest::newRow("390×560, status on two lines") << QSize(390, 560) << longer;
     }
     void noOverlapAtAnySize() {
         QFETCH(QSize, size);
+        QFETCH(QString, status);
         openRound();
         QTRY_VERIFY_WITH_TIMEOUT(m_view->findChild<QLineEdit *>()->isEnabled(), kPatienceMs);
-        m_store->setStatus(u"Ausschnitt hinzugefügt · bereit für den nächsten"_s);
+        m_store->setStatus(status);
         m_view->resize(size);
         QTRY_COMPARE_WITH_TIMEOUT(m_view->size(), size, kPatienceMs);
+        // The status arrives by a queued refresh, and its new height by a layout request after it.
+        QTRY_COMPARE_WITH_TIMEOUT(m_view->findChildren<QLabel *>().last()->text(), status, kPatienceMs);
         QCoreApplication::processEvents();
         // The laid-out parts: the view's own children, and those of plain containers among them.
         QList<QWidget *> parts;
@@ -240,7 +249,14 @@ private Q_SLOTS:
         for (qsizetype i = 0; i < parts.size(); ++i) {
             QVERIFY2(m_view->rect().contains(frame(parts[i])),
                      qPrintable(name(parts[i]) + u" leaves the panel"_s));
-            QVERIFY2(parts[i]->height() > 0, qPrintable(name(parts[i]) + u" has no height"_s));
+            // Nothing is squeezed below what it needs, a wrapped status line included.
+            QWidget *part = parts[i];
+            const int needed = part->hasHeightForWidth()   ? part->heightForWidth(part->width())
+                               : part->minimumHeight() > 0 ? part->minimumHeight()
+                                                           : part->minimumSizeHint().height();
+            QVERIFY2(
+                parts[i]->height() >= std::max(1, needed),
+                qPrintable(name(parts[i]) + u" is %1 high, needs %2"_s.arg(parts[i]->height()).arg(needed)));
             for (qsizetype j = i + 1; j < parts.size(); ++j)
                 QVERIFY2(!frame(parts[i]).intersects(frame(parts[j])),
                          qPrintable(name(parts[i]) + u" overlaps "_s + name(parts[j])));
