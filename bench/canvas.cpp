@@ -101,6 +101,36 @@ std::pair<double, std::vector<double>> longTextPaints() {
     sendLeft(&canvas, QEvent::MouseButtonRelease, start + QPointF(120, 60), Qt::NoButton);
     return {first, frames};
 }
+
+// Jumps to `scale` with the same image point in the middle, as a zoom step does, and times the
+// first frame painted for it and the longest frame until the canvas has settled at the new size.
+struct ZoomFrames {
+    double first = 0;
+    double longest = 0;
+};
+ZoomFrames zoomFrames(QScrollArea &area, AnnotationCanvas *canvas, double scale) {
+    const QSize view = area.viewport()->size();
+    const QPointF centre((area.horizontalScrollBar()->value() + view.width() / 2.0) / canvas->width(),
+                         (area.verticalScrollBar()->value() + view.height() / 2.0) / canvas->height());
+    canvas->resize(QSize(int(3840 * scale), int(2160 * scale)));
+    area.horizontalScrollBar()->setValue(int(centre.x() * canvas->width() - view.width() / 2.0));
+    area.verticalScrollBar()->setValue(int(centre.y() * canvas->height() - view.height() / 2.0));
+    ZoomFrames result;
+    for (int frame = 0; frame < 60; ++frame) {
+        QElapsedTimer timer;
+        timer.start();
+        canvas->repaint();
+        const double ms = timer.nsecsElapsed() / 1e6;
+        if (frame == 0)
+            result.first = ms;
+        result.longest = std::max(result.longest, ms);
+        // One display frame apart, while the kept frame for the new size is drawn in the background.
+        QCoreApplication::processEvents();
+        QThread::msleep(16);
+    }
+    settle();
+    return result;
+}
 } // namespace
 
 int main(int argc, char **argv) {
@@ -138,6 +168,11 @@ int main(int argc, char **argv) {
     show(fit);
     const int blursAtOpen = canvas->blurCopiesMade();
     const Run atFit = dragFrames(area, canvas);
+    const int blursBeforeZoom = canvas->blurCopiesMade();
+    // Zoom jumps in both directions, and a step between two large sizes.
+    std::vector<ZoomFrames> zooms;
+    for (const double scale : {4.0, fit, 1.0, 4.0, 2.0, fit})
+        zooms.push_back(zoomFrames(area, canvas, scale));
     show(4.0);
     const int blursAt400 = canvas->blurCopiesMade();
     const Run at400 = dragFrames(area, canvas);
@@ -149,9 +184,17 @@ int main(int argc, char **argv) {
     std::printf("paint_ms_median: %.2f\n", std::max(median(atFit.frames), median(at400.frames)));
     std::printf("paint_ms_p95: %.2f\n",
                 std::max(percentile(atFit.frames, 0.95), percentile(at400.frames, 0.95)));
+    double firstAfterZoom = 0, longestAfterZoom = 0;
+    for (const ZoomFrames &z : zooms) {
+        firstAfterZoom = std::max(firstAfterZoom, z.first);
+        longestAfterZoom = std::max(longestAfterZoom, z.longest);
+    }
+    std::printf("first_frame_after_zoom_ms: %.2f\n", firstAfterZoom);
+    std::printf("first_frame_after_zoom_ms_fit_to_400: %.2f\n", zooms[0].first);
+    std::printf("longest_frame_after_zoom_ms: %.2f\n", longestAfterZoom);
     std::printf("blurs_computed: %d\n", canvas->blurCopiesMade());
     std::printf("blurs_at_open: %d\n", blursAtOpen);
-    std::printf("blurs_after_zoom: %d\n", blursAt400 - blursAtOpen - atFit.blurs);
+    std::printf("blurs_after_zoom: %d\n", blursAt400 - blursBeforeZoom);
     std::printf("blurs_while_dragging: %d\n", atFit.blurs + at400.blurs);
     std::printf("rss_mb: %.1f\n", rssMb());
     std::printf("rss_growth_mb: %.1f\n", rssMb() - rssStart);

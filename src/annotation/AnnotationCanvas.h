@@ -49,6 +49,8 @@ public:
 
     // How many blurred copies the canvas has made (they are kept and reused across frames).
     int blurCopiesMade() const { return m_blurs.made(); }
+    // How many kept frames were drawn on the paint path (new marks, far scrolls); zooming draws none.
+    int framesDrawnWhilePainting() const { return m_framesDrawnWhilePainting; }
 
 protected:
     bool event(QEvent *event) override;
@@ -122,4 +124,5 @@ private:
     };
     Scene m_scene;
     bool m_building = false; // a frame is being drawn on the background pool
+    int m_framesDrawnWhilePainting = 0;
 };

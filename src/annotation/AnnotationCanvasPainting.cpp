@@ -141,8 +141,9 @@ BlurLookup AnnotationCanvas::blurLookup() {
 
 // Keeps the frame beneath and above the live part of the drawing up to date for `needed`. A new
 // mark list, or a scroll beyond the kept area, is drawn at once, so the next frame never shows an
-// old list. A new size (zooming) or a sharper copy of the picture is drawn on the background pool
-// while the old frame is shown stretched to the new size.
+// old list. A new size (zooming) or a sharper copy of the picture is always drawn on the
+// background pool, never on the paint path: meanwhile the old frame is shown stretched to the new
+// size, or, when the marks changed as well, the picture alone with the marks drawn over it.
 void AnnotationCanvas::prepareScene(const QRect &needed, const MarkList &order, qsizetype below,
                                     qsizetype above) {
     const qreal ratio = devicePixelRatioF();
@@ -152,7 +153,8 @@ void AnnotationCanvas::prepareScene(const QRect &needed, const MarkList &order, 
     const bool sameContent = !m_scene.below.isNull() && m_scene.key.content == key.content &&
                              m_scene.key.below == below && m_scene.key.above == above;
     const bool sameGeometry = m_scene.key.size == key.size && m_scene.key.ratio == key.ratio;
-    const bool later = sameContent && (!sameGeometry || m_scene.area.contains(needed));
+    const bool later =
+        !m_scene.below.isNull() && (!sameGeometry || (sameContent && m_scene.area.contains(needed)));
     if (later && m_building)
         return;
 
@@ -175,6 +177,7 @@ void AnnotationCanvas::prepareScene(const QRect &needed, const MarkList &order, 
                 in.blurs.insert(mark.effectiveBlurRadius(), lookup(mark.effectiveBlurRadius(), QRect()));
 
     if (!later) {
+        ++m_framesDrawnWhilePainting;
         const SceneLayers layers = drawScene(in);
         m_scene = {layers.below, layers.above, in.area, image, key};
         return;
@@ -231,8 +234,18 @@ void AnnotationCanvas::paintEvent(QPaintEvent *event) {
 
     const QRectF target = follow(m_scene.area, m_scene.image, image);
     const bool stretched = target != QRectF(m_scene.area);
-    if (m_configuration.editable && (stretched || image != QRectF(rect())))
+    const bool current = m_scene.key.content == m_contentGeneration && m_scene.key.below == below &&
+                         m_scene.key.above == above;
+    if (m_configuration.editable && (stretched || !current || image != QRectF(rect())))
         painter.fillRect(event->rect(), kViewportBackground);
+    if (!current) {
+        // Zoomed while the marks changed: the kept frame shows old marks, so the picture alone
+        // stands in, with every mark drawn over it, until the frame for the new size arrives.
+        painter.drawImage(image, m_levels.nearest((image.size() * devicePixelRatioF()).toSize() / 2));
+        paintLive(painter, visibleMarks(order, needed));
+        paintAids(painter, drawn);
+        return;
+    }
     if (stretched) {
         // A stand-in for a frame or two while zooming: plain sampling keeps each step cheap.
         // Parts the old frame does not reach show the picture alone for a moment.

@@ -158,7 +158,9 @@ void LayerList::refresh() {
     rows.reserve(order.size());
     for (auto it = order.crbegin(); it != order.crend(); ++it)
         rows.append({it->id, MarkKinds::symbol(it->kind) + u'\x1f' + it->label()});
-    if (rows != m_rows) {
+    // Nothing shown yet counts as different even from an empty mark list: the screenshot row
+    // must appear on the first fill too.
+    if (!m_rows || rows != *m_rows) {
         m_rows = rows;
         clear();
         for (auto it = order.crbegin(); it != order.crend(); ++it) {

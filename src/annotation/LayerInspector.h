@@ -6,6 +6,8 @@
 #include <QUuid>
 #include <QWidget>
 
+#include <optional>
+
 class AnnotationSession;
 class QLabel;
 class QPushButton;
@@ -35,7 +37,8 @@ protected:
 
 private:
     AnnotationSession *m_session;
-    QList<QPair<QUuid, QString>> m_rows; // what the rows show now: id and label
+    // What the rows show: id and label; none before the first fill.
+    std::optional<QList<QPair<QUuid, QString>>> m_rows;
     std::optional<QUuid> m_highlighted;
 };
 

@@ -8,6 +8,8 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
+
 CapturePanel::CapturePanel(std::function<void()> closing) : QWidget(nullptr), m_closing(std::move(closing)) {
     setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
@@ -21,8 +23,13 @@ CapturePanel::CapturePanel(std::function<void()> closing) : QWidget(nullptr), m_
 CapturePanel::~CapturePanel() = default;
 
 QPoint CapturePanel::initialFramePosition(const QRect &available, const QSize &frameSize) {
-    return {available.x() + available.width() - kContentSize.width(),
-            available.y() + kBottomFromTop - frameSize.height()};
+    // The window manager's borders make the frame wider than the content: the frame's own width
+    // puts its right edge on the usable area's edge, not a pixel or two beyond it. A frame
+    // larger than the area keeps its top-left corner inside.
+    const int x = available.x() + available.width() - frameSize.width();
+    const int y = available.y() + kBottomFromTop - frameSize.height();
+    return {std::max(available.x(), x),
+            std::max(available.y(), std::min(y, available.y() + available.height() - frameSize.height()))};
 }
 
 void CapturePanel::placeInitially() {

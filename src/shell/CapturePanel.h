@@ -24,7 +24,7 @@ public:
     ~CapturePanel() override;
 
     // The frame's top-left corner for a frame of the given size: its right edge on the usable
-    // area's right edge when the panel has its full width.
+    // area's right edge, its lower edge kBottomFromTop below the area's top, all within the area.
     static QPoint initialFramePosition(const QRect &available, const QSize &frameSize);
     // Places the panel at its initial position on the primary screen.
     void placeInitially();

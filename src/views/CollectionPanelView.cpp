@@ -21,8 +21,12 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSet>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <cmath>
 
 namespace {
 
@@ -311,7 +315,11 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     m_note = new QPlainTextEdit(m_noteRow);
     m_note->setPlaceholderText(QStringLiteral("Notiz"));
     m_note->setFont(Theme::font(13));
-    m_note->setFixedHeight(64);
+    // Four lines where there is room; near the panel's 500 px it gives way down to two lines
+    // instead of sliding under the link below it.
+    const int noteFrame = 2 * (m_note->frameWidth() + int(std::ceil(m_note->document()->documentMargin())));
+    m_note->setMinimumHeight(2 * m_note->fontMetrics().lineSpacing() + noteFrame);
+    m_note->setMaximumHeight(64);
     m_note->setAcceptDrops(false);
     m_note->setTabChangesFocus(true);
     connect(m_note, &QPlainTextEdit::textChanged, this, [this] {
@@ -323,6 +331,15 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
         m_store->editPanelSnip(m_snipID, m_collectionID, [text](Snip &snip) { snip.note = text; });
     });
     noteLayout->addWidget(m_note);
+    // The title's text and placeholder start as far in as the note's: the note keeps its
+    // document margin inside its frame, the line edit only Qt's own 2 px.
+    QStyleOptionFrame titleFrame;
+    titleFrame.initFrom(m_title);
+    const int titleInset =
+        m_title->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &titleFrame, m_title) + 2;
+    const int noteInset = m_note->frameWidth() + int(std::lround(m_note->document()->documentMargin()));
+    const int extra = std::max(0, noteInset - titleInset);
+    m_title->setTextMargins(extra, 0, extra, 0);
     auto *details = linkButton(QStringLiteral("Details im Editor"), m_noteRow);
     connect(details, &QPushButton::clicked, this, [openEditor] { openEditor(); });
     noteLayout->addWidget(details, 0, Qt::AlignRight);
@@ -487,19 +504,27 @@ void CollectionPanelView::layoutPreview() {
 void CollectionPanelView::fillDestinationMenu() {
     QMenu *menu = m_destination->menu();
     menu->clear();
-    const OptionalCaptureChoice choice = m_store->captureChoice();
     const bool busy = m_store->isBusy();
+    // The tick goes where the next capture goes: the choice made here, else the running round's
+    // collection, else a new collection (an empty one is filled first).
+    CaptureChoice current = CaptureChoice::newCollection();
+    if (const OptionalCaptureChoice choice = m_store->captureChoice())
+        current = *choice;
+    else if (const OptionalUuid active = m_store->activeCollectionID())
+        current = CaptureChoice::existing(*active);
     auto add = [&](const QString &title, const CaptureChoice &target) {
         QAction *action = menu->addAction(title);
         action->setCheckable(true);
-        action->setChecked(choice && *choice == target);
+        action->setChecked(current == target);
         action->setEnabled(!busy);
         connect(action, &QAction::triggered, this, [this, target] { m_store->prepareCapture(target); });
     };
     add(QStringLiteral("Neue Sammlung"), CaptureChoice::newCollection());
     menu->addSeparator();
+    // An existing collection carries its count, so one titled like the entry above stays apart.
     for (const SnipCollection &collection : m_store->collections())
-        add(displayTitle(collection.title), CaptureChoice::existing(collection.id));
+        add(displayTitle(collection.title) + QStringLiteral(" · ") + snipCount(collection.items.size()),
+            CaptureChoice::existing(collection.id));
 }
 
 void CollectionPanelView::setCompact(bool compact) {

@@ -265,7 +265,12 @@ void SnipCard::setContent(const Content &content) {
 }
 
 void SnipCard::placeChildren() {
+    const SnipCardLayout::Geometry before = m_geometry;
     m_geometry = SnipCardLayout::compute(layoutInput(m_content, width()));
+    // The card paints the caption, the marks line and the dividers itself: when a growing comment
+    // moves them within a card of the same size, nothing else would repaint them.
+    if (m_geometry != before)
+        update();
     m_handle->setGeometry(m_geometry.handle);
     m_heading->setGeometry(m_geometry.heading);
     m_edit->setGeometry(m_geometry.editButton);

@@ -54,6 +54,8 @@ struct Geometry {
     QRect caption;
     QRect comment;
     QRect marks; // empty without marks
+
+    bool operator==(const Geometry &other) const = default;
 };
 
 Geometry compute(const Input &input);

@@ -44,6 +44,8 @@ private Q_SLOTS:
     void grabMatchesRenderer();
     void framesFollowChanges();
     void resizedFrameSettles();
+    void zoomDrawsOffThePaintPath_data();
+    void zoomDrawsOffThePaintPath();
     void readOnly();
     void blurCache();
     void rendererExtents();
@@ -647,6 +649,42 @@ void TestCanvas::resizedFrameSettles() {
     c.marks.append(mk(MarkKind::Redact, 0.5, 0.5, 0.7, 0.7));
     f.canvas->setConfiguration(c);
     QCOMPARE(f.canvas->grab().toImage().pixel(192, 96), qRgb(0, 0, 0));
+}
+
+// A new size is never drawn while painting, not even together with a new mark list: the new marks
+// still show in the very next frame, and the canvas settles on what a fresh one draws. Only a new
+// list at the same size is drawn at once.
+void TestCanvas::zoomDrawsOffThePaintPath_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("newMark");
+    QTest::addColumn<int>("drawnWhilePainting");
+    QTest::newRow("larger") << QSize(600, 300) << false << 0;
+    QTest::newRow("larger, with a new mark") << QSize(600, 300) << true << 0;
+    QTest::newRow("smaller, with a new mark") << QSize(300, 150) << true << 0;
+    QTest::newRow("same size, with a new mark") << kCanvas << true << 1;
+}
+
+void TestCanvas::zoomDrawsOffThePaintPath() {
+    QFETCH(QSize, size);
+    QFETCH(bool, newMark);
+    QFETCH(int, drawnWhilePainting);
+    const MarkList marks{mk(MarkKind::Arrow, 0.1, 0.1, 0.8, 0.7), mk(MarkKind::Blur, 0.3, 0.2, 0.6, 0.9)};
+    Fixture f(marks, {}, QSize(800, 400));
+    QTRY_COMPARE(largestDifference(f.canvas->grab().toImage(), f.canvas->grab().toImage()), 0);
+    const int before = f.canvas->framesDrawnWhilePainting();
+    AnnotatedCapture c = f.canvas->configuration();
+    if (newMark)
+        c.marks.append(mk(MarkKind::Redact, 0.6, 0.6, 0.9, 0.9));
+    f.canvas->resize(size);
+    f.canvas->setConfiguration(c);
+    const QImage first = f.canvas->grab().toImage();
+    QCOMPARE(f.canvas->framesDrawnWhilePainting() - before, drawnWhilePainting);
+    if (newMark)
+        QCOMPARE(first.pixel(size.width() * 3 / 4, size.height() * 3 / 4), qRgb(0, 0, 0));
+    AnnotationCanvas fresh(c);
+    fresh.resize(size);
+    QTRY_COMPARE_WITH_TIMEOUT(largestDifference(f.canvas->grab().toImage(), fresh.grab().toImage()), 0,
+                              10000);
 }
 
 void TestCanvas::readOnly() {

@@ -42,6 +42,8 @@ private Q_SLOTS:
     void oneActiveToolButton();
     void layers_data();
     void layers();
+    void layerRows_data();
+    void layerRows();
     void styleFollowsOnlyChoices();
     void geometry_data();
     void geometry();
@@ -456,6 +458,40 @@ void TestWorkspace::layers() {
     QCOMPARE(names(e.marks()), stored);
     QCOMPARE(s->history().past.size(), steps);
     QCOMPARE(s->selection(), selected.isEmpty() ? std::nullopt : std::optional<QUuid>(id(selected)));
+}
+
+// The list ends in the screenshot row whatever the marks, also before the first mark and after the
+// last one is gone.
+void TestWorkspace::layerRows_data() {
+    QTest::addColumn<MarkList>("marks");
+    QTest::addColumn<bool>("removeAll");
+    QTest::addColumn<QStringList>("rows");
+    const Mark a = named(MarkKind::Arrow, QStringLiteral("A")),
+               b = named(MarkKind::Blur, QStringLiteral("B"));
+    QTest::newRow("no marks") << MarkList{} << false << QStringList{QStringLiteral("Screenshot")};
+    QTest::newRow("two marks, topmost first")
+        << MarkList{a, b} << false
+        << QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("Screenshot")};
+    QTest::newRow("last mark removed") << MarkList{a} << true << QStringList{QStringLiteral("Screenshot")};
+}
+
+void TestWorkspace::layerRows() {
+    QFETCH(MarkList, marks);
+    QFETCH(bool, removeAll);
+    QFETCH(QStringList, rows);
+    Editor e(marks);
+    if (removeAll)
+        e.session()->replace({});
+    LayerInspector *inspector = e.workspace->layerInspector();
+    const auto shown = [&] {
+        QStringList texts;
+        for (int row = 0; row < inspector->list()->count(); ++row)
+            texts << inspector->list()->item(row)->text();
+        return texts;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(shown(), rows, 5000);
+    QCOMPARE(inspector->count()->text(), QString::number(rows.size() - 1));
+    QVERIFY(LayerList::idOf(inspector->list()->item(rows.size() - 1)).isNull());
 }
 
 // The controls are refilled for each selection without writing; a choice writes once.

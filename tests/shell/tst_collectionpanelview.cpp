@@ -5,9 +5,11 @@
 #include "model/JsonCoding.h"
 #include "platform/AccountVault.h"
 #include "sharing/ImageShareStore.h"
+#include "shell/CapturePanel.h"
 #include "store/CollectionStore.h"
 #include "views/CollectionPanelView.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QBuffer>
 #include <QLabel>
@@ -122,7 +124,7 @@ private Q_SLOTS:
         QStringList titles;
         for (QAction *action : menu->actions())
             titles << (action->isSeparator() ? u"-"_s : action->text());
-        QCOMPARE(titles, (QStringList{u"Neue Sammlung"_s, u"-"_s, u"Rundgang"_s}));
+        QCOMPARE(titles, (QStringList{u"Neue Sammlung"_s, u"-"_s, u"Rundgang · 3 Ausschnitte"_s}));
         menu->actions().first()->trigger();
         QCOMPARE(m_store->captureChoice(), OptionalCaptureChoice(CaptureChoice::newCollection()));
         QVERIFY(m_store->session()->isPaused);
@@ -130,6 +132,149 @@ private Q_SLOTS:
         menu->actions().last()->trigger();
         QCOMPARE(m_store->captureChoice(),
                  OptionalCaptureChoice(CaptureChoice::existing(m_store->collections().first().id)));
+    }
+
+    // The menu ticks where the next capture goes, and a collection titled like the entry for a
+    // new one still reads differently.
+    void destinationMenuTicksTheTarget_data() {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QStringList>("titles");
+        QTest::addColumn<QString>("checked");
+        const QStringList titles{u"Neue Sammlung"_s, u"-"_s, u"Rundgang · 3 Ausschnitte"_s,
+                                 u"Neue Sammlung · Noch keine Ausschnitte"_s};
+        QTest::newRow("round running") << u"running"_s << titles << titles[2];
+        QTest::newRow("round paused, nothing chosen") << u"paused"_s << titles << titles[0];
+        QTest::newRow("new collection chosen") << u"new"_s << titles << titles[0];
+        QTest::newRow("empty collection chosen") << u"empty"_s << titles << titles[3];
+        QTest::newRow("running, other collection chosen") << u"running empty"_s << titles << titles[3];
+    }
+    void destinationMenuTicksTheTarget() {
+        QFETCH(QString, state);
+        QFETCH(QStringList, titles);
+        QFETCH(QString, checked);
+        openRound(true);
+        const QUuid round = m_store->collections().first().id;
+        const QUuid empty = m_store->collections().last().id;
+        if (state.startsWith(u"running"_s))
+            QVERIFY(m_store->resumeCollection(round));
+        if (state == u"new"_s)
+            QVERIFY(m_store->prepareCapture(CaptureChoice::newCollection()));
+        if (state.endsWith(u"empty"_s))
+            QVERIFY(m_store->prepareCapture(CaptureChoice::existing(empty)));
+        QMenu *menu = m_view->findChild<QToolButton *>()->menu();
+        QMetaObject::invokeMethod(menu, "aboutToShow");
+        QStringList shown, ticked;
+        for (QAction *action : menu->actions()) {
+            shown << (action->isSeparator() ? u"-"_s : action->text());
+            if (action->isChecked())
+                ticked << action->text();
+        }
+        QCOMPARE(shown, titles);
+        QCOMPARE(ticked, QStringList{checked});
+    }
+
+    // The frame's right edge meets the usable area's, its lower edge 590 below the area's top, and
+    // it never leaves the area.
+    void framePosition_data() {
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QSize>("frame");
+        QTest::addColumn<QPoint>("expected");
+        QTest::newRow("no borders") << QRect(0, 0, 1920, 1080) << QSize(390, 560) << QPoint(1530, 30);
+        QTest::newRow("window manager borders")
+            << QRect(0, 0, 1920, 1080) << QSize(392, 583) << QPoint(1528, 7);
+        QTest::newRow("second screen below a bar")
+            << QRect(1920, 24, 1280, 1000) << QSize(392, 583) << QPoint(2808, 31);
+        QTest::newRow("area lower than the frame")
+            << QRect(0, 0, 800, 400) << QSize(392, 583) << QPoint(408, 0);
+        QTest::newRow("frame taller than 590")
+            << QRect(0, 0, 1920, 1080) << QSize(392, 620) << QPoint(1528, 0);
+    }
+    void framePosition() {
+        QFETCH(QRect, available);
+        QFETCH(QSize, frame);
+        QFETCH(QPoint, expected);
+        const QPoint at = CapturePanel::initialFramePosition(available, frame);
+        QCOMPARE(at, expected);
+        if (available.height() >= frame.height())
+            QVERIFY(available.contains(QRect(at, frame)));
+    }
+
+    // No two visible parts of the panel overlap, and none leaves it, down to its smallest size.
+    void noOverlapAtAnySize_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QString>("status");
+        const QString usual = u"Ausschnitt hinzugefügt · bereit für den nächsten"_s;
+        const QString longer =
+            u"Prüfe Bildschirmfoto vom 7. Dezember um 06.05.33 (Entwurf für die Anleitung).png"_s;
+        QTest::newRow("320×420") << QSize(320, 420) << usual;
+        QTest::newRow("350×500") << QSize(350, 500) << usual;
+        QTest::newRow("320×500") << QSize(320, 500) << usual;
+        QTest::newRow("320×500, status on three lines") << QSize(320, 500) << longer;
+        QTest::newRow("390×450") << QSize(390, 450) << usual;
+        QTest::newRow("390×500") << QSize(390, 500) << usual;
+        QTest::newRow("390×560") << QSize(390, 560) << usual;
+        QTest::newRow("390×560, status on two lines") << QSize(390, 560) << longer;
+    }
+    void noOverlapAtAnySize() {
+        QFETCH(QSize, size);
+        QFETCH(QString, status);
+        openRound();
+        QTRY_VERIFY_WITH_TIMEOUT(m_view->findChild<QLineEdit *>()->isEnabled(), kPatienceMs);
+        m_store->setStatus(status);
+        m_view->resize(size);
+        QTRY_COMPARE_WITH_TIMEOUT(m_view->size(), size, kPatienceMs);
+        // The status arrives by a queued refresh, and its new height by a layout request after it.
+        QTRY_COMPARE_WITH_TIMEOUT(m_view->findChildren<QLabel *>().last()->text(), status, kPatienceMs);
+        QCoreApplication::processEvents();
+        // The laid-out parts: the view's own children, and those of plain containers among them.
+        QList<QWidget *> parts;
+        for (QWidget *child : m_view->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            if (!child->isVisible())
+                continue;
+            if (child->metaObject() == &QWidget::staticMetaObject && child->layout()) {
+                for (QWidget *inner : child->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+                    if (inner->isVisible())
+                        parts << inner;
+            } else {
+                parts << child;
+            }
+        }
+        QVERIFY(parts.size() >= 8);
+        const auto frame = [&](QWidget *w) { return QRect(w->mapTo(m_view.get(), QPoint()), w->size()); };
+        const auto name = [](QWidget *w) {
+            const auto *button = qobject_cast<QAbstractButton *>(w);
+            return QString::fromLatin1(w->metaObject()->className()) + u' ' +
+                   (button ? button->text() : QString());
+        };
+        for (qsizetype i = 0; i < parts.size(); ++i) {
+            QVERIFY2(m_view->rect().contains(frame(parts[i])),
+                     qPrintable(name(parts[i]) + u" leaves the panel"_s));
+            // Nothing is squeezed below what it needs, a wrapped status line included.
+            QWidget *part = parts[i];
+            const int needed = part->hasHeightForWidth()   ? part->heightForWidth(part->width())
+                               : part->minimumHeight() > 0 ? part->minimumHeight()
+                                                           : part->minimumSizeHint().height();
+            QVERIFY2(
+                parts[i]->height() >= std::max(1, needed),
+                qPrintable(name(parts[i]) + u" is %1 high, needs %2"_s.arg(parts[i]->height()).arg(needed)));
+            for (qsizetype j = i + 1; j < parts.size(); ++j)
+                QVERIFY2(!frame(parts[i]).intersects(frame(parts[j])),
+                         qPrintable(name(parts[i]) + u" overlaps "_s + name(parts[j])));
+        }
+    }
+
+    // The title's placeholder and text start as far in as the note's.
+    void titleInsetLikeNote() {
+        openRound();
+        auto *title = m_view->findChild<QLineEdit *>();
+        auto *note = m_view->findChild<QPlainTextEdit *>();
+        QTRY_VERIFY_WITH_TIMEOUT(title->isEnabled() && note->isVisible(), kPatienceMs);
+        QCOMPARE(title->mapTo(m_view.get(), QPoint()).x(), note->mapTo(m_view.get(), QPoint()).x());
+        const int titleText =
+            title->mapTo(m_view.get(), title->inputMethodQuery(Qt::ImCursorRectangle).toRect().center()).x();
+        const int noteText = note->viewport()->mapTo(m_view.get(), note->cursorRect().center()).x();
+        QVERIFY2(qAbs(titleText - noteText) <= 1,
+                 qPrintable(u"title %1, note %2"_s.arg(titleText).arg(noteText)));
     }
 
     void compactBelow500_data() {
@@ -154,7 +299,8 @@ private Q_SLOTS:
 
 private:
     // A round of three snips (saved running, so it comes back paused), then the store and the view.
-    QList<QUuid> openRound() {
+    // With `emptyNamesake`, a second, empty collection carries the default title "Neue Sammlung".
+    QList<QUuid> openRound(bool emptyNamesake = false) {
         SavedLibrary library;
         SnipCollection collection;
         collection.title = u"Rundgang"_s;
@@ -168,6 +314,8 @@ private:
             collection.items.append(snip);
         }
         library.collections = {collection};
+        if (emptyNamesake)
+            library.collections.append(SnipCollection());
         library.selectedID = collection.id;
         library.session = CaptureSession{collection.id, false};
         QFile file(m_dir->filePath(u"library.json"_s));

@@ -16,10 +16,22 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPaintEvent>
 #include <QScrollBar>
 #include <QStyleFactory>
 
 namespace {
+
+// Collects what a widget paints, to tell whether a change reached the screen.
+struct PaintWatcher : QObject {
+    QRegion region;
+    explicit PaintWatcher(QWidget *widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override {
+        if (event->type() == QEvent::Paint)
+            region += static_cast<QPaintEvent *>(event)->region();
+        return false;
+    }
+};
 
 void click(QAbstractButton *button) {
     QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
@@ -68,6 +80,8 @@ private Q_SLOTS:
     void cardMenu_data();
     void cardMenu();
     void typingKeepsSpacesAndCaret();
+    void commentGrowsWhileTyping_data();
+    void commentGrowsWhileTyping();
     void documentHeader();
     void removeAndUndo();
     void tabWalksThePage();
@@ -513,6 +527,73 @@ void TestMainWindow::typingKeepsSpacesAndCaret() {
     f.settle();
     QCOMPARE(f.collection(0).items[1].note, QStringLiteral("Zeile \n cb"));
     QCOMPARE(comment->textCursor().position(), 9);
+}
+
+void TestMainWindow::commentGrowsWhileTyping_data() {
+    QTest::addColumn<int>("windowWidth");
+    QTest::addColumn<QString>("typed"); // "\n" presses Return
+    QTest::newRow("side by side, third line by Return") << 1380 << "Eins\nZwei\nDrei";
+    QTest::newRow("side by side, third line by wrapping")
+        << 1380 << "Hier steht ein Kommentar, der beim Tippen auf eine dritte Zeile umbricht und weiter";
+    QTest::newRow("stacked, third line by Return") << 1029 << "Eins\nZwei\nDrei";
+}
+
+// While typing, the card follows the comment's height at once: the marks line moves down with the
+// field and is painted afresh where it was and where it is, and the field keeps its caret, its
+// focus and its card.
+void TestMainWindow::commentGrowsWhileTyping() {
+    QFETCH(int, windowWidth);
+    QFETCH(QString, typed);
+    ViewFixture f(QSize(windowWidth, 920));
+    f.setUp({{QStringLiteral("A"), 2}});
+    const QUuid id = *f.id(QStringLiteral("A0"));
+    f.store->editSnip(id, [](Snip &s) {
+        for (int i = 0; i < 12; ++i)
+            s.marks.append(Mark::make(MarkKind::Arrow, 0.1, 0.1, 0.5, 0.5));
+    });
+    SnipCard *card = f.card(QStringLiteral("A0"));
+    QCOMPARE(card->marksText(), QStringLiteral("12 Markierungen im Bild"));
+    const int marksBefore = card->cardGeometry().marks.top();
+    PaintWatcher painted(card);
+    CommentField *comment = card->commentField();
+    comment->setFocus(Qt::MouseFocusReason);
+    f.settle();
+    int moves = 0;
+    for (const QChar c : typed) {
+        const QRect oldMarks = card->cardGeometry().marks;
+        painted.region = QRegion();
+        if (c == u'\n')
+            QTest::keyClick(comment, Qt::Key_Return);
+        else
+            QTest::keyClick(comment, c.toLatin1());
+        f.settle();
+        const SnipCardLayout::Geometry &g = card->cardGeometry();
+        QCOMPARE(card->height(), g.height);
+        QCOMPARE(comment->geometry(), g.comment);
+        QVERIFY2(comment->geometry().bottom() < g.marks.top(),
+                 qPrintable(QStringLiteral("comment ends at %1, marks line starts at %2")
+                                .arg(comment->geometry().bottom())
+                                .arg(g.marks.top())));
+        if (g.marks != oldMarks) {
+            ++moves;
+            QTRY_VERIFY2_WITH_TIMEOUT(painted.region.contains(g.marks) && painted.region.contains(oldMarks),
+                                      "the marks line was not painted again after it moved", 5000);
+        }
+        // Every line of the comment is shown: the field never scrolls inside itself.
+        QCOMPARE(comment->verticalScrollBar()->value(), 0);
+        QVERIFY2(comment->document()->size().height() <= comment->viewport()->height() + 0.5,
+                 qPrintable(QStringLiteral("text %1 in a field of %2")
+                                .arg(comment->document()->size().height())
+                                .arg(comment->viewport()->height())));
+    }
+    QCOMPARE(f.collection(0).items[0].note, typed);
+    QVERIFY(moves > 0);
+    QVERIFY(card->cardGeometry().marks.top() > marksBefore);
+    QCOMPARE(f.document()->card(id), card);
+    QVERIFY(comment->hasFocus());
+    QCOMPARE(comment->textCursor().position(), int(typed.size()));
+    // The next card stays below this one.
+    QVERIFY(f.document()->cardRect(*f.id(QStringLiteral("A1"))).top() > card->geometry().bottom());
 }
 
 void TestMainWindow::documentHeader() {
