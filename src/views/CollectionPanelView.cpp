@@ -2,6 +2,8 @@
 
 #include "annotation/AnnotationCanvas.h"
 #include "common/Background.h"
+#include "imaging/ImageDecoder.h"
+#include "imaging/RegularFile.h"
 #include "model/AppFailure.h"
 #include "sharing/ShareControls.h"
 #include "store/CollectionStore.h"
@@ -9,7 +11,6 @@
 
 #include <QHBoxLayout>
 #include <QHash>
-#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -36,8 +37,6 @@ constexpr QSize kPreviewPixels{780, 600};
 constexpr QSize kThumbnailSize{56, 40};
 constexpr QSize kThumbnailPixels{112, 80};
 constexpr int kThumbnailGap = 6;
-constexpr int kMaxSide = 20'000;
-constexpr double kMaxPixels = 100'000'000.0;
 
 QString displayTitle(const QString &title) {
     return title.trimmed().isEmpty() ? kUntitled : title;
@@ -56,14 +55,24 @@ template <typename Widget, typename Value> void setIfChanged(Widget *widget, con
 }
 
 // A small picture of a snip file, decoded scaled: the full image never enters memory.
+// Through the one decoder and its limits, and only from a regular file: the strip must not wait
+// on a pipe someone left in Images.
 QImage readThumbnail(const QString &path) {
-    QImageReader reader(path, "png");
-    const QSize size = reader.size();
-    if (!size.isValid() || size.width() > kMaxSide || size.height() > kMaxSide ||
-        double(size.width()) * size.height() > kMaxPixels)
+    QByteArray bytes;
+    try {
+        bytes = RegularFile::readAll(path);
+    } catch (const AppFailure &) {
         return {};
-    reader.setScaledSize(size.scaled(kThumbnailPixels, Qt::KeepAspectRatioByExpanding));
-    return reader.read();
+    }
+    Imaging::Decoder decoder(bytes, Imaging::Png);
+    const std::optional<QSize> stored = decoder.storedSize();
+    if (!stored || stored->isEmpty())
+        return {};
+    const QSize wanted = stored->scaled(kThumbnailPixels, Qt::KeepAspectRatioByExpanding);
+    QImage image = decoder.decode(std::max(wanted.width(), wanted.height()));
+    if (!image.isNull() && image.size() != wanted)
+        image = image.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return image;
 }
 
 } // namespace
