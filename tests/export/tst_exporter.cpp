@@ -264,7 +264,8 @@ void TestExporter::diskFull_data() {
     QTest::newRow("pdf, disk full") << int(ExportFormat::Pdf) << ENOSPC << noSpace;
     QTest::newRow("docx, quota used up") << int(ExportFormat::Docx) << EDQUOT << noSpace;
     QTest::newRow("pdf, input/output error")
-        << int(ExportFormat::Pdf) << EIO << QStringLiteral("Die Exportdatei konnte nicht geschrieben werden.");
+        << int(ExportFormat::Pdf) << EIO
+        << QStringLiteral("Die Exportdatei konnte nicht geschrieben werden.");
 }
 
 // A full disk is named as such; the destination stays as it was and nothing is left beside it.

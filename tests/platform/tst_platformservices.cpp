@@ -179,7 +179,7 @@ private Q_SLOTS:
         else if (event == u"active")
             changed(session, true);
         else if (event == u"active text")
-            changed(session, u"no"_s);
+            changed(session, u"false"_s);
         else if (event == u"other interface")
             changed(u"org.example.Other"_s, false);
         else if (event == u"saver on" || event == u"saver off")
