@@ -109,6 +109,8 @@ bool DurableFile::writeOut(const char *data, qint64 size) {
 
 bool DurableFile::commit() {
     if (m_fd < 0 || m_error != 0) {
+        // Never opened counts as a failure too, so no caller can take it for a written file.
+        fail(Step::Write, EBADF);
         discard();
         return false;
     }
