@@ -141,6 +141,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("error");
         QTest::newRow("autosave") << u"autosave"_s << u"Speichern fehlgeschlagen: "_s + kNoSpace;
         QTest::newRow("project file") << u"project"_s << kNoSpace;
+        QTest::newRow("capture") << u"capture"_s << kNoSpace;
     }
     void diskFullIsNamed() {
         QFETCH(QString, what);
@@ -148,6 +149,15 @@ private Q_SLOTS:
         StoreFixture f;
         f.setUp({{u"A"_s, 0}});
         FailingWrites failing(ENOSPC);
+        if (what == u"capture") {
+            const CaptureTarget target{*f.id(u"A"_s), std::nullopt};
+            const QString answer = StoreFixture::answerOf([&](QObject *receiver, StoreFixture::Done done) {
+                f.store->addCapture(encoded(filled(40, 30)), target, receiver, done);
+            });
+            QCOMPARE(answer, error);
+            QCOMPARE(f.images(), QStringList());
+            return;
+        }
         if (what == u"autosave") {
             f.store->editCurrent([](SnipCollection &c) { c.title = u"B"_s; });
             QTRY_COMPARE_WITH_TIMEOUT(f.store->saveState(), u"Speichern fehlgeschlagen"_s, 10000);
