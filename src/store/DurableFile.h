@@ -6,8 +6,8 @@
 // A file written durably and atomically: the bytes go to a hidden temporary file beside the
 // target, which is synced to the disk, renamed over the target and followed by a sync of the
 // folder, so after a crash or power loss the target is either the old file or the whole new one.
-// Writes go straight to the descriptor, so a failure keeps the system's reason (errno) and can be
-// told apart: a full disk is not a missing folder.
+// Writes go to the descriptor in blocks of our own, so a failure keeps the system's reason (errno)
+// and can be told apart: a full disk is not a missing folder.
 //
 // Use: open(), write(), commit(). Without commit() the temporary file is removed when the object
 // goes; a temporary left by a process that was killed is found by isLeftover().
