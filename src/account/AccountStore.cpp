@@ -38,6 +38,8 @@ const QString AccountStore::kKeyringMissing = QStringLiteral(
 const QString AccountStore::kSignedOut =
     QStringLiteral("Bitte melde dich an, um die Cloud-Funktionen zu nutzen.");
 const QString AccountStore::kOtherUser = QStringLiteral("Inzwischen ist ein anderer Account angemeldet.");
+const QString AccountStore::kRefreshedForOtherUser = QStringLiteral(
+    "Der Anmeldedienst hat die Anmeldung einem anderen Account zugeordnet. Bitte melde dich erneut an.");
 
 namespace {
 
@@ -234,6 +236,7 @@ void AccountStore::endSession() {
     ++m_sessionGeneration;
     m_session.reset();
     m_refreshing = false;
+    m_identityUnconfirmed = false;
     const auto waiters = std::exchange(m_refreshWaiters, {});
     for (const auto &waiter : waiters)
         waiter(kSignedOut);
@@ -298,31 +301,62 @@ void AccountStore::refreshSession(std::function<void(const QString &)> then) {
         return;
     m_refreshing = true;
     const quint64 generation = m_sessionGeneration;
-    m_api->refresh(m_session->refreshToken, this, [this, generation](AccountOutcome<AccountTokens> tokens) {
-        // The session this refresh was for has been replaced or ended; its waiters were told.
-        if (generation != m_sessionGeneration)
-            return;
+    const auto finish = [this](const QString &failure) {
         m_refreshing = false;
         const auto waiters = std::exchange(m_refreshWaiters, {});
-        QString failure;
-        if (tokens.value) {
-            m_session->accessToken = tokens.value->accessToken;
-            m_session->refreshToken = tokens.value->refreshToken;
-            m_session->expiresAt = now() + tokens.value->expiresIn;
-            storeSession();
-        } else if (tokens.problem == AccountProblem::Rejected) {
-            // The service no longer knows this session: forget it here and in the keyring.
-            failure = kSessionExpired;
-            endSession();
-            renewRevision();
-            m_vault->remove(this, [](AccountVault::Result) {});
-            setMessage(kSessionExpired);
-        } else {
-            failure = sentenceFor(tokens.problem);
-        }
         for (const auto &waiter : waiters)
             waiter(failure);
-    });
+    };
+    m_api->refresh(
+        m_session->refreshToken, this, [this, generation, finish](AccountOutcome<AccountTokens> tokens) {
+            // The session this refresh was for has been replaced or ended; its waiters were told.
+            if (generation != m_sessionGeneration)
+                return;
+            if (!tokens.value) {
+                if (tokens.problem != AccountProblem::Rejected)
+                    return finish(sentenceFor(tokens.problem));
+                // The service no longer knows this session: forget it here and in the keyring.
+                const auto waiters = std::exchange(m_refreshWaiters, {});
+                forgetSession(kSessionExpired);
+                for (const auto &waiter : waiters)
+                    waiter(kSessionExpired);
+                return;
+            }
+            const double receivedAt = now();
+            const AccountTokens granted = *tokens.value;
+            // Nothing from the service is taken on trust: the new tokens must belong to the signed-in
+            // user, or the next backup would go to another account.
+            m_api->userInfo(
+                granted.accessToken, this,
+                [this, generation, finish, granted, receivedAt](AccountOutcome<AccountIdentity> user) {
+                    if (generation != m_sessionGeneration)
+                        return;
+                    const bool otherUser = user.value && user.value->sub != m_session->identity.sub;
+                    if (otherUser || (!user.value && user.problem == AccountProblem::Rejected)) {
+                        const QString sentence = otherUser ? kRefreshedForOtherUser : kSessionExpired;
+                        const auto waiters = std::exchange(m_refreshWaiters, {});
+                        forgetSession(sentence);
+                        for (const auto &waiter : waiters)
+                            waiter(sentence);
+                        return;
+                    }
+                    // A rotated refresh token replaces the old one even when the check
+                    // could not be made: the old one may no longer be valid.
+                    m_session->accessToken = granted.accessToken;
+                    m_session->refreshToken = granted.refreshToken;
+                    m_session->expiresAt = receivedAt + granted.expiresIn;
+                    m_identityUnconfirmed = !user.value;
+                    storeSession();
+                    finish(user.value ? QString() : sentenceFor(user.problem));
+                });
+        });
+}
+
+void AccountStore::forgetSession(const QString &sentence) {
+    endSession();
+    renewRevision();
+    m_vault->remove(this, [](AccountVault::Result) {});
+    setMessage(sentence);
 }
 
 void AccountStore::backupAccessToken(const QString &expectedUser, QObject *receiver,
@@ -341,7 +375,7 @@ void AccountStore::backupAccessToken(const QString &expectedUser, QObject *recei
         return deliver({{}, kSignedOut});
     if (m_session->identity.sub != expectedUser)
         return deliver({{}, kOtherUser});
-    if (m_session->expiresAt - now() >= kRefreshMargin)
+    if (m_session->expiresAt - now() >= kRefreshMargin && !m_identityUnconfirmed)
         return deliver({m_session->accessToken, {}});
     refreshSession([this, expectedUser, deliver](const QString &failure) {
         if (!failure.isEmpty())

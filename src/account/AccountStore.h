@@ -102,6 +102,7 @@ public:
     static const QString kKeyringMissing;
     static const QString kSignedOut;
     static const QString kOtherUser;
+    static const QString kRefreshedForOtherUser;
 
 Q_SIGNALS:
     void identityChanged();
@@ -125,6 +126,7 @@ private:
     void storeSession();
     void refreshSession(std::function<void(const QString &failure)> then);
     QString sentenceFor(AccountProblem problem) const;
+    void forgetSession(const QString &sentence);
 
     QString m_clientID;
     std::unique_ptr<AccountAPI> m_api;
@@ -144,6 +146,9 @@ private:
     quint64 m_sessionGeneration = 0;
     std::optional<Attempt> m_attempt;
     bool m_refreshing = false;
+    // A refresh whose tokens could not be checked against the signed-in user yet: the next token
+    // request refreshes and checks again before handing one out.
+    bool m_identityUnconfirmed = false;
     QList<std::function<void(const QString &)>> m_refreshWaiters;
     QTimer m_maintenance;
 };

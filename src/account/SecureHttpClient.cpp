@@ -10,6 +10,10 @@
 
 #include <memory>
 
+namespace {
+constexpr qint64 kReadBufferBytes = 1 << 20;
+} // namespace
+
 class SecureHttpClient::Worker : public QObject {
 public:
     // Lives on the client's thread from the first request on.
@@ -32,6 +36,9 @@ public:
             out.setRawHeader(name, value);
 
         QNetworkReply *reply = m_network->sendCustomRequest(out, request.method, request.body);
+        // Qt would otherwise take in as much of the body as the network gives before we see any of
+        // it; a bounded buffer keeps a reply above its limit from being read far beyond it.
+        reply->setReadBufferSize(std::min<qint64>(request.maxReplyBytes + 1, kReadBufferBytes));
         struct State {
             QByteArray body;
             bool tooLarge = false;

@@ -3,6 +3,7 @@
 #include "model/JsonCodingDetail.h"
 
 #include <QByteArrayView>
+#include <QDateTime>
 
 #include <optional>
 
@@ -15,4 +16,13 @@ template <typename T, typename Read> std::optional<T> readServiceJson(QByteArray
     } catch (const json::DecodeError &) {
         return std::nullopt;
     }
+}
+
+// A date of a service reply: ISO 8601 with a time zone ("Z" or an offset). A date without one
+// would be read as local time, which the service never means; it fails the reply.
+inline QDateTime readServiceDate(const json::Value &value) {
+    const QDateTime date = QDateTime::fromString(json::readString(value), Qt::ISODateWithMs);
+    if (!date.isValid() || date.timeSpec() == Qt::LocalTime)
+        throw json::DecodeError("date without a time zone");
+    return date;
 }

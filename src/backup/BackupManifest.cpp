@@ -35,13 +35,6 @@ QString readID(const json::Value &v) {
     return id;
 }
 
-QDateTime readDate(const json::Value &v) {
-    const QDateTime date = QDateTime::fromString(json::readString(v), Qt::ISODateWithMs);
-    if (!date.isValid())
-        throw json::DecodeError("malformed date");
-    return date;
-}
-
 BackupManifest readFiles(const json::Value &root) {
     if (json::readInt(json::member(root, "version")) != 1)
         throw json::DecodeError("unknown version");
@@ -109,10 +102,16 @@ std::optional<QString> createdID(QByteArrayView data) {
 std::optional<QList<BackupSnapshot>> snapshots(QByteArrayView data) {
     return readServiceJson<QList<BackupSnapshot>>(data, [](const json::Value &root) {
         QList<BackupSnapshot> list;
+        QSet<QUuid> ids;
         for (const json::Value entry : arrayOf(json::member(root, "snapshots"))) {
             BackupSnapshot snapshot;
             snapshot.id = readID(json::member(entry, "id"));
-            snapshot.createdAt = readDate(json::member(entry, "createdAt"));
+            // One snapshot listed twice is no list the service can mean (ids differ at most in case).
+            const QUuid uuid = *parseUuid(snapshot.id);
+            if (ids.contains(uuid))
+                throw json::DecodeError("snapshot listed twice");
+            ids.insert(uuid);
+            snapshot.createdAt = readServiceDate(json::member(entry, "createdAt"));
             snapshot.fileCount = json::readInt(json::member(entry, "fileCount"));
             snapshot.byteCount = json::readInt(json::member(entry, "byteCount"));
             if (snapshot.fileCount < 0 || snapshot.byteCount < 0)

@@ -8,11 +8,14 @@
 #include "imaging/PngEncoder.h"
 #include "model/AppFailure.h"
 #include "model/FileNames.h"
+#include "store/DurableFile.h"
+#include "store/FileErrors.h"
 #include "store/RegularFile.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
+
+#include <cerrno>
 
 #include <condition_variable>
 #include <map>
@@ -21,6 +24,14 @@
 namespace {
 [[noreturn]] void fail(const char16_t *sentence) {
     throw AppFailure(QString::fromUtf16(sentence));
+}
+
+// The export's own sentence, unless the disk or the quota is full: the user can act on that.
+[[noreturn]] void failWriting(const DurableFile &file, const char16_t *sentence) {
+    const int error = file.systemError();
+    if (error == ENOSPC || error == EDQUOT)
+        throw AppFailure(FileErrors::describeSystemError(error));
+    fail(sentence);
 }
 
 // A prepared snip, or the sentence of its failure, which is raised only when the document reaches
@@ -34,10 +45,9 @@ struct Prepared {
 // The two documents behind one face, so the loop below does not care which it writes.
 class Document {
 public:
-    Document(ExportFormat format, const SnipCollection &collection, QSaveFile *file) {
+    Document(ExportFormat format, const SnipCollection &collection, DurableFile *file) {
         if (format == ExportFormat::Pdf)
-            m_pdf.emplace(collection, collection.items.size(), file,
-                          QFileInfo(file->fileName()).absolutePath());
+            m_pdf.emplace(collection, collection.items.size(), file, QFileInfo(file->path()).absolutePath());
         else
             m_docx.emplace(collection, collection.items.size(), file);
     }
@@ -208,9 +218,9 @@ ExportJob::Outcome ExportJob::run() {
     Outcome outcome;
     auto pipeline = std::make_shared<Pipeline>(m_collection, m_imagesDirectory, m_format, m_cancelled);
     try {
-        QSaveFile file(m_destination);
-        if (!file.open(QIODevice::WriteOnly))
-            fail(u"Die Exportdatei konnte nicht angelegt werden.");
+        DurableFile file(m_destination);
+        if (!file.open())
+            failWriting(file, u"Die Exportdatei konnte nicht angelegt werden.");
         Document document(m_format, m_collection, &file);
         for (qsizetype taken = 0; taken < pipeline->count; ++taken) {
             Pipeline::topUp(pipeline);
@@ -225,15 +235,13 @@ ExportJob::Outcome ExportJob::run() {
         }
         if (m_cancelled->load()) {
             outcome.cancelled = true;
-            file.cancelWriting();
+            file.discard();
         } else {
             document.finish();
-            // commit() flushes the file's buffer but does not notice when that fails, and would put
-            // a cut-off document in place.
-            if (!file.flush())
-                fail(u"Die Exportdatei konnte nicht geschrieben werden.");
             if (!file.commit())
-                fail(u"Die Exportdatei konnte nicht gespeichert werden.");
+                failWriting(file, file.failedStep() == DurableFile::Step::Replace
+                                      ? u"Die Exportdatei konnte nicht gespeichert werden."
+                                      : u"Die Exportdatei konnte nicht geschrieben werden.");
         }
     } catch (const AppFailure &failure) {
         outcome.error = failure.errorDescription();

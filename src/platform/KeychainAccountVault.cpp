@@ -123,7 +123,7 @@ void KeychainAccountVault::runNext() {
 void KeychainAccountVault::finish(Result result) {
     Operation operation = std::move(m_queue.front());
     m_queue.pop_front();
-    QPointer<QObject> guard(operation.receiver);
+    QPointer<QObject> guard = operation.receiver;
     QMetaObject::invokeMethod(
         m_context.get(),
         [guard, done = std::move(operation.done), result = std::move(result)]() mutable {

@@ -2,6 +2,7 @@
 
 #include "platform/AccountVault.h"
 
+#include <QPointer>
 #include <QString>
 
 #include <deque>
@@ -26,7 +27,7 @@ private:
     struct Operation {
         Kind kind;
         QByteArray data;
-        QObject *receiver;
+        QPointer<QObject> receiver; // guarded from the start: it may go while the job runs
         Done done;
     };
     void enqueue(Operation operation);

@@ -1,14 +1,18 @@
 #include "platform/SingleInstance.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QThread>
 #include <QTimer>
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -19,6 +23,8 @@
 namespace {
 
 constexpr int kAnswerWaitMs = 5000;
+// A start that lost the race waits this long for the winner to listen.
+constexpr int kWinnerWaitMs = 5000;
 // A client that sends nothing is dropped after this, so it holds no resources.
 constexpr int kServeTimeoutMs = 5000;
 const QByteArray kAnswer = QByteArrayLiteral("ok\n");
@@ -88,7 +94,12 @@ int connectTo(const QString &socketPath) {
 SingleInstance::SingleInstance(const QString &socketPath, QObject *parent)
     : QObject(parent), m_path(socketPath) {}
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance() {
+    delete m_server;
+    // The lock goes only after the socket: a start in between finds neither and takes both.
+    if (m_lock >= 0)
+        ::close(m_lock);
+}
 
 QString SingleInstance::defaultSocketPath() {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
@@ -117,17 +128,38 @@ bool SingleInstance::handOver(const QString &socketPath, const QStringList &argu
 }
 
 bool SingleInstance::listen() {
-    // Qt puts a new socket in place by renaming it over whatever is there, so a running instance
-    // has to be asked first, or a second start would silently take its place.
-    if (m_path.isEmpty() || Descriptor(connectTo(m_path)).get() >= 0)
+    if (m_path.isEmpty() || m_server)
         return false;
-    m_server = new QLocalServer(this);
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_server->listen(m_path) && (!QLocalServer::removeServer(m_path) || !m_server->listen(m_path))) {
-        delete m_server;
-        m_server = nullptr;
+    // Whoever holds the lock beside the socket owns the socket. Two starts at the same moment both
+    // find nobody listening; without the lock the second would remove the first one's socket and
+    // leave an instance nobody can reach.
+    const QByteArray lockPath = QFile::encodeName(m_path + QStringLiteral(".lock"));
+    m_lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (m_lock >= 0 && ::flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
+        ::close(m_lock);
+        m_lock = -1;
+        // The winner listens in a moment: wait for it, so our arguments can be handed over.
+        QDeadlineTimer deadline(kWinnerWaitMs);
+        while (!deadline.hasExpired() && Descriptor(connectTo(m_path)).get() < 0)
+            QThread::msleep(10);
         return false;
     }
+    // Without a lock file (a folder we cannot write) the socket alone decides, as before. An
+    // instance of an older version holds no lock: it is asked first.
+    const auto giveUp = [this] {
+        delete m_server;
+        m_server = nullptr;
+        if (m_lock >= 0)
+            ::close(m_lock);
+        m_lock = -1;
+        return false;
+    };
+    if (Descriptor(connectTo(m_path)).get() >= 0)
+        return giveUp();
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_server->listen(m_path) && (!QLocalServer::removeServer(m_path) || !m_server->listen(m_path)))
+        return giveUp();
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket *socket = m_server->nextPendingConnection())
             serve(socket);

@@ -29,6 +29,8 @@ public:
     static bool handOver(const QString &socketPath, const QStringList &arguments);
 
     // Starts listening; false when another instance listens already or the socket cannot be made.
+    // A start that loses a race to another returns once the winner listens (or after a few
+    // seconds), so handOver() reaches it.
     bool listen();
 
 Q_SIGNALS:
@@ -40,4 +42,5 @@ private:
 
     QString m_path;
     QLocalServer *m_server = nullptr;
+    int m_lock = -1; // the flock'd file beside the socket, held while we listen
 };

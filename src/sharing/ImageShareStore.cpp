@@ -37,8 +37,11 @@ struct Prepared {
 Prepared prepare(const QString &path, const MarkList &marks) {
     Prepared prepared;
     try {
-        const QByteArray source = RegularFile::readAll(path);
-        ImageImport::validateSourceSize(source.size());
+        // An original too large is refused by its size, before any of it is read.
+        RegularFile file(path);
+        ImageImport::validateSourceSize(file.size());
+        QByteArray source(file.size(), Qt::Uninitialized);
+        source.truncate(file.readInto(source.data(), source.size()));
         prepared.image = ImageRenderer::flatten(source, marks);
         if (prepared.image.png.size() > ImageShareStore::kMaxImageBytes)
             prepared.failure = ImageShareStore::kTooLarge;

@@ -25,10 +25,7 @@ ShareLink readLink(const json::Value &v, const QUrl &base) {
     if (text.size() > kMaxLinkLength || !acceptable(link.url, base))
         throw ForeignLink{};
     if (const auto expires = json::optionalMember(v, "expiresAt")) {
-        const QDateTime date = QDateTime::fromString(json::readString(*expires), Qt::ISODateWithMs);
-        if (!date.isValid())
-            throw json::DecodeError("malformed date");
-        link.expiresAt = date;
+        link.expiresAt = readServiceDate(*expires);
     }
     return link;
 }

@@ -5,6 +5,7 @@
 #include "model/AppFailure.h"
 #include "model/FileNames.h"
 #include "model/JsonCoding.h"
+#include "store/DurableFile.h"
 #include "store/FileErrors.h"
 #include "store/StoreBackground.h"
 
@@ -137,6 +138,9 @@ void CollectionStore::load() {
             m_writeEnabled = false;
         return;
     }
+    // A write cut short by a crash leaves its temporary file: ours, never the user's, so it goes.
+    DurableFile::removeLeftovers(m_root);
+    DurableFile::removeLeftovers(imagesDirectory());
 
     const QString path = libraryPath();
     const QFileInfo info(path);

@@ -1,10 +1,12 @@
 #include "store/FileErrors.h"
 
 #include "imaging/RegularFile.h"
+#include "store/DurableFile.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
+
+#include <cerrno>
 
 #include <memory>
 
@@ -12,23 +14,8 @@ namespace {
 const QString kCannotWrite = QStringLiteral("Die Datei konnte nicht geschrieben werden.");
 const QString kNoFolderAccess = QStringLiteral("Kein Zugriff auf den Ordner.");
 const QString kFolderMissing = QStringLiteral("Der Ordner ist nicht vorhanden.");
+const QString kNoSpace = QStringLiteral("Auf dem Datenträger ist nicht genug Platz.");
 
-QString cancel(QSaveFile &file, const QString &path) {
-    const auto error = file.error();
-    file.cancelWriting();
-    return FileErrors::describeWrite(error == QFileDevice::NoError ? QFileDevice::WriteError : error, path);
-}
-
-QString commit(QSaveFile &file, const QString &path) {
-    // The last buffered bytes are written only now. When that fails part way, commit() still puts
-    // the cut-off file in place of the old one and reports success: flush first and check.
-    if (!file.flush())
-        return cancel(file, path);
-    if (!file.commit())
-        return FileErrors::describeWrite(
-            file.error() == QFileDevice::NoError ? QFileDevice::WriteError : file.error(), path);
-    return {};
-}
 } // namespace
 
 QString FileErrors::describe(QFileDevice::FileError error) {
@@ -36,7 +23,7 @@ QString FileErrors::describe(QFileDevice::FileError error) {
     case QFileDevice::ReadError:
         return QStringLiteral("Die Datei konnte nicht gelesen werden.");
     case QFileDevice::ResourceError:
-        return QStringLiteral("Auf dem Datenträger ist nicht genug Platz.");
+        return kNoSpace;
     case QFileDevice::OpenError:
         return QStringLiteral("Die Datei konnte nicht geöffnet werden.");
     case QFileDevice::PermissionsError:
@@ -79,13 +66,43 @@ QString FileErrors::describeFolder(const QString &path) {
     return QStringLiteral("Der Ordner konnte nicht angelegt werden.");
 }
 
+QString FileErrors::describeSystemError(int error) {
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return kNoSpace;
+    default:
+        return kCannotWrite;
+    }
+}
+
+QString FileErrors::describe(const DurableFile &file) {
+    const int error = file.systemError();
+    switch (file.failedStep()) {
+    case DurableFile::Step::None:
+        return {};
+    case DurableFile::Step::Create:
+        if (error == ENOSPC || error == EDQUOT)
+            return kNoSpace;
+        return describeWrite(error == EACCES || error == EPERM || error == EROFS
+                                 ? QFileDevice::PermissionsError
+                                 : QFileDevice::OpenError,
+                             file.path());
+    case DurableFile::Step::Write:
+        return describeSystemError(error);
+    case DurableFile::Step::Replace:
+        return describeWrite(error == EISDIR ? QFileDevice::OpenError : QFileDevice::RenameError,
+                             file.path());
+    }
+    return kCannotWrite;
+}
+
 QString FileErrors::writeAtomically(const QString &path, const QByteArray &bytes) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return describeWrite(file.error(), path);
-    if (file.write(bytes) != bytes.size())
-        return cancel(file, path);
-    return commit(file, path);
+    DurableFile file(path);
+    if (file.open())
+        file.write(bytes);
+    file.commit();
+    return describe(file);
 }
 
 QString FileErrors::copyAtomically(const QString &source, const QString &target) {
@@ -95,9 +112,9 @@ QString FileErrors::copyAtomically(const QString &source, const QString &target)
     } catch (const RegularFile::Failure &failure) {
         return failure.errorDescription();
     }
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly))
-        return describeWrite(file.error(), target);
+    DurableFile file(target);
+    if (!file.open())
+        return describe(file);
     QByteArray block(1 << 20, Qt::Uninitialized);
     // No more than was measured: a file that grows while it is copied is taken as it was.
     for (qint64 left = input->size(); left > 0;) {
@@ -105,14 +122,14 @@ QString FileErrors::copyAtomically(const QString &source, const QString &target)
         try {
             read = input->readInto(block.data(), std::min<qint64>(left, block.size()));
         } catch (const RegularFile::Failure &failure) {
-            file.cancelWriting();
             return failure.errorDescription();
         }
         if (read == 0)
             break;
         if (file.write(block.constData(), read) != read)
-            return cancel(file, target);
+            break;
         left -= read;
     }
-    return commit(file, target);
+    file.commit();
+    return describe(file);
 }

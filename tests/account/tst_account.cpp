@@ -394,6 +394,52 @@ private Q_SLOTS:
         }
     }
 
+    // After a refresh the tokens must still be the signed-in user's: tokens of another account end
+    // the session instead of being used for the next backup.
+    void refreshChecksTheUser_data() {
+        QTest::addColumn<QString>("userInfo"); // "same", "other", "refused" or "down"
+        QTest::addColumn<QString>("expected"); // "refreshed" or a failure sentence
+        QTest::addColumn<bool>("signedIn");
+        QTest::newRow("same user") << "same"
+                                   << "refreshed" << true;
+        QTest::newRow("another user") << "other" << AccountStore::kRefreshedForOtherUser << false;
+        QTest::newRow("new token refused") << "refused" << AccountStore::kSessionExpired << false;
+        QTest::newRow("service down") << "down" << AccountStore::kNetworkFailure << true;
+    }
+    void refreshChecksTheUser() {
+        QFETCH(QString, userInfo);
+        QFETCH(QString, expected);
+        QFETCH(bool, signedIn);
+        Fixture f;
+        QVERIFY(f.signIn());
+        const QString first = f.oauth.access;
+        if (userInfo == u"other")
+            f.oauth.userID = QStringLiteral("11111111-2222-4333-8444-555555555555");
+        else if (userInfo != u"same")
+            f.oauth.userInfoFault = [userInfo](const HttpTestRequest &) -> std::optional<HttpTestResponse> {
+                return HttpTestResponse{userInfo == u"refused" ? 401 : 503, {}};
+            };
+        f.clock += 3550;
+        const QString token = f.token(OAuthTestServer::kUser);
+        if (expected == u"refreshed")
+            QVERIFY(token == f.oauth.access && token != first);
+        else
+            QCOMPARE(token, QStringLiteral("failure: ") + expected);
+        QCOMPARE(f.store->identity().has_value(), signedIn);
+        if (!signedIn) {
+            QCOMPARE(f.store->message(), expected);
+            QTRY_VERIFY_WITH_TIMEOUT(!f.item->has_value(), 5000);
+        }
+        if (userInfo == u"down") {
+            // The rotated refresh token is kept, and the next request checks again before it
+            // hands out a token.
+            QTRY_COMPARE_WITH_TIMEOUT(AccountSession::decode(**f.item)->refreshToken, f.oauth.refresh, 5000);
+            f.oauth.userInfoFault = {};
+            QCOMPARE(f.token(OAuthTestServer::kUser), f.oauth.access);
+            QCOMPARE(f.oauth.refreshCalls, 2);
+        }
+    }
+
     void concurrentTokenRequestsShareOneRefresh() {
         Fixture f;
         QVERIFY(f.signIn());
@@ -529,6 +575,47 @@ private Q_SLOTS:
         QVERIFY(third->message().isEmpty());
     }
 
+    // A reply is measured against its limit by what it announces, before any of its body has
+    // arrived: an announced body that never comes is still refused as too large.
+    void replyLimit_data() {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<int>("sent"); // body bytes the server sends; -1: all, unannounced
+        QTest::addColumn<int>("problem");
+        constexpr qint64 limit = 100'000;
+        const int none = int(HttpReply::Problem::None);
+        const int tooLarge = int(HttpReply::Problem::TooLarge);
+        const int unreachable = int(HttpReply::Problem::Unreachable);
+        QTest::newRow("exactly the limit") << limit << int(limit) << none;
+        QTest::newRow("one byte more announced, nothing sent") << limit + 1 << 0 << tooLarge;
+        QTest::newRow("far more announced, a little sent") << 50 * limit << 10 << tooLarge;
+        QTest::newRow("within the limit, cut off") << limit << 10 << unreachable;
+        QTest::newRow("unannounced, above the limit") << limit + 1 << -1 << tooLarge;
+        QTest::newRow("unannounced, within the limit") << limit << -1 << none;
+    }
+    void replyLimit() {
+        QFETCH(qint64, size);
+        QFETCH(int, sent);
+        QFETCH(int, problem);
+        LocalHttpServer server([&](const HttpTestRequest &) {
+            HttpTestResponse response{200, QByteArray(size, 'x')};
+            if (sent < 0)
+                response.unannounced = true;
+            else if (sent < size)
+                response.cutAfter = sent;
+            return response;
+        });
+        SecureHttpClient client(true);
+        HttpRequest request;
+        request.url = server.url(QStringLiteral("/reply"));
+        request.maxReplyBytes = 100'000;
+        QObject receiver;
+        std::optional<HttpReply> reply;
+        client.send(request, &receiver, [&reply](HttpReply r) { reply = std::move(r); });
+        QTRY_VERIFY_WITH_TIMEOUT(reply.has_value(), 20000);
+        QCOMPARE(int(reply->problem), problem);
+        QCOMPARE(reply->body.size(), problem == int(HttpReply::Problem::None) ? size : 0);
+    }
+
     void vaultWithoutSecretService() {
         if (keyringMode() != u"none")
             QSKIP("needs a session bus without a Secret Service");
@@ -541,6 +628,25 @@ private Q_SLOTS:
         vault.remove(&receiver, record);
         QVERIFY(QTest::qWaitFor([&statuses] { return statuses.size() == 3; }, 10000));
         QCOMPARE(statuses, QList<AccountVault::Status>(3, AccountVault::Status::Unavailable));
+    }
+
+    // A receiver that goes while its keychain job runs (or waits behind another) is never called.
+    void vaultReceiverGoneMidJob() {
+        if (keyringMode() != u"secret-service")
+            QSKIP("needs the private keyring session");
+        KeychainAccountVault vault(QStringLiteral("app.vellumbox.account.test"));
+        int lateCalls = 0;
+        const auto late = [&lateCalls](AccountVault::Result) { ++lateCalls; };
+        auto *gone = new QObject;
+        vault.read(gone, late);        // running
+        vault.write("{}", gone, late); // waiting
+        delete gone;
+        QObject receiver;
+        bool done = false;
+        vault.remove(&receiver, [&done](AccountVault::Result) { done = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
+        QTest::qWait(50);
+        QCOMPARE(lateCalls, 0);
     }
 
     void vaultRoundTrip() {

@@ -58,6 +58,63 @@ private Q_SLOTS:
             QCOMPARE(BackupManifest::decode(manifest->encode()), manifest);
     }
 
+    // The list of snapshots is refused whole for a date without a time zone (it would be read as
+    // local time) and for a snapshot listed twice.
+    void snapshotList_data() {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<int>("count"); // -1: refused
+        const auto entry = [](const char *id, const char *createdAt) {
+            return QByteArray("{\"id\":\"") + id + "\",\"createdAt\":\"" + createdAt +
+                   "\",\"fileCount\":2,\"byteCount\":1234}";
+        };
+        const char *a = "8f0c2a5e-4b1d-4c3e-9a7f-1d2e3f4a5b6c";
+        const char *b = "11111111-2222-4333-8444-555555555555";
+        const auto list = [](const QByteArrayList &entries) {
+            return "{\"snapshots\":[" + entries.join(',') + "]}";
+        };
+        QTest::newRow("UTC") << list({entry(a, "2026-12-07T14:05:00Z")}) << 1;
+        QTest::newRow("offset and milliseconds") << list({entry(a, "2026-12-07T14:05:00.250+01:00")}) << 1;
+        QTest::newRow("two snapshots")
+            << list({entry(a, "2026-12-07T14:05:00Z"), entry(b, "2026-12-07T15:05:00Z")}) << 2;
+        QTest::newRow("empty list") << list({}) << 0;
+        QTest::newRow("no time zone") << list({entry(a, "2026-12-07T14:05:00")}) << -1;
+        QTest::newRow("one of two without time zone")
+            << list({entry(a, "2026-12-07T14:05:00Z"), entry(b, "2026-12-07T14:05:00")}) << -1;
+        QTest::newRow("date only") << list({entry(a, "2026-12-07")}) << -1;
+        QTest::newRow("not a date") << list({entry(a, "gestern")}) << -1;
+        QTest::newRow("same id twice")
+            << list({entry(a, "2026-12-07T14:05:00Z"), entry(a, "2026-12-08T14:05:00Z")}) << -1;
+        QTest::newRow("same id twice, differing in case")
+            << list({entry(a, "2026-12-07T14:05:00Z"),
+                     entry("8F0C2A5E-4B1D-4C3E-9A7F-1D2E3F4A5B6C", "2026-12-08T14:05:00Z")})
+            << -1;
+    }
+    void snapshotList() {
+        QFETCH(QByteArray, json);
+        QFETCH(int, count);
+        const auto snapshots = BackupReplies::snapshots(json);
+        QCOMPARE(snapshots ? int(snapshots->size()) : -1, count);
+        if (count == 2) // newest first
+            QCOMPARE(snapshots->first().id, QStringLiteral("11111111-2222-4333-8444-555555555555"));
+    }
+
+    // A list the client refuses shows as the service's unexpected answer, and no row at all.
+    void refusedSnapshotListShowsNothing() {
+        CloudFixture f;
+        f.setUpLibrary({{"A", 1}});
+        QVERIFY(f.signInAndEnable());
+        f.cloud.fault = [](const HttpTestRequest &r) -> std::optional<HttpTestResponse> {
+            if (r.method != "GET" || r.path() != u"/v1/backups")
+                return std::nullopt;
+            const QByteArray row = "{\"id\":\"8f0c2a5e-4b1d-4c3e-9a7f-1d2e3f4a5b6c\",\"createdAt\":\"2026-12-"
+                                   "07T14:05:00Z\",\"fileCount\":2,\"byteCount\":9}";
+            return HttpTestResponse::json(200, "{\"snapshots\":[" + row + ',' + row + "]}");
+        };
+        f.backup->refreshSnapshots();
+        QTRY_COMPARE_WITH_TIMEOUT(f.backup->failure(), CloudBackupAPI::kUnexpected, 10000);
+        QVERIFY(f.backup->snapshots().isEmpty());
+    }
+
     void settingsKeys() {
         QCOMPARE(CloudBackupStore::settingsKey(QStringLiteral("8f0c"), QStringLiteral("enabled")),
                  QStringLiteral("Vellumbox.CloudBackup.8f0c.enabled"));

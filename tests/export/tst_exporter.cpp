@@ -2,6 +2,7 @@
 
 #include "export/Exporter.h"
 #include "store/CollectionStore.h"
+#include "store/DurableFile.h"
 #include "store/FilePanels.h"
 
 #include <QSignalSpy>
@@ -30,6 +31,8 @@ private Q_SLOTS:
     void cancelBetweenSnips();
     void fileCannotGrow_data();
     void fileCannotGrow();
+    void diskFull_data();
+    void diskFull();
 
 private:
     // Remembers the request; the test answers later through answer().
@@ -253,6 +256,34 @@ void TestExporter::fileCannotGrow() {
     std::signal(SIGXFSZ, oldHandler);
     QVERIFY(!outcome.cancelled);
     QCOMPARE(outcome.error, QStringLiteral("Die Exportdatei konnte nicht geschrieben werden."));
+    QVERIFY(untouched(path));
+}
+
+void TestExporter::diskFull_data() {
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("sentence");
+    const QString noSpace = QStringLiteral("Auf dem Datenträger ist nicht genug Platz.");
+    QTest::newRow("pdf, disk full") << int(ExportFormat::Pdf) << ENOSPC << noSpace;
+    QTest::newRow("docx, quota used up") << int(ExportFormat::Docx) << EDQUOT << noSpace;
+    QTest::newRow("pdf, input/output error")
+        << int(ExportFormat::Pdf) << EIO
+        << QStringLiteral("Die Exportdatei konnte nicht geschrieben werden.");
+}
+
+// A full disk is named as such; the destination stays as it was and nothing is left beside it.
+void TestExporter::diskFull() {
+    QFETCH(int, format);
+    QFETCH(int, error);
+    QFETCH(QString, sentence);
+    addCollection(3);
+    const QString path = previousExport();
+    ExportJob job(*m_store->current(), ExportFormat(format), path, m_store->imagesDirectory());
+    DurableFile::failWritesForTesting(error);
+    const ExportJob::Outcome outcome = job.run();
+    DurableFile::failWritesForTesting(0);
+    QVERIFY(!outcome.cancelled);
+    QCOMPARE(outcome.error, sentence);
     QVERIFY(untouched(path));
 }
 

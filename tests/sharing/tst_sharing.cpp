@@ -6,6 +6,9 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QRandomGenerator>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -144,6 +147,112 @@ private Q_SLOTS:
         QVERIFY(!f.sharing->copy(
             {QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF"), QUrl(linkBase + "x"), {}}));
         QVERIFY(f.clipboard.isEmpty());
+    }
+
+    // A second share of the snip while the first runs starts nothing: one announcement, one link.
+    void secondShareWhileOneRuns() {
+        ShareFixture f;
+        QVERIFY(f.signIn());
+        const Snip s = f.markedSnip();
+        f.sharing->share(s, *f.library.store);
+        QVERIFY(f.sharing->isSharing(s.id));
+        f.sharing->share(s, *f.library.store);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.sharing->isSharing(s.id), 10000);
+        QTest::qWait(200);
+        QCOMPARE(f.cloud.calls("POST /v1/shares"), 1);
+        QCOMPARE(f.cloud.count("PUT"), 1);
+        QCOMPARE(f.cloud.shares.size(), 1);
+        QCOMPARE(f.sharing->notice(), ImageShareStore::kShared);
+    }
+
+    // The flattened PNG may have up to 25,000,000 bytes. Noise does not compress, so the PNG of an
+    // opaque W × H image takes H × (3 W + 1) bytes and a little more.
+    void shareSizeLimit_data() {
+        QTest::addColumn<int>("height");
+        QTest::addColumn<bool>("shared");
+        QTest::newRow("just below 25 MB") << 2868 << true;  // 24,954,468 bytes of rows
+        QTest::newRow("just above 25 MB") << 2879 << false; // 25,050,179 bytes of rows
+    }
+    void shareSizeLimit() {
+        QFETCH(int, height);
+        QFETCH(bool, shared);
+        ShareFixture f;
+        QVERIFY(f.signIn());
+        Snip s = f.snip(u"gross"_s);
+        QImage noise(2900, height, QImage::Format_RGB32);
+        QRandomGenerator random(7);
+        for (int y = 0; y < noise.height(); ++y)
+            random.fillRange(reinterpret_cast<quint32 *>(noise.scanLine(y)), noise.width());
+        QVERIFY(noise.save(f.library.store->imageURL(s.imageFile), "PNG", 100));
+        SnipCollection c;
+        c.items.append(s);
+        f.library.store->setCollections({c});
+        f.sharing->share(s, *f.library.store);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.sharing->isSharing(s.id), 60000);
+        QCOMPARE(f.sharing->failure(), shared ? QString() : ImageShareStore::kTooLarge);
+        QCOMPARE(f.cloud.server.requestCount() > 0, shared);
+        if (shared) {
+            const qint64 size = f.cloud.shares.first().image.size();
+            QVERIFY2(size > 24'900'000 && size <= ImageShareStore::kMaxImageBytes,
+                     qPrintable(QString::number(size)));
+        }
+    }
+
+    // An original above 200 MB is refused by its size alone; one of 200 MB is read and shared (the
+    // PNG with zeros after its end).
+    void originalSizeLimit_data() {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("200,000,001 bytes")
+            << qint64(200'000'001)
+            << u"Bilder dürfen beim Import höchstens 200 MB groß sein. Bitte verkleinere die Datei zuerst."_s;
+        QTest::newRow("200,000,000 bytes") << qint64(200'000'000) << QString();
+    }
+    void originalSizeLimit() {
+        QFETCH(qint64, size);
+        QFETCH(QString, failure);
+        ShareFixture f;
+        QVERIFY(f.signIn());
+        const Snip s = f.markedSnip();
+        QFile image(f.library.store->imageURL(s.imageFile));
+        QVERIFY(image.resize(size)); // sparse: takes no room
+        QVERIFY(f.share(s));
+        QCOMPARE(f.sharing->failure(), failure);
+        QCOMPARE(f.cloud.shares.size(), failure.isEmpty() ? 1 : 0);
+    }
+
+    // What the service says about a created link: its length, and a date only with a time zone.
+    void createdReply_data() {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<int>("problem");
+        const QByteArray id = R"("id":"6F9619FF-8B86-D011-B42D-00C04FC964FF")";
+        const QByteArray base = "https://cloud.example.org/s/";
+        const auto link = [&](qsizetype length) { return base + QByteArray(length - base.size(), 'a'); };
+        const auto reply = [&](const QByteArray &url, const QByteArray &more = {}) {
+            return "{" + id + ",\"url\":\"" + url + "\"" + more + "}";
+        };
+        const int none = int(ShareLinks::Problem::None);
+        const int malformed = int(ShareLinks::Problem::Malformed);
+        const int foreign = int(ShareLinks::Problem::ForeignLink);
+        QTest::newRow("link of 2048 characters") << reply(link(2048)) << none;
+        QTest::newRow("link of 2049 characters") << reply(link(2049)) << foreign;
+        QTest::newRow("expiry in UTC") << reply(link(40), R"(,"expiresAt":"2026-12-14T14:05:00Z")") << none;
+        QTest::newRow("expiry with offset")
+            << reply(link(40), R"(,"expiresAt":"2026-12-14T15:05:00+01:00")") << none;
+        QTest::newRow("expiry null") << reply(link(40), R"(,"expiresAt":null)") << none;
+        QTest::newRow("expiry without time zone")
+            << reply(link(40), R"(,"expiresAt":"2026-12-14T14:05:00")") << malformed;
+        QTest::newRow("expiry not a date") << reply(link(40), R"(,"expiresAt":"bald")") << malformed;
+    }
+    void createdReply() {
+        QFETCH(QByteArray, json);
+        QFETCH(int, problem);
+        const auto created = ShareLinks::created(json, QUrl(u"https://cloud.example.org/v1/shares"_s));
+        QCOMPARE(int(created.problem), problem);
+        QCOMPARE(created.value.has_value(), problem == int(ShareLinks::Problem::None));
+        if (created.value && json.contains("expiresAt\":\""))
+            QCOMPARE(created.value->expiresAt->toUTC(),
+                     QDateTime(QDate(2026, 12, 14), QTime(14, 5), Qt::UTC));
     }
 
     void userSwitchDropsTheShare() {

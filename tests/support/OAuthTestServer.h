@@ -31,6 +31,8 @@ struct OAuthTestServer {
     int cookiesReceived = 0;
     int tokenDelayMs = 0;
     std::function<std::optional<HttpTestResponse>(const HttpTestRequest &)> tokenFault;
+    // Replaces the userinfo endpoint's answer.
+    std::function<std::optional<HttpTestResponse>(const HttpTestRequest &)> userInfoFault;
     LocalHttpServer server{[this](const HttpTestRequest &r) { return answer(r); }};
 
     QUrl base() const { return server.url(QStringLiteral("/auth/v1/")); }
@@ -104,6 +106,9 @@ struct OAuthTestServer {
             return HttpTestResponse::json(400, R"({"error":"unsupported_grant_type"})");
         }
         if (r.method == "GET" && path == u"/auth/v1/oauth/userinfo") {
+            if (userInfoFault)
+                if (auto fault = userInfoFault(r))
+                    return *fault;
             if (access.isEmpty() || r.bearer() != access.toLatin1())
                 return {401, {}};
             return HttpTestResponse::json(200,
