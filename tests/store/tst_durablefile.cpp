@@ -160,7 +160,7 @@ private Q_SLOTS:
         }
         if (what == u"autosave") {
             f.store->editCurrent([](SnipCollection &c) { c.title = u"B"_s; });
-            QTRY_COMPARE_WITH_TIMEOUT(f.store->saveState(), u"Speichern fehlgeschlagen"_s, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(f.store->saveState(), CollectionStore::SaveState::Failed, 10000);
         } else {
             f.store->saveProject();
             f.panels->saveAnswer(f.dir.filePath(u"p.vellumbox"_s));
