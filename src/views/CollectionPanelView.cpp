@@ -2,10 +2,10 @@
 
 #include "annotation/AnnotationCanvas.h"
 #include "common/Background.h"
+#include "look/Theme.h"
 #include "model/AppFailure.h"
 #include "sharing/ShareControls.h"
 #include "store/CollectionStore.h"
-#include "views/Theme.h"
 
 #include <QHBoxLayout>
 #include <QHash>
