@@ -6,9 +6,9 @@
 #include "export/PDFExporter.h"
 #include "export/ZipArchive.h"
 #include "imaging/PngEncoder.h"
+#include "imaging/RegularFile.h"
 #include "model/AppFailure.h"
 #include "model/FileNames.h"
-#include "store/RegularFile.h"
 
 #include <QDir>
 #include <QFileInfo>
