@@ -4,6 +4,8 @@
 #include "model/JsonCoding.h"
 #include "store/CollectionStore.h"
 
+#include "BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -67,11 +69,6 @@ SavedLibrary makeLibrary() {
     return library;
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 const char *kPython = R"(
 import json, sys, time
 path, out, rounds = sys.argv[1], sys.argv[2], int(sys.argv[3])
@@ -107,7 +104,7 @@ double autosaveStallMs(CollectionStore &store, const QString &title) {
     });
     ticker.start();
     store.editCurrent([&](SnipCollection &c) { c.title = title; });
-    loop.exec();
+    execBounded(loop, "the autosave");
     return double(std::max(longest, clock.nsecsElapsed() - last)) / 1e6;
 }
 } // namespace
@@ -149,7 +146,7 @@ int main(int argc, char **argv) {
     python.start(QStringLiteral("python3"),
                  {QStringLiteral("-c"), QString::fromUtf8(kPython), path,
                   dir.filePath(QStringLiteral("python.json")), QString::number(kRounds)});
-    if (!python.waitForFinished(-1) || python.exitCode() != 0) {
+    if (!finishBounded(python) || python.exitCode() != 0) {
         std::fprintf(stderr, "python3 failed: %s\n", python.readAllStandardError().constData());
         return 1;
     }
