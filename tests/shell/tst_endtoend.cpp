@@ -9,6 +9,8 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 using namespace X11TestSupport;
 
@@ -77,6 +79,8 @@ private Q_SLOTS:
             environment.remove(key);
         m_app.setProcessEnvironment(environment);
         m_app.setProcessChannelMode(QProcess::ForwardedChannels);
+        // A process group of its own: the capture tool it runs ends with it, whatever fails here.
+        m_app.setChildProcessModifier([] { ::setsid(); });
         m_app.start(QStringLiteral(VELLUMBOX), {});
         QVERIFY(m_app.waitForStarted(kPatienceMs));
         QTRY_COMPARE_WITH_TIMEOUT(activeWindowName(), u"Vellumbox"_s, kPatienceMs);
@@ -86,8 +90,11 @@ private Q_SLOTS:
     void cleanupTestCase() {
         if (m_app.state() != QProcess::NotRunning) {
             m_app.terminate();
-            if (!m_app.waitForFinished(kPatienceMs))
-                m_app.kill();
+            if (!m_app.waitForFinished(kPatienceMs)) {
+                std::fprintf(stderr, "vellumbox did not end on SIGTERM; killing it and its tool\n");
+                ::kill(-pid_t(m_app.processId()), SIGKILL);
+                m_app.waitForFinished(kPatienceMs);
+            }
         }
     }
 
