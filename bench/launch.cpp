@@ -142,11 +142,14 @@ int main(int argc, char **argv) {
         const bool announced = firstFrameAnnounced(frame[0]);
         ::close(frame[0]);
         if (!announced) {
-            if (::waitpid(pid, nullptr, WNOHANG) == pid) {
-                std::fprintf(stderr, "vellumbox ended before its first frame\n");
-                return 2;
+            const bool ended = ::waitpid(pid, nullptr, WNOHANG) == pid;
+            std::fprintf(stderr, ended ? "vellumbox ended before its first frame\n"
+                                       : "vellumbox never announced its first frame\n");
+            if (!ended) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
             }
-            abandon("the main window's first frame");
+            return 3;
         }
         launchTimes.push_back(msSince(start));
 
