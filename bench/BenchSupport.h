@@ -1,17 +1,52 @@
 #pragma once
 
+#include "Patience.h"
+
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QString>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
+
+// Runs the event loop until `done()` holds.
+template <typename Done> void processEventsUntil(Done done, const char *what) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.hasExpired(kBenchPatienceMs))
+            giveUp(what);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+}
+
+// Runs `loop` until something quits it.
+inline void execBounded(QEventLoop &loop, const char *what) {
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, [what] { giveUp(what); });
+    limit.start(kBenchPatienceMs);
+    loop.exec();
+}
+
+// Waits for `process` to end; a process that outlives the bound is killed and counts as failed.
+inline bool finishBounded(QProcess &process) {
+    if (process.waitForFinished(kBenchPatienceMs))
+        return process.exitStatus() == QProcess::NormalExit;
+    std::fprintf(stderr, "%s still ran after %d s\n", qPrintable(process.program()), kBenchPatienceMs / 1000);
+    process.kill();
+    process.waitForFinished(5000);
+    return false;
+}
 
 // A memory figure of /proc/PID/status in MB ("VmRSS:" now, "VmHWM:" the peak), or −1. The peak is
 // read there rather than from getrusage, which would also count a parent's peak across exec.
@@ -31,8 +66,7 @@ inline double timeProgram(const QString &program, const QStringList &arguments) 
     timer.start();
     QProcess process;
     process.start(program, arguments);
-    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0) {
+    if (!finishBounded(process) || process.exitCode() != 0) {
         std::fprintf(stderr, "%s failed: %s\n", qPrintable(program),
                      process.readAllStandardError().constData());
         return -1;

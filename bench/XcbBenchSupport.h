@@ -2,10 +2,16 @@
 
 // For benchmarks that drive an X display from outside through XTEST.
 
+#include "Patience.h"
+
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 
 // Whether another client holds the keyboard (an overlay grabs it while it is on screen).
 inline bool keyboardHeldElsewhere(xcb_connection_t *c, xcb_window_t root) {
@@ -41,4 +47,34 @@ inline xcb_connection_t *connectWatchingWindows(const xcb_screen_t **screen) {
     xcb_change_window_attributes(c, (*screen)->root, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(c);
     return c;
+}
+
+// The next event from the server, or null once `timeoutMs` have passed or the connection broke.
+inline xcb_generic_event_t *waitForEvent(xcb_connection_t *c, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (xcb_generic_event_t *event = xcb_poll_for_event(c))
+            return event;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (xcb_connection_has_error(c) || left.count() <= 0)
+            return nullptr;
+        pollfd readable{xcb_get_file_descriptor(c), POLLIN, 0};
+        ::poll(&readable, 1, int(left.count()) + 1);
+    }
+}
+
+// Waits for the child `pid` to end; past `timeoutMs` it is killed. False when it had to be.
+inline bool reapChild(pid_t pid, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return false;
+        }
+        ::poll(nullptr, 0, 5);
+    }
+    return true;
 }

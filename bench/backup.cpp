@@ -103,7 +103,8 @@ int runClient(const QString &root, const QUrl &auth, const QUrl &backups) {
     if (!QTest::qWaitFor([&backup] { return !backup.busy(); }, 600000) || !backup.failure().isEmpty())
         return std::fprintf(stderr, "backup failed: %s\n", qPrintable(backup.failure())), 1;
     const double backupMs = timer.nsecsElapsed() / 1e6;
-    QTest::qWaitFor([&backup] { return backup.snapshotsLoaded() && !backup.busy(); }, 60000);
+    if (!QTest::qWaitFor([&backup] { return backup.snapshotsLoaded() && !backup.busy(); }, 60000))
+        return std::fprintf(stderr, "the backup list never came\n"), 1;
     const BackupSnapshot snapshot = backup.snapshots().value(0);
 
     timer.restart();
@@ -157,7 +158,12 @@ int main(int argc, char **argv) {
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(),
                 {QStringLiteral("--client"), root, oauth.base().toString(), cloud.backups().toString()});
-    QTest::qWaitFor([&child] { return child.state() == QProcess::NotRunning; }, 1800000);
+    if (!QTest::qWaitFor([&child] { return child.state() == QProcess::NotRunning; }, 1800000)) {
+        std::fprintf(stderr, "the client still ran after 30 minutes\n");
+        child.kill();
+        child.waitForFinished(5000);
+        return 3;
+    }
     std::fputs(child.readAllStandardOutput().constData(), stdout);
     std::printf("sha256sum_ms: %.0f\n", sha256sumMs);
     return child.exitCode();

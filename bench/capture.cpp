@@ -70,19 +70,23 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "cannot start %s\n", tool.c_str());
             return 2;
         }
+        const auto abandon = [pid](const char *what) {
+            ::kill(pid, SIGKILL);
+            giveUp(what);
+        };
         double mapped = -1;
         while (mapped < 0) {
-            xcb_generic_event_t *event = xcb_wait_for_event(c);
+            xcb_generic_event_t *event = waitForEvent(c, kBenchPatienceMs);
             if (!event)
-                return 2;
+                abandon("the overlay to appear");
             if ((event->response_type & 0x7f) == XCB_MAP_NOTIFY)
                 mapped = msSince(start);
             std::free(event);
         }
         overlay.push_back(mapped);
 
-        while (!keyboardHeldElsewhere(c, root))
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (!pollUntil([&] { return keyboardHeldElsewhere(c, root); }, std::chrono::milliseconds(2)))
+            abandon("the overlay to take the keyboard");
         fake(c, root, XCB_BUTTON_PRESS, 1);
         fake(c, root, XCB_MOTION_NOTIFY, 0, (left + right) / 2, (top + bottom) / 2);
         fake(c, root, XCB_MOTION_NOTIFY, 0, right, bottom);
@@ -93,15 +97,22 @@ int main(int argc, char **argv) {
         xcb_flush(c);
         struct stat info = {};
         int status = 0;
-        while (stat(output.c_str(), &info) != 0) {
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                std::fprintf(stderr, "the tool ended without a file (status %d)\n", status);
-                return 2;
-            }
-            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        bool ended = false;
+        const bool written = pollUntil(
+            [&] {
+                ended = waitpid(pid, &status, WNOHANG) == pid;
+                return stat(output.c_str(), &info) == 0 || ended;
+            },
+            std::chrono::microseconds(500));
+        if (!written)
+            abandon("the PNG");
+        if (ended && stat(output.c_str(), &info) != 0) {
+            std::fprintf(stderr, "the tool ended without a file (status %d)\n", status);
+            return 2;
         }
         write.push_back(msSince(release));
-        waitpid(pid, &status, 0);
+        if (!ended && !reapChild(pid, kBenchPatienceMs))
+            giveUp("the tool to end");
         unlink(output.c_str());
     }
     rmdir(directory);

@@ -80,8 +80,8 @@ int main(int argc, char **argv) {
     AnnotationWorkspace workspace(&store, snip.id, [] {});
     workspace.resize(1380, 920);
     workspace.show();
-    while (!workspace.viewport() || !workspace.viewport()->isVisible())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    processEventsUntil([&] { return workspace.viewport() && workspace.viewport()->isVisible(); },
+                       "the editor's viewport");
     workspace.viewport()->viewport()->repaint();
     const double openMs = open.nsecsElapsed() / 1e6;
     settle();

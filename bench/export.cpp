@@ -91,7 +91,7 @@ Run child(const QString &directory, int count, const QString &format, const QStr
     process.start(QCoreApplication::applicationFilePath(),
                   {QStringLiteral("--run"), directory, QString::number(count), format, out});
     Run run;
-    if (!process.waitForFinished(-1) || process.exitCode() != 0) {
+    if (!finishBounded(process) || process.exitCode() != 0) {
         std::fprintf(stderr, "%s", process.readAllStandardError().constData());
         return run;
     }

@@ -1,7 +1,8 @@
 // bench_launch VELLUMBOX [LAUNCHES] [PRESSES]: on the X display in $DISPLAY (with a window
-// manager), measures from outside how long vellumbox takes from its start to the first painted
-// frame of its main window with a library of 500 snips, its resident memory once idle, and the
-// time from Control-Shift-Space to the capture overlay on screen.
+// manager), measures how long vellumbox takes from its start to the first painted frame of its
+// main window with a library of 500 snips, its resident memory once idle, and the time from
+// Control-Shift-Space to the capture overlay on screen. The program announces its first frame
+// with one byte on the pipe named in VELLUMBOX_FIRST_FRAME_FD, whatever the window shows.
 
 #include "model/JsonCoding.h"
 #include "model/Snip.h"
@@ -15,8 +16,11 @@
 #include <QGuiApplication>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -28,7 +32,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kSnips = 500;
-constexpr QRgb kCanvas = 0xF0F1F3; // the main window's background
 
 double msSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -63,22 +66,24 @@ bool makeLibrary(const QString &root) {
     return json && file.open(QIODevice::WriteOnly) && file.write(*json) == json->size();
 }
 
-// Whether a run of the main window's background crosses the middle row of the screen.
-bool mainWindowPainted(xcb_connection_t *c, xcb_window_t root, int width, int height) {
-    auto *reply = xcb_get_image_reply(
-        c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, 0, int16_t(height / 2), uint16_t(width), 1, ~0u),
-        nullptr);
-    if (!reply)
-        return false;
-    const auto *pixels = reinterpret_cast<const uint32_t *>(xcb_get_image_data(reply));
-    const int count = xcb_get_image_data_length(reply) / 4;
-    int run = 0, longest = 0;
-    for (int i = 0; i < count; ++i) {
-        run = (pixels[i] & 0xFFFFFF) == kCanvas ? run + 1 : 0;
-        longest = std::max(longest, run);
+// Waits for the byte the program writes once its main window's first frame is painted: true
+// when it came, false when the program closed the pipe without it or the bound passed.
+bool firstFrameAnnounced(int pipe) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kBenchPatienceMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd readable{pipe, POLLIN, 0};
+        if (::poll(&readable, 1, int(left.count()) + 1) < 0 && errno != EINTR)
+            return false;
+        char byte = 0;
+        const ssize_t got = ::read(pipe, &byte, 1);
+        if (got == 1)
+            return true;
+        if (got == 0 || (errno != EAGAIN && errno != EINTR))
+            return false;
     }
-    std::free(reply);
-    return longest >= 200;
 }
 
 } // namespace
@@ -115,17 +120,37 @@ int main(int argc, char **argv) {
     std::vector<double> launchTimes, overlayTimes;
     double rss = -1;
     for (int launch = 0; launch < launches; ++launch) {
-        // A clear screen, so the previous run's window cannot count as painted.
-        xcb_clear_area(c, 0, root, 0, 0, 0, 0);
-        xcb_flush(c);
-        while (mainWindowPainted(c, root, screen->width_in_pixels, screen->height_in_pixels))
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        // Only the program's end of the pipe is inherited.
+        int frame[2];
+        if (::pipe2(frame, O_CLOEXEC | O_NONBLOCK) != 0 || ::fcntl(frame[1], F_SETFD, 0) != 0)
+            return 2;
+        qputenv("VELLUMBOX_FIRST_FRAME_FD", QByteArray::number(frame[1]));
         pid_t pid = 0;
         const auto start = Clock::now();
-        if (posix_spawn(&pid, program.constData(), nullptr, nullptr, const_cast<char **>(args), environ) != 0)
+        const int spawned =
+            posix_spawn(&pid, program.constData(), nullptr, nullptr, const_cast<char **>(args), environ);
+        ::close(frame[1]);
+        if (spawned != 0) {
+            std::fprintf(stderr, "cannot start %s\n", program.constData());
             return 2;
-        while (!mainWindowPainted(c, root, screen->width_in_pixels, screen->height_in_pixels))
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        const auto abandon = [pid](const char *what) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            giveUp(what);
+        };
+        const bool announced = firstFrameAnnounced(frame[0]);
+        ::close(frame[0]);
+        if (!announced) {
+            const bool ended = ::waitpid(pid, nullptr, WNOHANG) == pid;
+            std::fprintf(stderr, ended ? "vellumbox ended before its first frame\n"
+                                       : "vellumbox never announced its first frame\n");
+            if (!ended) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+            }
+            return 3;
+        }
         launchTimes.push_back(msSince(start));
 
         if (launch == launches - 1) {
@@ -149,28 +174,28 @@ int main(int argc, char **argv) {
                 // The overlay is the one override-redirect window that appears.
                 double shown = -1;
                 while (shown < 0) {
-                    xcb_generic_event_t *event = xcb_wait_for_event(c);
+                    xcb_generic_event_t *event = waitForEvent(c, kBenchPatienceMs);
                     if (!event)
-                        return 2;
+                        abandon("the capture overlay");
                     if ((event->response_type & 0x7f) == XCB_MAP_NOTIFY &&
                         reinterpret_cast<xcb_map_notify_event_t *>(event)->override_redirect)
                         shown = msSince(pressed);
                     std::free(event);
                 }
                 overlayTimes.push_back(shown);
-                while (!keyboardHeldElsewhere(c, root))
-                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                if (!pollUntil([&] { return keyboardHeldElsewhere(c, root); }, std::chrono::milliseconds(2)))
+                    abandon("the overlay to take the keyboard");
                 fake(c, root, XCB_KEY_PRESS, escape);
                 fake(c, root, XCB_KEY_RELEASE, escape);
                 xcb_flush(c);
-                while (keyboardHeldElsewhere(c, root))
-                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                if (!pollUntil([&] { return !keyboardHeldElsewhere(c, root); }, std::chrono::milliseconds(2)))
+                    abandon("the overlay to give the keyboard back");
                 std::this_thread::sleep_for(std::chrono::milliseconds(400)); // the panel comes back
             }
         }
         ::kill(pid, SIGTERM); // quits through the program's own save
-        int status = 0;
-        waitpid(pid, &status, 0);
+        if (!reapChild(pid, kBenchPatienceMs))
+            std::fprintf(stderr, "vellumbox did not end on SIGTERM and was killed\n");
     }
     xcb_disconnect(c);
 

@@ -6,6 +6,8 @@
 #include "model/JsonCoding.h"
 #include "store/CollectionStore.h"
 
+#include "BenchSupport.h"
+
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -72,11 +74,6 @@ SavedLibrary makeLibrary() {
     return library;
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 const char *kPython = R"(
 import json, sys, time
 path, out, rounds = sys.argv[1], sys.argv[2], int(sys.argv[3])
@@ -111,7 +108,7 @@ double stallMs(CollectionStore &store, const std::function<void()> &start,
     });
     ticker.start();
     start();
-    loop.exec();
+    execBounded(loop, "the measured work");
     return double(std::max(longest, clock.nsecsElapsed() - last)) / 1e6;
 }
 
@@ -159,9 +156,7 @@ double exportStartStallMs(CollectionStore &store, Exporter &exporter) {
     // The export itself runs on the pool; its start on the main thread and its save are measured.
     const double stall = stallMs(
         store, [&] { exporter.present(ExportFormat::Pdf); }, [&] { return store.isExporting() || ended; });
-    QEventLoop loop;
-    while (!ended)
-        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    processEventsUntil([&] { return ended; }, "the export");
     QObject::disconnect(connection);
     return stall;
 }
@@ -245,7 +240,7 @@ int main(int argc, char **argv) {
     python.start(QStringLiteral("python3"),
                  {QStringLiteral("-c"), QString::fromUtf8(kPython), path,
                   dir.filePath(QStringLiteral("python.json")), QString::number(kRounds)});
-    if (!python.waitForFinished(-1) || python.exitCode() != 0) {
+    if (!finishBounded(python) || python.exitCode() != 0) {
         std::fprintf(stderr, "python3 failed: %s\n", python.readAllStandardError().constData());
         return 1;
     }

@@ -218,7 +218,7 @@ QString runCli(const QString &path, double *ms) {
     process.start(QStringLiteral("tesseract"),
                   {path, QStringLiteral("stdout"), QStringLiteral("-l"), QStringLiteral("deu+eng"),
                    QStringLiteral("--psm"), QStringLiteral("3")});
-    if (!process.waitForFinished(-1) || process.exitCode() != 0)
+    if (!finishBounded(process) || process.exitCode() != 0)
         return QString();
     *ms = timer.nsecsElapsed() / 1e6;
     return QString::fromUtf8(process.readAllStandardOutput());

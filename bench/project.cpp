@@ -69,7 +69,7 @@ void waitFor(CollectionStore &store, bool (CollectionStore::*busy)() const,
             loop.quit();
     });
     if ((store.*busy)())
-        loop.exec();
+        execBounded(loop, "the store to finish");
 }
 
 // prefix: "" for the screenshots, "noise_" for the noise project.
@@ -129,7 +129,8 @@ int openInChild(const QString &project, const QString &root, const char *mode) {
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedChannels);
     child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(mode), project, root});
-    child.waitForFinished(-1);
+    if (!finishBounded(child))
+        return 3;
     return child.exitCode();
 }
 } // namespace

@@ -2,7 +2,7 @@
 // opening a collection of 500, scrolling it, typing in a card, memory, and the grid of 1,000.
 #include "BenchSupport.h"
 
-#include "shell/ImageImport.h"
+#include "imaging/ImageImport.h"
 #include "store/CollectionStore.h"
 #include "views/CollectionDocument.h"
 #include "views/EditorView.h"

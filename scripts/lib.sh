@@ -29,3 +29,10 @@ configure_build() {
     command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     cmake -S "$root" -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
 }
+
+# The libFuzzer targets' build: clang with its sanitizers, in build/fuzz.
+fuzz_build="$root/build/fuzz"
+configure_fuzz_build() {
+    CC=clang CXX=clang++ configure_build "$fuzz_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLUMBOX_FUZZ=ON \
+        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+}

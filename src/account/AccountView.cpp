@@ -2,7 +2,7 @@
 
 #include "account/AccountStore.h"
 #include "account/SheetParts.h"
-#include "views/Theme.h"
+#include "look/Theme.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "account/SheetParts.h"
 
-#include "views/Theme.h"
+#include "look/Theme.h"
 
 #include <QDialog>
 #include <QHBoxLayout>

@@ -2,7 +2,7 @@
 
 #include "annotation/WorkspaceControls.h"
 #include "export/MarkRenderer.h"
-#include "views/Theme.h"
+#include "look/Theme.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>

@@ -7,10 +7,10 @@
 #include "annotation/LayerInspector.h"
 #include "annotation/TextInspector.h"
 #include "annotation/WorkspaceControls.h"
+#include "look/Icons.h"
+#include "look/Theme.h"
 #include "model/MarkLayers.h"
 #include "store/CollectionStore.h"
-#include "views/Icons.h"
-#include "views/Theme.h"
 
 #include <QButtonGroup>
 #include <QEvent>

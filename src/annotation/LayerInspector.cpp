@@ -3,9 +3,9 @@
 #include "annotation/AnnotationSession.h"
 #include "annotation/StyleControls.h"
 #include "annotation/WorkspaceControls.h"
+#include "look/Icons.h"
+#include "look/Theme.h"
 #include "model/MarkLayers.h"
-#include "views/Icons.h"
-#include "views/Theme.h"
 
 #include <QDragEnterEvent>
 #include <QHBoxLayout>

@@ -2,7 +2,7 @@
 
 #include "annotation/AnnotationSession.h"
 #include "annotation/WorkspaceControls.h"
-#include "views/Theme.h"
+#include "look/Theme.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

@@ -2,8 +2,8 @@
 
 #include "annotation/AnnotationSession.h"
 #include "annotation/WorkspaceControls.h"
-#include "views/Icons.h"
-#include "views/Theme.h"
+#include "look/Icons.h"
+#include "look/Theme.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

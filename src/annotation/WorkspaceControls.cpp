@@ -1,7 +1,7 @@
 #include "annotation/WorkspaceControls.h"
 
-#include "views/Icons.h"
-#include "views/Theme.h"
+#include "look/Icons.h"
+#include "look/Theme.h"
 
 #include <QBoxLayout>
 #include <QFrame>

@@ -3,10 +3,10 @@
 #include "backup/BackupArchive.h"
 #include "backup/BackupFailure.h"
 #include "common/Background.h"
+#include "imaging/ImageImport.h"
+#include "imaging/RegularFile.h"
 #include "model/AppFailure.h"
 #include "model/JsonCoding.h"
-#include "shell/ImageImport.h"
-#include "store/RegularFile.h"
 
 #include <QCryptographicHash>
 #include <QDir>

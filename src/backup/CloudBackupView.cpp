@@ -3,8 +3,8 @@
 #include "account/AccountStore.h"
 #include "account/SheetParts.h"
 #include "backup/CloudBackupStore.h"
-#include "shell/ImageImport.h"
-#include "views/Theme.h"
+#include "imaging/ImageImport.h"
+#include "look/Theme.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

@@ -6,11 +6,11 @@
 #include "export/PDFExporter.h"
 #include "export/ZipArchive.h"
 #include "imaging/PngEncoder.h"
+#include "imaging/RegularFile.h"
 #include "model/AppFailure.h"
 #include "model/FileNames.h"
 #include "store/DurableFile.h"
 #include "store/FileErrors.h"
-#include "store/RegularFile.h"
 
 #include <QDir>
 #include <QFileInfo>

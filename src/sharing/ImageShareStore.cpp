@@ -7,11 +7,11 @@
 #include "backup/ServiceCall.h"
 #include "common/Background.h"
 #include "export/ImageRenderer.h"
+#include "imaging/ImageImport.h"
+#include "imaging/RegularFile.h"
 #include "model/AppFailure.h"
 #include "model/Ids.h"
-#include "shell/ImageImport.h"
 #include "store/CollectionStore.h"
-#include "store/RegularFile.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

@@ -2,10 +2,10 @@
 
 #include "account/AccountStore.h"
 #include "account/SheetParts.h"
+#include "look/Theme.h"
 #include "sharing/ImageShareStore.h"
 #include "sharing/ShareLinksView.h"
 #include "store/CollectionStore.h"
-#include "views/Theme.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,8 +1,8 @@
 #include "sharing/ShareLinksView.h"
 
 #include "account/SheetParts.h"
+#include "look/Theme.h"
 #include "sharing/ImageShareStore.h"
-#include "views/Theme.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

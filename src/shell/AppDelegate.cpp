@@ -5,6 +5,8 @@
 #include "backup/BackupAPI.h"
 #include "backup/CloudBackupStore.h"
 #include "export/Exporter.h"
+#include "look/Icons.h"
+#include "look/Theme.h"
 #include "model/Ids.h"
 #include "platform/AccountVault.h"
 #include "platform/GlobalShortcut.h"
@@ -19,8 +21,6 @@
 #include "shell/OpenDialogs.h"
 #include "views/CollectionPanelView.h"
 #include "views/EditorView.h"
-#include "views/Icons.h"
-#include "views/Theme.h"
 
 #include <QApplication>
 #include <QMenu>

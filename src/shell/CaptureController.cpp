@@ -1,11 +1,11 @@
 #include "shell/CaptureController.h"
 
+#include "imaging/ImageImport.h"
+#include "imaging/RegularFile.h"
 #include "platform/ForegroundWindow.h"
 #include "platform/ScreenCapturePermission.h"
-#include "shell/ImageImport.h"
 #include "shell/OpenDialogs.h"
 #include "store/CollectionStore.h"
-#include "store/RegularFile.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "shell/MainWindow.h"
 
-#include "views/Theme.h"
+#include "look/Theme.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

@@ -1,12 +1,12 @@
 #include "views/CollectionDocument.h"
 
+#include "look/Theme.h"
 #include "store/CollectionStore.h"
 #include "views/DocumentHeader.h"
 #include "views/EmptyState.h"
 #include "views/LibraryState.h"
 #include "views/LibraryWidgets.h"
 #include "views/PreviewCache.h"
-#include "views/Theme.h"
 
 #include <QApplication>
 #include <QPropertyAnimation>

@@ -4,10 +4,10 @@
 #include "common/Background.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/RegularFile.h"
+#include "look/Theme.h"
 #include "model/AppFailure.h"
 #include "sharing/ShareControls.h"
 #include "store/CollectionStore.h"
-#include "views/Theme.h"
 
 #include <QHBoxLayout>
 #include <QHash>

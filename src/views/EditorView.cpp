@@ -5,6 +5,7 @@
 #include "annotation/AnnotationWorkspace.h"
 #include "backup/CloudBackupStore.h"
 #include "backup/CloudBackupView.h"
+#include "look/Theme.h"
 #include "platform/DesktopSettings.h"
 #include "store/CollectionStore.h"
 #include "views/CollectionDocument.h"
@@ -16,7 +17,6 @@
 #include "views/ScreenshotGrid.h"
 #include "views/SessionBar.h"
 #include "views/Sidebar.h"
-#include "views/Theme.h"
 #include "views/Toolbar.h"
 #include "views/WindowAlerts.h"
 

@@ -1,9 +1,9 @@
 #include "views/EmptyState.h"
 
+#include "look/Theme.h"
 #include "store/CollectionStore.h"
 #include "views/LibraryState.h"
 #include "views/LibraryWidgets.h"
-#include "views/Theme.h"
 
 #include <QLabel>
 #include <QPainter>

@@ -1,10 +1,10 @@
 #include "views/Footer.h"
 
+#include "look/Theme.h"
 #include "store/CollectionStore.h"
 #include "views/DesktopLinks.h"
 #include "views/LibraryState.h"
 #include "views/LibraryWidgets.h"
-#include "views/Theme.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,8 +1,8 @@
 #include "views/LibraryWidgets.h"
 
-#include "views/Icons.h"
+#include "look/Icons.h"
+#include "look/Theme.h"
 #include "views/LibraryState.h"
-#include "views/Theme.h"
 
 #include <QFocusEvent>
 #include <QHBoxLayout>

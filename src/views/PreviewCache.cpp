@@ -5,9 +5,9 @@
 #include "export/MarkRenderer.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/ImageImport.h"
+#include "imaging/RegularFile.h"
 #include "model/AppFailure.h"
 #include "store/CollectionStore.h"
-#include "store/RegularFile.h"
 
 #include <QPainter>
 #include <QThread>

@@ -1,12 +1,12 @@
 #include "views/ScreenshotGrid.h"
 
+#include "look/Icons.h"
+#include "look/Theme.h"
 #include "store/CollectionStore.h"
 #include "views/EmptyState.h"
-#include "views/Icons.h"
 #include "views/LibraryState.h"
 #include "views/LibraryWidgets.h"
 #include "views/PreviewCache.h"
-#include "views/Theme.h"
 
 #include <QHBoxLayout>
 #include <QHelpEvent>

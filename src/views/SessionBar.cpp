@@ -1,9 +1,9 @@
 #include "views/SessionBar.h"
 
+#include "look/Theme.h"
 #include "store/CollectionStore.h"
 #include "views/LibraryState.h"
 #include "views/LibraryWidgets.h"
-#include "views/Theme.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -2,11 +2,11 @@
 
 #include "account/AccountStore.h"
 #include "backup/CloudBackupStore.h"
+#include "look/Icons.h"
+#include "look/Theme.h"
 #include "store/CollectionStore.h"
-#include "views/Icons.h"
 #include "views/LibraryState.h"
 #include "views/LibraryWidgets.h"
-#include "views/Theme.h"
 
 #include <QAction>
 #include <QFocusEvent>

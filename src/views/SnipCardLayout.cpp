@@ -1,6 +1,6 @@
 #include "views/SnipCardLayout.h"
 
-#include "views/Theme.h"
+#include "look/Theme.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QFontMetrics>

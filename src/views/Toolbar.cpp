@@ -1,10 +1,10 @@
 #include "views/Toolbar.h"
 
 #include "export/Exporter.h"
+#include "look/Theme.h"
 #include "store/CollectionStore.h"
 #include "views/LibraryState.h"
 #include "views/LibraryWidgets.h"
-#include "views/Theme.h"
 
 #include <QAction>
 #include <QHBoxLayout>

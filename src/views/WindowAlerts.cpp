@@ -1,6 +1,6 @@
 #include "views/WindowAlerts.h"
 
-#include "views/Theme.h"
+#include "look/Theme.h"
 
 #include <QCoreApplication>
 #include <QLabel>

@@ -7,7 +7,24 @@ set -eu
 mode=$1
 shift
 home=$(mktemp -d)
-trap 'rm -rf "$home"' EXIT
+session=
+# On SIGTERM the program and everything it started end too, with SIGKILL after a few seconds.
+cleanup() {
+    if [ -n "$session" ] && kill -0 "-$session" 2>/dev/null; then
+        kill -TERM "-$session" 2>/dev/null || true
+        tries=50
+        while [ "$tries" -gt 0 ] && kill -0 "-$session" 2>/dev/null; do
+            tries=$((tries - 1))
+            sleep 0.1
+        done
+        kill -KILL "-$session" 2>/dev/null || true
+    fi
+    rm -rf "$home"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM
+trap 'exit 130' INT
+trap 'exit 129' HUP
 export HOME="$home"
 export XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" XDG_CACHE_HOME="$home/cache"
 export XDG_RUNTIME_DIR="$home/run"
@@ -28,8 +45,12 @@ if [ "$mode" = none ]; then
   </policy>
 </busconfig>
 CONF
-    dbus-run-session --config-file="$home/bus.conf" -- "$@"
+    setsid dbus-run-session --config-file="$home/bus.conf" -- "$@" &
 else
-    dbus-run-session -- sh -c 'printf pw | gnome-keyring-daemon --unlock --components=secrets >/dev/null && "$@"' \
-        keyring "$@"
+    setsid dbus-run-session -- sh -c \
+        'printf pw | gnome-keyring-daemon --unlock --components=secrets >/dev/null && "$@"' keyring "$@" &
 fi
+session=$! # a process group of its own, so that everything the program started ends with it
+status=0
+wait "$session" || status=$?
+exit "$status"

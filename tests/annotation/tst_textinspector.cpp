@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <QToolButton>
 
@@ -36,12 +37,15 @@ struct Script {
     QList<QPair<QString, QRectF>> lines;
     QString failure;
     std::atomic<bool> hold{false}; // waits until cancelled
+    std::atomic<int> running{0};   // passes inside recognize()
 };
 
 class ScriptedRecognizer final : public TextRecognizer {
 public:
     explicit ScriptedRecognizer(Script *script) : m_script(script) {}
     QList<Line> recognize(const QImage &image, const Cancelled &cancelled) override {
+        ++m_script->running;
+        const auto leave = qScopeGuard([this] { --m_script->running; });
         while (m_script->hold && !cancelled())
             QThread::msleep(1);
         if (!m_script->failure.isEmpty())
@@ -181,6 +185,11 @@ void TestTextInspector::cancelWhileRunning() {
     Script script;
     script.lines = kLines;
     script.hold = true;
+    // Whatever fails below, the pass ends before the script it reads goes away.
+    const auto release = qScopeGuard([&] {
+        script.hold = false;
+        QTest::qWaitFor([&] { return script.running == 0; }, 10000);
+    });
     TextEditor e(&script);
     QVERIFY(e.waitForCanvas());
     e.session()->recognizeText();
@@ -198,6 +207,7 @@ void TestTextInspector::cancelWhileRunning() {
             cancel = b;
     QVERIFY(cancel && cancel->isVisibleTo(e.inspector()));
     cancel->click();
+    QTRY_VERIFY2(script.running == 0, "the pass on the worker thread never saw the cancel");
     QCoreApplication::processEvents();
     QCOMPARE(e.inspector()->recognizeButton()->text(), QStringLiteral("Text erkennen"));
     QVERIFY(!cancel->isVisibleTo(e.inspector()));

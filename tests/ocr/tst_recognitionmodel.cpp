@@ -6,6 +6,7 @@
 #include "support/FileSupport.h"
 #include "support/MarkTestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QImage>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -142,8 +143,10 @@ void TestRecognitionModel::onlyTheNewestRequestApplies() {
     if (firstReturnsBeforeReset) {
         latch.released = 1;
         // Without handling events, so that the posted outcome arrives only after the reset.
-        while (latch.returned < 1)
+        const QDeadlineTimer deadline(10000);
+        while (latch.returned < 1 && !deadline.hasExpired())
             QThread::msleep(1);
+        QVERIFY2(latch.returned == 1, "the released pass never returned");
         QThread::msleep(100);
     }
     model.reset();

@@ -7,7 +7,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace X11TestSupport;
@@ -75,19 +79,40 @@ private Q_SLOTS:
         environment.insert(u"VELLUMBOX_TESTING"_s, u"1"_s);
         for (const QString &key : {u"XDG_DATA_HOME"_s, u"XDG_CONFIG_HOME"_s, u"XDG_CACHE_HOME"_s})
             environment.remove(key);
+        // The launch benchmark's cue: a byte on this pipe once the main window's first frame is
+        // painted. A descriptor far above the ones QProcess uses while starting the program.
+        int frame[2];
+        QVERIFY(::pipe2(frame, O_CLOEXEC | O_NONBLOCK) == 0);
+        constexpr int kFrameDescriptor = 100;
+        environment.insert(u"VELLUMBOX_FIRST_FRAME_FD"_s, QString::number(kFrameDescriptor));
         m_app.setProcessEnvironment(environment);
         m_app.setProcessChannelMode(QProcess::ForwardedChannels);
+        // A process group of its own: the capture tool it runs ends with it, whatever fails here.
+        m_app.setChildProcessModifier([writeEnd = frame[1]] {
+            ::setsid();
+            ::dup2(writeEnd, kFrameDescriptor); // the copy is inherited
+        });
         m_app.start(QStringLiteral(VELLUMBOX), {});
+        ::close(frame[1]);
+        const auto closeFrame = qScopeGuard([&] { ::close(frame[0]); });
         QVERIFY(m_app.waitForStarted(kPatienceMs));
         QTRY_COMPARE_WITH_TIMEOUT(activeWindowName(), u"Vellumbox"_s, kPatienceMs);
+        char byte = 0;
+        ssize_t got = -1; // −1 while nothing has come, 0 once the program closed it without a word
+        QVERIFY2(QTest::qWaitFor([&] { return (got = ::read(frame[0], &byte, 1)) >= 0; }, kPatienceMs),
+                 "no word from vellumbox about its first frame");
+        QVERIFY2(got == 1, "vellumbox did not announce its first frame");
         m_library = m_home.filePath(u".local/share/Vellumbox/library.json"_s);
     }
 
     void cleanupTestCase() {
         if (m_app.state() != QProcess::NotRunning) {
             m_app.terminate();
-            if (!m_app.waitForFinished(kPatienceMs))
-                m_app.kill();
+            if (!m_app.waitForFinished(kPatienceMs)) {
+                std::fprintf(stderr, "vellumbox did not end on SIGTERM; killing it and its tool\n");
+                ::kill(-pid_t(m_app.processId()), SIGKILL);
+                m_app.waitForFinished(kPatienceMs);
+            }
         }
     }
 

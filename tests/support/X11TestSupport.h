@@ -14,6 +14,8 @@
 
 #include <xcb/xcb.h>
 
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 
 namespace X11TestSupport {
@@ -97,7 +99,8 @@ protected:
 };
 
 // tests/tools/FakePortal.cpp on a private session bus, which ends with it. The bus starts no
-// services of its own, so where the desktop's real portal is installed, it stays out.
+// services of its own, so where the desktop's real portal is installed, it stays out. Bus and fake
+// share a process group of their own, so that neither outlives the test when the fake hangs.
 struct FakePortal {
     QTemporaryFile config;
     QProcess process;
@@ -112,15 +115,19 @@ struct FakePortal {
             "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
         if (!config.open() || config.write(busConfig) < 0 || !config.flush())
             return;
-        process.start("dbus-run-session",
-                      QStringList{"--config-file=" + config.fileName(), "--", program} + arguments);
+        process.start("setsid",
+                      QStringList{"dbus-run-session", "--config-file=" + config.fileName(), "--", program} +
+                          arguments);
         process.waitForReadyRead(kPatienceMs); // one short write
         address = process.readLine().trimmed();
     }
     ~FakePortal() {
         process.closeWriteChannel(); // the fake's cue to end
-        if (!process.waitForFinished(kPatienceMs))
-            process.kill();
+        if (!process.waitForFinished(kPatienceMs) && process.processId() > 0) {
+            std::fprintf(stderr, "the fake portal did not end; killing its session\n");
+            ::kill(-pid_t(process.processId()), SIGKILL);
+            process.waitForFinished(kPatienceMs);
+        }
     }
 };
 

@@ -1,4 +1,4 @@
-#include "views/Icons.h"
+#include "look/Icons.h"
 
 #include <QFile>
 #include <QPainter>
