@@ -1,4 +1,4 @@
-#include "views/Theme.h"
+#include "look/Theme.h"
 
 #include <QApplication>
 #include <QCheckBox>
