@@ -1,5 +1,7 @@
 #pragma once
 
+#include "imaging/ImageImport.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QDateTime>
@@ -20,7 +22,7 @@ struct BackupFile {
 // What a backup holds: every file with its size and SHA-256. Checked whole before anything is
 // downloaded, and every file is checked against it before it is used.
 struct BackupManifest {
-    static constexpr qint64 kMaxImageBytes = 25'000'000;
+    static constexpr qint64 kMaxImageBytes = ImageImport::maximumCloudBytes; // only what may be backed up
     static constexpr qint64 kMaxLibraryBytes = 200'000'000;
     static constexpr qsizetype kMaxFiles = 100'000;
 

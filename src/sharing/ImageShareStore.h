@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/ImageImport.h"
 #include "model/Snip.h"
 #include "sharing/ShareLink.h"
 
@@ -48,7 +49,7 @@ public:
     bool copy(const ShareLink &link);
     void revoke(const QString &linkID);
 
-    static constexpr qint64 kMaxImageBytes = 25'000'000;
+    static constexpr qint64 kMaxImageBytes = ImageImport::maximumCloudBytes;
     static const QString kSignInFirst;
     static const QString kTooLarge;
     static const QString kForeignLink;
