@@ -294,14 +294,15 @@ QWidget *AnnotationWorkspace::buildInspector() {
     const QString style =
         QStringLiteral("QPushButton { border: 1px solid %1; padding: 4px 8px; background: white; color: %2; }"
                        "QPushButton:checked { background: %3; color: white; border-color: %3; }"
-                       "QPushButton:disabled { color: #A0A6AF; }");
+                       "QPushButton:disabled { color: %4; }");
     m_layersTab = new QPushButton(QStringLiteral("Ebenen"), picker);
     m_textTab = new QPushButton(QStringLiteral("Text erkennen"), picker);
     auto *group = new QButtonGroup(picker);
     for (QPushButton *tab : {m_layersTab, m_textTab}) {
         tab->setCheckable(true);
         tab->setFont(Theme::font(12));
-        tab->setStyleSheet(style.arg(Theme::hairline().name(), Theme::ink().name(), editorAccent().name()));
+        tab->setStyleSheet(style.arg(Theme::hairline().name(), Theme::ink().name(), editorAccent().name(),
+                                     Theme::disabledInk().name()));
         group->addButton(tab);
         segments->addWidget(tab, 1);
     }

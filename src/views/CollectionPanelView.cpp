@@ -226,7 +226,9 @@ QPushButton *linkButton(const QString &text, QWidget *parent) {
     button->setCursor(Qt::PointingHandCursor);
     button->setFont(Theme::font(12, QFont::Medium));
     button->setStyleSheet(
-        QStringLiteral("QPushButton { color: %1; border: none; padding: 0; }").arg(Theme::accent().name()));
+        QStringLiteral(
+            "QPushButton { color: %1; border: none; padding: 0; } QPushButton:disabled { color: %2; }")
+            .arg(Theme::accent().name(), Theme::disabledInk().name()));
     return button;
 }
 
@@ -270,8 +272,9 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     m_destination->setStyleSheet(
         QStringLiteral(
             "QToolButton { color: %1; background: white; border: 1px solid %2; border-radius: 7px; "
-            "padding: 5px 10px; } QToolButton::menu-indicator { image: none; width: 0; }")
-            .arg(Theme::ink().name(), Theme::hairline().name()));
+            "padding: 5px 10px; } QToolButton:disabled { color: %3; } "
+            "QToolButton::menu-indicator { image: none; width: 0; }")
+            .arg(Theme::ink().name(), Theme::hairline().name(), Theme::disabledInk().name()));
     m_destination->setPopupMode(QToolButton::InstantPopup);
     m_destination->setToolTip(QStringLiteral("Wohin der nächste Ausschnitt kommt"));
     auto *destinations = new QMenu(m_destination);

@@ -117,6 +117,20 @@ private Q_SLOTS:
         QCOMPARE(button(u"Sammlung abschließen"_s)->isVisible(), state != u"prepared");
     }
 
+    // With nothing shown, "Im Editor ansehen" cannot be used and must not look like a link.
+    void disabledLinkReadsDisabled() {
+        open();
+        QPushButton *link = button(u"Im Editor ansehen"_s);
+        QVERIFY(link);
+        QTRY_VERIFY_WITH_TIMEOUT(link->isVisible() && !link->isEnabled(), kPatienceMs);
+        const QImage image = link->grab().toImage();
+        int darkest = 255;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                darkest = std::min(darkest, qGray(image.pixel(x, y)));
+        QVERIFY2(darkest > 130, qPrintable(u"disabled link text grey %1"_s.arg(darkest)));
+    }
+
     void destinationMenuPreparesTheCapture() {
         openRound();
         QMenu *menu = m_view->findChild<QToolButton *>()->menu();
