@@ -2,12 +2,11 @@
 
 #include "annotation/AnnotationCanvas.h"
 #include "common/Background.h"
-#include "imaging/ImageDecoder.h"
-#include "imaging/RegularFile.h"
 #include "look/Theme.h"
 #include "model/AppFailure.h"
 #include "sharing/ShareControls.h"
 #include "store/CollectionStore.h"
+#include "views/PreviewCache.h"
 
 #include <QHBoxLayout>
 #include <QHash>
@@ -55,24 +54,11 @@ template <typename Widget, typename Value> void setIfChanged(Widget *widget, con
 }
 
 // A small picture of a snip file, decoded scaled: the full image never enters memory.
-// Through the one decoder and its limits, and only from a regular file: the strip must not wait
-// on a pipe someone left in Images.
+// Through the previews' decoder: only a regular file, within the image limits, so the strip never
+// waits on a pipe someone left in Images.
 QImage readThumbnail(const QString &path) {
-    QByteArray bytes;
-    try {
-        bytes = RegularFile::readAll(path);
-    } catch (const AppFailure &) {
-        return {};
-    }
-    Imaging::Decoder decoder(bytes, Imaging::Png);
-    const std::optional<QSize> stored = decoder.storedSize();
-    if (!stored || stored->isEmpty())
-        return {};
-    const QSize wanted = stored->scaled(kThumbnailPixels, Qt::KeepAspectRatioByExpanding);
-    QImage image = decoder.decode(std::max(wanted.width(), wanted.height()));
-    if (!image.isNull() && image.size() != wanted)
-        image = image.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    return image;
+    return Previews::decode(
+        path, [](QSize stored) { return stored.scaled(kThumbnailPixels, Qt::KeepAspectRatioByExpanding); });
 }
 
 } // namespace

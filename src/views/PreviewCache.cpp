@@ -72,9 +72,7 @@ QSize Previews::headerSize(const QString &path) {
     return QSize(int(width), int(height));
 }
 
-QImage Previews::render(const QString &path, QSize box, const MarkList &marks) {
-    if (box.isEmpty())
-        return {};
+QImage Previews::decode(const QString &path, const std::function<QSize(QSize)> &sizeFor) {
     QByteArray bytes;
     try {
         bytes = RegularFile::readAll(path);
@@ -85,12 +83,21 @@ QImage Previews::render(const QString &path, QSize box, const MarkList &marks) {
     const std::optional<QSize> full = decoder.storedSize();
     if (!full || full->isEmpty())
         return {};
-    const QSize size = fitted(*full, box);
+    const QSize size = sizeFor(*full);
+    if (size.isEmpty())
+        return {};
     QImage image = decoder.decode(std::max(size.width(), size.height()));
+    if (!image.isNull() && image.size() != size)
+        image = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return image;
+}
+
+QImage Previews::render(const QString &path, QSize box, const MarkList &marks) {
+    if (box.isEmpty())
+        return {};
+    QImage image = decode(path, [&](QSize full) { return fitted(full, box); });
     if (image.isNull())
         return {};
-    if (image.size() != size)
-        image = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     if (marks.isEmpty())
         return image;

@@ -12,6 +12,7 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class CollectionStore;
@@ -22,6 +23,9 @@ namespace Previews {
 // The pixel size the PNG's header states; an invalid size when the file is missing, not a
 // regular file, not a PNG or beyond the supported size.
 QSize headerSize(const QString &path);
+// The PNG decoded, scaled while it decodes, at the size sizeFor gives for its stored size; only
+// from a regular file and within the image limits. Null when the file cannot be read.
+QImage decode(const QString &path, const std::function<QSize(QSize)> &sizeFor);
 // The image decoded at the size that fits `box` (aspect kept, never enlarged), with the marks
 // drawn at that scale; blurs are computed on the small copy. Null when the file cannot be read.
 QImage render(const QString &path, QSize box, const MarkList &marks);
