@@ -113,7 +113,7 @@ QImage Previews::render(const QString &path, QSize box, const MarkList &marks) {
     };
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    MarkRenderer::draw(marks, painter, QSizeF(size), blur);
+    MarkRenderer::draw(marks, painter, QSizeF(image.size()), blur);
     return image;
 }
 
