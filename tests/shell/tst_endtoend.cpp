@@ -250,12 +250,20 @@ private Q_SLOTS:
         // Looking at the screen is slow under the sanitizers: these waits count real time, where
         // QTRY_* counts its polls.
         const auto waitFor = [](auto shown) { return QTest::qWaitFor(shown, kPatienceMs); };
+        // The picture once it stays in place: layouts settle, and pictures are scaled late.
+        const auto settledPicture = [&](QRect &found, const QRect &before) {
+            QRect last;
+            return waitFor([&] {
+                found = capturedPictureOnScreen(screenImage(), window);
+                const bool settled = !found.isEmpty() && found != before && found == last;
+                last = found;
+                return settled;
+            });
+        };
 
         // The card's preview opens the editor; it shows once the thumbnail is drawn.
         QRect preview;
-        QVERIFY2(
-            waitFor([&] { return !(preview = capturedPictureOnScreen(screenImage(), window)).isEmpty(); }),
-            "the snip's preview on its card");
+        QVERIFY2(settledPicture(preview, QRect()), "the snip's preview on its card");
         QVERIFY(click(preview.center()));
 
         // The editor opens with "Auswählen", the first tool, active at the top of its tool column
@@ -265,11 +273,7 @@ private Q_SLOTS:
         QVERIFY2(waitFor([&] { return !(select = activeToolButton(screenImage(), toolColumn)).isEmpty(); }),
                  "the editor's active tool");
         QRect canvas;
-        QVERIFY2(waitFor([&] {
-                     canvas = capturedPictureOnScreen(screenImage(), window);
-                     return !canvas.isEmpty() && canvas != preview;
-                 }),
-                 "the picture on the editor's canvas");
+        QVERIFY2(settledPicture(canvas, preview), "the picture on the editor's canvas");
 
         // Below "Auswählen", 7 apart: the hand, a divider in gaps of 7, the shape menu, the arrow.
         const QPoint arrowButton = select.center() + QPoint(0, 3 * (42 + 7) + (7 + 1 + 7) + 7);
@@ -290,11 +294,8 @@ private Q_SLOTS:
         // Leaving saves at once and shows the card again, with the arrow in its preview.
         QTRY_VERIFY2_WITH_TIMEOUT(marksOfTheSnip() == QStringList{u"arrow"_s},
                                   "the arrow in the library file", kPatienceMs);
-        QVERIFY2(waitFor([&] {
-                     const QRect shown = capturedPictureOnScreen(screenImage(), window);
-                     return !shown.isEmpty() && shown != canvas;
-                 }),
-                 "the card's preview again");
+        QRect shown;
+        QVERIFY2(settledPicture(shown, canvas), "the card's preview again");
         m_expectedMarks = 1;
     }
 
