@@ -11,6 +11,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+
 class TestDocuments : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -232,6 +236,56 @@ QString difference(const QImage &expected, const QImage &color, const QImage &ma
         }
     return {};
 }
+
+// Whether an image stream is stored losslessly in the form a viewer decodes fastest: Flate with
+// a PNG predictor. "" when it is, else what it holds.
+QString flateWithPredictor(QPDFObjectHandle image) {
+    QPDFObjectHandle dict = image.getDict();
+    QPDFObjectHandle filter = dict.getKey("/Filter");
+    if (filter.isArray() && filter.getArrayNItems() == 1)
+        filter = filter.getArrayItem(0);
+    QPDFObjectHandle parameters = dict.getKey("/DecodeParms");
+    if (parameters.isArray() && parameters.getArrayNItems() == 1)
+        parameters = parameters.getArrayItem(0);
+    const bool flate = filter.isName() && filter.getName() == "/FlateDecode";
+    const bool predictor = parameters.isDictionary() && parameters.getKey("/Predictor").isInteger() &&
+                           parameters.getKey("/Predictor").getIntValue() >= 10;
+    if (flate && predictor)
+        return {};
+    return QString::fromStdString(dict.unparse());
+}
+
+// "" when every image XObject of the PDF is Flate with a PNG predictor and each placed image has
+// a soft mask exactly when `mask`; else the first fault found.
+QString imageStreams(const QString &path, bool mask) {
+    QPDF pdf;
+    try {
+        pdf.processFile(QFile::encodeName(path).constData());
+    } catch (const std::exception &error) {
+        return QString::fromLocal8Bit(error.what());
+    }
+    int images = 0;
+    for (QPDFObjectHandle object : pdf.getAllObjects()) {
+        if (!object.isStreamOfType("/XObject", "/Image"))
+            continue;
+        ++images;
+        if (const QString fault = flateWithPredictor(object); !fault.isEmpty())
+            return QStringLiteral("image not Flate with a PNG predictor: ") + fault;
+    }
+    int placed = 0;
+    for (QPDFPageObjectHelper page : QPDFPageDocumentHelper(pdf).getAllPages())
+        for (auto [name, image] : page.getImages()) {
+            ++placed;
+            QPDFObjectHandle softMask = image.getDict().getKey("/SMask");
+            if (softMask.isStream() != mask)
+                return QStringLiteral("%1 soft mask on %2")
+                    .arg(mask ? "no" : "a", QString::fromStdString(name));
+        }
+    // Nothing but the placed images and their masks.
+    if (placed == 0 || images != placed * (mask ? 2 : 1))
+        return QStringLiteral("%1 images, %2 placed").arg(images).arg(placed);
+    return {};
+}
 } // namespace
 
 void TestDocuments::images_data() {
@@ -270,6 +324,8 @@ void TestDocuments::images() {
 
     const QString pdf = exported(collection, ExportFormat::Pdf, QStringLiteral("pixels.pdf"));
     runTool(QStringLiteral("qpdf"), {QStringLiteral("--check"), pdf});
+    const QString streams = imageStreams(pdf, mask);
+    QVERIFY2(streams.isEmpty(), qPrintable(streams));
     const QStringList listed =
         runTool(QStringLiteral("pdfimages"), {QStringLiteral("-list"), pdf}).split(u'\n', Qt::SkipEmptyParts);
     const QString size = QStringLiteral("\\s+%1\\s+%2\\s+").arg(expected.width()).arg(expected.height());

@@ -18,11 +18,14 @@
 #include <QDBusConnection>
 #include <QDialog>
 #include <QFileDialog>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
 #include <QScreen>
+#include <QSessionManager>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -434,19 +437,18 @@ private Q_SLOTS:
 
     void quit_data() {
         QTest::addColumn<QString>("library"); // what library.json is
-        QTest::addColumn<bool>("signal");     // SIGTERM instead of the menu
+        QTest::addColumn<QString>("how");     // menu, a signal or logging out
         QTest::addColumn<bool>("ends");
-        for (const bool signal : {false, true}) {
-            const char *how = signal ? "SIGTERM" : "menu";
-            QTest::addRow("%s, writable", how) << u"file"_s << signal << true;
+        for (const char *how : {"menu", "SIGTERM", "SIGINT", "logout"}) {
+            QTest::addRow("%s, writable", how) << u"file"_s << QString::fromLatin1(how) << true;
             QTest::addRow("%s, turned into a folder after launch", how)
-                << u"folder later"_s << signal << false;
-            QTest::addRow("%s, unreadable at launch", how) << u"folder"_s << signal << true;
+                << u"folder later"_s << QString::fromLatin1(how) << false;
+            QTest::addRow("%s, unreadable at launch", how) << u"folder"_s << QString::fromLatin1(how) << true;
         }
     }
     void quit() {
         QFETCH(QString, library);
-        QFETCH(bool, signal);
+        QFETCH(QString, how);
         QFETCH(bool, ends);
         const QString path = m_dir->filePath(u"library/library.json"_s);
         if (library == u"folder")
@@ -463,10 +465,20 @@ private Q_SLOTS:
         for (int attempt = 0; attempt < 2; ++attempt) {
             app.mainWindow()->hide();
             app.panel()->orderFront(false);
-            if (signal)
+            if (how == u"SIGTERM")
                 std::raise(SIGTERM);
+            else if (how == u"SIGINT")
+                std::raise(SIGINT);
+            else if (how == u"logout")
+                QVERIFY(logOut());
             else
                 app.quit();
+            if (ends && how == u"logout") {
+                // The session ends the program once everything is saved; the window stays away.
+                QVERIFY(!app.mainWindow()->isVisible());
+                QCOMPARE(m_terminations, 0);
+                break;
+            }
             if (ends) {
                 QTRY_COMPARE_WITH_TIMEOUT(m_terminations, 1, kPatienceMs);
                 break;
@@ -479,8 +491,13 @@ private Q_SLOTS:
         }
         if (library == u"folder")
             QVERIFY(QFileInfo(path).isDir()); // untouched
-        if (library == u"file")
+        if (library == u"file") {
             QVERIFY(store->session()->isPaused);
+            QFile saved(path);
+            QVERIFY(saved.open(QIODevice::ReadOnly));
+            const QJsonObject written = QJsonDocument::fromJson(saved.readAll()).object();
+            QVERIFY2(written[u"session"_s][u"isPaused"_s].toBool(), "the paused round is on disk");
+        }
     }
 
     void urls_data() {
@@ -589,6 +606,16 @@ private:
         seams.terminate = [this] { ++m_terminations; };
         m_delegate = std::make_unique<AppDelegate>(std::move(seams));
         return *m_delegate;
+    }
+
+    // What logging out does: the session manager asks the application to save before the session
+    // ends it. Qt keeps its session manager as a child of the application.
+    static bool logOut() {
+        auto *manager = qApp->findChild<QSessionManager *>(QString(), Qt::FindDirectChildrenOnly);
+        if (!manager)
+            return false;
+        emit qApp->commitDataRequest(*manager);
+        return true;
     }
 
     bool waitForLine(const QByteArray &wanted) {
