@@ -136,6 +136,12 @@ void TestCanvas::drawing_data() {
                                           << QRectF(QPointF(0.025, 0.05), QPointF(0.035, 0.07));
     QTest::newRow("highlight 4 × 3 is not")
         << k(MarkKind::Highlight) << QPointF(10, 10) << QPointF(14, 13) << false << QRectF();
+    QTest::newRow("cloud") << k(MarkKind::Cloud) << QPointF(40, 20) << QPointF(120, 100) << false
+                           << QRectF(QPointF(0.1, 0.1), QPointF(0.3, 0.5));
+    QTest::newRow("filled ellipse") << k(MarkKind::FilledEllipse) << QPointF(200, 40) << QPointF(280, 180)
+                                    << false << QRectF(QPointF(0.5, 0.2), QPointF(0.7, 0.9));
+    QTest::newRow("redaction") << k(MarkKind::Redact) << QPointF(360, 160) << QPointF(320, 120) << false
+                               << QRectF(QPointF(0.9, 0.8), QPointF(0.8, 0.6));
 }
 
 void TestCanvas::drawing() {
