@@ -83,11 +83,29 @@ RecognizedTextLines editorLines(const QList<TextRecognizer::Line> &lines, QSizeF
         QStringList texts;
         QList<RecognizedTextWord> words;
         for (const TextRecognizer::Word &word : line.words) {
-            const QString text = word.text.trimmed();
-            if (text.isEmpty())
-                continue;
-            texts.append(text);
-            words.append(RecognizedTextWord{text, normalised(word.box, pixelSize)});
+            // A word is a run without white space: a no-break space inside what the recogniser
+            // returns as one word still separates two, each with its share of the box.
+            const QString &text = word.text;
+            QList<std::pair<qsizetype, qsizetype>> parts;
+            for (qsizetype i = 0, n = text.size(); i < n;) {
+                while (i < n && text[i].isSpace())
+                    ++i;
+                qsizetype end = i;
+                while (end < n && !text[end].isSpace())
+                    ++end;
+                if (end > i)
+                    parts.append({i, end});
+                i = end;
+            }
+            for (const auto &[start, end] : parts) {
+                QRectF box = word.box;
+                if (parts.size() > 1) {
+                    const double share = box.width() / double(text.size());
+                    box = QRectF(box.left() + start * share, box.top(), (end - start) * share, box.height());
+                }
+                texts.append(text.mid(start, end - start));
+                words.append(RecognizedTextWord{texts.last(), normalised(box, pixelSize)});
+            }
         }
         if (words.isEmpty())
             continue;

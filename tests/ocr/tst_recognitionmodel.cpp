@@ -322,6 +322,10 @@ void TestRecognitionModel::editorLines_data() {
                  line(QRectF(0, 50, 20, 10), {QStringLiteral("\t"), QStringLiteral(" ")}),
                  line(QRectF(0, 80, 20, 10), {})}
         << MarkList() << QStringList{QStringLiteral("Ja")} << QList<QRectF>{QRectF(0, 0, 0.1, 0.1)};
+    QTest::newRow("a no-break space separates words")
+        << Lines{line(QRectF(20, 10, 100, 20), {QStringLiteral("Nr.\u00A0123"), QStringLiteral("frei")})}
+        << MarkList() << QStringList{QStringLiteral("Nr. 123 frei")}
+        << QList<QRectF>{QRectF(0.1, 0.1, 0.5, 0.2)};
     QTest::newRow("line under a redaction dropped, its neighbour kept")
         << Lines{line(QRectF(20, 10, 100, 10), {QStringLiteral("geheim")}),
                  line(QRectF(20, 40, 100, 10), {QStringLiteral("offen")})}
@@ -351,8 +355,10 @@ void TestRecognitionModel::editorLines() {
         QCOMPARE(lines[i].text, texts[i]);
         QCOMPARE(lines[i].rect, rects[i]);
         QStringList words;
-        for (const RecognizedTextWord &word : lines[i].words)
+        for (const RecognizedTextWord &word : lines[i].words) {
             words.append(word.text);
+            QVERIFY(lines[i].rect.adjusted(-1e-9, -1e-9, 1e-9, 1e-9).contains(word.rect));
+        }
         QCOMPARE(words.join(QLatin1Char(' ')), lines[i].text);
     }
 }
