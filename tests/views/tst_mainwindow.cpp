@@ -1,3 +1,4 @@
+#include "TextRecorder.h"
 #include "ViewFixture.h"
 
 #include "annotation/AnnotationWorkspace.h"
@@ -12,6 +13,9 @@
 
 #include <QAction>
 #include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -201,8 +205,27 @@ void TestMainWindow::enabledStates() {
     QCOMPARE(f.view->sessionBar()->isVisibleTo(f.view.get()), shape != u"none");
     if (shape != u"none")
         QCOMPARE(f.view->sessionBar()->isEnabled(), idle);
-    if (shape == u"snips" && !all)
-        QCOMPARE(f.document()->addNextButton()->isEnabled(), idle);
+    // The export menu is reached through its button only; once open, every entry can be chosen.
+    QStringList entries;
+    for (QAction *a : toolbar->exportMenu()->actions())
+        entries << (a->isSeparator() ? QStringLiteral("-") : a->text() + (a->isEnabled() ? "" : " (aus)"));
+    QCOMPARE(entries, QStringList({"PDF-Dokument (.pdf)", "Word-Dokument (.docx)", "-",
+                                   "Bearbeitbares Projekt (.vellumbox)"}));
+    click(toolbar->exportButton());
+    QCOMPARE(toolbar->exportMenu()->isVisible(), toolbar->exportButton()->isEnabled());
+    toolbar->exportMenu()->hide();
+
+    // The button under the cards captures into the collection on screen.
+    QAbstractButton *addNext = f.document()->addNextButton();
+    QCOMPARE(addNext->isVisibleTo(f.view.get()), shape == u"snips" && !all);
+    if (addNext->isVisibleTo(f.view.get())) {
+        QCOMPARE(addNext->text(), QStringLiteral("Nächsten Ausschnitt hinzufügen"));
+        QCOMPARE(addNext->isEnabled(), idle);
+        click(addNext);
+        QCOMPARE(f.closure(), idle ? QStringLiteral("capture") : QString());
+        QCOMPARE(f.store->selectedID(), f.id(QStringLiteral("A")));
+        f.calls.clear();
+    }
 
     EmptyState *empty = nullptr;
     for (EmptyState *candidate : f.view->findChildren<EmptyState *>()) {
@@ -399,31 +422,47 @@ void TestMainWindow::cardFaces_data() {
     QTest::addColumn<QString>("mode");
     QTest::addColumn<QString>("snip");
     QTest::addColumn<int>("marks");
+    QTest::addColumn<QString>("image"); // what lies under the snip's file name
     QTest::addColumn<QString>("badge");
     QTest::addColumn<QString>("placeholder");
     QTest::addColumn<QString>("marksLine");
-    QTest::newRow("first step") << "steps"
-                                << "A0" << 0 << "01"
-                                << "Schritt beschreiben …"
-                                << "";
-    QTest::newRow("tenth step, one mark") << "steps"
-                                          << "A9" << 1 << "10"
-                                          << "Schritt beschreiben …"
-                                          << "1 Markierung im Bild";
-    QTest::newRow("hundredth step, two marks") << "steps"
-                                               << "A99" << 2 << "100"
-                                               << "Schritt beschreiben …"
-                                               << "2 Markierungen im Bild";
-    QTest::newRow("notes: a dot") << "notes"
-                                  << "A9" << 0 << ""
-                                  << "Überschrift …"
-                                  << "";
+    QTest::newRow("first step, no file") << "steps"
+                                         << "A0" << 0 << "missing"
+                                         << "01"
+                                         << "Schritt beschreiben …"
+                                         << "";
+    QTest::newRow("tenth step, one mark, no image in the file") << "steps"
+                                                                << "A9" << 1 << "garbage"
+                                                                << "10"
+                                                                << "Schritt beschreiben …"
+                                                                << "1 Markierung im Bild";
+    QTest::newRow("hundredth step, two marks, image") << "steps"
+                                                      << "A99" << 2 << "png"
+                                                      << "100"
+                                                      << "Schritt beschreiben …"
+                                                      << "2 Markierungen im Bild";
+    QTest::newRow("notes: a dot, cut-off image") << "notes"
+                                                 << "A9" << 0 << "truncated"
+                                                 << ""
+                                                 << "Überschrift …"
+                                                 << "";
+    QTest::newRow("folder under the file name") << "steps"
+                                                << "A1" << 0 << "folder"
+                                                << "02"
+                                                << "Schritt beschreiben …"
+                                                << "";
+    QTest::newRow("file name leaving the folder") << "steps"
+                                                  << "A1" << 0 << "bad name"
+                                                  << "02"
+                                                  << "Schritt beschreiben …"
+                                                  << "";
 }
 
 void TestMainWindow::cardFaces() {
     QFETCH(QString, mode);
     QFETCH(QString, snip);
     QFETCH(int, marks);
+    QFETCH(QString, image);
     QFETCH(QString, badge);
     QFETCH(QString, placeholder);
     QFETCH(QString, marksLine);
@@ -436,16 +475,40 @@ void TestMainWindow::cardFaces() {
             if (s.id == id) {
                 for (int i = 0; i < marks; ++i)
                     s.marks.append(Mark::make(MarkKind::Arrow, 0.1, 0.1, 0.5, 0.5));
+                if (image == u"bad name")
+                    s.imageFile = QStringLiteral("../") + s.imageFile;
             }
         }
     });
+    const QString path =
+        f.store->imagesDirectory() + u'/' + f.collection(0).items[snip.mid(1).toInt()].imageFile;
+    if (image == u"png" || image == u"truncated" || image == u"bad name")
+        f.writeImage(QFileInfo(path).fileName());
+    if (image == u"truncated") {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.resize(file.size() / 2));
+    } else if (image == u"garbage") {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(4000, 'x'));
+    } else if (image == u"folder") {
+        QVERIFY(QDir().mkpath(path));
+    }
     SnipCard *card = f.card(snip);
     QCOMPARE(card->badgeText(), badge);
     QCOMPARE(card->headingField()->placeholderText(), placeholder);
     QCOMPARE(card->marksText(), marksLine);
     QCOMPARE(card->cardGeometry().marks.isEmpty(), marks == 0);
-    // No image file was written: the card says so and still opens the editor.
-    QTRY_VERIFY(card->preview()->showsPlaceholder());
+    // Without a readable image the card says so, and still opens the editor.
+    if (image == u"png") {
+        QTRY_VERIFY_WITH_TIMEOUT(card->preview()->hasThumbnail(), 10000);
+        QVERIFY(!card->preview()->showsPlaceholder());
+        QCOMPARE(TextRecorder::texts(card->preview()), QStringList());
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(card->preview()->showsPlaceholder(), 10000);
+        QCOMPARE(TextRecorder::texts(card->preview()), QStringList(QStringLiteral("Bild nicht verfügbar")));
+    }
     click(card->preview());
     QCOMPARE(f.view->state()->annotationSnipID(), OptionalUuid(id));
 }

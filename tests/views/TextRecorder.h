@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QPaintDevice>
+#include <QPaintEngine>
+#include <QStringList>
+#include <QTextItem>
+#include <QWidget>
+
+// A paint device that keeps the texts drawn on it and nothing else, to read what a widget
+// paints as words rather than as pixels.
+class TextRecorder : public QPaintDevice {
+public:
+    explicit TextRecorder(QSize size) : m_size(size) {}
+
+    // The texts `widget` paints, in the order it paints them.
+    static QStringList texts(QWidget *widget) {
+        TextRecorder recorder(widget->size());
+        widget->render(&recorder, QPoint(), QRegion(), QWidget::DrawChildren);
+        return recorder.m_engine.texts;
+    }
+
+    QPaintEngine *paintEngine() const override { return &m_engine; }
+
+protected:
+    int metric(PaintDeviceMetric metric) const override {
+        switch (metric) {
+        case PdmWidth:
+            return m_size.width();
+        case PdmHeight:
+            return m_size.height();
+        case PdmWidthMM:
+            return m_size.width() * 254 / 960;
+        case PdmHeightMM:
+            return m_size.height() * 254 / 960;
+        case PdmNumColors:
+            return INT_MAX;
+        case PdmDepth:
+            return 32;
+        case PdmDpiX:
+        case PdmDpiY:
+        case PdmPhysicalDpiX:
+        case PdmPhysicalDpiY:
+            return 96;
+        case PdmDevicePixelRatio:
+            return 1;
+        case PdmDevicePixelRatioScaled:
+            return int(devicePixelRatioFScale());
+        }
+        return 0;
+    }
+
+private:
+    struct Engine : QPaintEngine {
+        QStringList texts;
+        Engine() : QPaintEngine(AllFeatures) {}
+        bool begin(QPaintDevice *) override { return true; }
+        bool end() override { return true; }
+        void updateState(const QPaintEngineState &) override {}
+        void drawTextItem(const QPointF &, const QTextItem &item) override { texts << item.text(); }
+        void drawPixmap(const QRectF &, const QPixmap &, const QRectF &) override {}
+        void drawImage(const QRectF &, const QImage &, const QRectF &, Qt::ImageConversionFlags) override {}
+        void drawTiledPixmap(const QRectF &, const QPixmap &, const QPointF &) override {}
+        void drawPath(const QPainterPath &) override {}
+        void drawPolygon(const QPointF *, int, PolygonDrawMode) override {}
+        void drawRects(const QRectF *, int) override {}
+        void drawLines(const QLineF *, int) override {}
+        void drawEllipse(const QRectF &) override {}
+        void drawPoints(const QPointF *, int) override {}
+        Type type() const override { return User; }
+    };
+    QSize m_size;
+    mutable Engine m_engine;
+};
