@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -71,6 +72,8 @@ private Q_SLOTS:
         CloudBackupView view(f.backup.get(), f.account.get());
         view.show();
         QVERIFY(f.waitIdle());
+        // The button is judged only once the sheet no longer shows the list being fetched.
+        QTRY_VERIFY(!view.findChild<QLabel *>(QStringLiteral("activity"))->isVisibleTo(&view));
         if (state == u"backup running") {
             f.setUpLibrary({{"A", 1}});
             // The service answers the backup's announcement late, so the backup stays running.
