@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -53,6 +54,9 @@ private Q_SLOTS:
         QTest::newRow("switched off") << "off" << true << false;
         QTest::newRow("switched on") << "on" << true << true;
         QTest::newRow("capturing") << "capturing" << true << false;
+        QTest::newRow("exporting") << "exporting" << true << false;
+        QTest::newRow("importing") << "importing" << true << false;
+        QTest::newRow("backup running") << "backup running" << true << false;
     }
     void states() {
         QFETCH(QString, state);
@@ -63,13 +67,40 @@ private Q_SLOTS:
             QVERIFY(f.signIn());
         f.backup->setEnabled(state != u"off");
         f.library.store->setIsCapturing(state == u"capturing");
+        f.library.store->setIsExporting(state == u"exporting");
+        f.library.store->setIsImporting(state == u"importing");
         CloudBackupView view(f.backup.get(), f.account.get());
         view.show();
         QVERIFY(f.waitIdle());
+        // The button is judged only once the sheet no longer shows the list being fetched.
+        QTRY_VERIFY(!view.findChild<QLabel *>(QStringLiteral("activity"))->isVisibleTo(&view));
+        if (state == u"backup running") {
+            f.setUpLibrary({{"A", 1}});
+            // The service answers the backup's announcement late, so the backup stays running.
+            f.cloud.fault = [&f](const HttpTestRequest &r) -> std::optional<HttpTestResponse> {
+                if (r.method != "POST" || r.path() != u"/v1/backups")
+                    return std::nullopt;
+                HttpTestResponse late = f.cloud.backup(r, {});
+                late.delayMs = 1500;
+                return late;
+            };
+            f.backup->backUpNow();
+            QVERIFY(f.backup->busy());
+        }
         QTRY_COMPARE(view.findChild<QCheckBox *>()->isVisibleTo(&view), switches);
         QCOMPARE(buttonNamed(view, QStringLiteral("Anmelden / Registrieren")) != nullptr, !switches);
         const QPushButton *now = buttonNamed(view, QStringLiteral("Jetzt sichern"));
         QTRY_COMPARE(now && now->isEnabled(), backUpNow);
+        if (state == u"backup running")
+            QVERIFY2(f.backup->busy(), "the backup ended before the button was checked");
+        // Once the activity is over the button follows.
+        if (switches && state != u"off") {
+            f.library.store->setIsCapturing(false);
+            f.library.store->setIsExporting(false);
+            f.library.store->setIsImporting(false);
+            QVERIFY(f.waitIdle());
+            QTRY_VERIFY(now->isEnabled());
+        }
         // Signed out it is a few lines high; signed in the list of backups keeps its room.
         QTRY_COMPARE(sheetFitProblem(view, switches ? 520 : 0), QString());
         QCOMPARE(view.height() >= 520, switches);

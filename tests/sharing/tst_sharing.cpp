@@ -2,6 +2,7 @@
 
 #include "sharing/ImageShareStore.h"
 #include "sharing/ShareControls.h"
+#include "sharing/ShareLinksView.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -39,6 +40,14 @@ struct ShareFixture : CloudFixture {
         library.store->setCollections({c});
         return s;
     }
+    // A link the service already holds, as if shared earlier.
+    void addLink() {
+        CloudTestServer::Share share;
+        share.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        share.url = cloud.linkBase + share.id.left(8);
+        share.image = "uploaded";
+        cloud.shares.insert(share.id, share);
+    }
     bool share(const Snip &s) {
         sharing->share(s, *library.store);
         return QTest::qWaitFor([&] { return !sharing->isSharing(s.id); }, 10000);
@@ -51,6 +60,47 @@ QStringList visibleButtons(const QWidget &widget) {
         if (button->isVisibleTo(widget.parentWidget()))
             texts.append(button->text());
     return texts;
+}
+
+// The text of each shown row of the links sheet, top to bottom.
+QStringList linkRows(const QWidget &sheet) {
+    QStringList rows;
+    for (const QWidget *row : sheet.findChildren<QWidget *>(QStringLiteral("link")))
+        if (row->isVisibleTo(&sheet))
+            rows.append(row->findChild<QLabel *>()->text());
+    return rows;
+}
+
+// The enabled buttons of the row showing the link.
+QList<QPushButton *> rowButtons(const QWidget &sheet, const QString &link) {
+    QList<QPushButton *> buttons;
+    for (const QWidget *row : sheet.findChildren<QWidget *>(QStringLiteral("link")))
+        if (row->findChild<QLabel *>()->text() == link)
+            for (QPushButton *button : row->findChildren<QPushButton *>())
+                if (button->isVisibleTo(&sheet) && button->isEnabled())
+                    buttons.append(button);
+    return buttons;
+}
+
+bool clickInRow(const QWidget &sheet, const QString &link, const QString &action) {
+    for (QPushButton *button : rowButtons(sheet, link))
+        if (button->text() == action) {
+            button->click();
+            return true;
+        }
+    return false;
+}
+
+QString labelText(const QWidget &sheet, const QString &name) {
+    const auto *label = sheet.findChild<QLabel *>(name);
+    return label->isVisibleTo(&sheet) ? label->text() : QString();
+}
+
+bool emptyNoteShown(const QWidget &sheet) {
+    for (const QLabel *label : sheet.findChildren<QLabel *>())
+        if (label->text() == u"Du hast noch keine Bilder geteilt.")
+            return label->isVisibleTo(&sheet);
+    return false;
 }
 
 } // namespace
@@ -319,6 +369,83 @@ private Q_SLOTS:
                     button->click();
             QCOMPARE(f.clipboard.size(), 1);
         }
+    }
+
+    void linksSheet_data() {
+        QTest::addColumn<bool>("signedIn");
+        QTest::addColumn<int>("links");
+        QTest::addColumn<bool>("emptyNote");
+        QTest::newRow("signed out") << false << 2 << false;
+        QTest::newRow("no links") << true << 0 << true;
+        QTest::newRow("two links") << true << 2 << false;
+    }
+    void linksSheet() {
+        QFETCH(bool, signedIn);
+        QFETCH(int, links);
+        QFETCH(bool, emptyNote);
+        ShareFixture f;
+        for (int i = 0; i < links; ++i)
+            f.addLink();
+        if (signedIn)
+            QVERIFY(f.signIn());
+        ShareLinksView view(f.sharing.get());
+        view.show();
+        if (signedIn)
+            QTRY_VERIFY_WITH_TIMEOUT(f.sharing->linksLoaded(), 5000);
+        QStringList expected;
+        if (signedIn)
+            for (const CloudTestServer::Share &share : std::as_const(f.cloud.shares))
+                expected.append(share.url);
+        QTRY_COMPARE(linkRows(view), expected);
+        QCOMPARE(emptyNoteShown(view), emptyNote);
+        for (const QString &link : expected) {
+            QStringList actions;
+            for (const QPushButton *button : rowButtons(view, link))
+                actions.append(button->text());
+            QCOMPARE(actions, (QStringList{u"Kopieren"_s, u"Widerrufen"_s}));
+        }
+    }
+
+    // Each row's buttons act on that row's link, and the sheet follows the store's changes.
+    void linksSheetActsOnItsRows() {
+        ShareFixture f;
+        QVERIFY(f.signIn());
+        f.addLink();
+        f.addLink();
+        const CloudTestServer::Share first = f.cloud.shares.first();
+        const CloudTestServer::Share second = f.cloud.shares.last();
+        ShareLinksView view(f.sharing.get());
+        view.show();
+        QTRY_COMPARE(linkRows(view), (QStringList{first.url, second.url}));
+
+        QVERIFY(clickInRow(view, second.url, u"Kopieren"_s));
+        QCOMPARE(f.clipboard, QList<QUrl>{QUrl(second.url)});
+        QTRY_COMPARE(labelText(view, u"notice"_s), ImageShareStore::kCopied);
+
+        QVERIFY(clickInRow(view, first.url, u"Widerrufen"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(linkRows(view), QStringList{second.url}, 5000);
+        QVERIFY(!f.cloud.shares.contains(first.id));
+        QVERIFY(f.cloud.shares.contains(second.id));
+        QCOMPARE(labelText(view, u"notice"_s), ImageShareStore::kRevoked);
+
+        // A new share comes in at the top; a revoke that fails keeps the row and says why.
+        const Snip s = f.markedSnip();
+        QVERIFY(f.share(s));
+        const QString made = f.sharing->linkFor(s.id)->url.toString();
+        QTRY_COMPARE(linkRows(view), (QStringList{made, second.url}));
+        f.cloud.fault = [](const HttpTestRequest &r) -> std::optional<HttpTestResponse> {
+            if (r.method == "DELETE")
+                return HttpTestResponse::json(500, "{}");
+            return std::nullopt;
+        };
+        QVERIFY(clickInRow(view, made, u"Widerrufen"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(labelText(view, u"failure"_s), CloudBackupAPI::kServiceFailed, 5000);
+        QCOMPARE(linkRows(view), (QStringList{made, second.url}));
+
+        // Another user never sees these links.
+        f.account->signOut();
+        QTRY_COMPARE(linkRows(view), QStringList());
+        QVERIFY(!emptyNoteShown(view));
     }
 };
 
