@@ -92,6 +92,11 @@ qint64 BackupManifest::totalBytes() const {
 
 namespace BackupReplies {
 
+bool sameID(QStringView a, QStringView b) {
+    const auto id = parseUuid(a);
+    return id && id == parseUuid(b);
+}
+
 std::optional<QString> createdID(QByteArrayView data) {
     return readServiceJson<QString>(data,
                                     [](const json::Value &root) { return readID(json::member(root, "id")); });
@@ -125,7 +130,7 @@ std::optional<QList<BackupSnapshot>> snapshots(QByteArrayView data) {
 
 std::optional<BackupManifest> snapshotManifest(QByteArrayView data, const QString &expectedID) {
     return readServiceJson<BackupManifest>(data, [&expectedID](const json::Value &root) {
-        if (readID(json::member(root, "id")).compare(expectedID, Qt::CaseInsensitive) != 0)
+        if (!sameID(readID(json::member(root, "id")), expectedID))
             throw json::DecodeError("another snapshot");
         return readFiles(root);
     });

@@ -171,6 +171,62 @@ private Q_SLOTS:
         QVERIFY(f.cloud.snapshots.isEmpty());
     }
 
+    // Snapshot ids are UUIDs: the service may write one in either case, and the client may hold it
+    // in the other (the id it was given at creation, or one the list wrote differently). Either
+    // names the same snapshot.
+    void snapshotIdInOtherCase_data() {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<bool>("writtenUpper"); // how the service writes the id in its replies
+        QTest::addColumn<bool>("askedUpper");   // how the client names it in its call
+        QTest::newRow("restore, manifest in upper case") << "restore" << true << false;
+        QTest::newRow("restore, manifest in lower case") << "restore" << false << true;
+        QTest::newRow("restore, same case") << "restore" << true << true;
+        QTest::newRow("delete, listed in upper case") << "delete" << true << false;
+        QTest::newRow("delete, listed in lower case") << "delete" << false << true;
+        QTest::newRow("delete, same case") << "delete" << false << false;
+    }
+    void snapshotIdInOtherCase() {
+        QFETCH(QString, operation);
+        QFETCH(bool, writtenUpper);
+        QFETCH(bool, askedUpper);
+        CloudFixture f;
+        f.setUpLibrary({{"A", 1}});
+        QVERIFY(f.signInAndEnable());
+        f.backup->backUpNow();
+        QVERIFY(QTest::qWaitFor([&f] { return f.backup->snapshots().size() == 1 && !f.backup->busy(); }));
+        const QString id = f.cloud.completed().value(0).id.toLower();
+        QCOMPARE(f.cloud.completed().value(0).id, id);
+        const QString written = writtenUpper ? id.toUpper() : id;
+        const QString asked = askedUpper ? id.toUpper() : id;
+        // The service takes the id in either case and writes it its own way.
+        f.cloud.fault = [&f, id, written](const HttpTestRequest &r) -> std::optional<HttpTestResponse> {
+            HttpTestRequest same = r;
+            same.target.replace(id.toUpper().toLatin1(), id.toLatin1());
+            HttpTestResponse answer =
+                f.cloud.backup(same, same.path().split(u'/', Qt::SkipEmptyParts).mid(2));
+            answer.body.replace(id.toLatin1(), written.toLatin1());
+            return answer;
+        };
+        f.backup->refreshSnapshots();
+        QVERIFY(f.waitIdle());
+        QCOMPARE(f.backup->snapshots().value(0).id, written);
+
+        if (operation == u"restore") {
+            f.backup->restore(asked);
+            QVERIFY(f.waitIdle());
+            QCOMPARE(f.backup->failure(), QString());
+            QCOMPARE(f.backup->notice(), CloudBackupStore::kRestored);
+            QCOMPARE(f.library.titles(), QStringLiteral("A · Wiederhergestellt A"));
+        } else {
+            f.backup->deleteSnapshot(asked);
+            QVERIFY(f.waitIdle());
+            QCOMPARE(f.backup->failure(), QString());
+            QCOMPARE(f.backup->notice(), CloudBackupStore::kDeleted);
+            QVERIFY(f.cloud.snapshots.isEmpty());
+            QVERIFY(f.backup->snapshots().isEmpty());
+        }
+    }
+
     void failedSaveStopsTheBackup() {
         CloudFixture f;
         f.setUpLibrary({{"A", 1}});
