@@ -59,7 +59,7 @@ private Q_SLOTS:
     }
 
     // The list of snapshots is refused whole for a date without a time zone (it would be read as
-    // local time) and for a snapshot listed twice.
+    // local time), for a snapshot listed twice and for a negative count of files or bytes.
     void snapshotList_data() {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<int>("count"); // -1: refused
@@ -88,6 +88,15 @@ private Q_SLOTS:
             << list({entry(a, "2026-12-07T14:05:00Z"),
                      entry("8F0C2A5E-4B1D-4C3E-9A7F-1D2E3F4A5B6C", "2026-12-08T14:05:00Z")})
             << -1;
+        const auto counted = [a](const char *fileCount, const char *byteCount) {
+            return QByteArray("{\"id\":\"") + a +
+                   "\",\"createdAt\":\"2026-12-07T14:05:00Z\",\"fileCount\":" + fileCount +
+                   ",\"byteCount\":" + byteCount + "}";
+        };
+        QTest::newRow("negative file count") << list({counted("-1", "1234")}) << -1;
+        QTest::newRow("negative byte count") << list({counted("2", "-1")}) << -1;
+        QTest::newRow("one of two with a negative count")
+            << list({entry(b, "2026-12-07T15:05:00Z"), counted("2", "-1234")}) << -1;
     }
     void snapshotList() {
         QFETCH(QByteArray, json);
