@@ -2,6 +2,9 @@
 
 #include "backup/BackupFolder.h"
 
+#include "common/Background.h"
+
+#include <QSemaphore>
 #include <QSignalSpy>
 
 namespace {
@@ -17,6 +20,24 @@ QByteArray manifestJson(const QList<QList<QVariant>> &files, int version = 1) {
 }
 
 const QString kImage = QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF.png");
+
+// Takes every thread of the background pool until opened, so work handed to the pool meanwhile
+// waits behind it at a known point.
+class PoolGate {
+public:
+    ~PoolGate() { open(); }
+    void close() {
+        m_threads = Background::pool()->maxThreadCount();
+        for (int i = 0; i < m_threads; ++i)
+            Background::pool()->start([held = m_held] { held->acquire(); });
+    }
+    void open() { m_held->release(std::exchange(m_threads, 0)); }
+
+private:
+    // Shared with the waiting tasks, which may start only after the gate is gone.
+    std::shared_ptr<QSemaphore> m_held = std::make_shared<QSemaphore>();
+    int m_threads = 0;
+};
 
 } // namespace
 
@@ -430,17 +451,32 @@ private Q_SLOTS:
         QVERIFY(!f.backup->automatic());
     }
 
+    // Saving, packing and hashing run on the pool, so the window stays free. The test holds the
+    // pool at the moment the backup hands its packing over, and sees the event loop go on while the
+    // backup waits there, before anything went to the service.
     void backupOfTwoHundredSnipsLeavesTheWindowFree() {
         CloudFixture f;
         f.setUpLibrary({{"A", 100}, {"B", 100}});
         QVERIFY(f.signInAndEnable());
+        const QString preparing = QStringLiteral("Die Sicherung wird vorbereitet …");
+        PoolGate gate;
+        bool reached = false;
+        QObject context;
+        connect(f.backup.get(), &CloudBackupStore::stateChanged, &context, [&] {
+            if (f.backup->activity() == preparing && !std::exchange(reached, true))
+                gate.close();
+        });
         f.backup->backUpNow();
-        // Saving, packing and hashing run on the pool: the call returns while the library is
-        // saved, and the folder is prepared only once it is.
+        // The call returns while the library is saved; the folder is prepared only once it is.
         QCOMPARE(f.backup->activity(), QStringLiteral("Die Bibliothek wird gespeichert …"));
-        QTRY_COMPARE_WITH_TIMEOUT(f.backup->activity(), QStringLiteral("Die Sicherung wird vorbereitet …"),
-                                  10000);
+        QVERIFY(QTest::qWaitFor([&reached] { return reached; }, 10000));
+        bool ticked = false;
+        QTimer::singleShot(0, &context, [&ticked] { ticked = true; });
+        QVERIFY(QTest::qWaitFor([&ticked] { return ticked; }, 10000));
+        QCOMPARE(f.backup->activity(), preparing);
         QCOMPARE(f.cloud.calls("POST /v1/backups"), 0);
+
+        gate.open();
         QVERIFY(f.waitIdle(60000));
         QCOMPARE(f.backup->failure(), QString());
         QCOMPARE(f.cloud.completed().value(0).files.size(), 201);
