@@ -1,6 +1,5 @@
 #include "backup/BackupFolder.h"
 
-#include "backup/BackupArchive.h"
 #include "backup/BackupFailure.h"
 #include "common/Background.h"
 #include "imaging/ImageImport.h"
@@ -137,7 +136,7 @@ Packed pack(const QString &parent, const QString &imagesFolder, const QList<Snip
         for (const Snip &snip : collection.items) {
             if (snip.isLocalOnly() || seen.contains(snip.imageFile))
                 continue;
-            if (!BackupArchive::validName(snip.imageFile) || snip.imageFile == kLibraryName)
+            if (!isBackupImageName(snip.imageFile))
                 throw BackupFailure(kInvalid);
             seen.insert(snip.imageFile);
             images.append(snip.imageFile);
@@ -146,14 +145,14 @@ Packed pack(const QString &parent, const QString &imagesFolder, const QList<Snip
     Packed packed;
     packed.folder = create(parent);
     try {
-        writeNew(packed.folder + u'/' + kLibraryName, document, kNotPrepared);
+        writeNew(packed.folder + u'/' + kBackupLibraryName, document, kNotPrepared);
         packed.fingerprint = fingerprint(document);
         QList<BackupFile> entries(images.size());
         Background::parallelFor(int(images.size()), [&](int i) {
             entries[i] =
                 packImage(imagesFolder + u'/' + images[i], packed.folder + u'/' + images[i], images[i]);
         });
-        packed.manifest.files.append({kLibraryName, document.size(), packed.fingerprint});
+        packed.manifest.files.append({kBackupLibraryName, document.size(), packed.fingerprint});
         packed.manifest.files.append(entries);
         if (!packed.manifest.valid())
             throw BackupFailure(kNotPrepared);
@@ -191,7 +190,7 @@ QList<SnipCollection> readRestored(const QString &folder, const BackupManifest &
         names.insert(file.name);
     QByteArray document;
     try {
-        document = RegularFile::readAll(folder + u'/' + kLibraryName);
+        document = RegularFile::readAll(folder + u'/' + kBackupLibraryName);
     } catch (const AppFailure &) {
         throw BackupFailure(kDamaged);
     }
@@ -202,7 +201,7 @@ QList<SnipCollection> readRestored(const QString &folder, const BackupManifest &
     for (const SnipCollection &collection : library->collections)
         for (const Snip &snip : collection.items) {
             const QString &name = snip.imageFile;
-            if (name == kLibraryName || !BackupArchive::validName(name) || !names.contains(name))
+            if (!isBackupImageName(name) || !names.contains(name))
                 throw BackupFailure(kInvalid);
             if (checked.contains(name))
                 continue;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backup/BackupManifest.h"
+#include "model/FileNames.h"
 #include "model/Snip.h"
 
 #include <QByteArray>
@@ -12,8 +13,6 @@
 // download is verified in before the library sees it. Everything here reads or writes files and
 // runs on the background pool; failures are thrown as BackupFailure.
 namespace BackupFolder {
-
-inline const QString kLibraryName = QStringLiteral("library.json");
 
 // The library document a backup carries: every collection without its local-only snips.
 QByteArray libraryDocument(const QList<SnipCollection> &collections);

@@ -1,7 +1,7 @@
 #include "backup/BackupManifest.h"
 
 #include "account/ServiceJson.h"
-#include "backup/BackupArchive.h"
+#include "model/FileNames.h"
 #include "model/Ids.h"
 
 #include <QJsonArray>
@@ -12,8 +12,6 @@
 #include <algorithm>
 
 namespace {
-
-const QString kLibraryName = QStringLiteral("library.json");
 
 bool hexDigest(const QByteArray &text) {
     return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
@@ -75,9 +73,9 @@ bool BackupManifest::valid() const {
     QSet<QString> names;
     int libraries = 0;
     for (const BackupFile &file : files) {
-        const bool library = file.name == kLibraryName;
+        const bool library = file.name == kBackupLibraryName;
         libraries += library ? 1 : 0;
-        if (!BackupArchive::validName(file.name) || names.contains(file.name) || !hexDigest(file.sha256) ||
+        if (!isBackupFileName(file.name) || names.contains(file.name) || !hexDigest(file.sha256) ||
             file.size < 1 || file.size > (library ? kMaxLibraryBytes : kMaxImageBytes))
             return false;
         names.insert(file.name);
@@ -93,6 +91,11 @@ qint64 BackupManifest::totalBytes() const {
 }
 
 namespace BackupReplies {
+
+bool sameID(QStringView a, QStringView b) {
+    const auto id = parseUuid(a);
+    return id && id == parseUuid(b);
+}
 
 std::optional<QString> createdID(QByteArrayView data) {
     return readServiceJson<QString>(data,
@@ -127,7 +130,7 @@ std::optional<QList<BackupSnapshot>> snapshots(QByteArrayView data) {
 
 std::optional<BackupManifest> snapshotManifest(QByteArrayView data, const QString &expectedID) {
     return readServiceJson<BackupManifest>(data, [&expectedID](const json::Value &root) {
-        if (readID(json::member(root, "id")).compare(expectedID, Qt::CaseInsensitive) != 0)
+        if (!sameID(readID(json::member(root, "id")), expectedID))
             throw json::DecodeError("another snapshot");
         return readFiles(root);
     });

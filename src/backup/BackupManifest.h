@@ -52,6 +52,10 @@ struct BackupSnapshot {
 // The service's replies, read strictly: anything unexpected gives nothing.
 namespace BackupReplies {
 
+// Ids of snapshots and shares are UUIDs, whose text the service may write in either case: two
+// ids are the same when they read as the same UUID.
+bool sameID(QStringView a, QStringView b);
+
 // {"id": UUID} of a created snapshot or share.
 std::optional<QString> createdID(QByteArrayView json);
 // {"snapshots": [...]}, newest first.

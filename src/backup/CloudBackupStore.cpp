@@ -354,7 +354,8 @@ void CloudBackupStore::deleteSnapshot(const QString &snapshotID) {
     remove.method = "DELETE";
     remove.path = u'/' + snapshotID;
     callFor(task).send(remove, [this, task, snapshotID](const QByteArray &) {
-        m_snapshots.removeIf([&snapshotID](const BackupSnapshot &s) { return s.id == snapshotID; });
+        m_snapshots.removeIf(
+            [&snapshotID](const BackupSnapshot &s) { return BackupReplies::sameID(s.id, snapshotID); });
         finish(task, {}, kDeleted);
     });
 }

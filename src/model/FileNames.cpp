@@ -1,5 +1,7 @@
 #include "model/FileNames.h"
 
+#include "model/Ids.h"
+
 #include <QTextBoundaryFinder>
 
 namespace {
@@ -73,4 +75,13 @@ QString safeFilename(const QString &title) {
 bool isImageFileName(QStringView name) {
     return !name.contains(u'/') && !name.contains(QChar(u'\0')) && !name.contains(u"..") &&
            name.endsWith(u".png", Qt::CaseInsensitive);
+}
+
+bool isBackupImageName(QStringView name) {
+    return name.size() == 40 && isImageFileName(name) && name.endsWith(u".png", Qt::CaseSensitive) &&
+           parseUuid(name.first(36)).has_value();
+}
+
+bool isBackupFileName(QStringView name) {
+    return name == kBackupLibraryName || isBackupImageName(name);
 }

@@ -18,3 +18,14 @@ QString cutAtGraphemes(const QString &text, qsizetype maxGraphemes, qsizetype ma
 // store, the export, the project files and the backup: a bare name (no folder part, no "..", no
 // NUL character) that ends in ".png" in any case ("Bild.PNG" is one). Looks at the text only.
 bool isImageFileName(QStringView name);
+
+// The library file a backup carries next to its images.
+inline const QString kBackupLibraryName = QStringLiteral("library.json");
+
+// The name a backup gives a snip image: a UUID followed by ".png" (lower case), 40 characters in
+// all. Backups, their restore and the store's intake of restored collections accept no other image
+// name: any other could reach outside the backup folder or collide with the library file.
+bool isBackupImageName(QStringView name);
+
+// The files a backup may carry: the library file and backup image names.
+bool isBackupFileName(QStringView name);

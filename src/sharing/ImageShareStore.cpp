@@ -28,6 +28,8 @@ const QString ImageShareStore::kRevoked = QStringLiteral("Der Link wurde widerru
 
 namespace {
 
+using BackupReplies::sameID;
+
 struct Prepared {
     FlattenedImage image;
     QByteArray sha256;
@@ -95,7 +97,7 @@ void ImageShareStore::ownerChanged() {
 std::optional<ShareLink> ImageShareStore::linkFor(const QUuid &snipID) const {
     const QString id = m_completed.value(snipID);
     for (const ShareLink &link : m_links)
-        if (!id.isEmpty() && link.id == id)
+        if (sameID(link.id, id))
             return link;
     return std::nullopt;
 }
@@ -159,7 +161,7 @@ void ImageShareStore::share(const Snip &snip, const CollectionStore &library) {
                     upload.contentType = "image/png";
                     service.send(upload, [this, snipID, created = *link.value](const QByteArray &) {
                         m_pending.remove(snipID);
-                        m_links.removeIf([&created](const ShareLink &l) { return l.id == created.id; });
+                        m_links.removeIf([&created](const ShareLink &l) { return sameID(l.id, created.id); });
                         m_links.prepend(created);
                         m_completed.insert(snipID, created.id);
                         report({}, kShared);
@@ -202,8 +204,8 @@ void ImageShareStore::revoke(const QString &linkID) {
     call([this](const QString &failure) {
         report(failure);
     }).send(remove, [this, linkID](const QByteArray &) {
-        m_links.removeIf([&linkID](const ShareLink &l) { return l.id == linkID; });
-        m_completed.removeIf([&linkID](const auto &entry) { return entry.value() == linkID; });
+        m_links.removeIf([&linkID](const ShareLink &l) { return sameID(l.id, linkID); });
+        m_completed.removeIf([&linkID](const auto &entry) { return sameID(entry.value(), linkID); });
         report({}, kRevoked);
     });
 }

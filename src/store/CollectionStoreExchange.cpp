@@ -2,7 +2,6 @@
 // library, always under new ids and new image files.
 #include "store/CollectionStore.h"
 
-#include "backup/BackupArchive.h"
 #include "model/AppFailure.h"
 #include "model/FileNames.h"
 #include "store/ProjectFile.h"
@@ -200,7 +199,7 @@ void CollectionStore::restoreCloudCollections(const QList<SnipCollection> &colle
                 copy.title += kRestoredSuffix;
                 for (Snip &snip : copy.items) {
                     const QString name = snip.imageFile;
-                    if (!BackupArchive::validName(name) || name == u"library.json")
+                    if (!isBackupImageName(name))
                         throw AppFailure(kRestoreInvalid);
                     for (const Mark &mark : std::as_const(snip.marks)) {
                         if (!mark.isValid())

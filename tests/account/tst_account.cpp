@@ -260,6 +260,43 @@ private Q_SLOTS:
         QVERIFY(!f.item->has_value());
     }
 
+    // A grant lives a positive number of seconds, at most a year of 366 days; any other lifetime
+    // refuses the reply and keeps no session.
+    void tokenLifetime_data() {
+        QTest::addColumn<QByteArray>("expiresIn");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("one second") << QByteArray("1") << true;
+        QTest::newRow("366 days") << QByteArray("31622400") << true;
+        QTest::newRow("366 days and a second") << QByteArray("31622401") << false;
+        QTest::newRow("ten years") << QByteArray("315576000") << false;
+        QTest::newRow("zero") << QByteArray("0") << false;
+        QTest::newRow("negative") << QByteArray("-3600") << false;
+    }
+    void tokenLifetime() {
+        QFETCH(QByteArray, expiresIn);
+        QFETCH(bool, accepted);
+        Fixture f;
+        // The service's own grant, with the lifetime written exactly as given.
+        f.oauth.tokenFault = [&f, expiresIn](const HttpTestRequest &) -> std::optional<HttpTestResponse> {
+            f.oauth.expiresIn = 4242;
+            HttpTestResponse grant = f.oauth.issue();
+            grant.body.replace("\"expires_in\":4242", "\"expires_in\":" + expiresIn);
+            return grant;
+        };
+        f.store->signIn();
+        QVERIFY(QTest::qWaitFor(
+            [&f] { return !f.store->busy() && (f.store->identity() || !f.store->message().isEmpty()); },
+            5000));
+        QCOMPARE(f.store->message(), accepted ? QString() : AccountStore::kUnexpectedReply);
+        QCOMPARE(f.store->identity().has_value(), accepted);
+        if (accepted) {
+            QVERIFY(QTest::qWaitFor([&f] { return f.item->has_value(); }));
+            QCOMPARE(AccountSession::decode(**f.item)->expiresAt, kStart + expiresIn.toDouble());
+        } else {
+            QVERIFY(!f.item->has_value());
+        }
+    }
+
     void unreachableService() {
         auto api = [] {
             QTcpServer closed;

@@ -1,4 +1,3 @@
-#include "backup/BackupArchive.h"
 #include "imaging/ImageImport.h"
 
 #include <QTest>
@@ -8,31 +7,6 @@ using namespace Qt::StringLiterals;
 class TestBackupArchive : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void validName_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("valid");
-        const QString uuid = u"3F2504E0-4F89-41D3-9A0C-0305E82C3301"_s;
-        QTest::newRow("library file") << u"library.json"_s << true;
-        QTest::newRow("upper-case UUID") << uuid + u".png"_s << true;
-        QTest::newRow("lower-case UUID") << uuid.toLower() + u".png"_s << true;
-        QTest::newRow("upper-case extension") << uuid + u".PNG"_s << false;
-        QTest::newRow("slash inside") << u"3F2504E0/4F89-41D3-9A0C-0305E82C3301.png"_s << false;
-        QTest::newRow("library file upper case") << u"Library.json"_s << false;
-        // The whole name is 40 characters: a UUID with anything more before the extension is not.
-        QTest::newRow("text after the UUID") << uuid + u"-copy.png"_s << false;
-        QTest::newRow("one character after the UUID") << uuid + u"x.png"_s << false;
-        QTest::newRow("UUID in braces") << u"{"_s + uuid + u"}.png"_s << false;
-        QTest::newRow("UUID without hyphens, padded to 40")
-            << u"3F2504E04F8941D39A0C0305E82C3301abcd.png"_s << false;
-        QTest::newRow("not hexadecimal") << u"3F2504E0-4F89-41D3-9A0C-0305E82C330G.png"_s << false;
-        QTest::newRow("extension only") << u".png"_s << false;
-    }
-    void validName() {
-        QFETCH(QString, name);
-        QFETCH(bool, valid);
-        QCOMPARE(BackupArchive::validName(name), valid);
-    }
-
     // Sizes of snapshots and imports: bytes, whole kilobytes, then tenths of megabytes and
     // gigabytes, rounding half up and moving on to the next unit at 1000.
     void byteCountText_data() {

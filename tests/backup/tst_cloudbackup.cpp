@@ -2,6 +2,9 @@
 
 #include "backup/BackupFolder.h"
 
+#include "common/Background.h"
+
+#include <QSemaphore>
 #include <QSignalSpy>
 
 namespace {
@@ -17,6 +20,24 @@ QByteArray manifestJson(const QList<QList<QVariant>> &files, int version = 1) {
 }
 
 const QString kImage = QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF.png");
+
+// Takes every thread of the background pool until opened, so work handed to the pool meanwhile
+// waits behind it at a known point.
+class PoolGate {
+public:
+    ~PoolGate() { open(); }
+    void close() {
+        m_threads = Background::pool()->maxThreadCount();
+        for (int i = 0; i < m_threads; ++i)
+            Background::pool()->start([held = m_held] { held->acquire(); });
+    }
+    void open() { m_held->release(std::exchange(m_threads, 0)); }
+
+private:
+    // Shared with the waiting tasks, which may start only after the gate is gone.
+    std::shared_ptr<QSemaphore> m_held = std::make_shared<QSemaphore>();
+    int m_threads = 0;
+};
 
 } // namespace
 
@@ -59,7 +80,7 @@ private Q_SLOTS:
     }
 
     // The list of snapshots is refused whole for a date without a time zone (it would be read as
-    // local time) and for a snapshot listed twice.
+    // local time), for a snapshot listed twice and for a negative count of files or bytes.
     void snapshotList_data() {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<int>("count"); // -1: refused
@@ -88,6 +109,15 @@ private Q_SLOTS:
             << list({entry(a, "2026-12-07T14:05:00Z"),
                      entry("8F0C2A5E-4B1D-4C3E-9A7F-1D2E3F4A5B6C", "2026-12-08T14:05:00Z")})
             << -1;
+        const auto counted = [a](const char *fileCount, const char *byteCount) {
+            return QByteArray("{\"id\":\"") + a +
+                   "\",\"createdAt\":\"2026-12-07T14:05:00Z\",\"fileCount\":" + fileCount +
+                   ",\"byteCount\":" + byteCount + "}";
+        };
+        QTest::newRow("negative file count") << list({counted("-1", "1234")}) << -1;
+        QTest::newRow("negative byte count") << list({counted("2", "-1")}) << -1;
+        QTest::newRow("one of two with a negative count")
+            << list({entry(b, "2026-12-07T15:05:00Z"), counted("2", "-1234")}) << -1;
     }
     void snapshotList() {
         QFETCH(QByteArray, json);
@@ -169,6 +199,62 @@ private Q_SLOTS:
         QCOMPARE(f.backup->notice(), CloudBackupStore::kDeleted);
         QVERIFY(f.backup->snapshots().isEmpty());
         QVERIFY(f.cloud.snapshots.isEmpty());
+    }
+
+    // Snapshot ids are UUIDs: the service may write one in either case, and the client may hold it
+    // in the other (the id it was given at creation, or one the list wrote differently). Either
+    // names the same snapshot.
+    void snapshotIdInOtherCase_data() {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<bool>("writtenUpper"); // how the service writes the id in its replies
+        QTest::addColumn<bool>("askedUpper");   // how the client names it in its call
+        QTest::newRow("restore, manifest in upper case") << "restore" << true << false;
+        QTest::newRow("restore, manifest in lower case") << "restore" << false << true;
+        QTest::newRow("restore, same case") << "restore" << true << true;
+        QTest::newRow("delete, listed in upper case") << "delete" << true << false;
+        QTest::newRow("delete, listed in lower case") << "delete" << false << true;
+        QTest::newRow("delete, same case") << "delete" << false << false;
+    }
+    void snapshotIdInOtherCase() {
+        QFETCH(QString, operation);
+        QFETCH(bool, writtenUpper);
+        QFETCH(bool, askedUpper);
+        CloudFixture f;
+        f.setUpLibrary({{"A", 1}});
+        QVERIFY(f.signInAndEnable());
+        f.backup->backUpNow();
+        QVERIFY(QTest::qWaitFor([&f] { return f.backup->snapshots().size() == 1 && !f.backup->busy(); }));
+        const QString id = f.cloud.completed().value(0).id.toLower();
+        QCOMPARE(f.cloud.completed().value(0).id, id);
+        const QString written = writtenUpper ? id.toUpper() : id;
+        const QString asked = askedUpper ? id.toUpper() : id;
+        // The service takes the id in either case and writes it its own way.
+        f.cloud.fault = [&f, id, written](const HttpTestRequest &r) -> std::optional<HttpTestResponse> {
+            HttpTestRequest same = r;
+            same.target.replace(id.toUpper().toLatin1(), id.toLatin1());
+            HttpTestResponse answer =
+                f.cloud.backup(same, same.path().split(u'/', Qt::SkipEmptyParts).mid(2));
+            answer.body.replace(id.toLatin1(), written.toLatin1());
+            return answer;
+        };
+        f.backup->refreshSnapshots();
+        QVERIFY(f.waitIdle());
+        QCOMPARE(f.backup->snapshots().value(0).id, written);
+
+        if (operation == u"restore") {
+            f.backup->restore(asked);
+            QVERIFY(f.waitIdle());
+            QCOMPARE(f.backup->failure(), QString());
+            QCOMPARE(f.backup->notice(), CloudBackupStore::kRestored);
+            QCOMPARE(f.library.titles(), QStringLiteral("A · Wiederhergestellt A"));
+        } else {
+            f.backup->deleteSnapshot(asked);
+            QVERIFY(f.waitIdle());
+            QCOMPARE(f.backup->failure(), QString());
+            QCOMPARE(f.backup->notice(), CloudBackupStore::kDeleted);
+            QVERIFY(f.cloud.snapshots.isEmpty());
+            QVERIFY(f.backup->snapshots().isEmpty());
+        }
     }
 
     void failedSaveStopsTheBackup() {
@@ -365,17 +451,32 @@ private Q_SLOTS:
         QVERIFY(!f.backup->automatic());
     }
 
+    // Saving, packing and hashing run on the pool, so the window stays free. The test holds the
+    // pool at the moment the backup hands its packing over, and sees the event loop go on while the
+    // backup waits there, before anything went to the service.
     void backupOfTwoHundredSnipsLeavesTheWindowFree() {
         CloudFixture f;
         f.setUpLibrary({{"A", 100}, {"B", 100}});
         QVERIFY(f.signInAndEnable());
+        const QString preparing = QStringLiteral("Die Sicherung wird vorbereitet …");
+        PoolGate gate;
+        bool reached = false;
+        QObject context;
+        connect(f.backup.get(), &CloudBackupStore::stateChanged, &context, [&] {
+            if (f.backup->activity() == preparing && !std::exchange(reached, true))
+                gate.close();
+        });
         f.backup->backUpNow();
-        // Saving, packing and hashing run on the pool: the call returns while the library is
-        // saved, and the folder is prepared only once it is.
+        // The call returns while the library is saved; the folder is prepared only once it is.
         QCOMPARE(f.backup->activity(), QStringLiteral("Die Bibliothek wird gespeichert …"));
-        QTRY_COMPARE_WITH_TIMEOUT(f.backup->activity(), QStringLiteral("Die Sicherung wird vorbereitet …"),
-                                  10000);
+        QVERIFY(QTest::qWaitFor([&reached] { return reached; }, 10000));
+        bool ticked = false;
+        QTimer::singleShot(0, &context, [&ticked] { ticked = true; });
+        QVERIFY(QTest::qWaitFor([&ticked] { return ticked; }, 10000));
+        QCOMPARE(f.backup->activity(), preparing);
         QCOMPARE(f.cloud.calls("POST /v1/backups"), 0);
+
+        gate.open();
         QVERIFY(f.waitIdle(60000));
         QCOMPARE(f.backup->failure(), QString());
         QCOMPARE(f.cloud.completed().value(0).files.size(), 201);

@@ -11,6 +11,8 @@ private Q_SLOTS:
     void heading();
     void safeFilename_data();
     void safeFilename();
+    void backupFileName_data();
+    void backupFileName();
     void lines_data();
     void lines();
 };
@@ -53,6 +55,40 @@ void TestText::safeFilename() {
     const QString result = ::safeFilename(title);
     QCOMPARE(result, expected);
     QVERIFY((result + QStringLiteral(".vellumbox")).toUtf8().size() <= 200);
+}
+
+// Backups carry the library file and images named by a UUID; every other name is refused, the
+// library file also where only an image may stand.
+void TestText::backupFileName_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("file");
+    QTest::addColumn<bool>("image");
+    const QString uuid = QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301");
+    QTest::newRow("library file") << QStringLiteral("library.json") << true << false;
+    QTest::newRow("upper-case UUID") << uuid + QStringLiteral(".png") << true << true;
+    QTest::newRow("lower-case UUID") << uuid.toLower() + QStringLiteral(".png") << true << true;
+    QTest::newRow("upper-case extension") << uuid + QStringLiteral(".PNG") << false << false;
+    QTest::newRow("slash inside") << QStringLiteral("3F2504E0/4F89-41D3-9A0C-0305E82C3301.png") << false
+                                  << false;
+    QTest::newRow("library file upper case") << QStringLiteral("Library.json") << false << false;
+    QTest::newRow("library file in a folder") << QStringLiteral("x/library.json") << false << false;
+    // The whole name is 40 characters: a UUID with anything more before the extension is not.
+    QTest::newRow("text after the UUID") << uuid + QStringLiteral("-copy.png") << false << false;
+    QTest::newRow("one character after the UUID") << uuid + QStringLiteral("x.png") << false << false;
+    QTest::newRow("UUID in braces") << QStringLiteral("{") + uuid + QStringLiteral("}.png") << false << false;
+    QTest::newRow("UUID without hyphens, padded to 40")
+        << QStringLiteral("3F2504E04F8941D39A0C0305E82C3301abcd.png") << false << false;
+    QTest::newRow("not hexadecimal") << QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C330G.png") << false
+                                     << false;
+    QTest::newRow("extension only") << QStringLiteral(".png") << false << false;
+}
+
+void TestText::backupFileName() {
+    QFETCH(QString, name);
+    QFETCH(bool, file);
+    QFETCH(bool, image);
+    QCOMPARE(isBackupFileName(name), file);
+    QCOMPARE(isBackupImageName(name), image);
 }
 
 void TestText::lines_data() {

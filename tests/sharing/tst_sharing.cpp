@@ -169,6 +169,48 @@ private Q_SLOTS:
         QVERIFY(f.cloud.shares.isEmpty());
     }
 
+    // Link ids are UUIDs: the list may write the id of a link in another case than the reply that
+    // created it, and it still names the snip's link, to show and to revoke.
+    void linkIdInOtherCase_data() {
+        QTest::addColumn<bool>("listedUpper");
+        QTest::addColumn<bool>("revokeByListed");
+        QTest::newRow("listed as created") << false << true;
+        QTest::newRow("listed in upper case, revoked by the listed id") << true << true;
+        QTest::newRow("listed in upper case, revoked by the created id") << true << false;
+    }
+    void linkIdInOtherCase() {
+        QFETCH(bool, listedUpper);
+        QFETCH(bool, revokeByListed);
+        ShareFixture f;
+        QVERIFY(f.signIn());
+        const Snip s = f.markedSnip();
+        QVERIFY(f.share(s));
+        const QString created = f.sharing->linkFor(s.id).value_or(ShareLink{}).id;
+        QCOMPARE(created, created.toLower());
+        QVERIFY(!created.isEmpty());
+        const QString listed = listedUpper ? created.toUpper() : created;
+        // The service takes the id in either case and lists it as `listed`.
+        f.cloud.fault = [&f, created, listed](const HttpTestRequest &r) -> std::optional<HttpTestResponse> {
+            HttpTestRequest same = r;
+            same.target.replace(created.toUpper().toLatin1(), created.toLatin1());
+            HttpTestResponse answer = f.cloud.share(same, same.path().split(u'/', Qt::SkipEmptyParts).mid(2));
+            answer.body.replace(created.toLatin1(), listed.toLatin1());
+            return answer;
+        };
+        f.sharing->refreshLinks();
+        QVERIFY(QTest::qWaitFor([&f] { return f.sharing->linksLoaded(); }));
+        QCOMPARE(f.sharing->links().value(0).id, listed);
+        const auto link = f.sharing->linkFor(s.id);
+        QVERIFY(link);
+        QCOMPARE(link->url.toString(), f.cloud.shares.first().url);
+
+        f.sharing->revoke(revokeByListed ? listed : created);
+        QVERIFY(QTest::qWaitFor([&f] { return f.sharing->notice() == ImageShareStore::kRevoked; }));
+        QVERIFY(f.cloud.shares.isEmpty());
+        QVERIFY(f.sharing->links().isEmpty());
+        QVERIFY(!f.sharing->linkFor(s.id));
+    }
+
     void foreignLinksAreRefused_data() {
         QTest::addColumn<QString>("linkBase");
         QTest::newRow("other host") << "https://evil.example/s/";
