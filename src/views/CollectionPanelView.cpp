@@ -218,6 +218,14 @@ QPushButton *linkButton(const QString &text, QWidget *parent) {
     return button;
 }
 
+// Without a snip the title and note cannot take text; they must not look as if they could.
+QPalette fieldPalette(QPalette palette) {
+    palette.setColor(QPalette::Disabled, QPalette::Base, Theme::canvas());
+    palette.setColor(QPalette::Disabled, QPalette::PlaceholderText, Theme::disabledInk());
+    palette.setColor(QPalette::Disabled, QPalette::Text, Theme::disabledInk());
+    return palette;
+}
+
 QLabel *textLabel(int pixelSize, QFont::Weight weight, const QColor &color, QWidget *parent) {
     auto *label = new QLabel(parent);
     label->setFont(Theme::font(pixelSize, weight));
@@ -298,6 +306,7 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     layout->addWidget(m_stripArea);
 
     m_title = new QLineEdit(this);
+    m_title->setPalette(fieldPalette(m_title->palette()));
     m_title->setPlaceholderText(QStringLiteral("Titel"));
     m_title->setFont(Theme::font(14, QFont::Medium));
     m_title->setAcceptDrops(false);
@@ -311,6 +320,7 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     noteLayout->setContentsMargins(0, 0, 0, 0);
     noteLayout->setSpacing(4);
     m_note = new QPlainTextEdit(m_noteRow);
+    m_note->setPalette(fieldPalette(m_note->palette()));
     m_note->setPlaceholderText(QStringLiteral("Notiz"));
     m_note->setFont(Theme::font(13));
     // Four lines where there is room; near the panel's 500 px it gives way down to two lines
@@ -429,6 +439,12 @@ void CollectionPanelView::refresh() {
 
 void CollectionPanelView::showSnip(const std::optional<Snip> &snip) {
     m_snipID = snip ? snip->id : QUuid();
+    // A control about to be disabled or hidden would pass the keyboard on to the next button in
+    // the tab chain.
+    const QWidget *focus = window()->focusWidget();
+    if (!snip && focus &&
+        (focus == m_title || focus == m_note || focus == m_openEditor || m_share->isAncestorOf(focus)))
+        setFocus(Qt::OtherFocusReason);
     m_title->setEnabled(snip.has_value());
     m_note->setEnabled(snip.has_value());
     m_openEditor->setEnabled(snip.has_value());
@@ -531,6 +547,21 @@ void CollectionPanelView::setCompact(bool compact) {
     m_compact = compact;
     m_stripArea->setVisible(!compact);
     m_noteRow->setVisible(!compact);
+}
+
+bool CollectionPanelView::event(QEvent *event) {
+    // Sent before Qt hands the keyboard to the window's focus widget, or else to the first
+    // control in the tab chain: the "Ziel ▾" button, where a space opens its menu.
+    if (event->type() == QEvent::WindowActivate)
+        parkFocus();
+    return QWidget::event(event);
+}
+
+void CollectionPanelView::parkFocus() {
+    const QWidget *focus = window()->focusWidget();
+    if (focus && isAncestorOf(focus) && focus->isEnabled() && focus->isVisible())
+        return;
+    setFocus(Qt::OtherFocusReason);
 }
 
 bool CollectionPanelView::eventFilter(QObject *watched, QEvent *event) {
