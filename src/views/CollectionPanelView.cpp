@@ -1,5 +1,6 @@
 #include "views/CollectionPanelView.h"
 
+#include "account/SheetParts.h"
 #include "annotation/AnnotationCanvas.h"
 #include "common/Background.h"
 #include "look/Theme.h"
@@ -195,15 +196,9 @@ QPushButton *primaryButton(QWidget *parent) {
     return button;
 }
 
+// The same as the share controls' and the sheets' buttons beside them.
 QPushButton *secondaryButton(QWidget *parent) {
-    auto *button = new QPushButton(parent);
-    button->setFont(Theme::font(13, QFont::Medium));
-    button->setStyleSheet(QStringLiteral("QPushButton { color: %1; background: white; border: 1px solid %2; "
-                                         "border-radius: 7px; padding: 7px 12px; }"
-                                         "QPushButton:pressed { background: %3; }"
-                                         "QPushButton:disabled { color: %2; }")
-                              .arg(Theme::ink().name(), Theme::hairline().name(), Theme::canvas().name()));
-    return button;
+    return SheetParts::button(parent, QString());
 }
 
 QPushButton *linkButton(const QString &text, QWidget *parent) {

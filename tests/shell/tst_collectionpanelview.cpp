@@ -223,6 +223,25 @@ private Q_SLOTS:
         QCOMPARE(libraryBytes(), library);
     }
 
+    // The share controls' "Anmelden" looks like the panel's other buttons: the same face, border
+    // and rounded corners, compared at the same size.
+    void signInLooksLikeTheOtherButtons() {
+        openRound();
+        QTRY_VERIFY_WITH_TIMEOUT(button(u"Anmelden"_s) && button(u"Anmelden"_s)->isVisible(), kPatienceMs);
+        const auto frame = [](QPushButton *b) {
+            const QSize size = b->size();
+            b->resize(120, 32);
+            const QImage image = b->grab().toImage();
+            b->resize(size);
+            QStringList pixels;
+            for (const QPoint at : {QPoint(0, 0), QPoint(1, 1), QPoint(0, 16), QPoint(4, 16), QPoint(60, 0),
+                                    QPoint(60, 31), QPoint(119, 16), QPoint(118, 30)})
+                pixels << image.pixelColor(at).name();
+            return pixels;
+        };
+        QCOMPARE(frame(button(u"Anmelden"_s)), frame(button(u"Pausieren"_s)));
+    }
+
     void destinationMenuPreparesTheCapture() {
         openRound();
         QMenu *menu = m_view->findChild<QToolButton *>()->menu();
