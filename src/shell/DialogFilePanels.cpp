@@ -30,15 +30,17 @@ public:
     SaveFileDialog(QWidget *parent, QString suffix) : QFileDialog(parent), m_suffix(std::move(suffix)) {}
 
     void accept() override {
+        // Only while Qt's own dialog is on screen: a desktop's dialog has closed by now, and its
+        // name is settled after it.
+        auto *name = findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
         const QStringList files = selectedFiles();
         // A folder typed into the name field is where the dialog goes next, not a file.
-        if (!files.isEmpty() && !QFileInfo(files.first()).isDir()) {
+        if (name && name->isVisible() && !files.isEmpty() && !QFileInfo(files.first()).isDir()) {
             const QString path = DialogFilePanels::withSuffix(files.first(), m_suffix);
             if (path != files.first()) {
                 selectFile(path);
-                // selectFile() leaves a name field alone while it has the keyboard.
-                if (auto *name = findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-                    name->setText(QFileInfo(path).fileName());
+                // selectFile() leaves the name field alone while it has the keyboard.
+                name->setText(QFileInfo(path).fileName());
             }
         }
         QFileDialog::accept();
@@ -201,7 +203,7 @@ void DialogFilePanels::chooseSaveFile(const SaveRequest &request, SaveAnswer ans
     dialog->setDefaultSuffix(request.defaultSuffix);
     dialog->selectFile(request.suggestedName);
     QObject::connect(dialog, &QDialog::finished, dialog,
-                     [this, dialog, kind, request, answer = std::move(answer)](int result) {
+                     [this, dialog, kind, title, request, answer = std::move(answer)](int result) {
                          const QStringList files = dialog->selectedFiles();
                          const QString chosen =
                              result == QDialog::Accepted && !files.isEmpty() ? files.first() : QString();
@@ -213,17 +215,18 @@ void DialogFilePanels::chooseSaveFile(const SaveRequest &request, SaveAnswer ans
                          const QString path = withSuffix(chosen, request.defaultSuffix);
                          if (path == chosen || !QFileInfo::exists(path))
                              return answer(path);
-                         confirmReplace(path, request, answer);
+                         confirmReplace(path, title, request, answer);
                      });
     dialog->open();
 }
 
-void DialogFilePanels::confirmReplace(const QString &path, const SaveRequest &request, SaveAnswer answer) {
+void DialogFilePanels::confirmReplace(const QString &path, const QString &title, const SaveRequest &request,
+                                      SaveAnswer answer) {
     m_dialogs.removeAll(nullptr);
     auto *box = new QMessageBox(m_window);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setIcon(QMessageBox::Warning);
-    box->setWindowTitle(request.title);
+    box->setWindowTitle(title);
     box->setText(QStringLiteral("Die Datei „%1“ existiert bereits.").arg(QFileInfo(path).fileName()));
     box->setInformativeText(QStringLiteral("Soll sie überschrieben werden?"));
     QPushButton *replace = box->addButton(QStringLiteral("Überschreiben"), QMessageBox::DestructiveRole);

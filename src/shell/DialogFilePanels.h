@@ -45,7 +45,8 @@ private:
                             const QStringList &nameFilters, FileKind kind);
     void remember(FileKind kind, const QString &path);
     // Asks before `path` is replaced; without the user's yes the save panel opens again on it.
-    void confirmReplace(const QString &path, const SaveRequest &request, SaveAnswer answer);
+    void confirmReplace(const QString &path, const QString &title, const SaveRequest &request,
+                        SaveAnswer answer);
 
     QPointer<QWidget> m_window;
     QSettings *m_settings;
