@@ -241,90 +241,24 @@ void TestExchangeDialogs::savedNameEndsInItsSuffix_data() {
     QTest::addColumn<QString>("press"); // in the question; empty: no question asked
     QTest::addColumn<QString>("saved"); // empty: nothing yet, the panel shows `again` instead
     QTest::addColumn<QString>("again");
-    QTest::newRow("dot in the name") << "pdf"
-                                     << "Qt"
-                                     << "Bericht v1.2"
-                                     << ""
-                                     << ""
-                                     << "Bericht v1.2.pdf"
-                                     << "";
-    QTest::newRow("another type's suffix") << "pdf"
-                                           << "Qt"
-                                           << "Bericht.txt"
-                                           << ""
-                                           << ""
-                                           << "Bericht.txt.pdf"
-                                           << "";
-    QTest::newRow("suffix in capitals") << "pdf"
-                                        << "Qt"
-                                        << "bericht.PDF"
-                                        << ""
-                                        << ""
-                                        << "bericht.PDF"
-                                        << "";
-    QTest::newRow("no suffix") << "pdf"
-                               << "Qt"
-                               << "Bericht"
-                               << ""
-                               << ""
-                               << "Bericht.pdf"
-                               << "";
-    QTest::newRow("trailing dot") << "pdf"
-                                  << "Qt"
-                                  << "Bericht."
-                                  << ""
-                                  << ""
-                                  << "Bericht.pdf"
-                                  << "";
-    QTest::newRow("Word export") << "docx"
-                                 << "Qt"
-                                 << "Bericht.pdf"
-                                 << ""
-                                 << ""
-                                 << "Bericht.pdf.docx"
-                                 << "";
-    QTest::newRow("project") << "vellumbox"
-                             << "Qt"
-                             << "Projekt.v2"
-                             << ""
-                             << ""
-                             << "Projekt.v2.vellumbox"
-                             << "";
-    QTest::newRow("suffix makes an existing name, replaced") << "pdf"
-                                                             << "Qt"
-                                                             << "Bericht v1.2"
-                                                             << "Bericht v1.2.pdf"
-                                                             << "&Ja"
-                                                             << "Bericht v1.2.pdf"
-                                                             << "";
-    QTest::newRow("suffix makes an existing name, kept") << "pdf"
-                                                         << "Qt"
-                                                         << "Bericht v1.2"
-                                                         << "Bericht v1.2.pdf"
-                                                         << "&Nein"
-                                                         << ""
-                                                         << "Bericht v1.2.pdf";
-    QTest::newRow("desktop dialog, dot in the name") << "pdf"
-                                                     << "desktop"
-                                                     << "Bericht v1.2"
-                                                     << ""
-                                                     << ""
-                                                     << "Bericht v1.2.pdf"
-                                                     << "";
-    QTest::newRow("desktop dialog, existing name, replaced") << "pdf"
-                                                             << "desktop"
-                                                             << "Bericht v1.2"
-                                                             << "Bericht v1.2.pdf"
-                                                             << "Überschreiben"
-                                                             << "Bericht v1.2.pdf"
-                                                             << "";
-    QTest::newRow("desktop dialog, existing name, kept") << "pdf"
-                                                         << "desktop"
-                                                         << "Bericht v1.2"
-                                                         << "Bericht v1.2.pdf"
-                                                         << "Abbrechen"
-                                                         << ""
-                                                         << "Bericht v1.2.pdf";
+    const auto row = [](const char *name, const QStringList &values) {
+        QTestData &data = QTest::newRow(name);
+        for (const QString &value : values)
+            data << value;
+    };
+    const QString existing = QStringLiteral("Bericht v1.2.pdf");
+    row("dot in the name", {"pdf", "Qt", "Bericht v1.2", "", "", existing, ""});
+    row("another type's suffix", {"pdf", "Qt", "Bericht.txt", "", "", "Bericht.txt.pdf", ""});
+    row("suffix in capitals", {"pdf", "Qt", "bericht.PDF", "", "", "bericht.PDF", ""});
+    row("trailing dot", {"pdf", "Qt", "Bericht.", "", "", "Bericht.pdf", ""});
+    row("project", {"vellumbox", "Qt", "Projekt.v2", "", "", "Projekt.v2.vellumbox", ""});
+    row("suffix makes an existing name, replaced",
+        {"pdf", "Qt", "Bericht v1.2", existing, "&Ja", existing, ""});
+    row("suffix makes an existing name, kept",
+        {"pdf", "Qt", "Bericht v1.2", existing, "&Nein", "", existing});
+    row("desktop dialog, replaced",
+        {"pdf", "desktop", "Bericht v1.2", existing, "Überschreiben", existing, ""});
+    row("desktop dialog, kept", {"pdf", "desktop", "Bericht v1.2", existing, "Abbrechen", "", existing});
 }
 
 void TestExchangeDialogs::savedNameEndsInItsSuffix() {
