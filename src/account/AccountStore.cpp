@@ -1,11 +1,11 @@
 #include "account/AccountStore.h"
 
 #include "account/SupabaseAccountAPI.h"
+#include "platform/DesktopOpener.h"
 #include "platform/KeychainAccountVault.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDesktopServices>
 #include <QPointer>
 #include <QUrlQuery>
 
@@ -51,16 +51,18 @@ bool plausibleCode(const QString &code) {
 } // namespace
 
 AccountStore::AccountStore(const QString &clientID, std::unique_ptr<AccountAPI> api,
-                           std::unique_ptr<AccountVault> vault, std::function<bool(const QUrl &)> openURL,
-                           QObject *parent)
+                           std::unique_ptr<AccountVault> vault, OpenURL openURL, QObject *parent)
     : QObject(parent), m_clientID(clientID), m_api(std::move(api)), m_vault(std::move(vault)),
       m_openURL(std::move(openURL)) {
     if (!m_api)
         m_api = std::make_unique<SupabaseAccountAPI>(clientID, AccountConfiguration::authenticationBase());
     if (!m_vault)
         m_vault = std::make_unique<KeychainAccountVault>();
-    if (!m_openURL)
-        m_openURL = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
+    if (!m_openURL) {
+        m_openURL = [this](const QUrl &url, std::function<void(bool)> done) {
+            DesktopOpener::open(url, this, std::move(done));
+        };
+    }
     m_clock = [] { return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0; };
     m_maintenance.setInterval(kMaintenanceIntervalMs);
     connect(&m_maintenance, &QTimer::timeout, this, &AccountStore::runMaintenance);
@@ -158,11 +160,16 @@ void AccountStore::signIn() {
     const QUrl page = m_api->authorizationURL(Pkce::challenge(attempt.verifier), attempt.state);
     m_attempt = std::move(attempt);
     m_message.clear();
-    if (!m_openURL(page)) {
-        m_attempt.reset();
-        m_message = kBrowserNotOpened;
-    }
     Q_EMIT stateChanged();
+    m_openURL(page, [self = QPointer<AccountStore>(this), revision = m_revision](bool opened) {
+        // Only this round, still waiting for its browser, ends here: a newer round, or a callback
+        // that has arrived meanwhile, knows better.
+        if (opened || !self || self->m_revision != revision || !self->m_attempt)
+            return;
+        self->m_attempt.reset();
+        self->m_message = kBrowserNotOpened;
+        Q_EMIT self->stateChanged();
+    });
 }
 
 void AccountStore::cancelSignIn() {
@@ -279,8 +286,11 @@ void AccountStore::signOut() {
         m_api->logout(previous->accessToken, this, [](AccountProblem) {});
 }
 
-bool AccountStore::openAccountPage() {
-    return m_openURL(AccountConfiguration::accountPage());
+void AccountStore::openAccountPage() {
+    m_openURL(AccountConfiguration::accountPage(), [self = QPointer<AccountStore>(this)](bool opened) {
+        if (!opened && self)
+            self->setMessage(kBrowserNotOpened);
+    });
 }
 
 void AccountStore::runMaintenance() {

@@ -42,6 +42,9 @@ class AccountStore : public QObject {
 public:
     // Unix seconds; tests pass their own clock.
     using Clock = std::function<double()>;
+    // Opens a web address in the browser. `done` says whether a browser took it, at once or later:
+    // the desktop's opener knows only after it has looked for one.
+    using OpenURL = std::function<void(const QUrl &url, std::function<void(bool opened)> done)>;
 
     static constexpr int kMaintenanceIntervalMs = 60'000;
     static constexpr double kRefreshMargin = 120.0;
@@ -49,8 +52,8 @@ public:
 
     // Without an api or vault the production ones are made; without openURL the desktop opens it.
     explicit AccountStore(const QString &clientID, std::unique_ptr<AccountAPI> api = {},
-                          std::unique_ptr<AccountVault> vault = {},
-                          std::function<bool(const QUrl &)> openURL = {}, QObject *parent = nullptr);
+                          std::unique_ptr<AccountVault> vault = {}, OpenURL openURL = {},
+                          QObject *parent = nullptr);
     ~AccountStore() override;
 
     void setClock(Clock clock);
@@ -60,12 +63,14 @@ public:
     // A URL of the application's scheme that the desktop handed over.
     void handle(const QUrl &url);
 
-    // Opens the sign-in page in the browser and waits for its callback.
+    // Opens the sign-in page in the browser and waits for its callback; a browser that does not
+    // open ends the waiting with kBrowserNotOpened.
     void signIn();
     void cancelSignIn();
     // Forgets the session here and in the keyring at once; the service is told when reachable.
     void signOut();
-    bool openAccountPage();
+    // A browser that does not open leaves kBrowserNotOpened in `message`.
+    void openAccountPage();
 
     // One pass of the maintenance timer: refresh a token about to run out, drop a browser
     // sign-in that waited too long.
@@ -131,7 +136,7 @@ private:
     QString m_clientID;
     std::unique_ptr<AccountAPI> m_api;
     std::unique_ptr<AccountVault> m_vault;
-    std::function<bool(const QUrl &)> m_openURL;
+    OpenURL m_openURL;
     Clock m_clock;
 
     OptionalAccountIdentity m_identity;

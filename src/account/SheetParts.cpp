@@ -34,6 +34,13 @@ QPushButton *button(QWidget *parent, const QString &text, bool primary) {
                            " padding: 7px 14px; }"
                            "QPushButton:disabled { background: %2; color: %3; }")
                 .arg(Theme::accent().name(), Theme::hairline().name(), Theme::secondaryInk().name()));
+    } else {
+        result->setStyleSheet(QStringLiteral("QPushButton { color: %1; background: %2; border: 1px solid %3; "
+                                             "border-radius: 7px; padding: 7px 12px; }"
+                                             "QPushButton:pressed { background: %4; }"
+                                             "QPushButton:disabled { color: %5; }")
+                                  .arg(Theme::ink().name(), Theme::surface().name(), Theme::hairline().name(),
+                                       Theme::canvas().name(), Theme::disabledInk().name()));
     }
     return result;
 }

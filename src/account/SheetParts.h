@@ -19,7 +19,8 @@ class QWidget;
 namespace SheetParts {
 
 QLabel *label(QWidget *parent, int pixelSize, QFont::Weight weight, const QColor &color, bool wrap = true);
-// The sheet's main action is filled with the accent colour, the others are plain.
+// The sheet's main action is filled with the accent colour; the others are white with a hairline
+// border, as every other button of the windows and the capture panel.
 QPushButton *button(QWidget *parent, const QString &text, bool primary = false);
 // A thin running bar for work of unknown length.
 QWidget *busyBar(QWidget *parent);

@@ -3,12 +3,81 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QGridLayout>
+#include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTreeView>
 
 namespace {
+
+// Room for a long file name beside its size, type and date, on a screen that has it.
+constexpr QSize kDialogSize{980, 620};
+constexpr double kLargestShareOfScreen = 0.9;
+
+// Qt's dialog with the one file type a save allows: a name without its suffix gets it before the
+// dialog looks for a file to replace, so the dialog's own question names the file that will be
+// written, and a no leaves the dialog open.
+class SaveFileDialog final : public QFileDialog {
+public:
+    SaveFileDialog(QWidget *parent, QString suffix) : QFileDialog(parent), m_suffix(std::move(suffix)) {}
+
+    void accept() override {
+        // Only while Qt's own dialog is on screen: a desktop's dialog has closed by now, and its
+        // name is settled after it.
+        auto *name = findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        const QStringList files = selectedFiles();
+        // A folder typed into the name field is where the dialog goes next, not a file.
+        if (name && name->isVisible() && !files.isEmpty() && !QFileInfo(files.first()).isDir()) {
+            const QString path = DialogFilePanels::withSuffix(files.first(), m_suffix);
+            if (path != files.first()) {
+                selectFile(path);
+                // selectFile() leaves the name field alone while it has the keyboard.
+                name->setText(QFileInfo(path).fileName());
+            }
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    QString m_suffix;
+};
+
+// Qt sizes the dialog, and its size, type and date columns, for short English texts: German sizes,
+// types and dates come out cut ("49,…KiB", "Ein…ent"). The dialog opens larger, those columns
+// take what their headings and the folder's entries need, and the name takes the rest. The
+// desktop's own dialogs size themselves.
+void makeReadable(QFileDialog *dialog, const QWidget *window) {
+    auto *view = dialog->findChild<QTreeView *>(QStringLiteral("treeView"));
+    if (!view)
+        return;
+    const QScreen *screen = window ? window->screen() : QGuiApplication::primaryScreen();
+    QSize size = kDialogSize;
+    if (screen)
+        size = size.boundedTo(screen->availableGeometry().size() * kLargestShareOfScreen);
+    dialog->resize(size.expandedTo(dialog->minimumSizeHint()));
+    QHeaderView *header = view->header();
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    // QTreeView hides the override that knows its rows; the item view's is public.
+    const auto widen = [view = static_cast<QAbstractItemView *>(view), header] {
+        for (int column = 1; column < header->count(); ++column) {
+            const int needed = std::max(header->sectionSizeHint(column), view->sizeHintForColumn(column));
+            if (needed > header->sectionSize(column))
+                header->resizeSection(column, needed);
+        }
+    };
+    widen();
+    // Entries arrive from a background listing; every folder the dialog opens widens the columns.
+    if (auto *model = dialog->findChild<QFileSystemModel *>())
+        QObject::connect(model, &QFileSystemModel::directoryLoaded, view, widen, Qt::QueuedConnection);
+}
 
 QString settingsKey(DialogFilePanels::FileKind kind) {
     switch (kind) {
@@ -37,7 +106,7 @@ DialogFilePanels::DialogFilePanels(QWidget *window, QSettings *settings)
 }
 
 DialogFilePanels::~DialogFilePanels() {
-    for (const QPointer<QFileDialog> &dialog : std::as_const(m_dialogs)) {
+    for (const QPointer<QDialog> &dialog : std::as_const(m_dialogs)) {
         if (dialog) {
             QObject::disconnect(dialog, nullptr, nullptr, nullptr);
             delete dialog;
@@ -86,16 +155,25 @@ QString DialogFilePanels::startFolder(FileKind kind) const {
     return existingFolder(standard) ? standard : QDir::homePath();
 }
 
+QString DialogFilePanels::withSuffix(const QString &path, const QString &suffix) {
+    if (suffix.isEmpty() || path.endsWith(u'.' + suffix, Qt::CaseInsensitive))
+        return path;
+    QString stem = path;
+    // "Bericht." is meant as "Bericht", not as "Bericht..pdf".
+    while (stem.endsWith(u'.') && !QFileInfo(stem).fileName().startsWith(u'.'))
+        stem.chop(1);
+    return stem + u'.' + suffix;
+}
+
 void DialogFilePanels::remember(FileKind kind, const QString &path) {
     const QString folder = QFileInfo(path).absolutePath();
     if (existingFolder(folder))
         m_settings->setValue(settingsKey(kind), folder);
 }
 
-QFileDialog *DialogFilePanels::makeDialog(const QString &title, const QString &message,
+QFileDialog *DialogFilePanels::makeDialog(QFileDialog *dialog, const QString &title, const QString &message,
                                           const QStringList &nameFilters, FileKind kind) {
     m_dialogs.removeAll(nullptr);
-    auto *dialog = new QFileDialog(m_window);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowTitle(title);
     dialog->setDirectory(startFolder(kind));
@@ -108,6 +186,7 @@ QFileDialog *DialogFilePanels::makeDialog(const QString &title, const QString &m
             grid->addWidget(label, grid->rowCount(), 0, 1, grid->columnCount());
         }
     }
+    makeReadable(dialog, m_window);
     m_dialogs.append(dialog);
     return dialog;
 }
@@ -117,20 +196,53 @@ void DialogFilePanels::chooseSaveFile(const SaveRequest &request, SaveAnswer ans
     const QString title = !request.title.isEmpty()     ? request.title
                           : kind == FileKind::Projects ? QStringLiteral("Projekt sichern unter")
                                                        : QStringLiteral("Sichern unter");
-    QFileDialog *dialog = makeDialog(title, request.message, request.nameFilters, kind);
+    QFileDialog *dialog = makeDialog(new SaveFileDialog(m_window, request.defaultSuffix), title,
+                                     request.message, request.nameFilters, kind);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setDefaultSuffix(request.defaultSuffix);
     dialog->selectFile(request.suggestedName);
-    QObject::connect(
-        dialog, &QDialog::finished, dialog, [this, dialog, kind, answer = std::move(answer)](int result) {
-            const QStringList files = dialog->selectedFiles();
-            const QString path = result == QDialog::Accepted && !files.isEmpty() ? files.first() : QString();
-            if (!path.isEmpty())
-                remember(kind, path);
-            answer(path);
-        });
+    QObject::connect(dialog, &QDialog::finished, dialog,
+                     [this, dialog, kind, title, request, answer = std::move(answer)](int result) {
+                         const QStringList files = dialog->selectedFiles();
+                         const QString chosen =
+                             result == QDialog::Accepted && !files.isEmpty() ? files.first() : QString();
+                         if (chosen.isEmpty())
+                             return answer(QString());
+                         remember(kind, chosen);
+                         // The desktop's own dialogs hand back the name as typed, and asked only
+                         // about that one.
+                         const QString path = withSuffix(chosen, request.defaultSuffix);
+                         if (path == chosen || !QFileInfo::exists(path))
+                             return answer(path);
+                         confirmReplace(path, title, request, answer);
+                     });
     dialog->open();
+}
+
+void DialogFilePanels::confirmReplace(const QString &path, const QString &title, const SaveRequest &request,
+                                      SaveAnswer answer) {
+    m_dialogs.removeAll(nullptr);
+    auto *box = new QMessageBox(m_window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setIcon(QMessageBox::Warning);
+    box->setWindowTitle(title);
+    box->setText(QStringLiteral("Die Datei „%1“ existiert bereits.").arg(QFileInfo(path).fileName()));
+    box->setInformativeText(QStringLiteral("Soll sie überschrieben werden?"));
+    QPushButton *replace = box->addButton(QStringLiteral("Überschreiben"), QMessageBox::DestructiveRole);
+    QPushButton *cancel = box->addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
+    QObject::connect(box, &QDialog::finished, box,
+                     [this, box, replace, path, request, answer = std::move(answer)] {
+                         if (box->clickedButton() == replace)
+                             return answer(path);
+                         SaveRequest again = request;
+                         again.suggestedName = QFileInfo(path).fileName();
+                         chooseSaveFile(again, answer);
+                     });
+    m_dialogs.append(box);
+    box->open();
 }
 
 void DialogFilePanels::chooseOpenFiles(const OpenRequest &request, OpenAnswer answer) {
@@ -138,7 +250,8 @@ void DialogFilePanels::chooseOpenFiles(const OpenRequest &request, OpenAnswer an
     const QString title = kind == FileKind::Projects ? QStringLiteral("Projekt öffnen")
                           : kind == FileKind::Images ? QStringLiteral("Bilder importieren")
                                                      : QStringLiteral("Öffnen");
-    QFileDialog *dialog = makeDialog(title, request.message, request.nameFilters, kind);
+    QFileDialog *dialog =
+        makeDialog(new QFileDialog(m_window), title, request.message, request.nameFilters, kind);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setFileMode(request.multipleFiles ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     QObject::connect(

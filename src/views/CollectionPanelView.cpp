@@ -1,5 +1,6 @@
 #include "views/CollectionPanelView.h"
 
+#include "account/SheetParts.h"
 #include "annotation/AnnotationCanvas.h"
 #include "common/Background.h"
 #include "look/Theme.h"
@@ -195,15 +196,9 @@ QPushButton *primaryButton(QWidget *parent) {
     return button;
 }
 
+// The same as the share controls' and the sheets' buttons beside them.
 QPushButton *secondaryButton(QWidget *parent) {
-    auto *button = new QPushButton(parent);
-    button->setFont(Theme::font(13, QFont::Medium));
-    button->setStyleSheet(QStringLiteral("QPushButton { color: %1; background: white; border: 1px solid %2; "
-                                         "border-radius: 7px; padding: 7px 12px; }"
-                                         "QPushButton:pressed { background: %3; }"
-                                         "QPushButton:disabled { color: %2; }")
-                              .arg(Theme::ink().name(), Theme::hairline().name(), Theme::canvas().name()));
-    return button;
+    return SheetParts::button(parent, QString());
 }
 
 QPushButton *linkButton(const QString &text, QWidget *parent) {
@@ -216,6 +211,14 @@ QPushButton *linkButton(const QString &text, QWidget *parent) {
             "QPushButton { color: %1; border: none; padding: 0; } QPushButton:disabled { color: %2; }")
             .arg(Theme::accent().name(), Theme::disabledInk().name()));
     return button;
+}
+
+// Without a snip the title and note cannot take text; they must not look as if they could.
+QPalette fieldPalette(QPalette palette) {
+    palette.setColor(QPalette::Disabled, QPalette::Base, Theme::canvas());
+    palette.setColor(QPalette::Disabled, QPalette::PlaceholderText, Theme::disabledInk());
+    palette.setColor(QPalette::Disabled, QPalette::Text, Theme::disabledInk());
+    return palette;
 }
 
 QLabel *textLabel(int pixelSize, QFont::Weight weight, const QColor &color, QWidget *parent) {
@@ -298,6 +301,7 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     layout->addWidget(m_stripArea);
 
     m_title = new QLineEdit(this);
+    m_title->setPalette(fieldPalette(m_title->palette()));
     m_title->setPlaceholderText(QStringLiteral("Titel"));
     m_title->setFont(Theme::font(14, QFont::Medium));
     m_title->setAcceptDrops(false);
@@ -311,6 +315,7 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     noteLayout->setContentsMargins(0, 0, 0, 0);
     noteLayout->setSpacing(4);
     m_note = new QPlainTextEdit(m_noteRow);
+    m_note->setPalette(fieldPalette(m_note->palette()));
     m_note->setPlaceholderText(QStringLiteral("Notiz"));
     m_note->setFont(Theme::font(13));
     // Four lines where there is room; near the panel's 500 px it gives way down to two lines
@@ -429,6 +434,12 @@ void CollectionPanelView::refresh() {
 
 void CollectionPanelView::showSnip(const std::optional<Snip> &snip) {
     m_snipID = snip ? snip->id : QUuid();
+    // A control about to be disabled or hidden would pass the keyboard on to the next button in
+    // the tab chain.
+    const QWidget *focus = window()->focusWidget();
+    if (!snip && focus &&
+        (focus == m_title || focus == m_note || focus == m_openEditor || m_share->isAncestorOf(focus)))
+        setFocus(Qt::OtherFocusReason);
     m_title->setEnabled(snip.has_value());
     m_note->setEnabled(snip.has_value());
     m_openEditor->setEnabled(snip.has_value());
@@ -531,6 +542,21 @@ void CollectionPanelView::setCompact(bool compact) {
     m_compact = compact;
     m_stripArea->setVisible(!compact);
     m_noteRow->setVisible(!compact);
+}
+
+bool CollectionPanelView::event(QEvent *event) {
+    // Sent before Qt hands the keyboard to the window's focus widget, or else to the first
+    // control in the tab chain: the "Ziel ▾" button, where a space opens its menu.
+    if (event->type() == QEvent::WindowActivate)
+        parkFocus();
+    return QWidget::event(event);
+}
+
+void CollectionPanelView::parkFocus() {
+    const QWidget *focus = window()->focusWidget();
+    if (focus && isAncestorOf(focus) && focus->isEnabled() && focus->isVisible())
+        return;
+    setFocus(Qt::OtherFocusReason);
 }
 
 bool CollectionPanelView::eventFilter(QObject *watched, QEvent *event) {

@@ -38,6 +38,7 @@ public:
     bool isCompact() const { return m_compact; }
 
 protected:
+    bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -49,6 +50,9 @@ private:
     void layoutPreview();
     void fillDestinationMenu();
     void setCompact(bool compact);
+    // Keys typed into the panel reach a field that takes them, or nothing: never a control that a
+    // space or Return would press by accident.
+    void parkFocus();
 
     CollectionStore *m_store;
     std::function<void()> m_capture;

@@ -46,8 +46,13 @@ Footer::Footer(LibraryState *state, QWidget *parent) : QWidget(parent), m_state(
     layout->addWidget(m_restore);
     layout->addStretch(1);
     m_reveal = new FlatButton(look, QStringLiteral("Export im Dateimanager zeigen"), this);
-    connect(m_reveal, &QAbstractButton::clicked, this,
-            [this] { DesktopLinks::revealFile(m_state->store()->exportURL()); });
+    connect(m_reveal, &QAbstractButton::clicked, this, [this] {
+        const QString path = m_state->store()->exportURL();
+        DesktopLinks::revealFile(path, this, [this, path] {
+            if (CollectionStore *store = m_state->store())
+                store->setError(DesktopLinks::folderNotOpened(path));
+        });
+    });
     layout->addWidget(m_reveal);
     m_shortcut = makeLabel(QStringLiteral("Strg+Umschalt+Leertaste"), font, Theme::secondaryInk(), this);
     layout->addWidget(m_shortcut);

@@ -594,7 +594,7 @@ private Q_SLOTS:
         auto restart = [&service] {
             return std::make_unique<AccountStore>(AccountConfiguration::clientID, service.api(),
                                                   std::make_unique<KeychainAccountVault>(),
-                                                  [](const QUrl &) { return true; });
+                                                  [](const QUrl &, const auto &done) { done(true); });
         };
         QTest::qWait(200);
         auto second = restart();

@@ -1,3 +1,4 @@
+#include "support/FakeXdgOpen.h"
 #include "support/OAuthTestServer.h"
 #include "support/SheetFit.h"
 
@@ -7,6 +8,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -90,12 +93,77 @@ private Q_SLOTS:
         QTRY_COMPARE(sheetFitProblem(view), QString());
     }
 
+    // A browser that does not open is said so, and nothing waits for it: whether the desktop's
+    // opener found no browser, or a launcher answers only later.
+    void browserThatDoesNotOpen_data() {
+        QTest::addColumn<QString>("launcher"); // "xdg-open N": the desktop's opener ending with N
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("sign-in, no browser installed") << "xdg-open 3"
+                                                       << "sign-in" << false;
+        QTest::newRow("sign-in, browser failed") << "xdg-open 4"
+                                                 << "sign-in" << false;
+        QTest::newRow("sign-in, browser opened") << "xdg-open 0"
+                                                 << "sign-in" << true;
+        QTest::newRow("sign-in, launcher refuses later") << "later"
+                                                         << "sign-in" << false;
+        QTest::newRow("account page, launcher refuses later") << "later"
+                                                              << "account" << false;
+    }
+    void browserThatDoesNotOpen() {
+        QFETCH(QString, launcher);
+        QFETCH(QString, page);
+        QFETCH(bool, opened);
+        const QString close = QStringLiteral("Schließen");
+        OAuthTestServer oauth;
+        FakeBrowser browser;
+        std::unique_ptr<FakeXdgOpen> xdgOpen;
+        if (launcher.startsWith(u"xdg-open"))
+            xdgOpen = std::make_unique<FakeXdgOpen>(launcher.section(u' ', 1).toInt());
+        AccountStore store(AccountConfiguration::clientID, oauth.api(), std::make_unique<MemoryVault>(),
+                           xdgOpen ? AccountStore::OpenURL() : browser.opener());
+        browser.store = &store;
+        AccountView view(&store, {});
+        view.show();
+        if (page == u"account") {
+            store.signIn();
+            QVERIFY(QTest::qWaitFor([&store] { return store.identity().has_value(); }, 5000));
+            QTRY_VERIFY(visibleButtons(view).contains(QStringLiteral("Account im Browser verwalten")));
+        }
+        browser.opens = false;
+        browser.answersLater = true;
+        QStringList buttons;
+        if (page == u"account") {
+            for (QPushButton *button : view.findChildren<QPushButton *>())
+                if (button->text() == u"Account im Browser verwalten")
+                    button->click();
+            QCOMPARE(browser.opened.last(), AccountConfiguration::accountPage());
+            buttons = QStringList{"Abmelden", "Account im Browser verwalten", "Cloud-Sicherung", close};
+        } else {
+            store.signIn();
+            buttons = opened ? QStringList{"Anmeldung abbrechen", close}
+                             : QStringList{"Anmelden / Registrieren", close};
+        }
+        if (xdgOpen) {
+            QVERIFY(xdgOpen->waitUntilAnswered());
+            QCOMPARE(QUrl(xdgOpen->asked()).path(), QStringLiteral("/auth/v1/oauth/authorize"));
+        }
+        buttons.sort();
+        QTRY_COMPARE(visibleButtons(view), buttons);
+        QTRY_COMPARE(labelText(view, "message"), opened ? QString() : AccountStore::kBrowserNotOpened);
+        QCOMPARE(store.waitingForBrowser(), page == u"sign-in" && opened);
+        if (page == u"sign-in")
+            QCOMPARE(labelText(view, "heading"), opened ? u"Weiter im Browser"_s : u"Nicht angemeldet"_s);
+        QCOMPARE(view.findChild<QWidget *>(QStringLiteral("busy"))->isVisibleTo(&view), opened);
+        QTRY_COMPARE(sheetFitProblem(view), QString());
+    }
+
     void keyringNoteWithoutSecretService() {
         OAuthTestServer oauth;
         auto vault = std::make_unique<MemoryVault>();
         vault->forced = AccountVault::Status::Unavailable;
         AccountStore store(AccountConfiguration::clientID, oauth.api(), std::move(vault),
-                           [](const QUrl &) { return true; });
+                           [](const QUrl &, const auto &done) { done(true); });
         AccountView view(&store, {});
         view.show();
         store.start();

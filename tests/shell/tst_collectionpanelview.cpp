@@ -1,6 +1,7 @@
 #include "account/AccountAPI.h"
 #include "account/AccountStore.h"
 #include "backup/BackupAPI.h"
+#include "look/Theme.h"
 #include "model/Ids.h"
 #include "model/JsonCoding.h"
 #include "platform/AccountVault.h"
@@ -18,8 +19,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 using namespace Qt::StringLiterals;
@@ -41,6 +45,12 @@ QByteArray png(QColor color) {
 class TestCollectionPanelView : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() {
+        // The look the application sets at launch.
+        QApplication::setStyle(QStyleFactory::create(u"Fusion"_s));
+        QApplication::setPalette(Theme::palette(QApplication::style()->standardPalette()));
+        QApplication::setFont(Theme::font(13));
+    }
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         m_calls.clear();
@@ -129,6 +139,107 @@ private Q_SLOTS:
             for (int x = 0; x < image.width(); ++x)
                 darkest = std::min(darkest, qGray(image.pixel(x, y)));
         QVERIFY2(darkest > 130, qPrintable(u"disabled link text grey %1"_s.arg(darkest)));
+    }
+
+    // Title and note can take text only while a snip is shown, and look it: without one their face
+    // is the panel's own and their placeholder light.
+    void fieldsLookUsableOnlyWithASnip_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<bool>("withSnip");
+        QTest::newRow("title, no snip") << u"title"_s << false;
+        QTest::newRow("note, no snip") << u"note"_s << false;
+        QTest::newRow("title, snip shown") << u"title"_s << true;
+        QTest::newRow("note, snip shown") << u"note"_s << true;
+    }
+    void fieldsLookUsableOnlyWithASnip() {
+        QFETCH(QString, field);
+        QFETCH(bool, withSnip);
+        if (withSnip)
+            openRound();
+        else
+            open();
+        QWidget *widget = field == u"title"_s ? static_cast<QWidget *>(m_view->findChild<QLineEdit *>())
+                                              : m_view->findChild<QPlainTextEdit *>();
+        QTRY_COMPARE_WITH_TIMEOUT(widget->isEnabled(), withSnip, kPatienceMs);
+        const QImage image = widget->grab().toImage();
+        // Right of the placeholder, inside the frame.
+        const QColor face = image.pixelColor(image.width() - 12, image.height() / 2);
+        QCOMPARE(face.name(), (withSnip ? Theme::surface() : Theme::canvas()).name());
+        int darkest = 255;
+        for (int y = 2; y < image.height() - 2; ++y)
+            for (int x = 2; x < image.width() / 2; ++x)
+                darkest = std::min(darkest, qGray(image.pixel(x, y)));
+        if (withSnip)
+            QVERIFY2(darkest < 130, qPrintable(u"placeholder grey %1"_s.arg(darkest)));
+        else
+            QVERIFY2(darkest > 130, qPrintable(u"placeholder grey %1"_s.arg(darkest)));
+    }
+
+    // Keys typed into a panel that shows no snip go nowhere: no menu opens, no button is pressed,
+    // nothing is stored. Also after a click into the disabled title, and after the snip whose
+    // title had the keyboard went away.
+    void keysIntoAPanelWithoutSnip_data() {
+        QTest::addColumn<QString>("before");
+        QTest::newRow("panel activated") << u"activate"_s;
+        QTest::newRow("click into the title") << u"click"_s;
+        QTest::newRow("snip of the focused title gone") << u"gone"_s;
+    }
+    void keysIntoAPanelWithoutSnip() {
+        QFETCH(QString, before);
+        const auto title = [this] { return m_view->findChild<QLineEdit *>(); };
+        if (before == u"gone"_s) {
+            openRound();
+            QTRY_VERIFY_WITH_TIMEOUT(title()->isEnabled(), kPatienceMs);
+        } else {
+            open();
+        }
+        m_view->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
+        if (before == u"click"_s)
+            QTest::mouseClick(title(), Qt::LeftButton);
+        if (before == u"gone"_s) {
+            QTest::mouseClick(title(), Qt::LeftButton);
+            QVERIFY(title()->hasFocus());
+            QVERIFY(m_store->prepareCapture(CaptureChoice::newCollection()));
+            QTRY_VERIFY_WITH_TIMEOUT(!title()->isEnabled(), kPatienceMs);
+        }
+        const QByteArray library = libraryBytes();
+        QStringList menus;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, this, [&menus] {
+            if (QWidget *popup = QApplication::activePopupWidget()) {
+                menus << QString::fromLatin1(popup->metaObject()->className());
+                popup->close();
+            }
+        });
+        closer.start(10);
+        // To whatever has the keyboard, as typing would.
+        QTest::keyClicks(static_cast<QWidget *>(nullptr), u" Schritt eins "_s);
+        QTest::keyClick(static_cast<QWidget *>(nullptr), Qt::Key_Space);
+        QCoreApplication::processEvents();
+        QCOMPARE(menus, QStringList());
+        QCOMPARE(m_calls, QStringList());
+        QCOMPARE(title()->text(), QString());
+        QCOMPARE(libraryBytes(), library);
+    }
+
+    // The share controls' "Anmelden" looks like the panel's other buttons: the same face, border
+    // and rounded corners, compared at the same size.
+    void signInLooksLikeTheOtherButtons() {
+        openRound();
+        QTRY_VERIFY_WITH_TIMEOUT(button(u"Anmelden"_s) && button(u"Anmelden"_s)->isVisible(), kPatienceMs);
+        const auto frame = [](QPushButton *b) {
+            const QSize size = b->size();
+            b->resize(120, 32);
+            const QImage image = b->grab().toImage();
+            b->resize(size);
+            QStringList pixels;
+            for (const QPoint at : {QPoint(0, 0), QPoint(1, 1), QPoint(0, 16), QPoint(4, 16), QPoint(60, 0),
+                                    QPoint(60, 31), QPoint(119, 16), QPoint(118, 30)})
+                pixels << image.pixelColor(at).name();
+            return pixels;
+        };
+        QCOMPARE(frame(button(u"Anmelden"_s)), frame(button(u"Pausieren"_s)));
     }
 
     void destinationMenuPreparesTheCapture() {
@@ -354,6 +465,13 @@ private:
         m_view->setMinimumSize(320, 420); // as the panel holds it
         m_view->resize(390, 560);
         m_view->show();
+    }
+
+    // What the store holds now, as it would be written.
+    QByteArray libraryBytes() const {
+        SavedLibrary library;
+        library.collections = m_store->collections();
+        return *encodeJson(library);
     }
 
     Snip snip(const QUuid &id) const {

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -12,6 +13,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QTreeView>
 
 namespace {
 template <typename T> T *openDialog() {
@@ -20,6 +23,31 @@ template <typename T> T *openDialog() {
             return d;
     }
     return nullptr;
+}
+
+bool writeBytes(const QString &path, qsizetype size) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(QByteArray(size, 'x')) == size;
+}
+
+// The first heading or entry of the detail view that does not fit its column; empty when all do.
+QString cutText(const QTreeView *view) {
+    const QHeaderView *header = view->header();
+    const QAbstractItemModel *model = view->model();
+    for (int column = 0; column < header->count(); ++column) {
+        if (header->isSectionHidden(column))
+            continue;
+        if (header->sectionSizeHint(column) > header->sectionSize(column))
+            return QStringLiteral("heading ") + model->headerData(column, Qt::Horizontal).toString();
+        for (int row = 0; row < model->rowCount(view->rootIndex()); ++row) {
+            const QModelIndex index = model->index(row, column, view->rootIndex());
+            const int shown = view->visualRect(index).width();
+            const int needed = view->sizeHintForIndex(index).width();
+            if (shown < needed)
+                return QStringLiteral("%1 (%2 of %3 px)").arg(index.data().toString()).arg(shown).arg(needed);
+        }
+    }
+    return {};
 }
 } // namespace
 
@@ -31,6 +59,10 @@ private Q_SLOTS:
     void germanQtTexts();
     void titlesFiltersAndFolders_data();
     void titlesFiltersAndFolders();
+    void columnsReadable_data();
+    void columnsReadable();
+    void savedNameEndsInItsSuffix_data();
+    void savedNameEndsInItsSuffix();
     void alertAnswers_data();
     void alertAnswers();
     void goneWithTheirOwner();
@@ -153,6 +185,150 @@ void TestExchangeDialogs::titlesFiltersAndFolders() {
     QCOMPARE(openDialog<QFileDialog>()->directory().absolutePath(), elsewhere);
     openDialog<QFileDialog>()->reject();
     QTRY_VERIFY(!openDialog<QFileDialog>());
+}
+
+// Names, sizes, types and dates of a folder's files, and the headings above them, are shown whole.
+void TestExchangeDialogs::columnsReadable_data() {
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QStringList>("files");
+    QTest::newRow("export") << "export"
+                            << QStringList{"Projektbericht Juni.pdf", "Anleitung Schritt für Schritt.pdf",
+                                           "Ein Dokument.pdf"};
+    QTest::newRow("import") << "import" << QStringList{"Bildschirmfoto 2024-03-07.png", "Skizze.jpg"};
+}
+
+void TestExchangeDialogs::columnsReadable() {
+    QFETCH(QString, operation);
+    QFETCH(QStringList, files);
+    QTemporaryDir settingsDir;
+    QSettings settings(settingsDir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    QTemporaryDir folder;
+    for (const QString &name : std::as_const(files))
+        QVERIFY(writeBytes(folder.filePath(name), 50'000));
+    DialogFilePanels panels(nullptr, &settings);
+    if (operation == u"export") {
+        FilePanels::SaveRequest request;
+        request.title = QStringLiteral("PDF exportieren");
+        request.suggestedName = QStringLiteral("Bericht.pdf");
+        request.defaultSuffix = QStringLiteral("pdf");
+        request.nameFilters = {QStringLiteral("PDF-Dokument (*.pdf)")};
+        panels.chooseSaveFile(request, [](const QString &) {});
+    } else {
+        panels.chooseOpenFiles({QString(), {QStringLiteral("*.png *.jpg")}, true},
+                               [](const QStringList &) {});
+    }
+    QTRY_VERIFY(openDialog<QFileDialog>());
+    QFileDialog *dialog = openDialog<QFileDialog>();
+    // Another folder than the one it opened in: its entries arrive after the dialog is on screen.
+    dialog->setDirectory(folder.path());
+    const auto *view = dialog->findChild<QTreeView *>(QStringLiteral("treeView"));
+    QVERIFY(view && view->isVisible());
+    QTRY_COMPARE(view->model()->rowCount(view->rootIndex()), files.size());
+    QTRY_COMPARE(cutText(view), QString());
+    dialog->reject();
+    QTRY_VERIFY(!openDialog<QFileDialog>());
+}
+
+// The saved file ends in the type's suffix, in any letter case; a dot in the name or another
+// type's suffix does not count. A file that the suffix makes the target is replaced only after a
+// yes; a no goes back to the panel. "Qt" is Qt's own dialog; "desktop" stands for the desktop's,
+// which hands back the name as typed without asking about the name with the suffix.
+void TestExchangeDialogs::savedNameEndsInItsSuffix_data() {
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<QString>("dialog");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("existing");
+    QTest::addColumn<QString>("press"); // in the question; empty: no question asked
+    QTest::addColumn<QString>("saved"); // empty: nothing yet, the panel shows `again` instead
+    QTest::addColumn<QString>("again");
+    const auto row = [](const char *name, const QStringList &values) {
+        QTestData &data = QTest::newRow(name);
+        for (const QString &value : values)
+            data << value;
+    };
+    const QString existing = QStringLiteral("Bericht v1.2.pdf");
+    row("dot in the name", {"pdf", "Qt", "Bericht v1.2", "", "", existing, ""});
+    row("another type's suffix", {"pdf", "Qt", "Bericht.txt", "", "", "Bericht.txt.pdf", ""});
+    row("suffix in capitals", {"pdf", "Qt", "bericht.PDF", "", "", "bericht.PDF", ""});
+    row("trailing dot", {"pdf", "Qt", "Bericht.", "", "", "Bericht.pdf", ""});
+    row("project", {"vellumbox", "Qt", "Projekt.v2", "", "", "Projekt.v2.vellumbox", ""});
+    row("suffix makes an existing name, replaced",
+        {"pdf", "Qt", "Bericht v1.2", existing, "&Ja", existing, ""});
+    row("suffix makes an existing name, kept",
+        {"pdf", "Qt", "Bericht v1.2", existing, "&Nein", "", existing});
+    row("desktop dialog, replaced",
+        {"pdf", "desktop", "Bericht v1.2", existing, "Überschreiben", existing, ""});
+    row("desktop dialog, kept", {"pdf", "desktop", "Bericht v1.2", existing, "Abbrechen", "", existing});
+}
+
+void TestExchangeDialogs::savedNameEndsInItsSuffix() {
+    QFETCH(QString, suffix);
+    QFETCH(QString, dialog);
+    QFETCH(QString, typed);
+    QFETCH(QString, existing);
+    QFETCH(QString, press);
+    QFETCH(QString, saved);
+    QFETCH(QString, again);
+    QTemporaryDir settingsDir;
+    QSettings settings(settingsDir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    QTemporaryDir folder;
+    if (!existing.isEmpty())
+        QVERIFY(writeBytes(folder.filePath(existing), 10));
+    DialogFilePanels panels(nullptr, &settings);
+    FilePanels::SaveRequest request;
+    request.title = QStringLiteral("Sichern");
+    request.suggestedName = QStringLiteral("Sammlung.") + suffix;
+    request.defaultSuffix = suffix;
+    request.nameFilters = {QStringLiteral("*.") + suffix};
+    QStringList answers;
+    panels.chooseSaveFile(request, [&](const QString &path) { answers << path; });
+    QTRY_VERIFY(openDialog<QFileDialog>());
+    QFileDialog *fileDialog = openDialog<QFileDialog>();
+    fileDialog->setDirectory(folder.path());
+    auto *name = fileDialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    QVERIFY(name);
+    if (dialog == u"Qt") {
+        fileDialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(fileDialog));
+        name->setFocus();
+        QTRY_VERIFY(name->hasFocus());
+        name->clear();
+        QTest::keyClicks(name, typed);
+    } else {
+        fileDialog->selectFile(folder.filePath(typed));
+    }
+
+    // Qt's own question runs its own event loop inside accept(): it is answered from a timer.
+    QString question;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, this, [&] {
+        QMessageBox *box = openDialog<QMessageBox>();
+        if (!box)
+            return;
+        question = box->text();
+        for (QAbstractButton *button : box->buttons())
+            if (button->text() == press)
+                button->click();
+    });
+    answerer.start(10);
+    if (dialog == u"Qt")
+        QTest::keyClick(name, Qt::Key_Return);
+    else
+        static_cast<QDialog *>(fileDialog)->done(QDialog::Accepted);
+
+    if (saved.isEmpty()) {
+        QTRY_VERIFY(!question.isEmpty() && !openDialog<QMessageBox>() && openDialog<QFileDialog>());
+        QCOMPARE(answers, QStringList());
+        QFileDialog *shown = openDialog<QFileDialog>();
+        QCOMPARE(shown->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text(), again);
+        QCOMPARE(shown->directory().absolutePath(), QDir(folder.path()).absolutePath());
+        shown->reject();
+        QTRY_COMPARE(answers, QStringList{QString()});
+    } else {
+        QTRY_COMPARE(answers, QStringList{folder.filePath(saved)});
+    }
+    QCOMPARE(question.contains(QStringLiteral("Bericht v1.2.pdf")), !press.isEmpty());
+    QTRY_VERIFY(!openDialog<QFileDialog>() && !openDialog<QMessageBox>());
 }
 
 void TestExchangeDialogs::alertAnswers_data() {

@@ -132,15 +132,21 @@ struct FakeBrowser {
     AccountStore *store = nullptr;
     bool follow = true;
     bool opens = true;
+    // Whether the browser opened is known only in a later turn of the event loop, as on a desktop.
+    bool answersLater = false;
     QList<QUrl> opened;
     QNetworkAccessManager network;
 
-    std::function<bool(const QUrl &)> opener() {
-        return [this](const QUrl &url) {
+    AccountStore::OpenURL opener() {
+        return [this](const QUrl &url, std::function<void(bool)> done) {
             opened.append(url);
             if (opens && follow && url.path().endsWith(u"/authorize"))
                 visit(url);
-            return opens;
+            if (answersLater)
+                QMetaObject::invokeMethod(
+                    &network, [done, opens = opens] { done(opens); }, Qt::QueuedConnection);
+            else
+                done(opens);
         };
     }
     void visit(const QUrl &url) {

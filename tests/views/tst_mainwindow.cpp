@@ -1,5 +1,6 @@
 #include "TextRecorder.h"
 #include "ViewFixture.h"
+#include "support/FakeXdgOpen.h"
 
 #include "annotation/AnnotationWorkspace.h"
 #include "views/DocumentHeader.h"
@@ -100,6 +101,8 @@ private Q_SLOTS:
     void sessionBar();
     void footer_data();
     void footer();
+    void revealExport_data();
+    void revealExport();
     void sidebarTexts();
     void sidebarFocusOutline_data();
     void sidebarFocusOutline();
@@ -981,6 +984,49 @@ void TestMainWindow::footer() {
     QVERIFY(!footer->restoreButton()->isVisible());
     if (save == u"failed")
         f.store->setError(QString());
+}
+
+// Without a file manager on the session bus the export's folder goes to the desktop's opener; when
+// that finds nothing to open it with, the window says so instead of doing nothing.
+void TestMainWindow::revealExport_data() {
+    QTest::addColumn<int>("exitCode"); // of xdg-open
+    QTest::addColumn<bool>("told");
+    QTest::newRow("no program for folders") << 3 << true;
+    QTest::newRow("file manager failed") << 4 << true;
+    QTest::newRow("folder opened") << 0 << false;
+}
+
+void TestMainWindow::revealExport() {
+    QFETCH(int, exitCode);
+    QFETCH(bool, told);
+    // No bus of the desktop's: none is started for the test, and none answers for a file manager.
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/vellumbox-test-bus");
+    FakeXdgOpen xdgOpen(exitCode);
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 1}});
+    const QString exported = f.dir.filePath(QStringLiteral("Berichte/Bericht.pdf"));
+    QVERIFY(QDir().mkpath(QFileInfo(exported).absolutePath()));
+    f.store->setExportURL(exported);
+    f.settle();
+    QVERIFY(f.view->footer()->revealButton()->isVisible());
+    f.view->footer()->revealButton()->click();
+    QVERIFY(xdgOpen.waitUntilAnswered());
+    QCOMPARE(QUrl::fromUserInput(xdgOpen.asked()).toLocalFile(), QFileInfo(exported).absolutePath());
+    const QString sentence = QStringLiteral("Der Ordner „%1“ konnte nicht geöffnet werden.")
+                                 .arg(QFileInfo(exported).absolutePath());
+    if (told) {
+        QTRY_COMPARE(f.store->error(), sentence);
+        QMessageBox *box = f.openBox();
+        QVERIFY(box);
+        QCOMPARE(box->text(), QStringLiteral("Hinweis"));
+        QCOMPARE(box->informativeText(), sentence);
+        QVERIFY(f.press(QStringLiteral("OK")));
+    } else {
+        f.settle();
+        QCOMPARE(f.store->error(), QString());
+        QVERIFY(!f.openBox());
+    }
 }
 
 void TestMainWindow::sidebarTexts() {
