@@ -1,10 +1,10 @@
 #include "StoreFixture.h"
 
 #include "model/JsonCoding.h"
+#include "support/HeldImageWrites.h"
 
 #include <QRandomGenerator>
 #include <QTest>
-#include <QThread>
 
 #include <mutex>
 
@@ -24,22 +24,6 @@ const QString kCaptureAdded = QStringLiteral("Ausschnitt hinzugefügt · bereit 
 std::optional<SavedLibrary> savedLibrary(const CollectionStore &store) {
     return decodeJson<SavedLibrary>(readFile(store.libraryPath()));
 }
-
-// Holds every write of a snip image until released, so a test can act while a capture is stored.
-struct HeldImageWrites {
-    std::atomic<bool> held = true;
-    std::atomic<int> waiting = 0;
-    CollectionStore::FileWriter writer() {
-        return [this](const QString &path, const QByteArray &bytes) {
-            if (path.endsWith(QStringLiteral(".png"))) {
-                ++waiting;
-                while (held)
-                    QThread::msleep(5);
-            }
-            return FileErrors::writeAtomically(path, bytes);
-        };
-    }
-};
 } // namespace
 
 class TestOperations : public QObject {
@@ -362,13 +346,13 @@ void TestOperations::roundChosenWhileCaptureIsStored() {
     QObject receiver;
     f.store->addCapture(encoded(filled(40, 30)), target, &receiver,
                         [answer](const QString &failure) { *answer = failure; });
-    QTRY_COMPARE_WITH_TIMEOUT(held.waiting.load(), 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(held.waiting(), 1, 20000);
     if (finish)
         QVERIFY(f.store->finishSession());
     else
         f.store->pauseSession();
     const QString status = f.store->status();
-    held.held = false;
+    held.release();
     QTRY_VERIFY_WITH_TIMEOUT(answer->has_value(), 20000);
     QCOMPARE(**answer, QString());
 
