@@ -372,10 +372,11 @@ void AppDelegate::quit() {
 }
 
 void AppDelegate::commitData(QSessionManager &manager) {
-    if (!shouldTerminate() && manager.allowsInteraction()) {
+    // A failed save keeps the session. The cancel does not wait for leave to show a dialog: Qt
+    // asks for error interaction itself, which session managers grant where they grant any, and
+    // one that grants none still learns that the save failed.
+    if (!shouldTerminate())
         manager.cancel();
-        manager.release();
-    }
 }
 
 void AppDelegate::willTerminate() {

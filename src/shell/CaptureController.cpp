@@ -98,7 +98,7 @@ QString CaptureController::temporaryFolder() const {
 }
 
 void CaptureController::start() {
-    if (!m_store || m_store->isBusy() || m_seams.hasModalWindow())
+    if (!m_store || m_storing || m_store->isBusy() || m_seams.hasModalWindow())
         return;
     if (!m_seams.permission->preflight() && !m_seams.permission->request()) {
         m_store->setNeedsScreenCapturePermission(true);
@@ -125,7 +125,8 @@ void CaptureController::cancel() {
     if (m_process && m_process->state() != QProcess::NotRunning)
         m_process->terminate();
     m_process = nullptr;
-    if (m_store)
+    // The image being stored ends the capture when it lands.
+    if (m_store && !m_storing)
         m_store->setIsCapturing(false);
 }
 
@@ -174,8 +175,11 @@ void CaptureController::capture(const CaptureTarget &target, const QUuid &id) {
 
 void CaptureController::launchFailed(QProcess *process, const QUuid &id, const QString &path,
                                      const QString &reason) {
-    if (process)
+    if (process) {
         process->deleteLater();
+        if (m_process == process)
+            m_process = nullptr;
+    }
     if (!path.isEmpty())
         QFile::remove(path);
     if (m_captureID != id || m_captureID.isNull())
@@ -192,6 +196,8 @@ void CaptureController::launchFailed(QProcess *process, const QUuid &id, const Q
 void CaptureController::toolEnded(QProcess *process, const QUuid &id, const QString &path,
                                   const CaptureTarget &target, int exitStatus) {
     process->deleteLater();
+    if (m_process == process)
+        m_process = nullptr;
     // A cancelled or superseded capture only tidies up after itself.
     if (m_captureID != id || m_captureID.isNull() || !m_store) {
         QFile::remove(path);
@@ -209,12 +215,17 @@ void CaptureController::toolEnded(QProcess *process, const QUuid &id, const QStr
         try {
             const QByteArray bytes = readCapture(path);
             QFile::remove(path);
-            // The capture ends once the store has kept or refused the image.
+            // The capture ends once the store has kept or refused the image, also when it was
+            // cancelled meanwhile: the user took the picture, and the store keeps it.
+            m_storing = true;
             m_store->addCapture(bytes, target, this, [this, id](const QString &failure) {
+                m_storing = false;
                 if (!failure.isEmpty() && m_store)
                     m_store->setError(failure);
                 if (m_captureID == id)
                     endCapture();
+                else if (m_store)
+                    m_store->setIsCapturing(false);
             });
             return;
         } catch (const AppFailure &failure) {

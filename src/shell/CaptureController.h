@@ -41,7 +41,9 @@ public:
 
     // Begins one interactive capture; returns at once, the capture completes later.
     void start();
-    // Abandons the capture in progress, if any, without a text and without finished().
+    // Abandons the capture in progress, if any, without a text and without finished(). Safe at
+    // any moment. An image the store is taking in already is kept: the capture counts as running
+    // (isCapturing) until it has landed, so what refuses during a capture goes on refusing.
     void cancel();
 
     // The folder of the temporary files; empty until the first capture needs it.
@@ -59,7 +61,9 @@ private:
     std::function<void()> m_hide;
     std::function<void()> m_finished;
     Seams m_seams;
-    QProcess *m_process = nullptr;
-    QUuid m_captureID; // null when no capture is in progress
+    // The running tool; null once it has ended and been handed to deleteLater().
+    QPointer<QProcess> m_process;
+    QUuid m_captureID;      // null when no capture is in progress
+    bool m_storing = false; // the store is taking a captured image in
     std::unique_ptr<QTemporaryDir> m_folder;
 };

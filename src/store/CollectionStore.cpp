@@ -312,6 +312,13 @@ void CollectionStore::putBack(const std::function<void()> &undo) {
     setSaveState(saveWaiting ? SaveState::Saving : SaveState::Failed);
 }
 
+void CollectionStore::putBackAndSaveLater(const std::function<void()> &undo) {
+    undo();
+    // A save asked for meanwhile follows at once and takes all of it in.
+    if (!m_saveAgain)
+        scheduleSave();
+}
+
 bool CollectionStore::refuseWhenDisabled() {
     if (m_writeEnabled)
         return false;

@@ -204,16 +204,19 @@ public:
     // The current collection when it is empty, else the first empty collection.
     std::optional<SnipCollection> reusableEmptyCollection() const;
     // Checks the captured PNG bytes and writes the new snip's image on the background pool, then
-    // adds the snip to the target and saves at once. `done` receives an empty text on success,
-    // else the German sentence of the failure, after which nothing has changed and no image is
-    // left. It runs on the main thread, never inside this call, and only while `receiver` exists;
-    // the capture is stored all the same.
+    // adds the snip to the target and saves at once. When a round operation (pausing or finishing
+    // included) ran meanwhile, the snip is still added, but the round, the destination and the
+    // status stay as that operation left them. `done` receives an empty text on success, else the
+    // German sentence of the failure, after which nothing has changed and no image is left. It
+    // runs on the main thread, never inside this call, and only while `receiver` exists; the
+    // capture is stored all the same.
     void addCapture(const QByteArray &data, const CaptureTarget &target, QObject *receiver,
                     std::function<void(const QString &failure)> done);
 
     // Capture rounds. Refusals return false without any text, also while writing is disabled;
     // otherwise the change is made at once and saved, and a failed save, which reports itself,
-    // puts the round back when its answer comes.
+    // puts back, when its answer comes, every value the operation set that still holds it (the
+    // selection finishing chose stays) and leaves a further attempt to the delayed save.
     static constexpr double kCaptureIdleInterval = 600.0;
     std::optional<SnipCollection> sessionCollection() const;
     // Whether the shortcut may go on into the running round at reference time now.
@@ -251,7 +254,7 @@ public:
 
     // The collection trash: both refuse with false (also while writing is disabled), or make
     // their change at once and save it; a failed save puts back, when its answer comes, every
-    // property that still holds the value the operation gave it.
+    // property that still holds the value the operation gave it, and the delayed save tries again.
     bool deleteCollection(const QUuid &id);
     bool restoreDeletedCollection();
 
@@ -306,6 +309,14 @@ private:
     // before, so unless another change waits for its own save, no save follows and the indicator
     // keeps the failure.
     void putBack(const std::function<void()> &undo);
+    // The same for the round and trash operations, whose save also took in edits that were
+    // waiting for the delayed save: those are still only in memory, so the delayed save follows.
+    void putBackAndSaveLater(const std::function<void()> &undo);
+    // Resumes the round on the collection (no checks) and returns what puts back each value it
+    // set that still holds that value.
+    std::function<void()> applyResume(const QUuid &id);
+    // Whether a destination may be given back: none, a new collection, or one still in the library.
+    bool choiceStillValid(const OptionalCaptureChoice &choice) const;
     // The refusal of an operation that saves while writing is disabled.
     bool refuseWhenDisabled();
     void setSaveState(SaveState state);
@@ -343,7 +354,9 @@ private:
     // The one writer of new snip images, for captures and imports: checks the copy against its
     // size limit and writes it under a new name. Any thread.
     static StoredImage storeImage(const ImageImport::Image &image, bool localOnly, const ImageRoom &room);
-    void finishCapture(const StoredImage &stored, bool localOnly, const CaptureTarget &target);
+    // roundChosen: the user paused, ended or moved the round while the image was being stored.
+    void finishCapture(const StoredImage &stored, bool localOnly, const CaptureTarget &target,
+                       bool roundChosen);
     void finishRestore(const QList<SnipCollection> &restored, const QStringList &copied,
                        const std::function<void(const QString &)> &done);
 
@@ -355,6 +368,8 @@ private:
     OptionalCaptureChoice m_captureChoice;
     UuidMap m_panelSelections;
     std::optional<double> m_lastCaptureActivity;
+    // Counts the round operations, so a capture stored meanwhile knows the round was chosen anew.
+    quint64 m_roundChoices = 0;
     bool m_isCapturing = false;
     bool m_isExporting = false;
     bool m_isImporting = false;

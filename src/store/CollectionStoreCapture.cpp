@@ -20,6 +20,10 @@ const QString kCaptureAdded = QStringLiteral("Ausschnitt hinzugefügt · bereit 
 const QString kChooseTarget = QStringLiteral("Ziel wählen und Ausschnitt aufnehmen");
 const QString kCaptureKeptLocal =
     QStringLiteral("Ausschnitt nur lokal gespeichert · zu groß für die Cloud-Sicherung");
+const QString kReadyForNext = QStringLiteral("Bereit für den nächsten Ausschnitt");
+const QString kRoundPaused = QStringLiteral("Sammelrunde pausiert");
+const QString kRoundFinished = QStringLiteral("Sammeln beendet · Sammlung bleibt bearbeitbar");
+const QString kEmptyReopened = QStringLiteral("Vorhandene leere Sammlung geöffnet");
 
 // "Sammlung 3. Feb., 14:05:09": day, abbreviated month and time as Austrian German writes them.
 QString captureCollectionTitle(double referenceSeconds) {
@@ -87,6 +91,7 @@ void CollectionStore::addCapture(const QByteArray &data, const CaptureTarget &ta
         StoredImage stored;
         bool localOnly = false;
     };
+    const quint64 roundChoices = m_roundChoices;
     inBackground(
         [data, room = imageRoom()] {
             Outcome outcome;
@@ -103,7 +108,7 @@ void CollectionStore::addCapture(const QByteArray &data, const CaptureTarget &ta
                 outcome.stored = StoredImage{std::nullopt, QString(), failure};
             return outcome;
         },
-        [target, finish](CollectionStore *self, const Outcome &outcome) {
+        [target, finish, roundChoices](CollectionStore *self, const Outcome &outcome) {
             if (!self) {
                 if (!outcome.stored.path.isEmpty())
                     QFile::remove(outcome.stored.path);
@@ -117,12 +122,14 @@ void CollectionStore::addCapture(const QByteArray &data, const CaptureTarget &ta
                 failure = kTargetGone;
             }
             if (failure.isEmpty())
-                self->finishCapture(outcome.stored, outcome.localOnly, target);
+                self->finishCapture(outcome.stored, outcome.localOnly, target,
+                                    self->m_roundChoices != roundChoices);
             finish(failure);
         });
 }
 
-void CollectionStore::finishCapture(const StoredImage &stored, bool localOnly, const CaptureTarget &target) {
+void CollectionStore::finishCapture(const StoredImage &stored, bool localOnly, const CaptureTarget &target,
+                                    bool roundChosen) {
     const Snip &snip = *stored.snip;
     const QUuid collectionID = target.collectionID;
     if (m_captureChoice && m_captureChoice->isNewCollection())
@@ -134,19 +141,24 @@ void CollectionStore::finishCapture(const StoredImage &stored, bool localOnly, c
         SnipCollection collection = *target.newCollection;
         collection.items = {snip};
         changeCollections([&](QList<SnipCollection> &list) { list.prepend(collection); });
-        setSession(CaptureSession{collectionID, false});
         setSelectedID(collectionID);
     }
-    setSession(CaptureSession{collectionID, false});
-    setCaptureChoice(std::nullopt);
-    m_lastCaptureActivity = now();
-    setSessionSnipID(snip.id);
+    // Paused or ended while the image was stored: the snip is kept, and what the user chose for
+    // the round holds, its status text included.
+    if (!roundChosen) {
+        setSession(CaptureSession{collectionID, false});
+        setCaptureChoice(std::nullopt);
+        m_lastCaptureActivity = now();
+    }
+    if (m_session && m_session->collectionID == collectionID)
+        setSessionSnipID(snip.id);
     UuidMap selections = m_panelSelections;
     selections.insert(collectionID, snip.id);
     setPanelSelections(selections);
     if (m_selectedID == collectionID)
         setSelectedSnipID(snip.id);
-    setStatus(localOnly ? kCaptureKeptLocal : kCaptureAdded);
+    if (!roundChosen)
+        setStatus(localOnly ? kCaptureKeptLocal : kCaptureAdded);
     // A failed save keeps the snip in memory (and its image on disk) for the next one.
     save();
 }
@@ -161,6 +173,10 @@ std::optional<SnipCollection> CollectionStore::sessionCollection() const {
     return std::nullopt;
 }
 
+bool CollectionStore::choiceStillValid(const OptionalCaptureChoice &choice) const {
+    return !choice || choice->isNewCollection() || indexOfCollection(choice->id) >= 0;
+}
+
 bool CollectionStore::canContinueQuickCapture(double now) const {
     if (m_captureChoice || !activeCollectionID() || !m_lastCaptureActivity)
         return false;
@@ -169,8 +185,8 @@ bool CollectionStore::canContinueQuickCapture(double now) const {
 }
 
 // The round operations below refuse at once when writing is disabled. Otherwise they apply their
-// change and save; when that save fails they put the round back on its answer, unless it was
-// changed again meanwhile.
+// change and save; when that save fails, its answer puts back each value they set that still holds
+// it, so what was changed meanwhile stays.
 
 bool CollectionStore::prepareCapture(const CaptureChoice &choice) {
     if (isBusy())
@@ -179,6 +195,7 @@ bool CollectionStore::prepareCapture(const CaptureChoice &choice) {
         return false;
     if (refuseWhenDisabled())
         return false;
+    ++m_roundChoices;
     const OptionalCaptureSession old = m_session;
     const OptionalCaptureChoice oldChoice = m_captureChoice;
     const QString oldStatus = m_status;
@@ -190,7 +207,7 @@ bool CollectionStore::prepareCapture(const CaptureChoice &choice) {
     save(this, [this, old, paused, oldChoice, oldStatus, choice](bool written) {
         if (written)
             return;
-        putBack([&] {
+        putBackAndSaveLater([&] {
             if (m_session == paused)
                 setSession(old);
             // A capture already under way keeps the destination it started with.
@@ -204,6 +221,37 @@ bool CollectionStore::prepareCapture(const CaptureChoice &choice) {
     return true;
 }
 
+std::function<void()> CollectionStore::applyResume(const QUuid &id) {
+    ++m_roundChoices;
+    const OptionalCaptureSession old = m_session;
+    const OptionalUuid oldSnip = m_sessionSnipID;
+    const QString oldStatus = m_status;
+    const OptionalCaptureChoice oldChoice = m_captureChoice;
+    const std::optional<double> oldActivity = m_lastCaptureActivity;
+    setSession(CaptureSession{id, false});
+    const auto collection = sessionCollection();
+    setSessionSnipID(collection && !collection->items.isEmpty() ? OptionalUuid(collection->items.last().id)
+                                                                : OptionalUuid());
+    setStatus(kReadyForNext);
+    setCaptureChoice(std::nullopt);
+    m_lastCaptureActivity = now();
+    return [this, old, oldSnip, oldStatus, oldChoice, oldActivity, running = m_session,
+            snip = m_sessionSnipID, activity = m_lastCaptureActivity] {
+        // The old round comes back only onto a collection that is still there.
+        if (m_session == running && (!old || indexOfCollection(old->collectionID) >= 0)) {
+            setSession(old);
+            if (m_sessionSnipID == snip)
+                setSessionSnipID(oldSnip);
+        }
+        if (m_status == kReadyForNext)
+            setStatus(oldStatus);
+        if (!m_captureChoice && choiceStillValid(oldChoice))
+            setCaptureChoice(oldChoice);
+        if (m_lastCaptureActivity == activity)
+            m_lastCaptureActivity = oldActivity;
+    };
+}
+
 bool CollectionStore::resumeCollection(const QUuid &id) {
     if (m_isCapturing)
         return false;
@@ -211,40 +259,21 @@ bool CollectionStore::resumeCollection(const QUuid &id) {
         return false;
     if (refuseWhenDisabled())
         return false;
-    const OptionalCaptureSession old = m_session;
-    const OptionalCaptureChoice oldChoice = m_captureChoice;
-    const std::optional<double> oldActivity = m_lastCaptureActivity;
-    setSession(CaptureSession{id, false});
-    const OptionalCaptureSession running = m_session;
-    const auto collection = sessionCollection();
-    setSessionSnipID(collection && !collection->items.isEmpty() ? OptionalUuid(collection->items.last().id)
-                                                                : OptionalUuid());
-    setStatus(QStringLiteral("Bereit für den nächsten Ausschnitt"));
-    setCaptureChoice(std::nullopt);
-    m_lastCaptureActivity = now();
-    // The new round snip and status stay: they describe the collection the user picked.
-    save(this, [this, old, running, oldChoice, oldActivity](bool written) {
-        if (written)
-            return;
-        putBack([&] {
-            if (m_session != running)
-                return;
-            setSession(old);
-            if (!m_captureChoice)
-                setCaptureChoice(oldChoice);
-            m_lastCaptureActivity = oldActivity;
-        });
+    save(this, [this, undo = applyResume(id)](bool written) {
+        if (!written)
+            putBackAndSaveLater(undo);
     });
     return true;
 }
 
 void CollectionStore::pauseSession() {
+    ++m_roundChoices;
     setCaptureChoice(std::nullopt);
     m_lastCaptureActivity.reset();
     if (!m_session)
         return;
     setSession(CaptureSession{m_session->collectionID, true});
-    setStatus(QStringLiteral("Sammelrunde pausiert"));
+    setStatus(kRoundPaused);
     save();
 }
 
@@ -253,25 +282,38 @@ bool CollectionStore::finishSession() {
         return false;
     if (refuseWhenDisabled())
         return false;
+    ++m_roundChoices;
     const CaptureSession old = *m_session;
-    const OptionalUuid oldSessionSnipID = m_sessionSnipID;
+    const OptionalUuid oldSnip = m_sessionSnipID;
+    const OptionalCaptureChoice oldChoice = m_captureChoice;
+    const std::optional<double> oldActivity = m_lastCaptureActivity;
+    const QString oldStatus = m_status;
     setSession(std::nullopt);
+    // The immediate write ends the round; the selection below follows with the delayed save.
+    save(this, [this, old, oldSnip, oldChoice, oldActivity, oldStatus](bool written) {
+        if (written)
+            return;
+        putBackAndSaveLater([&] {
+            // The selection this chose stays: it reaches the disk with the delayed save anyway.
+            if (!m_session && indexOfCollection(old.collectionID) >= 0) {
+                setSession(old);
+                if (!m_sessionSnipID)
+                    setSessionSnipID(oldSnip);
+            }
+            if (!m_captureChoice && choiceStillValid(oldChoice))
+                setCaptureChoice(oldChoice);
+            if (!m_lastCaptureActivity)
+                m_lastCaptureActivity = oldActivity;
+            if (m_status == kRoundFinished)
+                setStatus(oldStatus);
+        });
+    });
     setSelectedID(old.collectionID);
-    setSelectedSnipID(m_sessionSnipID);
+    setSelectedSnipID(oldSnip);
     setSessionSnipID(std::nullopt);
     setCaptureChoice(std::nullopt);
     m_lastCaptureActivity.reset();
-    setStatus(QStringLiteral("Sammeln beendet · Sammlung bleibt bearbeitbar"));
-    save(this, [this, old, oldSessionSnipID](bool written) {
-        if (written)
-            return;
-        putBack([&] {
-            if (m_session || indexOfCollection(old.collectionID) < 0)
-                return;
-            setSession(old);
-            setSessionSnipID(oldSessionSnipID);
-        });
-    });
+    setStatus(kRoundFinished);
     return true;
 }
 
@@ -281,14 +323,31 @@ void CollectionStore::newCollection() {
     if (refuseWhenDisabled())
         return;
     if (const auto empty = reusableEmptyCollection()) {
-        if (!resumeCollection(empty->id))
-            return;
+        const OptionalUuid oldSelectedID = m_selectedID;
+        const OptionalUuid oldSelectedSnipID = m_selectedSnipID;
+        const QString oldNotice = m_collectionNotice;
+        const auto undoResume = applyResume(empty->id);
         setSelectedID(empty->id);
         setSelectedSnipID(std::nullopt);
-        setCollectionNotice(QStringLiteral("Vorhandene leere Sammlung geöffnet"));
-        save();
+        setCollectionNotice(kEmptyReopened);
+        save(this,
+             [this, undoResume, oldSelectedID, oldSelectedSnipID, oldNotice, id = empty->id](bool written) {
+                 if (written)
+                     return;
+                 putBackAndSaveLater([&] {
+                     undoResume();
+                     if (m_selectedID == id && !m_selectedSnipID &&
+                         (!oldSelectedID || indexOfCollection(*oldSelectedID) >= 0)) {
+                         setSelectedID(oldSelectedID);
+                         setSelectedSnipID(oldSelectedSnipID);
+                     }
+                     if (m_collectionNotice == kEmptyReopened)
+                         setCollectionNotice(oldNotice);
+                 });
+             });
         return;
     }
+    ++m_roundChoices;
     setCollectionNotice(QString());
     SnipCollection collection;
     collection.createdAt = now();

@@ -18,7 +18,8 @@ qsizetype trashIndex(const QList<DeletedCollection> &trash, const QUuid &id) {
 } // namespace
 
 // Both apply their change at once and save; when that save fails, its answer puts back each
-// property that still holds the value the operation gave it, so changes made meanwhile stay.
+// property that still holds the value the operation gave it, so changes made meanwhile stay, and
+// the delayed save tries again.
 
 bool CollectionStore::deleteCollection(const QUuid &id) {
     if (isBusy())
@@ -53,6 +54,7 @@ bool CollectionStore::deleteCollection(const QUuid &id) {
                                                                  : OptionalUuid());
     }
     if (m_session && m_session->collectionID == id) {
+        ++m_roundChoices;
         setSession(std::nullopt);
         setSessionSnipID(std::nullopt);
     }
@@ -71,7 +73,7 @@ bool CollectionStore::deleteCollection(const QUuid &id) {
     save(this, [=, this](bool written) {
         if (written)
             return;
-        putBack([&] {
+        putBackAndSaveLater([&] {
             // Restored from the trash meanwhile: it is back already.
             if (indexOfCollection(id) < 0) {
                 QList<DeletedCollection> list = m_deletedCollections;
@@ -133,7 +135,7 @@ bool CollectionStore::restoreDeletedCollection() {
     save(this, [=, this](bool written) {
         if (written)
             return;
-        putBack([&] {
+        putBackAndSaveLater([&] {
             const QUuid id = entry.collection.id;
             // Back into the trash as it is now, with what was changed in it meanwhile.
             if (const qsizetype index = indexOfCollection(id); index >= 0) {

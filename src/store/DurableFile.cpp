@@ -21,6 +21,8 @@ constexpr int kRandomLength = 8;
 constexpr qsizetype kBlock = 1 << 20;
 // The temporary name keeps this much of the target's name, so it stays within NAME_MAX.
 constexpr qsizetype kNameKept = 100;
+// As many links as the system itself follows before it gives up (ELOOP).
+constexpr int kMaxLinkHops = 40;
 
 std::atomic<int> injectedWriteError{0};
 
@@ -40,10 +42,14 @@ int retryingClose(int fd) {
 } // namespace
 
 DurableFile::DurableFile(QString path) : m_path(std::move(path)) {
-    // The file a link points to is the one replaced, as a user who names the link expects.
-    const QFileInfo info(m_path);
-    if (info.isSymLink() && !info.symLinkTarget().isEmpty())
+    // The file at the end of the links is the one replaced, as a user who names a link expects;
+    // a link on the way must not become a file of its own.
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        const QFileInfo info(m_path);
+        if (!info.isSymLink() || info.symLinkTarget().isEmpty())
+            break;
         m_path = info.symLinkTarget();
+    }
 }
 
 DurableFile::~DurableFile() {

@@ -25,13 +25,17 @@
 #include <QMenuBar>
 #include <QPointer>
 #include <QScreen>
-#include <QSessionManager>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using X11TestSupport::kPatienceMs;
@@ -62,13 +66,95 @@ public:
 
 constexpr double kStart = 800'000'000.0;
 
+// The desktop's session manager: FakeSessionManager, started before the application, which
+// connects to it as it is constructed. Plain POSIX, as no Qt object may exist yet.
+class SessionManager {
+public:
+    ~SessionManager() {
+        if (m_pid < 0)
+            return;
+        ::close(m_in); // end of input ends it
+        ::close(m_out);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+    // Starts it and hands its address to the application to come.
+    bool start() {
+        int toIt[2], fromIt[2];
+        if (::pipe2(toIt, O_CLOEXEC) != 0 || ::pipe2(fromIt, O_CLOEXEC) != 0)
+            return false;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, toIt[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, fromIt[1], STDOUT_FILENO);
+        char *argv[] = {const_cast<char *>(FAKE_SESSION_MANAGER), nullptr};
+        const bool spawned = ::posix_spawn(&m_pid, argv[0], &actions, nullptr, argv, environ) == 0;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(toIt[0]);
+        ::close(fromIt[1]);
+        m_in = toIt[1];
+        m_out = fromIt[0];
+        if (!spawned) {
+            m_pid = -1;
+            return false;
+        }
+        QByteArray line;
+        for (int waited = 0; waited < kPatienceMs && !takeLine(&line); waited += 10)
+            ::poll(nullptr, 0, 10);
+        if (!line.startsWith("SESSION_MANAGER="))
+            return false;
+        return ::setenv("SESSION_MANAGER", line.mid(16).constData(), 1) == 0;
+    }
+    // Asks the application to save before the session ends, with the interaction style given
+    // (any, errors, none), and returns the session manager's verdict: "proceed", "cancel" or
+    // "failed"; empty when none came.
+    QByteArray logOut(const QByteArray &style) {
+        const QByteArray command = "logout " + style + '\n';
+        if (::write(m_in, command.constData(), size_t(command.size())) != command.size())
+            return {};
+        QByteArray line;
+        return QTest::qWaitFor([&] { return takeLine(&line); }, kPatienceMs) ? line : QByteArray();
+    }
+
+private:
+    // A whole line of its output, if one has come.
+    bool takeLine(QByteArray *line) {
+        pollfd ready{m_out, POLLIN, 0};
+        while (!m_pending.contains('\n') && ::poll(&ready, 1, 0) > 0) {
+            char buffer[256];
+            const ssize_t n = ::read(m_out, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            m_pending.append(buffer, n);
+        }
+        const qsizetype end = m_pending.indexOf('\n');
+        if (end < 0)
+            return false;
+        *line = m_pending.left(end);
+        m_pending.remove(0, end + 1);
+        return true;
+    }
+
+    pid_t m_pid = -1;
+    int m_in = -1, m_out = -1;
+    QByteArray m_pending;
+};
+
+SessionManager &sessionManager() {
+    static SessionManager manager;
+    return manager;
+}
+
 } // namespace
 
 class TestAppDelegate : public QObject {
     Q_OBJECT
+public:
+    static void initMain() { m_sessionManagerStarted = sessionManager().start(); }
+
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY2(QGuiApplication::platformName() == "xcb", "needs an X server with a window manager");
+        QVERIFY2(m_sessionManagerStarted, "the session manager stand-in did not start");
         m_fake.start(QStringLiteral(PYTHON3), {QStringLiteral(FAKE_SESSION)});
         QVERIFY(m_fake.waitForReadyRead(kPatienceMs));
         QCOMPARE(m_fake.readLine().trimmed(), "ready"_ba);
@@ -435,11 +521,13 @@ private Q_SLOTS:
         QVERIFY(!app.panel()->isVisible() || !paused);
     }
 
+    // Logging out: the session manager allows any interaction, error dialogs only, or none. A
+    // failed save cancels the logout where it may, and is reported as failed where it may not.
     void quit_data() {
         QTest::addColumn<QString>("library"); // what library.json is
         QTest::addColumn<QString>("how");     // menu, a signal or logging out
         QTest::addColumn<bool>("ends");
-        for (const char *how : {"menu", "SIGTERM", "SIGINT", "logout"}) {
+        for (const char *how : {"menu", "SIGTERM", "SIGINT", "logout", "logout errors", "logout none"}) {
             QTest::addRow("%s, writable", how) << u"file"_s << QString::fromLatin1(how) << true;
             QTest::addRow("%s, turned into a folder after launch", how)
                 << u"folder later"_s << QString::fromLatin1(how) << false;
@@ -469,11 +557,14 @@ private Q_SLOTS:
                 std::raise(SIGTERM);
             else if (how == u"SIGINT")
                 std::raise(SIGINT);
-            else if (how == u"logout")
-                QVERIFY(logOut());
+            else if (how.startsWith(u"logout"))
+                QCOMPARE(sessionManager().logOut(how == u"logout" ? "any"_ba : how.mid(7).toLatin1()),
+                         ends                    ? "proceed"_ba
+                         : how == u"logout none" ? "failed"_ba
+                                                 : "cancel"_ba);
             else
                 app.quit();
-            if (ends && how == u"logout") {
+            if (ends && how.startsWith(u"logout")) {
                 // The session ends the program once everything is saved; the window stays away.
                 QVERIFY(!app.mainWindow()->isVisible());
                 QCOMPARE(m_terminations, 0);
@@ -608,16 +699,6 @@ private:
         return *m_delegate;
     }
 
-    // What logging out does: the session manager asks the application to save before the session
-    // ends it. Qt keeps its session manager as a child of the application.
-    static bool logOut() {
-        auto *manager = qApp->findChild<QSessionManager *>(QString(), Qt::FindDirectChildrenOnly);
-        if (!manager)
-            return false;
-        emit qApp->commitDataRequest(*manager);
-        return true;
-    }
-
     bool waitForLine(const QByteArray &wanted) {
         return QTest::qWaitFor(
             [&] {
@@ -630,6 +711,7 @@ private:
             kPatienceMs);
     }
 
+    static inline bool m_sessionManagerStarted = false;
     QProcess m_fake;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QSettings> m_settings;

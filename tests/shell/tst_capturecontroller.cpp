@@ -3,6 +3,8 @@
 #include "shell/CaptureController.h"
 #include "store/CollectionStore.h"
 
+#include "support/HeldImageWrites.h"
+
 #include <QDir>
 #include <QImage>
 #include <QProcess>
@@ -124,30 +126,72 @@ private Q_SLOTS:
         QCOMPARE(m_store->needsScreenCapturePermission(), reason == u"permission");
     }
 
+    // cancel() may come at any step of a capture. Once the store takes the image in, the capture
+    // is kept and counts as running until it has landed.
     void cancel_data() {
-        QTest::addColumn<bool>("running");
-        QTest::newRow("during the delay") << false;
-        QTest::newRow("while the tool runs") << true;
+        QTest::addColumn<QString>("step");
+        QTest::newRow("during the delay") << u"delay"_s;
+        QTest::newRow("while the tool runs") << u"tool"_s;
+        QTest::newRow("while the store takes the image in") << u"store"_s;
     }
     void cancel() {
-        QFETCH(bool, running);
-        qputenv("FAKE_MODE", running ? "hang" : "write");
+        QFETCH(QString, step);
+        qputenv("FAKE_MODE", step == u"tool" ? "hang" : "write");
+        HeldImageWrites writes;
+        if (step != u"store")
+            writes.release();
+        m_store->setFileWriter(writes.writer());
         auto capture = controller();
         capture->start();
-        if (running)
+        if (step == u"tool")
             QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_dir->filePath(u"running"_s)), kPatienceMs);
+        if (step == u"store")
+            QTRY_COMPARE_WITH_TIMEOUT(writes.waiting(), 1, kPatienceMs);
         capture->cancel();
-        QVERIFY(!m_store->isCapturing());
+        QCOMPARE(m_store->isCapturing(), step == u"store");
+        if (step == u"store") {
+            capture->start(); // refused: the first capture has not landed yet
+            capture->cancel();
+            writes.release();
+            QTRY_VERIFY_WITH_TIMEOUT(!m_store->isCapturing(), kPatienceMs);
+            QCOMPARE(snips(), 1);
+            QCOMPARE(m_desktop->events, (QStringList{u"hide"_s, u"reactivate"_s}));
+        }
         // The next capture's tool starts after the first one's would have, or after it was ended: the
         // cancelled one leaves nothing behind, not even the file its tool had written.
         qputenv("FAKE_MODE", "write");
         capture->start();
         QTRY_COMPARE_WITH_TIMEOUT(m_desktop->events.count(u"finished"_s), 1, kPatienceMs);
         QTRY_VERIFY_WITH_TIMEOUT(QDir(capture->temporaryFolder()).isEmpty(QDir::Files), kPatienceMs);
-        QCOMPARE(snips(), 1);
-        QCOMPARE(QFile::exists(m_dir->filePath(u"terminated"_s)), running);
+        QCOMPARE(snips(), step == u"store" ? 2 : 1);
+        QCOMPARE(QFile::exists(m_dir->filePath(u"terminated"_s)), step == u"tool");
         const QStringList runs = this->runs(); // a new file name each time
-        QCOMPARE(QSet<QString>(runs.begin(), runs.end()).size(), running ? 2 : 1);
+        QCOMPARE(QSet<QString>(runs.begin(), runs.end()).size(), step == u"delay" ? 1 : 2);
+    }
+
+    // Pausing while the store takes a capture in: the snip is kept, the round stays paused, and
+    // what refuses during a capture refuses until the capture has landed.
+    void pauseWhileStoring() {
+        qputenv("FAKE_MODE", "write");
+        HeldImageWrites writes;
+        m_store->setFileWriter(writes.writer());
+        const QUuid round = m_store->collections().first().id;
+        QVERIFY(m_store->resumeCollection(round));
+        auto capture = controller();
+        capture->start();
+        QTRY_COMPARE_WITH_TIMEOUT(writes.waiting(), 1, kPatienceMs);
+        capture->cancel(); // what "Pausieren", sleep and the screen lock do
+        m_store->pauseSession();
+        QVERIFY(!m_store->finishSession());
+        QVERIFY(!m_store->resumeCollection(round));
+        writes.release();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_store->isCapturing(), kPatienceMs);
+        QCOMPARE(m_store->collections().first().items.size(), 1);
+        QCOMPARE(m_store->session(), OptionalCaptureSession(CaptureSession{round, true}));
+        QCOMPARE(m_store->status(), u"Sammelrunde pausiert"_s);
+        QCOMPARE(m_desktop->events, (QStringList{u"hide"_s, u"reactivate"_s})); // no finished()
+        QVERIFY(m_store->finishSession());
+        QVERIFY(!m_store->session());
     }
 
 private:

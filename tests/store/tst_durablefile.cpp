@@ -45,6 +45,40 @@ private Q_SLOTS:
         QCOMPARE(namesIn(dir.path()), QStringList{u"library.json"_s});
     }
 
+    // Writing through a link replaces the file it points to; the link itself stays as it was.
+    void writesThroughLinks_data() {
+        QTest::addColumn<QString>("link");   // the link's own text, relative to its folder
+        QTest::addColumn<QString>("target"); // the file that gets the bytes
+        QTest::addColumn<bool>("copy");
+        QTest::newRow("beside it") << u"real.json"_s << u"lib/real.json"_s << false;
+        QTest::newRow("into another folder") << u"../other/real.json"_s << u"other/real.json"_s << false;
+        QTest::newRow("through a second link") << u"hop.json"_s << u"other/real.json"_s << false;
+        QTest::newRow("copied through a link") << u"../other/real.json"_s << u"other/real.json"_s << true;
+    }
+    void writesThroughLinks() {
+        QFETCH(QString, link);
+        QFETCH(QString, target);
+        QFETCH(bool, copy);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath(u"lib"_s) && QDir(dir.path()).mkpath(u"other"_s));
+        QVERIFY(writeFile(dir.filePath(u"lib/real.json"_s), "alt") &&
+                writeFile(dir.filePath(u"other/real.json"_s), "alt") &&
+                writeFile(dir.filePath(u"source"_s), "neu"));
+        QVERIFY(QFile::link(u"../other/real.json"_s, dir.filePath(u"lib/hop.json"_s)));
+        const QString path = dir.filePath(u"lib/library.json"_s);
+        QVERIFY(QFile::link(link, path));
+        const QStringList before = namesIn(dir.filePath(u"lib"_s)) + namesIn(dir.filePath(u"other"_s));
+
+        QCOMPARE(copy ? FileErrors::copyAtomically(dir.filePath(u"source"_s), path)
+                      : FileErrors::writeAtomically(path, "neu"),
+                 QString());
+        QCOMPARE(readFile(dir.filePath(target)), QByteArray("neu"));
+        QVERIFY(QFileInfo(path).isSymLink());
+        QCOMPARE(QFile::symLinkTarget(path), QFileInfo(dir.filePath(u"lib/"_s) + link).absoluteFilePath());
+        QVERIFY(QFileInfo(dir.filePath(u"lib/hop.json"_s)).isSymLink());
+        QCOMPARE(namesIn(dir.filePath(u"lib"_s)) + namesIn(dir.filePath(u"other"_s)), before);
+    }
+
     void temporaryIsHiddenAndOurs() {
         QTemporaryDir dir;
         const QString path = dir.filePath(u"out.pdf"_s);
@@ -61,29 +95,39 @@ private Q_SLOTS:
 
     // A full disk or quota names its cause; every other failure keeps the general sentence. The
     // old file stays and nothing is left beside it.
+    // Sizes from 1 MiB on go to the disk at once rather than into the buffer, so their failure
+    // comes before commit(), which must still refuse to put the file in place.
     void failedWrite_data() {
         QTest::addColumn<int>("error");
         QTest::addColumn<bool>("copy");
+        QTest::addColumn<int>("size");
         QTest::addColumn<QString>("sentence");
-        QTest::newRow("disk full") << ENOSPC << false << kNoSpace;
-        QTest::newRow("quota used up") << EDQUOT << false << kNoSpace;
-        QTest::newRow("disk full while copying") << ENOSPC << true << kNoSpace;
-        QTest::newRow("input/output error") << EIO << false << kCannotWrite;
-        QTest::newRow("file too large") << EFBIG << true << kCannotWrite;
+        QTest::newRow("disk full") << ENOSPC << false << 3 << kNoSpace;
+        QTest::newRow("quota used up") << EDQUOT << false << 3 << kNoSpace;
+        QTest::newRow("disk full while copying") << ENOSPC << true << 100'000 << kNoSpace;
+        QTest::newRow("input/output error") << EIO << false << 3 << kCannotWrite;
+        QTest::newRow("file too large") << EFBIG << true << 100'000 << kCannotWrite;
+        QTest::newRow("disk full, 1 MiB") << ENOSPC << false << (1 << 20) << kNoSpace;
+        QTest::newRow("disk full, 1 MiB and a byte written at once")
+            << ENOSPC << false << (1 << 20) + 1 << kNoSpace;
+        QTest::newRow("input/output error, 3 MiB written at once")
+            << EIO << false << 3'000'000 << kCannotWrite;
+        QTest::newRow("disk full while copying 2 MiB") << ENOSPC << true << (2 << 20) << kNoSpace;
     }
     void failedWrite() {
         QFETCH(int, error);
         QFETCH(bool, copy);
+        QFETCH(int, size);
         QFETCH(QString, sentence);
         QTemporaryDir dir, source;
         const QString path = dir.filePath(u"library.json"_s);
         QVERIFY(writeFile(path, "alt"));
-        QVERIFY(writeFile(source.filePath(u"big"_s), QByteArray(100'000, 'x')));
+        QVERIFY(writeFile(source.filePath(u"big"_s), QByteArray(size, 'x')));
         QString problem;
         {
             FailingWrites failing(error);
             problem = copy ? FileErrors::copyAtomically(source.filePath(u"big"_s), path)
-                           : FileErrors::writeAtomically(path, "neu");
+                           : FileErrors::writeAtomically(path, QByteArray(size, 'n'));
         }
         QCOMPARE(problem, sentence);
         QCOMPARE(readFile(path), QByteArray("alt"));

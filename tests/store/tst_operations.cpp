@@ -1,6 +1,7 @@
 #include "StoreFixture.h"
 
 #include "model/JsonCoding.h"
+#include "support/HeldImageWrites.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -15,6 +16,12 @@ auto state(const CollectionStore &s) {
     return std::tuple(s.collections(), s.selectedID(), s.selectedSnipID(), s.session(), s.sessionSnipID(),
                       s.captureChoice(), s.deletedCollections(), s.collectionNotice(), s.panelSelections());
 }
+
+const QString kCaptureAdded = QStringLiteral("Ausschnitt hinzugefügt · bereit für den nächsten");
+
+std::optional<SavedLibrary> savedLibrary(const CollectionStore &store) {
+    return decodeJson<SavedLibrary>(readFile(store.libraryPath()));
+}
 } // namespace
 
 class TestOperations : public QObject {
@@ -24,8 +31,15 @@ private Q_SLOTS:
     void captureTarget();
     void canContinueQuickCapture_data();
     void canContinueQuickCapture();
-    void failedSaveRestoresOnlyTheRound_data();
-    void failedSaveRestoresOnlyTheRound();
+    void failedSaveRestoresTheRound_data();
+    void failedSaveRestoresTheRound();
+    void failedRoundSavePutsBackItsChanges_data();
+    void failedRoundSavePutsBackItsChanges();
+    void finishSessionLeavesTheSelectionToTheAutosave();
+    void failedSaveIsTriedAgain_data();
+    void failedSaveIsTriedAgain();
+    void roundChosenWhileCaptureIsStored_data();
+    void roundChosenWhileCaptureIsStored();
     void capture_data();
     void capture();
     void quitWhileStoring();
@@ -44,6 +58,8 @@ private Q_SLOTS:
     void trashOrder();
     void failedFinalSaveLeavesPreviousState_data();
     void failedFinalSaveLeavesPreviousState();
+    void failedDeletePutsTheTrashBack_data();
+    void failedDeletePutsTheTrashBack();
     void trashIndexClamped_data();
     void trashIndexClamped();
     void writingDisabledRefuses_data();
@@ -132,13 +148,13 @@ void TestOperations::canContinueQuickCapture() {
     QCOMPARE(f.store->canContinueQuickCapture(5000 + elapsed), expected);
 }
 
-void TestOperations::failedSaveRestoresOnlyTheRound_data() {
+void TestOperations::failedSaveRestoresTheRound_data() {
     QTest::addColumn<bool>("resume"); // else prepareCapture
     QTest::newRow("prepareCapture") << false;
     QTest::newRow("resumeCollection") << true;
 }
 
-void TestOperations::failedSaveRestoresOnlyTheRound() {
+void TestOperations::failedSaveRestoresTheRound() {
     QFETCH(bool, resume);
     StoreFixture f;
     f.setUp({{"A", 1}, {"B", 2}});
@@ -153,15 +169,185 @@ void TestOperations::failedSaveRestoresOnlyTheRound() {
                    : f.store->prepareCapture(CaptureChoice::existing(*f.id("A"))));
     QVERIFY(f.store->session() != OptionalCaptureSession(CaptureSession{*f.id("B"), false}));
     f.store->finishPendingWork();
-    QCOMPARE(f.store->saveState(), CollectionStore::SaveState::Failed);
+    QCOMPARE(f.store->saveState(), CollectionStore::SaveState::Saving); // the delayed save tries again
     QCOMPARE(f.store->session(), OptionalCaptureSession(CaptureSession{*f.id("B"), false}));
-    QCOMPARE(f.store->sessionSnipID(), resume ? f.id("A0") : f.id("B0"));
+    QCOMPARE(f.store->sessionSnipID(), f.id("B0"));
     QVERIFY(!f.store->captureChoice());
-    QCOMPARE(f.store->status(), resume ? QStringLiteral("Bereit für den nächsten Ausschnitt") : status);
+    QCOMPARE(f.store->status(), status);
     QCOMPARE(f.store->collections(), collections);
     f.allowedWrites = -1; // finishing selects the round's collection
     QVERIFY(f.store->finishSession());
     QCOMPARE(f.store->selectedID(), f.id("B"));
+    QCOMPARE(f.store->selectedSnipID(), f.id("B0"));
+}
+
+void TestOperations::failedRoundSavePutsBackItsChanges_data() {
+    // 'f' finishSession, 'c' the same with a destination chosen, 'r' resumeCollection on A,
+    // 'n' newCollection, which reopens the empty E
+    QTest::addColumn<char>("operation");
+    QTest::newRow("finishSession") << 'f';
+    QTest::newRow("finishSession, a destination chosen") << 'c';
+    QTest::newRow("resumeCollection") << 'r';
+    QTest::newRow("newCollection reopening an empty one") << 'n';
+}
+
+// A round operation whose save fails puts back all it changed; only the selection that finishing
+// chose stays, as the delayed autosave writes that anyway.
+void TestOperations::failedRoundSavePutsBackItsChanges() {
+    QFETCH(char, operation);
+    StoreFixture f;
+    f.setUp({{"A", 1}, {"B", 2}, {"E", 0}});
+    QVERIFY(f.store->resumeCollection(*f.id("B"))); // the round's last activity: 1000 s
+    f.store->selectPanelSnip(*f.id("B0"));
+    f.store->setSelectedSnipID(f.id("A0"));
+    if (operation == 'c')
+        f.store->setCaptureChoice(CaptureChoice::existing(*f.id("A")));
+    f.store->setStatus(kCaptureAdded);
+    f.store->finishPendingWork();
+    const auto before = state(*f.store);
+    f.clock = 1300;
+    f.allowedWrites = 0;
+    switch (operation) {
+    case 'r':
+        QVERIFY(f.store->resumeCollection(*f.id("A")));
+        break;
+    case 'n':
+        f.store->newCollection();
+        QCOMPARE(f.store->collectionNotice(), QStringLiteral("Vorhandene leere Sammlung geöffnet"));
+        break;
+    default:
+        QVERIFY(f.store->finishSession());
+    }
+    QVERIFY(state(*f.store) != before); // taken at once
+    f.store->finishPendingWork();
+
+    auto expected = before;
+    if (operation == 'f' || operation == 'c') {
+        std::get<1>(expected) = f.id("B");
+        std::get<2>(expected) = f.id("B0");
+    }
+    QVERIFY(state(*f.store) == expected);
+    QCOMPARE(f.store->status(), kCaptureAdded);
+    // The shortcut's window counts from the round's own last activity again.
+    if (operation != 'c') {
+        QVERIFY(f.store->canContinueQuickCapture(1000 + 599));
+        QVERIFY(!f.store->canContinueQuickCapture(1000 + 650));
+    }
+    // Finishing later selects the round's collection with one of its own snips.
+    f.allowedWrites = -1;
+    QVERIFY(f.store->finishSession());
+    QCOMPARE(f.store->selectedID(), f.id("B"));
+    QCOMPARE(f.store->selectedSnipID(), f.id("B0"));
+}
+
+// The immediate write of finishing ends the round; the selection follows with the delayed save.
+void TestOperations::finishSessionLeavesTheSelectionToTheAutosave() {
+    StoreFixture f;
+    f.setUp({{"A", 1}, {"B", 1}});
+    QVERIFY(f.store->resumeCollection(*f.id("B")));
+    f.store->finishPendingWork();
+    QVERIFY(f.store->finishSession());
+    f.store->finishPendingWork(); // the immediate write, not the delayed one
+    const auto first = savedLibrary(*f.store);
+    QVERIFY(first && !first->session);
+    QCOMPARE(first->selectedID, f.id("A"));
+    QTRY_COMPARE_WITH_TIMEOUT(savedLibrary(*f.store).value_or(SavedLibrary{}).selectedID, f.id("B"), 10000);
+}
+
+void TestOperations::failedSaveIsTriedAgain_data() {
+    QTest::addColumn<char>("operation");
+    QTest::newRow("deleteCollection") << 'd';
+    QTest::newRow("restoreDeletedCollection") << 't';
+    QTest::newRow("prepareCapture") << 'p';
+    QTest::newRow("resumeCollection") << 'r';
+    QTest::newRow("finishSession") << 'f';
+    QTest::newRow("newCollection reopening an empty one") << 'n';
+}
+
+// An edit that waited for its delayed save goes into the operation's save. When that fails, a
+// further attempt follows on its own, so the edit reaches the disk once writing works again.
+void TestOperations::failedSaveIsTriedAgain() {
+    QFETCH(char, operation);
+    StoreFixture f;
+    f.setUp({{"A", 1}, {"B", 1}, {"C", 1}, {"E", 0}});
+    QVERIFY(f.store->deleteCollection(*f.id("C")));
+    QVERIFY(f.store->resumeCollection(*f.id("B")));
+    f.store->finishPendingWork();
+    f.store->editCurrent([](SnipCollection &c) { c.title = QStringLiteral("A geändert"); });
+    f.allowedWrites = 0;
+    switch (operation) {
+    case 'd':
+        QVERIFY(f.store->deleteCollection(*f.id("B")));
+        break;
+    case 't':
+        QVERIFY(f.store->restoreDeletedCollection());
+        break;
+    case 'p':
+        QVERIFY(f.store->prepareCapture(CaptureChoice::newCollection()));
+        break;
+    case 'r':
+        QVERIFY(f.store->resumeCollection(*f.id("A geändert")));
+        break;
+    case 'f':
+        QVERIFY(f.store->finishSession());
+        break;
+    default:
+        f.store->newCollection();
+    }
+    f.store->finishPendingWork();
+    QCOMPARE(f.store->collections().first().title, QStringLiteral("A geändert"));
+    QVERIFY(savedLibrary(*f.store)->collections.first().title != QStringLiteral("A geändert"));
+    f.allowedWrites = -1;
+    QTRY_COMPARE_WITH_TIMEOUT(savedLibrary(*f.store)->collections.first().title, QStringLiteral("A geändert"),
+                              10000);
+    QTRY_COMPARE_WITH_TIMEOUT(f.store->saveState(), CollectionStore::SaveState::Saved, 10000);
+}
+
+void TestOperations::roundChosenWhileCaptureIsStored_data() {
+    QTest::addColumn<bool>("finish"); // else paused
+    QTest::newRow("paused") << false;
+    QTest::newRow("finished") << true;
+}
+
+// The snip of a capture still being stored arrives after the user paused or ended the round: it
+// is kept, and the round stays as the user left it.
+void TestOperations::roundChosenWhileCaptureIsStored() {
+    QFETCH(bool, finish);
+    StoreFixture f;
+    f.setUp({{"A", 1}, {"B", 1}});
+    QVERIFY(f.store->resumeCollection(*f.id("A")));
+    f.store->finishPendingWork();
+    HeldImageWrites held;
+    f.store->setFileWriter(held.writer());
+    const CaptureTarget target = f.store->captureTarget();
+    QCOMPARE(target.collectionID, *f.id("A"));
+    auto answer = std::make_shared<std::optional<QString>>();
+    QObject receiver;
+    f.store->addCapture(encoded(filled(40, 30)), target, &receiver,
+                        [answer](const QString &failure) { *answer = failure; });
+    QTRY_COMPARE_WITH_TIMEOUT(held.waiting(), 1, 20000);
+    if (finish)
+        QVERIFY(f.store->finishSession());
+    else
+        f.store->pauseSession();
+    const QString status = f.store->status();
+    held.release();
+    QTRY_VERIFY_WITH_TIMEOUT(answer->has_value(), 20000);
+    QCOMPARE(**answer, QString());
+
+    QCOMPARE(f.collection(0).items.size(), 2);
+    const QUuid snip = f.collection(0).items.last().id;
+    QCOMPARE(f.store->session(),
+             finish ? OptionalCaptureSession() : OptionalCaptureSession(CaptureSession{*f.id("A"), true}));
+    QCOMPARE(f.store->sessionSnipID(), finish ? OptionalUuid() : OptionalUuid(snip));
+    QCOMPARE(f.store->status(), status);
+    QVERIFY(!f.store->captureChoice());
+    QVERIFY(!f.store->canContinueQuickCapture(f.clock));
+    f.store->finishPendingWork();
+    const auto saved = savedLibrary(*f.store);
+    QVERIFY(saved);
+    QCOMPARE(saved->session, f.store->session());
+    QCOMPARE(saved->collections.first().items.size(), 2);
 }
 
 void TestOperations::capture_data() {
@@ -511,10 +697,10 @@ void TestOperations::failedFinalSaveLeavesPreviousState() {
         QCOMPARE(saved->deletedCollections.value_or(QList<DeletedCollection>()),
                  f.store->deletedCollections());
     } else {
-        // The file holds what was put back: nothing to save.
-        QCOMPARE(f.store->saveState(), CollectionStore::SaveState::Failed);
-        QTest::qWait(CollectionStore::kAutosaveDelayMs + 100);
-        QCOMPARE(f.writes.load(), writes);
+        // The delayed save tries again, and fails again.
+        QCOMPARE(f.store->saveState(), CollectionStore::SaveState::Saving);
+        QTRY_COMPARE_WITH_TIMEOUT(f.writes.load(), writes + 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.store->saveState(), CollectionStore::SaveState::Failed, 10000);
     }
     if (restore)
         return;
@@ -525,6 +711,43 @@ void TestOperations::failedFinalSaveLeavesPreviousState() {
     f.store->finishPendingWork();
     QCOMPARE(f.store->saveState(), CollectionStore::SaveState::Saved);
     QVERIFY(!f.store->session());
+}
+
+void TestOperations::failedDeletePutsTheTrashBack_data() {
+    // 'o' the trash held nothing before, 'f' C is deleted as well before the answer, so B is the
+    // second entry and C the first; 'l' C was deleted for good earlier, so B is the last
+    QTest::addColumn<char>("trash");
+    QTest::addColumn<QString>("titles");
+    QTest::addColumn<QString>("kept"); // titles of the trash entries left
+    QTest::newRow("only entry") << 'o' << "A B C"
+                                << "";
+    QTest::newRow("first entry") << 'f' << "A B C"
+                                 << "";
+    QTest::newRow("last entry") << 'l' << "A B"
+                                << "C";
+}
+
+void TestOperations::failedDeletePutsTheTrashBack() {
+    QFETCH(char, trash);
+    QFETCH(QString, titles);
+    QFETCH(QString, kept);
+    StoreFixture f;
+    f.setUp({{"A", 1}, {"B", 1}, {"C", 1}});
+    if (trash == 'l') {
+        QVERIFY(f.store->deleteCollection(*f.id("C")));
+        f.store->finishPendingWork();
+    }
+    f.allowedWrites = 0;
+    if (trash == 'f')
+        QVERIFY(f.store->deleteCollection(*f.id("C")));
+    QVERIFY(f.store->deleteCollection(*f.id("B")));
+    f.store->finishPendingWork();
+    QCOMPARE(f.titles(), titles);
+    QStringList left;
+    for (const DeletedCollection &entry : f.store->deletedCollections())
+        left << entry.collection.title;
+    QCOMPARE(left.join(u' '), kept);
+    QVERIFY(f.store->canRestoreCollection() == !kept.isEmpty());
 }
 
 void TestOperations::trashIndexClamped_data() {
