@@ -4,6 +4,7 @@
 #include "look/Theme.h"
 #include "model/Ids.h"
 #include "store/CollectionStore.h"
+#include "views/FieldText.h"
 #include "views/LibraryState.h"
 #include "views/LibraryWidgets.h"
 #include "views/PreviewCache.h"
@@ -163,7 +164,7 @@ CommentField::CommentField(QWidget *parent) : QTextEdit(parent) {
 }
 
 void CommentField::setComment(const QString &text) {
-    if (toPlainText() == text)
+    if (FieldText::holds(document(), text))
         return;
     m_updating = true;
     setPlainText(text);
@@ -208,7 +209,7 @@ SnipCard::SnipCard(LibraryState *state, PreviewCache *previews, QWidget *parent)
     connect(m_comment, &QTextEdit::textChanged, this, [this] {
         if (m_comment->isUpdating())
             return;
-        const QString text = m_comment->toPlainText();
+        const QString text = FieldText::typed(m_comment->document());
         m_state->store()->editSnip(snipID(), [text](Snip &snip) { snip.note = text; });
     });
 

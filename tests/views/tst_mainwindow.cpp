@@ -84,6 +84,8 @@ private Q_SLOTS:
     void cardMenu_data();
     void cardMenu();
     void typingKeepsSpacesAndCaret();
+    void unusualTextKeepsCaret_data();
+    void unusualTextKeepsCaret();
     void commentGrowsWhileTyping_data();
     void commentGrowsWhileTyping();
     void documentHeader();
@@ -590,6 +592,81 @@ void TestMainWindow::typingKeepsSpacesAndCaret() {
     f.settle();
     QCOMPARE(f.collection(0).items[1].note, QStringLiteral("Zeile \n cb"));
     QCOMPARE(comment->textCursor().position(), 9);
+}
+
+void TestMainWindow::unusualTextKeepsCaret_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("afterTyping"); // "x" typed at the end
+    const QString nbsp = QStringLiteral("10\u00A0% z.\u00A0B.");
+    for (const char *field : {"comment", "description"}) {
+        QTest::addRow("%s, no-break spaces", field) << field << nbsp << nbsp + u'x';
+        QTest::addRow("%s, CR LF", field)
+            << field << QStringLiteral("Eins\r\nZwei") << QStringLiteral("Eins\nZweix");
+        QTest::addRow("%s, CR", field)
+            << field << QStringLiteral("Eins\rZwei") << QStringLiteral("Eins\nZweix");
+        QTest::addRow("%s, line separator", field)
+            << field << QStringLiteral("Eins\u2028Zwei") << QStringLiteral("Eins\u2028Zweix");
+        QTest::addRow("%s, paragraph separator", field)
+            << field << QStringLiteral("Eins\u2029Zwei") << QStringLiteral("Eins\nZweix");
+        QTest::addRow("%s, no-break space and CR LF", field)
+            << field << QStringLiteral("a\u00A0b\r\n\r\nc") << QStringLiteral("a\u00A0b\n\ncx");
+    }
+}
+
+// A text from a project file or an older library may hold characters that a text field shows
+// differently: refreshing must neither move the caret nor rewrite the text, and typing keeps
+// the no-break spaces.
+void TestMainWindow::unusualTextKeepsCaret() {
+    QFETCH(QString, field);
+    QFETCH(QString, stored);
+    QFETCH(QString, afterTyping);
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 2}});
+    const QUuid id = *f.id(QStringLiteral("A0"));
+    const bool comment = field == u"comment";
+    if (comment)
+        f.store->editSnip(id, [&](Snip &s) { s.note = stored; });
+    else
+        f.store->editCurrent([&](SnipCollection &c) { c.subtitle = stored; });
+    const auto text = [&] { return comment ? f.collection(0).items[0].note : f.collection(0).subtitle; };
+    f.view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.view.get()));
+    f.settle();
+    QWidget *widget = nullptr;
+    QTextDocument *document = nullptr;
+    std::function<QTextCursor()> cursor;
+    if (comment) {
+        CommentField *edit = f.card(QStringLiteral("A0"))->commentField();
+        widget = edit;
+        document = edit->document();
+        cursor = [edit] { return edit->textCursor(); };
+        QTextCursor end(document);
+        end.movePosition(QTextCursor::End);
+        edit->setTextCursor(end);
+    } else {
+        DescriptionField *edit = f.document()->header()->descriptionField();
+        widget = edit;
+        document = edit->document();
+        cursor = [edit] { return edit->textCursor(); };
+        QTextCursor end(document);
+        end.movePosition(QTextCursor::End);
+        edit->setTextCursor(end);
+    }
+    const int end = document->characterCount() - 1;
+    QCOMPARE(end, afterTyping.size() - 1);
+    widget->setFocus(Qt::MouseFocusReason);
+    f.settle();
+    // Any change of the library refreshes the page.
+    f.store->editSnip(*f.id(QStringLiteral("A1")), [](Snip &s) { s.title = QStringLiteral("anders"); });
+    f.settle();
+    QCOMPARE(text(), stored);
+    QCOMPARE(cursor().position(), end);
+    QTest::keyClicks(widget, QStringLiteral("x"));
+    f.settle();
+    QCOMPARE(text(), afterTyping);
+    QCOMPARE(cursor().position(), end + 1);
+    QVERIFY(widget->hasFocus());
 }
 
 void TestMainWindow::commentGrowsWhileTyping_data() {
