@@ -6,6 +6,7 @@
 #include "model/AppFailure.h"
 #include "sharing/ShareControls.h"
 #include "store/CollectionStore.h"
+#include "views/FieldText.h"
 #include "views/PreviewCache.h"
 
 #include <QHBoxLayout>
@@ -321,10 +322,10 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     m_note->setAcceptDrops(false);
     m_note->setTabChangesFocus(true);
     connect(m_note, &QPlainTextEdit::textChanged, this, [this] {
-        const QString text = m_note->toPlainText();
+        const QString text = FieldText::typed(m_note->document());
         // Also fires when refresh() fills the field: only the user's typing is an edit.
         const std::optional<Snip> shown = m_store->panelSnip();
-        if (!shown || shown->id != m_snipID || shown->note == text)
+        if (!shown || shown->id != m_snipID || FieldText::shown(shown->note) == text)
             return;
         m_store->editPanelSnip(m_snipID, m_collectionID, [text](Snip &snip) { snip.note = text; });
     });
@@ -436,7 +437,7 @@ void CollectionPanelView::showSnip(const std::optional<Snip> &snip) {
     if (m_title->text() != title)
         m_title->setText(title);
     const QString note = snip ? snip->note : QString();
-    if (m_note->toPlainText() != note)
+    if (!FieldText::holds(m_note->document(), note))
         m_note->setPlainText(note);
     m_share->setSnip(snip);
 
