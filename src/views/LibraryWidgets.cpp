@@ -235,6 +235,7 @@ LayoutPicker::LayoutPicker(LibraryState *state, QWidget *parent) : QWidget(paren
         look.radius = 7;
         auto *button = new FlatButton(look, QString(), this);
         button->setFixedSize(40, 31);
+        button->setCheckable(true);
         button->setToolTip(title);
         button->setAccessibleName(title);
         connect(button, &QAbstractButton::clicked, this,
@@ -257,7 +258,6 @@ void LayoutPicker::refresh() {
             look.background = background;
             button->setLook(look);
         }
-        button->setCheckable(true);
         button->setChecked(selected);
     }
 }

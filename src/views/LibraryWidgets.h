@@ -69,6 +69,9 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
+    // A checkable FlatButton shows a selection its owner keeps (a layout, a mode): a click asks
+    // for it, and clicking the selected one again must not switch it off.
+    void nextCheckState() override {}
 
 private:
     Look m_look;

@@ -33,6 +33,8 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
+    // The row shows the selection the sidebar gives it; a click on the selected row keeps it.
+    void nextCheckState() override {}
 
 private:
     QString m_symbol;

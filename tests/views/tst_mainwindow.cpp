@@ -11,6 +11,7 @@
 #include "views/Sidebar.h"
 #include "views/Toolbar.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QDialog>
 #include <QDir>
@@ -89,6 +90,8 @@ private Q_SLOTS:
     void commentGrowsWhileTyping_data();
     void commentGrowsWhileTyping();
     void documentHeader();
+    void selectedButtonStaysSelected_data();
+    void selectedButtonStaysSelected();
     void removeAndUndo();
     void tabWalksThePage();
     void selectionScrolls();
@@ -779,6 +782,62 @@ void TestMainWindow::documentHeader() {
     QVERIFY(!header->dateBelowModes());
     QVERIFY(header->heightForWidth(200) > wide);
     QVERIFY(header->dateBelowModes());
+}
+
+void TestMainWindow::selectedButtonStaysSelected_data() {
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<bool>("compact");
+    QTest::newRow("document, large previews") << "document large" << false;
+    QTest::newRow("document, compact view") << "document compact" << true;
+    QTest::newRow("grid, large previews") << "grid large" << false;
+    QTest::newRow("grid, compact view") << "grid compact" << true;
+    QTest::newRow("mode segment") << "mode" << false;
+    QTest::newRow("all screenshots row") << "all" << false;
+    QTest::newRow("collection row") << "row" << false;
+}
+
+// Clicking the button that is already selected, once or twice, leaves it selected.
+void TestMainWindow::selectedButtonStaysSelected() {
+    QFETCH(QString, place);
+    QFETCH(bool, compact);
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 2}, {QStringLiteral("B"), 1}});
+    f.view->state()->setCompactLayout(compact);
+    f.view->state()->setShowingAll(place.startsWith(u"grid") || place == u"all");
+    f.settle();
+    LayoutPicker *picker =
+        place.startsWith(u"grid") ? f.view->grid()->layoutPicker() : f.document()->header()->layoutPicker();
+    QAbstractButton *button = nullptr;
+    QAbstractButton *other = nullptr;
+    if (place.endsWith(u"large") || place.endsWith(u"compact")) {
+        button = compact ? picker->compactButton() : picker->largeButton();
+        other = compact ? picker->largeButton() : picker->compactButton();
+    } else if (place == u"mode") {
+        button = f.document()->header()->modeButtons().first();
+        other = f.document()->header()->modeButtons().last();
+    } else if (place == u"all") {
+        button = f.view->sidebar()->allScreenshotsRow();
+        other = f.view->sidebar()->row(*f.id(QStringLiteral("A")));
+    } else {
+        button = f.view->sidebar()->row(*f.id(QStringLiteral("A")));
+        other = f.view->sidebar()->row(*f.id(QStringLiteral("B")));
+    }
+    QVERIFY(button->isVisible());
+    for (int i = 0; i < 2; ++i) {
+        click(button);
+        QVERIFY2(button->isChecked(), qPrintable(QStringLiteral("after click %1").arg(i + 1)));
+        QVERIFY(!other->isChecked());
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(button);
+        QVERIFY(face && face->state().checked);
+    }
+    QCOMPARE(f.view->state()->compactLayout(), compact);
+    QCOMPARE(f.view->state()->showingAll(), place.startsWith(u"grid") || place == u"all");
+    QCOMPARE(f.store->selectedID(), f.id(QStringLiteral("A")));
+    QCOMPARE(f.collection(0).mode, CollectionMode::Steps);
+    // The other one still takes the selection.
+    click(other);
+    QVERIFY(other->isChecked());
+    QVERIFY(!button->isChecked());
 }
 
 void TestMainWindow::tabWalksThePage() {
