@@ -382,6 +382,14 @@ void Sidebar::refresh() {
                                                          : QStringLiteral("Über die Vellumbox-Website"));
 }
 
+void Sidebar::focusSelectedRow() {
+    QWidget *target = m_allRow;
+    const OptionalUuid selected = m_state->store()->selectedID();
+    if (!m_state->showingAll() && selected && m_rows.contains(*selected))
+        target = m_rows.value(*selected).button;
+    target->setFocus(Qt::OtherFocusReason);
+}
+
 void Sidebar::refreshRows() {
     CollectionStore *store = m_state->store();
     const bool busy = m_state->busy();

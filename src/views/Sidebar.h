@@ -53,6 +53,8 @@ public:
     explicit Sidebar(LibraryState *state, QWidget *parent = nullptr);
 
     void refresh();
+    // Puts the keyboard focus on the row shown as selected, without a focus outline.
+    void focusSelectedRow();
 
     FlatButton *newCollectionButton() const { return m_newCollection; }
     NavigationRow *allScreenshotsRow() const { return m_allRow; }

@@ -108,6 +108,8 @@ private Q_SLOTS:
     void sidebarTexts();
     void sidebarFocusOutline_data();
     void sidebarFocusOutline();
+    void sidebarAfterRestore_data();
+    void sidebarAfterRestore();
     void hinweis_data();
     void hinweis();
     void storeQuestionWaitsBehindHinweis();
@@ -1185,6 +1187,48 @@ void TestMainWindow::sidebarFocusOutline() {
     QVERIFY(row->hasFocus());
     QVERIFY(!row->isSelected());
     QCOMPARE(row->showsFocusOutline(), keyboard);
+}
+
+void TestMainWindow::sidebarAfterRestore_data() {
+    QTest::addColumn<QString>("deleted"); // the collection deleted and restored
+    QTest::addColumn<bool>("keyboard");   // the restore button reached by Tab and pressed by Space
+    QTest::newRow("the selected one, by mouse") << "B" << false;
+    QTest::newRow("another one, by mouse") << "C" << false;
+    QTest::newRow("the selected one, by keyboard") << "B" << true;
+}
+
+// Deleting and restoring by mouse leaves one row that looks selected: the restored one.
+void TestMainWindow::sidebarAfterRestore() {
+    QFETCH(QString, deleted);
+    QFETCH(bool, keyboard);
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 0}, {QStringLiteral("B"), 0}, {QStringLiteral("C"), 0}});
+    f.view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.view.get()));
+    f.settle();
+    Sidebar *sidebar = f.view->sidebar();
+    click(sidebar->row(*f.id(QStringLiteral("B"))));
+    const QUuid gone = *f.id(deleted);
+    click(sidebar->deleteButton(gone));
+    QVERIFY(!sidebar->row(gone));
+    FlatButton *restore = f.view->footer()->restoreButton();
+    QVERIFY(restore->isVisible());
+    if (keyboard) {
+        restore->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(restore, Qt::Key_Space);
+        f.settle();
+    } else {
+        click(restore);
+    }
+    QTRY_VERIFY(sidebar->row(gone));
+    QCOMPARE(f.store->selectedID(), OptionalUuid(gone));
+    QStringList marked;
+    for (const QUuid &id : sidebar->listedIDs()) {
+        NavigationRow *row = sidebar->row(id);
+        if (row->isSelected() || row->showsFocusOutline())
+            marked << row->text() + (row->isSelected() ? QString() : QStringLiteral(" (Fokusrahmen)"));
+    }
+    QCOMPARE(marked.join(QStringLiteral(", ")), deleted);
 }
 
 void TestMainWindow::hinweis_data() {
