@@ -404,7 +404,11 @@ void SnipCard::dropEvent(QDropEvent *event) {
         return;
     }
     event->acceptProposedAction();
-    m_state->store()->moveDropped(event->mimeData()->text(), snipID());
+    const QString text = event->mimeData()->text();
+    const QUuid target = snipID();
+    m_state->store()->moveDropped(text, target);
+    if (const std::optional<QUuid> id = parseUuid(text); id && *id != target)
+        Q_EMIT snipDropped(*id);
 }
 
 void SnipCard::paintEvent(QPaintEvent *) {

@@ -78,6 +78,8 @@ private Q_SLOTS:
     void deleteCollection();
     void reorderByDrop_data();
     void reorderByDrop();
+    void dropKeepsMovedCardInView_data();
+    void dropKeepsMovedCardInView();
     void cardLayout_data();
     void cardLayout();
     void cardFaces_data();
@@ -366,6 +368,57 @@ void TestMainWindow::reorderByDrop() {
     QCOMPARE(dropText(card, at, text), !onHeading);
     QCOMPARE(f.snips(0), order);
     QCOMPARE(card->headingField()->text(), target);
+}
+
+void TestMainWindow::dropKeepsMovedCardInView_data() {
+    QTest::addColumn<QString>("dragged");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("shownOfTarget"); // how far down the target card the page is scrolled
+    QTest::addColumn<QString>("order");
+    QTest::newRow("to the top, page at the top") << "A4"
+                                                 << "A0" << -1000 << "A4 A0 A1 A2 A3 A5";
+    QTest::newRow("to the top, its header scrolled away") << "A4"
+                                                          << "A0" << 120 << "A4 A0 A1 A2 A3 A5";
+    QTest::newRow("up, target at the top of the view") << "A5"
+                                                       << "A2" << 0 << "A0 A1 A5 A2 A3 A4";
+    QTest::newRow("down, target at the top of the view") << "A1"
+                                                         << "A4" << 0 << "A0 A2 A3 A1 A4 A5";
+    QTest::newRow("down, target's header scrolled away") << "A0"
+                                                         << "A3" << 150 << "A1 A2 A0 A3 A4 A5";
+}
+
+// After a drop the moved card's header is on screen, wherever the page stood.
+void TestMainWindow::dropKeepsMovedCardInView() {
+    QFETCH(QString, dragged);
+    QFETCH(QString, target);
+    QFETCH(int, shownOfTarget);
+    QFETCH(QString, order);
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 6}});
+    f.writeImages();
+    f.settle();
+    QTRY_VERIFY(f.view->previews()->imageSize(f.collection(0).items[0].imageFile));
+    f.settle();
+    CollectionDocument *document = f.document();
+    QScrollBar *bar = document->verticalScrollBar();
+    bar->setValue(document->cardRect(*f.id(target)).top() + shownOfTarget);
+    f.settle();
+    SnipCard *card = document->card(*f.id(target));
+    QVERIFY(card && card->isVisible());
+    const QRect shown(0, bar->value(), document->viewport()->width(), document->viewport()->height());
+    const QPoint at = card->geometry().intersected(shown).center() - card->pos();
+    QVERIFY(dropText(card, at, uuidText(*f.id(dragged))));
+    f.settle();
+    QTRY_VERIFY(!document->isScrolling());
+    QCOMPARE(f.snips(0), order);
+    const QRect moved = document->cardRect(*f.id(dragged));
+    const int header = 2 * SnipCardLayout::kPadding + SnipCardLayout::kHeaderControlHeight;
+    const int top = bar->value();
+    QVERIFY2(moved.top() >= top && moved.top() + header <= top + document->viewport()->height(),
+             qPrintable(QStringLiteral("card at %1, view from %2 to %3")
+                            .arg(moved.top())
+                            .arg(top)
+                            .arg(top + document->viewport()->height())));
 }
 
 void TestMainWindow::cardLayout_data() {
