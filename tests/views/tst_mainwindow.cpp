@@ -103,6 +103,8 @@ private Q_SLOTS:
     void gridColumns_data();
     void gridColumns();
     void gridOpensSnipInItsCollection();
+    void gridCardsAreButtons_data();
+    void gridCardsAreButtons();
     void sessionBar_data();
     void sessionBar();
     void footer_data();
@@ -1057,6 +1059,90 @@ void TestMainWindow::gridOpensSnipInItsCollection() {
     QCOMPARE(f.view->content(), f.document());
     QVERIFY(f.view->sidebar()->row(*f.id(QStringLiteral("B")))->isSelected());
     QVERIFY(!f.view->state()->annotationSnipID());
+}
+
+void TestMainWindow::gridCardsAreButtons_data() {
+    QTest::addColumn<QList<int>>("keys"); // pressed after Tab reached the grid; the last opens
+    QTest::addColumn<QString>("opened");
+    QTest::addColumn<QString>("name");
+    const int open = -1; // no key: the card's accessible press action
+    QTest::newRow("Return on the first") << QList<int>{Qt::Key_Return} << "A0"
+                                         << "1. A0, A";
+    QTest::newRow("Enter on the first") << QList<int>{Qt::Key_Enter} << "A0"
+                                        << "1. A0, A";
+    QTest::newRow("right, Space") << QList<int>{Qt::Key_Right, Qt::Key_Space} << "A1"
+                                  << "2. A1, A";
+    QTest::newRow("Tab, Tab, Return") << QList<int>{Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Return} << "B0"
+                                      << "1. B0, B";
+    QTest::newRow("down a row of three") << QList<int>{Qt::Key_Down, Qt::Key_Return} << "B1"
+                                         << "2. B1, B";
+    QTest::newRow("left of the first stays") << QList<int>{Qt::Key_Left, Qt::Key_Up, Qt::Key_Return} << "A0"
+                                             << "1. A0, A";
+    QTest::newRow("end, then left") << QList<int>{Qt::Key_End, Qt::Key_Left, Qt::Key_Space} << "B0"
+                                    << "1. B0, B";
+    QTest::newRow("press action") << QList<int>{Qt::Key_Right, open} << "A1"
+                                  << "2. A1, A";
+    QTest::newRow("end of forty, scrolled to") << QList<int>{Qt::Key_End, Qt::Key_Return} << "B19"
+                                               << "20. B19, B";
+    QTest::newRow("down through forty") << QList<int>(12, Qt::Key_Down) + QList<int>{Qt::Key_Return} << "B16"
+                                        << "17. B16, B";
+}
+
+// Each card of the grid is a button: Tab reaches it, arrows and Tab move between cards, Return,
+// Enter and Space open the snip in its collection, and each card is an accessible button.
+void TestMainWindow::gridCardsAreButtons() {
+    QFETCH(QList<int>, keys);
+    QFETCH(QString, opened);
+    QFETCH(QString, name);
+    const int perCollection = opened.mid(1).toInt() > 1 ? 20 : 2;
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), perCollection}, {QStringLiteral("B"), perCollection}});
+    f.view->state()->setShowingAll(true);
+    f.view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.view.get()));
+    f.settle();
+    ScreenshotCells *cells = f.view->grid()->cells();
+    QCOMPARE(cells->columnCount(), 3);
+    f.view->grid()->layoutPicker()->compactButton()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), cells);
+
+    QAccessibleInterface *grid = QAccessible::queryAccessibleInterface(cells);
+    QVERIFY(grid);
+    QCOMPARE(grid->childCount(), 2 * perCollection);
+    QStringList names;
+    for (int i = 0; i < grid->childCount(); i += perCollection - 1) {
+        QAccessibleInterface *card = grid->child(i);
+        QCOMPARE(card->role(), QAccessible::Button);
+        QCOMPARE(card->text(QAccessible::Description), QStringLiteral("In Sammlung öffnen"));
+        QCOMPARE(grid->indexOfChild(card), i);
+        QCOMPARE(card->parent(), grid);
+        names << card->text(QAccessible::Name);
+    }
+    if (perCollection == 2)
+        QCOMPARE(names, QStringList({"1. A0, A", "2. A1, A", "1. B0, B", "2. B1, B"}));
+    QCOMPARE(grid->focusChild(), grid->child(0));
+    QVERIFY(grid->child(0)->state().focused);
+
+    for (qsizetype i = 0; i + 1 < keys.size(); ++i) {
+        QTest::keyClick(cells, Qt::Key(keys[i]));
+        QCOMPARE(QApplication::focusWidget(), cells);
+    }
+    QAccessibleInterface *current = grid->focusChild();
+    QVERIFY(current);
+    QCOMPARE(current->text(QAccessible::Name), name);
+    // The card with the focus is on screen.
+    const QRect onScreen = cells->visibleRegion().boundingRect();
+    QVERIFY(onScreen.contains(cells->mapFromGlobal(current->rect().center())));
+    QVERIFY(f.view->state()->showingAll());
+    if (keys.last() < 0)
+        current->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    else
+        QTest::keyClick(cells, Qt::Key(keys.last()));
+    f.settle();
+    QVERIFY(!f.view->state()->showingAll());
+    QCOMPARE(f.store->selectedID(), f.id(opened.left(1)));
+    QCOMPARE(f.store->selectedSnipID(), f.id(opened));
 }
 
 void TestMainWindow::sessionBar_data() {
