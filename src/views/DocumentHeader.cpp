@@ -1,5 +1,6 @@
 #include "views/DocumentHeader.h"
 
+#include "look/ElidedText.h"
 #include "look/Theme.h"
 #include "model/Ids.h"
 #include "store/CollectionStore.h"
@@ -82,7 +83,7 @@ DocumentHeader::DocumentHeader(LibraryState *state, QWidget *parent) : QWidget(p
     kicker.setLetterSpacing(QFont::AbsoluteSpacing, 1);
     column->addWidget(makeLabel(QStringLiteral("SAMMLUNG"), kicker, Theme::secondaryInk(), this));
 
-    m_title = new QLineEdit(this);
+    m_title = new ElidingLineEdit(this);
     m_title->setFrame(false);
     m_title->setAcceptDrops(false);
     m_title->setFont(Theme::font(30, QFont::DemiBold));

@@ -1,5 +1,6 @@
 #include "views/ScreenshotGrid.h"
 
+#include "look/ElidedText.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 #include "store/CollectionStore.h"
@@ -410,12 +411,12 @@ void ScreenshotCells::paintEvent(QPaintEvent *event) {
             painter.setFont(heading);
             painter.setPen(Theme::ink());
             painter.drawText(QRect(inner.left(), y, inner.width(), headingMetrics.height()), Qt::AlignLeft,
-                             headingMetrics.elidedText(item.heading, Qt::ElideRight, inner.width()));
+                             Elide::line(item.heading, heading, inner.width()));
             y += headingMetrics.height() + kCellSpacing;
             painter.setFont(title);
             painter.setPen(Theme::secondaryInk());
             painter.drawText(QRect(inner.left(), y, inner.width(), titleMetrics.height()), Qt::AlignLeft,
-                             titleMetrics.elidedText(item.collectionTitle, Qt::ElideRight, inner.width()));
+                             Elide::line(item.collectionTitle, title, inner.width()));
         }
     }
 }

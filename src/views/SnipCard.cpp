@@ -1,5 +1,6 @@
 #include "views/SnipCard.h"
 
+#include "look/ElidedText.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 #include "model/Ids.h"
@@ -46,8 +47,7 @@ void paintSymbolLine(QPainter &painter, const QRect &rect, const QString &symbol
     painter.setFont(font);
     painter.setPen(color);
     const QRect textRect = rect.adjusted(size + 6, 0, 0, 0);
-    painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
-                     QFontMetrics(font).elidedText(text, Qt::ElideRight, textRect.width()));
+    painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, Elide::line(text, font, textRect.width()));
 }
 
 } // namespace
@@ -179,7 +179,7 @@ SnipCard::SnipCard(LibraryState *state, PreviewCache *previews, QWidget *parent)
     setAcceptDrops(true);
     m_handle = new DragHandle(this);
 
-    m_heading = new QLineEdit(this);
+    m_heading = new ElidingLineEdit(this);
     m_heading->setFrame(false);
     m_heading->setAcceptDrops(false);
     m_heading->setFont(Theme::font(16, QFont::DemiBold));

@@ -110,6 +110,8 @@ private Q_SLOTS:
     void footer_data();
     void footer();
     void sidebarTexts();
+    void longTextsEndWithEllipsis_data();
+    void longTextsEndWithEllipsis();
     void sidebarFocusOutline_data();
     void sidebarFocusOutline();
     void sidebarAfterRestore_data();
@@ -1297,6 +1299,104 @@ void TestMainWindow::sidebarTexts() {
     f.store->editCurrent([](SnipCollection &c) { c.items.append(Snip::make(QStringLiteral("x.png"))); });
     f.settle();
     QCOMPARE(sidebar->newCollectionButton()->toolTip(), QStringLiteral("Neue Sammlung anlegen"));
+}
+
+void TestMainWindow::longTextsEndWithEllipsis_data() {
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<int>("maxLines");
+    QTest::addColumn<bool>("inWord"); // the line breaks inside a word wider than the line
+    const QString words = QStringLiteral(
+        "Quartalsbericht der Abteilung für Kundenservice und Vertrieb mit allen Schritten der Einrichtung "
+        "und den Fragen, die bei der Einführung im Frühjahr noch offen geblieben sind");
+    const QString word = QStringLiteral("Donaudampfschifffahrtsgesellschaftskapitänsmützenabzeichensammlung");
+    QTest::newRow("session bar, running") << "running" << words << 1 << false;
+    QTest::newRow("session bar, paused") << "paused" << words << 1 << false;
+    QTest::newRow("card heading") << "heading" << words << 1 << false;
+    QTest::newRow("document title") << "title" << words << 1 << false;
+    QTest::newRow("grid heading") << "grid heading" << words << 1 << false;
+    QTest::newRow("grid collection title") << "grid title" << words << 1 << false;
+    QTest::newRow("sidebar row") << "row" << words << 2 << false;
+    QTest::newRow("sidebar row, one long word") << "row" << word + u' ' + word << 2 << true;
+    QTest::newRow("account email") << "email"
+                                   << QStringLiteral("vorname.nachname.abteilung@") + word + ".example" << 1
+                                   << false;
+}
+
+// A text cut to its lines ends with "…" where it is cut and shows the start of the text; lines
+// break between words unless a word alone is too wide.
+void TestMainWindow::longTextsEndWithEllipsis() {
+    QFETCH(QString, place);
+    QFETCH(QString, title);
+    QFETCH(int, maxLines);
+    QFETCH(bool, inWord);
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 2}, {QStringLiteral("B"), 1}});
+    QString full = title;
+    QWidget *widget = nullptr;
+    const QUuid first = *f.id(QStringLiteral("A0"));
+    if (place != u"email") {
+        f.store->editCurrent([&](SnipCollection &c) { c.title = title; });
+        f.store->editSnip(first, [&](Snip &s) { s.title = title; });
+    }
+    if (place == u"running" || place == u"paused")
+        f.store->setSession(CaptureSession{f.collection(0).id, place == u"paused"});
+    f.view->state()->setShowingAll(place.startsWith(u"grid"));
+    f.settle();
+    if (place == u"running") {
+        widget = f.view->sessionBar()->headline();
+        full = QStringLiteral("Aufnahmeziel: ") + title;
+    } else if (place == u"paused") {
+        widget = f.view->sessionBar()->detail();
+    } else if (place == u"heading") {
+        f.settle();
+        QLineEdit *field = f.document()->showCard(first)->headingField();
+        QCOMPARE(field->cursorPosition(), 0);
+        widget = field;
+    } else if (place == u"title") {
+        QLineEdit *field = f.document()->header()->titleField();
+        QCOMPARE(field->cursorPosition(), 0);
+        widget = field;
+    } else if (place.startsWith(u"grid")) {
+        widget = f.view->grid()->cells();
+        if (place == u"grid heading")
+            full = QStringLiteral("1. ") + title;
+    } else if (place == u"row") {
+        widget = f.view->sidebar()->row(f.collection(0).id);
+    } else {
+        // The account row's second line, as a signed-in user's address would fill it.
+        for (QLabel *label : f.view->sidebar()->findChildren<QLabel *>()) {
+            if (label->text() == f.view->sidebar()->accountDetail()) {
+                label->setText(title);
+                widget = label;
+            }
+        }
+    }
+    QVERIFY(widget);
+    QStringList lines;
+    for (const QString &painted : TextRecorder::texts(widget)) {
+        const QString text = painted.endsWith(QChar(0x2026)) ? painted.chopped(1) : painted;
+        if (!text.isEmpty() && full.contains(text) && text.size() > 1)
+            lines << painted;
+    }
+    // The grid paints every card: the first one is the renamed snip's.
+    if (place.startsWith(u"grid"))
+        lines = lines.mid(0, 1);
+    QVERIFY2(!lines.isEmpty() && lines.size() <= maxLines, qPrintable(lines.join(u'|')));
+    QVERIFY2(lines.last().endsWith(QChar(0x2026)), qPrintable(lines.join(u'|')));
+    QString shown;
+    const QFontMetricsF metrics(widget->font());
+    for (const QString &line : std::as_const(lines)) {
+        if (!place.startsWith(u"grid") && place != u"row")
+            QVERIFY2(metrics.horizontalAdvance(line) <= widget->width(), qPrintable(line));
+        if (&line != &lines.last()) {
+            // Broken between words, or inside one too wide for a line.
+            const qsizetype end = shown.size() + line.size();
+            QVERIFY2(full[end - 1] == u' ' || full[end] == u' ' || inWord, qPrintable(line));
+        }
+        shown += line.endsWith(QChar(0x2026)) ? line.chopped(1) : line;
+    }
+    QVERIFY2(full.startsWith(shown), qPrintable(shown));
 }
 
 void TestMainWindow::sidebarFocusOutline_data() {
