@@ -81,8 +81,11 @@ void ElidedLabel::paintEvent(QPaintEvent *) {
 }
 
 ElidingLineEdit::ElidingLineEdit(QWidget *parent) : QLineEdit(parent) {
+    // A typed change announces itself as edited before it announces the change; the caret
+    // stays where the typing is, also in a window that is not active.
+    connect(this, &QLineEdit::textEdited, this, [this] { m_typed = true; });
     connect(this, &QLineEdit::textChanged, this, [this] {
-        if (!hasFocus())
+        if (!std::exchange(m_typed, false) && !hasFocus())
             setCursorPosition(0);
     });
 }

@@ -51,4 +51,6 @@ protected:
 
 private:
     QRect lineRect() const;
+
+    bool m_typed = false;
 };

@@ -170,6 +170,20 @@ private Q_SLOTS:
             QCOMPARE(field.grab().toImage(), plain.grab().toImage());
         }
     }
+
+    // Typing goes where the caret is, also into a field of a window that is not active; a text
+    // set from outside starts at its beginning.
+    void lineEditCaret() {
+        ElidingLineEdit field;
+        field.setText(QStringLiteral("Titel"));
+        QCOMPARE(field.cursorPosition(), 0);
+        field.setCursorPosition(5);
+        QTest::keyClicks(&field, QStringLiteral("  a"));
+        QCOMPARE(field.text(), QStringLiteral("Titel  a"));
+        QCOMPARE(field.cursorPosition(), 8);
+        field.setText(QStringLiteral("Neu"));
+        QCOMPARE(field.cursorPosition(), 0);
+    }
 };
 
 QTEST_MAIN(TestTheme)
