@@ -2,6 +2,7 @@
 
 #include "annotation/AnnotationCanvas.h"
 #include "common/Background.h"
+#include "look/ElidedText.h"
 #include "look/Theme.h"
 #include "model/AppFailure.h"
 #include "sharing/ShareControls.h"
@@ -19,6 +20,7 @@
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSet>
@@ -37,6 +39,9 @@ constexpr QSize kPreviewPixels{780, 600};
 constexpr QSize kThumbnailSize{56, 40};
 constexpr QSize kThumbnailPixels{112, 80};
 constexpr int kThumbnailGap = 6;
+// The widest a collection's title may be in the destination menu, so the menu stays near the
+// panel and on the screen.
+constexpr int kMenuTitleWidth = 240;
 
 QString displayTitle(const QString &title) {
     return title.trimmed().isEmpty() ? kUntitled : title;
@@ -219,8 +224,9 @@ QPushButton *linkButton(const QString &text, QWidget *parent) {
     return button;
 }
 
-QLabel *textLabel(int pixelSize, QFont::Weight weight, const QColor &color, QWidget *parent) {
-    auto *label = new QLabel(parent);
+QLabel *textLabel(int pixelSize, QFont::Weight weight, const QColor &color, QWidget *parent,
+                  bool elided = false) {
+    QLabel *label = elided ? new ElidedLabel(parent) : new QLabel(parent);
     label->setFont(Theme::font(pixelSize, weight));
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color);
@@ -247,8 +253,8 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     auto *header = new QHBoxLayout;
     auto *titles = new QVBoxLayout;
     titles->setSpacing(1);
-    m_heading = textLabel(16, QFont::DemiBold, Theme::ink(), this);
-    m_detail = textLabel(12, QFont::Normal, Theme::secondaryInk(), this);
+    m_heading = textLabel(16, QFont::DemiBold, Theme::ink(), this, true);
+    m_detail = textLabel(12, QFont::Normal, Theme::secondaryInk(), this, true);
     titles->addWidget(m_heading);
     titles->addWidget(m_detail);
     header->addLayout(titles, 1);
@@ -298,7 +304,7 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     m_stripArea->setBackgroundRole(QPalette::Window);
     layout->addWidget(m_stripArea);
 
-    m_title = new QLineEdit(this);
+    m_title = new ElidingLineEdit(this);
     m_title->setPlaceholderText(QStringLiteral("Titel"));
     m_title->setFont(Theme::font(14, QFont::Medium));
     m_title->setAcceptDrops(false);
@@ -511,6 +517,15 @@ void CollectionPanelView::fillDestinationMenu() {
         current = *choice;
     else if (const OptionalUuid active = m_store->activeCollectionID())
         current = CaptureChoice::existing(*active);
+    // Long titles are cut, never the count that tells two alike apart; on a narrow screen the
+    // titles give way further.
+    const QScreen *screen = m_destination->screen();
+    const int room =
+        std::min(kMenuTitleWidth, screen ? screen->availableGeometry().width() / 2 : kMenuTitleWidth);
+    const auto entry = [&](const SnipCollection &collection) {
+        const QString count = QStringLiteral(" · ") + snipCount(collection.items.size());
+        return Elide::line(displayTitle(collection.title), menu->font(), room) + count;
+    };
     auto add = [&](const QString &title, const CaptureChoice &target) {
         QAction *action = menu->addAction(title);
         action->setCheckable(true);
@@ -522,8 +537,7 @@ void CollectionPanelView::fillDestinationMenu() {
     menu->addSeparator();
     // An existing collection carries its count, so one titled like the entry above stays apart.
     for (const SnipCollection &collection : m_store->collections())
-        add(displayTitle(collection.title) + QStringLiteral(" · ") + snipCount(collection.items.size()),
-            CaptureChoice::existing(collection.id));
+        add(entry(collection), CaptureChoice::existing(collection.id));
 }
 
 void CollectionPanelView::setCompact(bool compact) {

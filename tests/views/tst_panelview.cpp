@@ -6,9 +6,14 @@
 #include "views/CollectionPanelView.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QStyleFactory>
 #include <QTest>
+#include <QToolButton>
 
 // The capture panel's view over a real store whose round fills collection "A".
 struct PanelFixture : StoreFixture {
@@ -40,6 +45,8 @@ private Q_SLOTS:
     void initTestCase();
     void noteKeepsUnusualText_data();
     void noteKeepsUnusualText();
+    void longTitles_data();
+    void longTitles();
 };
 
 void TestPanelView::initTestCase() {
@@ -84,6 +91,68 @@ void TestPanelView::noteKeepsUnusualText() {
     f.settle();
     QCOMPARE(f.collection(0).items[1].note, afterTyping);
     QCOMPARE(note->textCursor().position(), last + 1);
+}
+
+void TestPanelView::longTitles_data() {
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<bool>("cut");
+    QTest::newRow("short") << QStringLiteral("Rundgang") << false;
+    QTest::newRow("words") << QStringLiteral(
+                                  "Quartalsbericht der Abteilung für Kundenservice und Vertrieb mit allen "
+                                  "Schritten der Einrichtung und den offenen Fragen")
+                           << true;
+    QTest::newRow("one long word")
+        << QStringLiteral("Donaudampfschifffahrtsgesellschaftskapitänsmützenabzeichen").repeated(3) << true;
+}
+
+// The collection's title on one line ends with "…"; the snip's title field shows its start; the
+// destination menu cuts long titles, keeps the counts and fits on the screen, with the entry
+// for a new collection set apart.
+void TestPanelView::longTitles() {
+    QFETCH(QString, title);
+    QFETCH(bool, cut);
+    PanelFixture f({{QStringLiteral("A"), 2}, {QStringLiteral("B"), 0}});
+    f.store->editCurrent([&](SnipCollection &c) { c.title = title; });
+    f.store->editSnip(*f.id(QStringLiteral("A1")), [&](Snip &s) { s.title = title; });
+    f.settle();
+
+    QLabel *heading = f.view->findChildren<QLabel *>().at(0);
+    QCOMPARE(heading->text(), title);
+    const QStringList painted = TextRecorder::texts(heading);
+    QCOMPARE(painted.size(), 1);
+    QCOMPARE(painted[0].endsWith(QChar(0x2026)), cut);
+    QVERIFY(title.startsWith(cut ? painted[0].chopped(1) : painted[0]));
+    QVERIFY(QFontMetricsF(heading->font()).horizontalAdvance(painted[0]) <= heading->width());
+
+    auto *field = f.view->findChild<QLineEdit *>();
+    QCOMPARE(field->text(), title);
+    QCOMPARE(field->cursorPosition(), 0);
+    QString shown = TextRecorder::texts(field).join(QString());
+    QCOMPARE(shown.endsWith(QChar(0x2026)), cut);
+    QVERIFY(title.startsWith(cut ? shown.chopped(1) : shown));
+
+    auto *destination = f.view->findChild<QToolButton *>();
+    QCOMPARE(destination->text(), QStringLiteral("Ziel ▾"));
+    QMenu *menu = destination->menu();
+    menu->popup(destination->mapToGlobal(destination->rect().bottomLeft()));
+    QVERIFY(QTest::qWaitForWindowExposed(menu));
+    QStringList entries;
+    for (QAction *action : menu->actions())
+        entries << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    QCOMPARE(entries.size(), 4);
+    QCOMPARE(entries.mid(0, 2), QStringList({"Neue Sammlung", "-"}));
+    const QString count = QStringLiteral(" · 2 Ausschnitte");
+    QVERIFY2(entries[2].endsWith(count), qPrintable(entries[2]));
+    const QString entryTitle = entries[2].chopped(count.size());
+    QCOMPARE(entryTitle.endsWith(QChar(0x2026)), cut);
+    QVERIFY(title.startsWith(cut ? entryTitle.chopped(1) : entryTitle));
+    QCOMPARE(entries[3], QStringLiteral("B · Noch keine Ausschnitte"));
+    const QRect screen = destination->screen()->availableGeometry();
+    QVERIFY2(screen.contains(menu->geometry()),
+             qPrintable(
+                 QStringLiteral("menu %1 px wide on a screen of %2").arg(menu->width()).arg(screen.width())));
+    QVERIFY2(menu->width() <= 420, qPrintable(QString::number(menu->width())));
+    menu->hide();
 }
 
 QTEST_MAIN(TestPanelView)
