@@ -9,7 +9,6 @@
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTest>
-#include <QTextBoundaryFinder>
 #include <QToolButton>
 
 #include <memory>
@@ -75,67 +74,6 @@ private Q_SLOTS:
         }
         QVERIFY2(shade[1] < 80, qPrintable(QStringLiteral("enabled text grey %1").arg(shade[1])));
         QVERIFY2(shade[0] > 130, qPrintable(QStringLiteral("disabled text grey %1").arg(shade[0])));
-    }
-
-    void elideRule_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("width");
-        QTest::addColumn<int>("maxLines");
-        QTest::addColumn<int>("lineCount");
-        QTest::addColumn<bool>("cut");
-        const QString long_ =
-            QStringLiteral("Quartalsbericht der Abteilung für Kundenservice mit allen Schritten");
-        QTest::newRow("fits") << QStringLiteral("Kurz") << 200 << 1 << 1 << false;
-        QTest::newRow("one line, cut") << long_ << 200 << 1 << 1 << true;
-        QTest::newRow("two lines, cut") << long_ << 200 << 2 << 2 << true;
-        QTest::newRow("two lines, fits") << QStringLiteral("Bericht der Abteilung") << 120 << 2 << 2 << false;
-        QTest::newRow("one word wider than the line")
-            << QStringLiteral("Donaudampfschifffahrtsgesellschaftskapitänsmützenabzeichen") << 150 << 2 << 2
-            << true;
-        QTest::newRow("combining accents")
-            << QStringLiteral("Cafe\u0301 ").repeated(20) << 150 << 1 << 1 << true;
-        QTest::newRow("line breaks read as spaces")
-            << QStringLiteral("Eins\r\nZwei\u2028Drei") << 400 << 1 << 1 << false;
-    }
-    // Lines stay within their width, break between words unless a word is wider than a line,
-    // and end with "…" exactly where the text is cut, at a boundary between letters.
-    void elideRule() {
-        QFETCH(QString, text);
-        QFETCH(int, width);
-        QFETCH(int, maxLines);
-        QFETCH(int, lineCount);
-        QFETCH(bool, cut);
-        const QFont font = Theme::font(14);
-        const QFontMetricsF metrics(font);
-        const QStringList lines = maxLines == 1 ? QStringList(Elide::line(text, font, width))
-                                                : Elide::lines(text, font, width, maxLines);
-        QCOMPARE(lines.size(), lineCount);
-        QString flat = text;
-        flat.replace(QStringLiteral("\r\n"), QStringLiteral("  ")).replace(QChar::LineSeparator, u' ');
-        QString shown;
-        for (qsizetype i = 0; i < lines.size(); ++i) {
-            QVERIFY2(metrics.horizontalAdvance(lines[i]) <= width, qPrintable(lines[i]));
-            const bool last = i + 1 == lines.size();
-            QCOMPARE(last && lines[i].endsWith(QChar(0x2026)), cut && last);
-            shown += last && cut ? lines[i].chopped(1) : lines[i];
-            if (!last) {
-                // Between words, or inside a word that alone is wider than the line.
-                const qsizetype end = shown.size();
-                const bool betweenWords = flat[end - 1].isSpace() || flat[end].isSpace();
-                const qsizetype wordStart = flat.lastIndexOf(u' ', end - 1) + 1;
-                qsizetype wordEnd = flat.indexOf(u' ', end);
-                wordEnd = wordEnd < 0 ? flat.size() : wordEnd;
-                QVERIFY2(betweenWords ||
-                             metrics.horizontalAdvance(flat.mid(wordStart, wordEnd - wordStart)) > width,
-                         qPrintable(lines[i]));
-            }
-        }
-        QVERIFY2(flat.startsWith(shown), qPrintable(shown));
-        QCOMPARE(shown.size() < flat.size(), cut);
-        QTextBoundaryFinder letters(QTextBoundaryFinder::Grapheme, flat);
-        QVERIFY(letters.toNextBoundary() >= 0);
-        letters.setPosition(shown.size());
-        QVERIFY(letters.isAtBoundary());
     }
 
     void lineEditShowsStart_data() {
