@@ -38,10 +38,6 @@ QFont titleFont() {
     return Theme::font(12);
 }
 
-} // namespace
-
-namespace {
-
 const QString kCardHelp = QStringLiteral("In Sammlung öffnen");
 
 // One painted card as an accessible button; it reads the grid's items live, by position.
@@ -173,8 +169,7 @@ ScreenshotCells::ScreenshotCells(LibraryState *state, PreviewCache *previews, QW
     }();
     Q_UNUSED(accessible);
     setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::StrongFocus);
-    setAttribute(Qt::WA_InputMethodEnabled, false);
+    setFocusPolicy(Qt::NoFocus);
     connect(previews, &PreviewCache::thumbnailReady, this, [this] { update(); });
 }
 
@@ -182,6 +177,8 @@ void ScreenshotCells::setItems(QList<Item> items, bool compact) {
     m_items = std::move(items);
     m_compact = compact;
     m_current = std::clamp<qsizetype>(m_current, 0, std::max<qsizetype>(0, m_items.size() - 1));
+    // Without cards there is nothing for Tab to stop at.
+    setFocusPolicy(m_items.isEmpty() ? Qt::NoFocus : Qt::StrongFocus);
     update();
 }
 
@@ -446,8 +443,7 @@ bool ScreenshotCells::event(QEvent *event) {
         auto *help = static_cast<QHelpEvent *>(event);
         const qsizetype index = itemAt(help->pos());
         if (index >= 0)
-            QToolTip::showText(help->globalPos(), QStringLiteral("In Sammlung öffnen"), this,
-                               cellRect(index));
+            QToolTip::showText(help->globalPos(), kCardHelp, this, cellRect(index));
         else
             QToolTip::hideText();
         return true;
