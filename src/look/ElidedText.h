@@ -19,8 +19,8 @@ QStringList lines(const QString &text, const QFont &font, int width, int maxLine
 
 } // namespace Elide
 
-// A one-line label that ends with "…" where its room ends. text() stays the whole text, so
-// screen readers and tests read all of it.
+// A one-line label that ends with "…" where its room ends. text() stays the whole text, so a
+// screen reader still reads all of it.
 class ElidedLabel : public QLabel {
     Q_OBJECT
 
