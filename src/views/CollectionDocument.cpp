@@ -93,7 +93,12 @@ void CollectionDocument::refresh() {
     m_empty->refresh();
     m_addNext->setEnabled(!m_state->busy());
     rebuildEntries(*current);
-    relayout(!other && !m_appearing);
+    // A drop moves a card to where the pointer is; holding the card that was at the top of the
+    // screen in place instead would push the moved one out of view.
+    const std::optional<QUuid> dropped = std::exchange(m_dropped, std::nullopt);
+    relayout(!other && !m_appearing && !dropped);
+    if (dropped && !other)
+        revealHeader(*dropped);
 
     const std::optional<QUuid> selected = m_state->store()->selectedSnipID();
     if (other || m_appearing) {
@@ -248,7 +253,15 @@ void CollectionDocument::placeCards() {
         const Entry &entry = m_entries[index];
         SnipCard *card = m_cards.value(id);
         if (!card) {
-            card = m_spare.isEmpty() ? new SnipCard(m_state, m_previews, m_page) : m_spare.takeLast();
+            if (m_spare.isEmpty()) {
+                card = new SnipCard(m_state, m_previews, m_page);
+                connect(card, &SnipCard::snipDropped, this, [this](const QUuid &dropped) {
+                    if (m_indexOf.contains(dropped))
+                        m_dropped = dropped;
+                });
+            } else {
+                card = m_spare.takeLast();
+            }
             m_cards.insert(id, card);
         }
         const QRect rect(kPadding, entry.top, width, entry.height);
@@ -328,6 +341,20 @@ void CollectionDocument::scrollTo(const QUuid &snipID, bool animated) {
     m_animation->setEasingCurve(QEasingCurve::InOutQuad);
     m_animation->setEndValue(target);
     m_animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void CollectionDocument::revealHeader(const QUuid &snipID) {
+    const QRect rect = cardRect(snipID);
+    if (rect.isEmpty())
+        return;
+    const int header = 2 * SnipCardLayout::kPadding + SnipCardLayout::kHeaderControlHeight;
+    const int top = verticalScrollBar()->value();
+    if (rect.top() >= top && rect.top() + header <= top + viewport()->height())
+        return;
+    if (m_animation)
+        m_animation->stop();
+    verticalScrollBar()->setValue(
+        std::clamp(rect.top() - kSpacing, verticalScrollBar()->minimum(), verticalScrollBar()->maximum()));
 }
 
 void CollectionDocument::resizeEvent(QResizeEvent *event) {

@@ -65,6 +65,7 @@ private:
     void placeCards();
     void chainFocus();
     void scrollTo(const QUuid &snipID, bool animated);
+    void revealHeader(const QUuid &snipID);
     int contentWidth() const;
 
     LibraryState *m_state;
@@ -80,6 +81,7 @@ private:
     QList<QWidget *> m_focusChain;
     std::optional<QUuid> m_collectionID;
     std::optional<QUuid> m_lastSelected;
+    std::optional<QUuid> m_dropped;
     bool m_appearing = true;
     bool m_refreshQueued = false;
     QPointer<QPropertyAnimation> m_animation;

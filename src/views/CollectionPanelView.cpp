@@ -3,10 +3,12 @@
 #include "account/SheetParts.h"
 #include "annotation/AnnotationCanvas.h"
 #include "common/Background.h"
+#include "look/ElidedText.h"
 #include "look/Theme.h"
 #include "model/AppFailure.h"
 #include "sharing/ShareControls.h"
 #include "store/CollectionStore.h"
+#include "views/FieldText.h"
 #include "views/PreviewCache.h"
 
 #include <QHBoxLayout>
@@ -19,6 +21,7 @@
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSet>
@@ -37,6 +40,9 @@ constexpr QSize kPreviewPixels{780, 600};
 constexpr QSize kThumbnailSize{56, 40};
 constexpr QSize kThumbnailPixels{112, 80};
 constexpr int kThumbnailGap = 6;
+// The widest a collection's title may be in the destination menu, so the menu stays near the
+// panel and on the screen.
+constexpr int kMenuTitleWidth = 240;
 
 QString displayTitle(const QString &title) {
     return title.trimmed().isEmpty() ? kUntitled : title;
@@ -221,8 +227,9 @@ QPalette fieldPalette(QPalette palette) {
     return palette;
 }
 
-QLabel *textLabel(int pixelSize, QFont::Weight weight, const QColor &color, QWidget *parent) {
-    auto *label = new QLabel(parent);
+QLabel *textLabel(int pixelSize, QFont::Weight weight, const QColor &color, QWidget *parent,
+                  bool elided = false) {
+    QLabel *label = elided ? new ElidedLabel(parent) : new QLabel(parent);
     label->setFont(Theme::font(pixelSize, weight));
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color);
@@ -249,8 +256,8 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     auto *header = new QHBoxLayout;
     auto *titles = new QVBoxLayout;
     titles->setSpacing(1);
-    m_heading = textLabel(16, QFont::DemiBold, Theme::ink(), this);
-    m_detail = textLabel(12, QFont::Normal, Theme::secondaryInk(), this);
+    m_heading = textLabel(16, QFont::DemiBold, Theme::ink(), this, true);
+    m_detail = textLabel(12, QFont::Normal, Theme::secondaryInk(), this, true);
     titles->addWidget(m_heading);
     titles->addWidget(m_detail);
     header->addLayout(titles, 1);
@@ -300,7 +307,7 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     m_stripArea->setBackgroundRole(QPalette::Window);
     layout->addWidget(m_stripArea);
 
-    m_title = new QLineEdit(this);
+    m_title = new ElidingLineEdit(this);
     m_title->setPalette(fieldPalette(m_title->palette()));
     m_title->setPlaceholderText(QStringLiteral("Titel"));
     m_title->setFont(Theme::font(14, QFont::Medium));
@@ -326,10 +333,10 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     m_note->setAcceptDrops(false);
     m_note->setTabChangesFocus(true);
     connect(m_note, &QPlainTextEdit::textChanged, this, [this] {
-        const QString text = m_note->toPlainText();
+        const QString text = FieldText::typed(m_note->document());
         // Also fires when refresh() fills the field: only the user's typing is an edit.
         const std::optional<Snip> shown = m_store->panelSnip();
-        if (!shown || shown->id != m_snipID || shown->note == text)
+        if (!shown || shown->id != m_snipID || FieldText::shown(shown->note) == text)
             return;
         m_store->editPanelSnip(m_snipID, m_collectionID, [text](Snip &snip) { snip.note = text; });
     });
@@ -447,7 +454,7 @@ void CollectionPanelView::showSnip(const std::optional<Snip> &snip) {
     if (m_title->text() != title)
         m_title->setText(title);
     const QString note = snip ? snip->note : QString();
-    if (m_note->toPlainText() != note)
+    if (!FieldText::holds(m_note->document(), note))
         m_note->setPlainText(note);
     m_share->setSnip(snip);
 
@@ -521,6 +528,15 @@ void CollectionPanelView::fillDestinationMenu() {
         current = *choice;
     else if (const OptionalUuid active = m_store->activeCollectionID())
         current = CaptureChoice::existing(*active);
+    // Long titles are cut, never the count that tells two alike apart; on a narrow screen the
+    // titles give way further.
+    const QScreen *screen = m_destination->screen();
+    const int room =
+        std::min(kMenuTitleWidth, screen ? screen->availableGeometry().width() / 2 : kMenuTitleWidth);
+    const auto entry = [&](const SnipCollection &collection) {
+        const QString count = QStringLiteral(" · ") + snipCount(collection.items.size());
+        return Elide::line(displayTitle(collection.title), menu->font(), room) + count;
+    };
     auto add = [&](const QString &title, const CaptureChoice &target) {
         QAction *action = menu->addAction(title);
         action->setCheckable(true);
@@ -532,8 +548,7 @@ void CollectionPanelView::fillDestinationMenu() {
     menu->addSeparator();
     // An existing collection carries its count, so one titled like the entry above stays apart.
     for (const SnipCollection &collection : m_store->collections())
-        add(displayTitle(collection.title) + QStringLiteral(" · ") + snipCount(collection.items.size()),
-            CaptureChoice::existing(collection.id));
+        add(entry(collection), CaptureChoice::existing(collection.id));
 }
 
 void CollectionPanelView::setCompact(bool compact) {

@@ -1,8 +1,10 @@
 #include "views/DocumentHeader.h"
 
+#include "look/ElidedText.h"
 #include "look/Theme.h"
 #include "model/Ids.h"
 #include "store/CollectionStore.h"
+#include "views/FieldText.h"
 #include "views/LibraryState.h"
 #include "views/LibraryWidgets.h"
 
@@ -58,7 +60,7 @@ DescriptionField::DescriptionField(QWidget *parent) : QPlainTextEdit(parent) {
 }
 
 void DescriptionField::setDescription(const QString &text) {
-    if (toPlainText() == text)
+    if (FieldText::holds(document(), text))
         return;
     m_updating = true;
     setPlainText(text);
@@ -81,7 +83,7 @@ DocumentHeader::DocumentHeader(LibraryState *state, QWidget *parent) : QWidget(p
     kicker.setLetterSpacing(QFont::AbsoluteSpacing, 1);
     column->addWidget(makeLabel(QStringLiteral("SAMMLUNG"), kicker, Theme::secondaryInk(), this));
 
-    m_title = new QLineEdit(this);
+    m_title = new ElidingLineEdit(this);
     m_title->setFrame(false);
     m_title->setAcceptDrops(false);
     m_title->setFont(Theme::font(30, QFont::DemiBold));
@@ -98,7 +100,7 @@ DocumentHeader::DocumentHeader(LibraryState *state, QWidget *parent) : QWidget(p
     connect(m_description, &QPlainTextEdit::textChanged, this, [this] {
         if (m_description->isUpdating())
             return;
-        const QString text = m_description->toPlainText();
+        const QString text = FieldText::typed(m_description->document());
         m_state->store()->editCurrent([text](SnipCollection &c) { c.subtitle = text; });
     });
     connect(m_description->document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged,

@@ -182,6 +182,11 @@ void EditorView::refresh() {
     m_sidebar->refresh();
     m_toolbar->refresh();
     m_sessionBar->refresh();
+    // The restore button leaves with the trash's last collection. Left alone, the focus would hop
+    // on to whatever follows it in the window as if Tab had been pressed, and draw its outline
+    // beside the selected row; it goes to the restored collection's row instead.
+    if (m_footer->restoreButton()->hasFocus() && store->deletedCollections().isEmpty())
+        m_sidebar->focusSelectedRow();
     m_footer->refresh();
     if (m_state->showingAll()) {
         m_content->setCurrentWidget(m_grid);

@@ -37,8 +37,8 @@ Footer::Footer(LibraryState *state, QWidget *parent) : QWidget(parent), m_state(
     m_dot = new Dot(this);
     layout->addWidget(m_dot);
     const QFont font = Theme::font(12);
-    m_status = makeLabel(QString(), font, Theme::secondaryInk(), this);
-    layout->addWidget(m_status);
+    m_status = makeElidedLabel(QString(), font, Theme::secondaryInk(), this);
+    layout->addWidget(m_status, 0);
     const FlatButton::Look look = FlatButton::Look::plain(Theme::accent(), font);
     m_restore = new FlatButton(look, QStringLiteral("Sammlung wiederherstellen"), this);
     connect(m_restore, &QAbstractButton::clicked, this,

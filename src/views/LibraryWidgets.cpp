@@ -1,5 +1,6 @@
 #include "views/LibraryWidgets.h"
 
+#include "look/ElidedText.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 #include "views/LibraryState.h"
@@ -111,9 +112,7 @@ void FlatButton::paintEvent(QPaintEvent *) {
     const int gap = hasSymbol && !text().isEmpty() ? m_look.spacing : 0;
     const int symbolWidth = hasSymbol ? m_look.symbolSize : 0;
     const int room = std::max(0, content.width() - symbolWidth - gap);
-    const QString shown = QFontMetricsF(m_look.font).horizontalAdvance(text()) <= room
-                              ? text()
-                              : metrics.elidedText(text(), Qt::ElideRight, room);
+    const QString shown = Elide::line(text(), m_look.font, room);
     const int total = symbolWidth + gap + (shown.isEmpty() ? 0 : metrics.horizontalAdvance(shown));
     int x = content.left();
     if (m_look.alignment & Qt::AlignHCenter)
@@ -195,13 +194,25 @@ void SymbolLabel::paintEvent(QPaintEvent *) {
     painter.drawPixmap(QPointF((width() - m_size) / 2.0, (height() - m_size) / 2.0), pixmap);
 }
 
-QLabel *makeLabel(const QString &text, const QFont &font, const QColor &color, QWidget *parent) {
-    auto *label = new QLabel(text, parent);
+namespace {
+
+QLabel *styled(QLabel *label, const QString &text, const QFont &font, const QColor &color) {
+    label->setText(text);
     label->setFont(font);
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color);
     label->setPalette(palette);
     return label;
+}
+
+} // namespace
+
+QLabel *makeLabel(const QString &text, const QFont &font, const QColor &color, QWidget *parent) {
+    return styled(new QLabel(parent), text, font, color);
+}
+
+QLabel *makeElidedLabel(const QString &text, const QFont &font, const QColor &color, QWidget *parent) {
+    return styled(new ElidedLabel(parent), text, font, color);
 }
 
 FlatButton *makeCaptureButton(const QString &text, QWidget *parent) {
@@ -235,6 +246,7 @@ LayoutPicker::LayoutPicker(LibraryState *state, QWidget *parent) : QWidget(paren
         look.radius = 7;
         auto *button = new FlatButton(look, QString(), this);
         button->setFixedSize(40, 31);
+        button->setCheckable(true);
         button->setToolTip(title);
         button->setAccessibleName(title);
         connect(button, &QAbstractButton::clicked, this,
@@ -257,7 +269,6 @@ void LayoutPicker::refresh() {
             look.background = background;
             button->setLook(look);
         }
-        button->setCheckable(true);
         button->setChecked(selected);
     }
 }

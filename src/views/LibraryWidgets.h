@@ -69,6 +69,9 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
+    // A checkable FlatButton shows a selection its owner keeps (a layout, a mode): a click asks
+    // for it, and clicking the selected one again must not switch it off.
+    void nextCheckState() override {}
 
 private:
     Look m_look;
@@ -117,6 +120,8 @@ private:
 
 // A label in the given font and colour.
 QLabel *makeLabel(const QString &text, const QFont &font, const QColor &color, QWidget *parent);
+// The same on one line that ends with "…" where its room ends.
+QLabel *makeElidedLabel(const QString &text, const QFont &font, const QColor &color, QWidget *parent);
 
 // The prominent capture button: white semibold text on the accent, lighter while pressed.
 FlatButton *makeCaptureButton(const QString &text, QWidget *parent);

@@ -1,5 +1,6 @@
 #include "views/ScreenshotGrid.h"
 
+#include "look/ElidedText.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 #include "store/CollectionStore.h"
@@ -8,11 +9,15 @@
 #include "views/LibraryWidgets.h"
 #include "views/PreviewCache.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QHBoxLayout>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
 #include <QToolTip>
 
@@ -33,6 +38,118 @@ QFont titleFont() {
     return Theme::font(12);
 }
 
+const QString kCardHelp = QStringLiteral("In Sammlung öffnen");
+
+// One painted card as an accessible button; it reads the grid's items live, by position.
+class CardAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
+public:
+    CardAccessible(ScreenshotCells *cells, int index) : m_cells(cells), m_index(index) {}
+
+    int index() const { return m_index; }
+    bool isValid() const override { return m_cells && m_index < m_cells->items().size(); }
+    QObject *object() const override { return nullptr; }
+    QWindow *window() const override { return m_cells ? m_cells->window()->windowHandle() : nullptr; }
+    QAccessibleInterface *parent() const override { return QAccessible::queryAccessibleInterface(m_cells); }
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
+    QAccessible::Role role() const override { return QAccessible::Button; }
+    void setText(QAccessible::Text, const QString &) override {}
+
+    QString text(QAccessible::Text type) const override {
+        if (!isValid())
+            return {};
+        if (type == QAccessible::Name)
+            return m_cells->accessibleName(m_index);
+        if (type == QAccessible::Description)
+            return kCardHelp;
+        return {};
+    }
+
+    QRect rect() const override {
+        if (!isValid())
+            return {};
+        const QRect cell = m_cells->cellRect(m_index);
+        return QRect(m_cells->mapToGlobal(cell.topLeft()), cell.size());
+    }
+
+    QAccessible::State state() const override {
+        QAccessible::State state;
+        if (!isValid()) {
+            state.invalid = true;
+            return state;
+        }
+        state.focusable = true;
+        state.focused = m_cells->hasFocus() && m_cells->currentIndex() == m_index;
+        state.offscreen = !m_cells->visibleRegion().intersects(m_cells->cellRect(m_index));
+        return state;
+    }
+
+    void *interface_cast(QAccessible::InterfaceType type) override {
+        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface *>(this)
+                                                    : nullptr;
+    }
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString &name) override {
+        if (isValid() && name == pressAction())
+            m_cells->activate(m_index);
+    }
+    QStringList keyBindingsForAction(const QString &) const override { return {}; }
+
+private:
+    QPointer<ScreenshotCells> m_cells;
+    int m_index;
+};
+
+// The grid as a group of card buttons. The cards are made when asked for, and live as long as
+// the grid.
+class CellsAccessible : public QAccessibleWidget {
+public:
+    explicit CellsAccessible(ScreenshotCells *cells) : QAccessibleWidget(cells, QAccessible::Grouping) {}
+    ~CellsAccessible() override {
+        for (const QAccessible::Id id : std::as_const(m_cards))
+            QAccessible::deleteAccessibleInterface(id);
+    }
+
+    int childCount() const override { return int(cells()->items().size()); }
+
+    QAccessibleInterface *child(int index) const override {
+        if (index < 0 || index >= childCount())
+            return nullptr;
+        if (const auto it = m_cards.constFind(index); it != m_cards.cend())
+            return QAccessible::accessibleInterface(*it);
+        auto *card = new CardAccessible(cells(), index);
+        m_cards.insert(index, QAccessible::registerAccessibleInterface(card));
+        return card;
+    }
+
+    int indexOfChild(const QAccessibleInterface *child) const override {
+        const auto *card = dynamic_cast<const CardAccessible *>(child);
+        return card && card->isValid() && card->parent() == this ? card->index() : -1;
+    }
+
+    QAccessibleInterface *childAt(int x, int y) const override {
+        return child(int(cells()->itemAt(cells()->mapFromGlobal(QPoint(x, y)))));
+    }
+
+    QAccessibleInterface *focusChild() const override {
+        return cells()->hasFocus() ? child(int(cells()->currentIndex())) : nullptr;
+    }
+
+private:
+    ScreenshotCells *cells() const { return static_cast<ScreenshotCells *>(widget()); }
+
+    mutable QHash<int, QAccessible::Id> m_cards;
+};
+
+QAccessibleInterface *cellsAccessible(const QString &key, QObject *object) {
+    if (key == QLatin1String("ScreenshotCells"))
+        if (auto *cells = qobject_cast<ScreenshotCells *>(object))
+            return new CellsAccessible(cells);
+    return nullptr;
+}
+
 } // namespace
 
 QString screenshotSummary(int snips, int collections) {
@@ -46,14 +163,128 @@ QString screenshotSummary(int snips, int collections) {
 
 ScreenshotCells::ScreenshotCells(LibraryState *state, PreviewCache *previews, QWidget *parent)
     : QWidget(parent), m_state(state), m_previews(previews) {
+    static const bool accessible = [] {
+        QAccessible::installFactory(cellsAccessible);
+        return true;
+    }();
+    Q_UNUSED(accessible);
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::NoFocus);
     connect(previews, &PreviewCache::thumbnailReady, this, [this] { update(); });
 }
 
 void ScreenshotCells::setItems(QList<Item> items, bool compact) {
     m_items = std::move(items);
     m_compact = compact;
+    m_current = std::clamp<qsizetype>(m_current, 0, std::max<qsizetype>(0, m_items.size() - 1));
+    // Without cards there is nothing for Tab to stop at.
+    setFocusPolicy(m_items.isEmpty() ? Qt::NoFocus : Qt::StrongFocus);
     update();
+}
+
+QString ScreenshotCells::accessibleName(qsizetype index) const {
+    if (index < 0 || index >= m_items.size())
+        return {};
+    const Item &item = m_items[index];
+    return item.collectionTitle.isEmpty() ? item.heading
+                                          : item.heading + QStringLiteral(", ") + item.collectionTitle;
+}
+
+void ScreenshotCells::activate(qsizetype index) {
+    if (index < 0 || index >= m_items.size())
+        return;
+    const Item item = m_items[index];
+    m_state->openSnipInCollection(item.collectionID, item.snip.id);
+}
+
+void ScreenshotCells::setCurrent(qsizetype index) {
+    if (m_items.isEmpty())
+        return;
+    index = std::clamp<qsizetype>(index, 0, m_items.size() - 1);
+    if (index != m_current) {
+        update(cellRect(m_current));
+        m_current = index;
+    }
+    update(cellRect(m_current));
+    Q_EMIT currentMoved();
+    if (hasFocus() && QAccessible::isActive()) {
+        QAccessibleEvent event(this, QAccessible::Focus);
+        event.setChild(int(m_current));
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+QVariant ScreenshotCells::inputMethodQuery(Qt::InputMethodQuery query) const {
+    // The scroll area brings this rectangle on screen when the focus arrives by Tab.
+    if (query == Qt::ImCursorRectangle && !m_items.isEmpty())
+        return cellRect(m_current);
+    return QWidget::inputMethodQuery(query);
+}
+
+void ScreenshotCells::keyPressEvent(QKeyEvent *event) {
+    if (m_items.isEmpty() || event->modifiers() & ~Qt::KeypadModifier) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    m_keyboardFocus = true;
+    switch (event->key()) {
+    case Qt::Key_Left:
+        setCurrent(m_current - 1);
+        break;
+    case Qt::Key_Right:
+        setCurrent(m_current + 1);
+        break;
+    case Qt::Key_Up:
+        if (m_current >= m_columns)
+            setCurrent(m_current - m_columns);
+        break;
+    case Qt::Key_Down:
+        if (m_current + m_columns < m_items.size())
+            setCurrent(m_current + m_columns);
+        break;
+    case Qt::Key_Home:
+        setCurrent(0);
+        break;
+    case Qt::Key_End:
+        setCurrent(m_items.size() - 1);
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        activate(m_current);
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+bool ScreenshotCells::focusNextPrevChild(bool next) {
+    // Tab walks the cards before it leaves the grid.
+    if (hasFocus()) {
+        const qsizetype index = m_current + (next ? 1 : -1);
+        if (index >= 0 && index < m_items.size()) {
+            m_keyboardFocus = true;
+            setCurrent(index);
+            return true;
+        }
+    }
+    return QWidget::focusNextPrevChild(next);
+}
+
+void ScreenshotCells::focusInEvent(QFocusEvent *event) {
+    m_keyboardFocus = LibraryPaint::fromKeyboard(event);
+    QWidget::focusInEvent(event);
+    if (event->reason() == Qt::TabFocusReason)
+        setCurrent(0);
+    else if (event->reason() == Qt::BacktabFocusReason)
+        setCurrent(m_items.size() - 1);
+    else
+        update(cellRect(m_current));
+}
+
+void ScreenshotCells::focusOutEvent(QFocusEvent *event) {
+    QWidget::focusOutEvent(event);
+    update(cellRect(m_current));
 }
 
 int ScreenshotCells::previewHeight(const Item &item) const {
@@ -133,6 +364,14 @@ void ScreenshotCells::paintEvent(QPaintEvent *event) {
             if (!cell.intersects(area))
                 continue;
             LibraryPaint::roundedPanel(painter, QRectF(cell), 12, Theme::surface(), Theme::hairline());
+            if (i == m_current && hasFocus() && m_keyboardFocus) {
+                painter.save();
+                painter.setRenderHint(QPainter::Antialiasing);
+                painter.setPen(QPen(Theme::accent(), 2));
+                painter.setBrush(Qt::NoBrush);
+                painter.drawRoundedRect(QRectF(cell).adjusted(1, 1, -1, -1), 11, 11);
+                painter.restore();
+            }
             const QRect inner = cell.adjusted(kCellPadding, kCellPadding, -kCellPadding, -kCellPadding);
             const QRect preview(inner.left(), inner.top(), inner.width(), previewHeight(item));
             if (item.imageSize && !item.imageSize->isValid()) {
@@ -169,18 +408,25 @@ void ScreenshotCells::paintEvent(QPaintEvent *event) {
             painter.setFont(heading);
             painter.setPen(Theme::ink());
             painter.drawText(QRect(inner.left(), y, inner.width(), headingMetrics.height()), Qt::AlignLeft,
-                             headingMetrics.elidedText(item.heading, Qt::ElideRight, inner.width()));
+                             Elide::line(item.heading, heading, inner.width()));
             y += headingMetrics.height() + kCellSpacing;
             painter.setFont(title);
             painter.setPen(Theme::secondaryInk());
             painter.drawText(QRect(inner.left(), y, inner.width(), titleMetrics.height()), Qt::AlignLeft,
-                             titleMetrics.elidedText(item.collectionTitle, Qt::ElideRight, inner.width()));
+                             Elide::line(item.collectionTitle, title, inner.width()));
         }
     }
 }
 
 void ScreenshotCells::mousePressEvent(QMouseEvent *event) {
     m_pressed = event->button() == Qt::LeftButton ? itemAt(event->position().toPoint()) : -1;
+    // The pressed card becomes the current one where it stands: moving the page now would put
+    // another card under the release.
+    if (m_pressed >= 0) {
+        m_keyboardFocus = false;
+        update(cellRect(m_current));
+        m_current = m_pressed;
+    }
 }
 
 void ScreenshotCells::mouseReleaseEvent(QMouseEvent *event) {
@@ -197,8 +443,7 @@ bool ScreenshotCells::event(QEvent *event) {
         auto *help = static_cast<QHelpEvent *>(event);
         const qsizetype index = itemAt(help->pos());
         if (index >= 0)
-            QToolTip::showText(help->globalPos(), QStringLiteral("In Sammlung öffnen"), this,
-                               cellRect(index));
+            QToolTip::showText(help->globalPos(), kCardHelp, this, cellRect(index));
         else
             QToolTip::hideText();
         return true;
@@ -232,6 +477,11 @@ ScreenshotGrid::ScreenshotGrid(LibraryState *state, PreviewCache *previews, QWid
     m_summary = makeLabel(QString(), Theme::font(14), Theme::secondaryInk(), m_page);
     m_empty = new EmptyState(state, m_page);
     m_cells = new ScreenshotCells(state, previews, m_page);
+    connect(m_cells, &ScreenshotCells::currentMoved, this, [this] {
+        const QRect cell = m_cells->cellRect(m_cells->currentIndex()).translated(m_cells->pos());
+        ensureVisible(cell.center().x(), cell.center().y(), cell.width() / 2 + kGap,
+                      cell.height() / 2 + kGap);
+    });
     connect(previews, &PreviewCache::sizesKnown, this, [this] {
         if (isVisible())
             refresh();

@@ -44,15 +44,32 @@ public:
     // Forgets the thumbnails asked for cells that scrolled away.
     void dropRequests();
 
+    // The card the keyboard is on: the one Return or Space opens while the grid has the focus.
+    qsizetype currentIndex() const { return m_current; }
+    // What a screen reader calls a card: its heading and its collection's title.
+    QString accessibleName(qsizetype index) const;
+    // Opens a card's snip in its collection, as a click does.
+    void activate(qsizetype index);
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+
+Q_SIGNALS:
+    // The current card moved; the page brings it on screen.
+    void currentMoved();
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
     bool event(QEvent *event) override;
 
 private:
     int previewHeight(const Item &item) const;
     int cellHeight(const Item &item) const;
+    void setCurrent(qsizetype index);
 
     LibraryState *m_state;
     PreviewCache *m_previews;
@@ -63,6 +80,8 @@ private:
     QList<int> m_rowTops;
     QList<int> m_rowHeights;
     qsizetype m_pressed = -1;
+    qsizetype m_current = 0;
+    bool m_keyboardFocus = false;
 };
 
 // All screenshots: title, summary, layout switch and the grid of cards; a click opens the snip

@@ -37,8 +37,8 @@ SessionBar::SessionBar(LibraryState *state, QWidget *parent) : QWidget(parent), 
     layout->addWidget(m_symbol);
     auto *lines = new QVBoxLayout;
     lines->setSpacing(3);
-    m_headline = makeLabel(QString(), Theme::font(13, QFont::DemiBold), Theme::ink(), this);
-    m_detail = makeLabel(QString(), Theme::font(12), Theme::secondaryInk(), this);
+    m_headline = makeElidedLabel(QString(), Theme::font(13, QFont::DemiBold), Theme::ink(), this);
+    m_detail = makeElidedLabel(QString(), Theme::font(12), Theme::secondaryInk(), this);
     for (QLabel *label : {m_headline, m_detail}) {
         label->setMinimumWidth(40);
         label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);

@@ -2,6 +2,7 @@
 
 #include "account/AccountStore.h"
 #include "backup/CloudBackupStore.h"
+#include "look/ElidedText.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 #include "store/CollectionStore.h"
@@ -14,7 +15,6 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollArea>
-#include <QTextLayout>
 #include <QVBoxLayout>
 
 namespace {
@@ -37,30 +37,6 @@ QString rowSymbol(CollectionMode mode) {
     return mode == CollectionMode::Steps ? QStringLiteral("folder") : QStringLiteral("square.grid.2x2");
 }
 
-// The title laid out in at most two lines of `width`, the second elided.
-QStringList titleLines(const QString &title, const QFont &font, int width) {
-    QTextLayout layout(title, font);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    QStringList lines;
-    layout.beginLayout();
-    while (true) {
-        QTextLine line = layout.createLine();
-        if (!line.isValid())
-            break;
-        line.setLineWidth(width);
-        if (lines.size() == 1) {
-            const QFontMetrics metrics(font);
-            lines << metrics.elidedText(title.mid(line.textStart()), Qt::ElideRight, width);
-            break;
-        }
-        lines << title.mid(line.textStart(), line.textLength());
-    }
-    layout.endLayout();
-    return lines;
-}
-
 // A symbol in the accent beside a semibold line over a secondary one; the whole rectangle clicks.
 struct TwoLineButton {
     PanelButton *button;
@@ -77,8 +53,8 @@ TwoLineButton makeTwoLineButton(QWidget *parent, const QString &symbol, int symb
     auto *icon = new SymbolLabel(symbol, symbolSize, Theme::accent(), button);
     auto *lines = new QVBoxLayout;
     lines->setSpacing(lineSpacing);
-    QLabel *title = makeLabel(QString(), Theme::font(13, QFont::DemiBold), Theme::ink(), button);
-    QLabel *detail = makeLabel(QString(), Theme::font(12), Theme::secondaryInk(), button);
+    QLabel *title = makeElidedLabel(QString(), Theme::font(13, QFont::DemiBold), Theme::ink(), button);
+    QLabel *detail = makeElidedLabel(QString(), Theme::font(12), Theme::secondaryInk(), button);
     for (QWidget *child :
          {static_cast<QWidget *>(icon), static_cast<QWidget *>(title), static_cast<QWidget *>(detail)})
         button->adopt(child);
@@ -163,7 +139,7 @@ void NavigationRow::paintEvent(QPaintEvent *) {
     const QFont titleFont = Theme::font(14, m_selected ? QFont::DemiBold : QFont::Normal);
     const int left = content.left() + 22 + 10;
     const int width = int(badge.left()) - 2 - left;
-    const QStringList lines = titleLines(text(), titleFont, std::max(1, width));
+    const QStringList lines = Elide::lines(text(), titleFont, std::max(1, width), 2);
     const QFontMetrics metrics(titleFont);
     painter.setFont(titleFont);
     const int lineHeight = metrics.height();
@@ -380,6 +356,14 @@ void Sidebar::refresh() {
                                      : QStringLiteral("Anmelden / Registrieren"));
     m_accountDetail->setText(identity && identity->email ? *identity->email
                                                          : QStringLiteral("Über die Vellumbox-Website"));
+}
+
+void Sidebar::focusSelectedRow() {
+    QWidget *target = m_allRow;
+    const OptionalUuid selected = m_state->store()->selectedID();
+    if (!m_state->showingAll() && selected && m_rows.contains(*selected))
+        target = m_rows.value(*selected).button;
+    target->setFocus(Qt::OtherFocusReason);
 }
 
 void Sidebar::refreshRows() {

@@ -33,6 +33,8 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
+    // The row shows the selection the sidebar gives it; a click on the selected row keeps it.
+    void nextCheckState() override {}
 
 private:
     QString m_symbol;
@@ -51,6 +53,8 @@ public:
     explicit Sidebar(LibraryState *state, QWidget *parent = nullptr);
 
     void refresh();
+    // Puts the keyboard focus on the row shown as selected, without a focus outline.
+    void focusSelectedRow();
 
     FlatButton *newCollectionButton() const { return m_newCollection; }
     NavigationRow *allScreenshotsRow() const { return m_allRow; }

@@ -1,9 +1,11 @@
 #include "views/SnipCard.h"
 
+#include "look/ElidedText.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 #include "model/Ids.h"
 #include "store/CollectionStore.h"
+#include "views/FieldText.h"
 #include "views/LibraryState.h"
 #include "views/LibraryWidgets.h"
 #include "views/PreviewCache.h"
@@ -45,8 +47,7 @@ void paintSymbolLine(QPainter &painter, const QRect &rect, const QString &symbol
     painter.setFont(font);
     painter.setPen(color);
     const QRect textRect = rect.adjusted(size + 6, 0, 0, 0);
-    painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
-                     QFontMetrics(font).elidedText(text, Qt::ElideRight, textRect.width()));
+    painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, Elide::line(text, font, textRect.width()));
 }
 
 } // namespace
@@ -163,7 +164,7 @@ CommentField::CommentField(QWidget *parent) : QTextEdit(parent) {
 }
 
 void CommentField::setComment(const QString &text) {
-    if (toPlainText() == text)
+    if (FieldText::holds(document(), text))
         return;
     m_updating = true;
     setPlainText(text);
@@ -178,7 +179,7 @@ SnipCard::SnipCard(LibraryState *state, PreviewCache *previews, QWidget *parent)
     setAcceptDrops(true);
     m_handle = new DragHandle(this);
 
-    m_heading = new QLineEdit(this);
+    m_heading = new ElidingLineEdit(this);
     m_heading->setFrame(false);
     m_heading->setAcceptDrops(false);
     m_heading->setFont(Theme::font(16, QFont::DemiBold));
@@ -208,7 +209,7 @@ SnipCard::SnipCard(LibraryState *state, PreviewCache *previews, QWidget *parent)
     connect(m_comment, &QTextEdit::textChanged, this, [this] {
         if (m_comment->isUpdating())
             return;
-        const QString text = m_comment->toPlainText();
+        const QString text = FieldText::typed(m_comment->document());
         m_state->store()->editSnip(snipID(), [text](Snip &snip) { snip.note = text; });
     });
 
@@ -403,7 +404,11 @@ void SnipCard::dropEvent(QDropEvent *event) {
         return;
     }
     event->acceptProposedAction();
-    m_state->store()->moveDropped(event->mimeData()->text(), snipID());
+    const QString text = event->mimeData()->text();
+    const QUuid target = snipID();
+    m_state->store()->moveDropped(text, target);
+    if (const std::optional<QUuid> id = parseUuid(text); id && *id != target)
+        Q_EMIT snipDropped(*id);
 }
 
 void SnipCard::paintEvent(QPaintEvent *) {

@@ -127,6 +127,10 @@ public:
     // The context menu's entries as they would show now.
     QList<QAction *> contextActions(QObject *owner);
 
+Q_SIGNALS:
+    // Another snip was dropped on this card and moved in front of it.
+    void snipDropped(const QUuid &id);
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;

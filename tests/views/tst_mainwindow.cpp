@@ -12,6 +12,7 @@
 #include "views/Sidebar.h"
 #include "views/Toolbar.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QDialog>
 #include <QDir>
@@ -78,6 +79,8 @@ private Q_SLOTS:
     void deleteCollection();
     void reorderByDrop_data();
     void reorderByDrop();
+    void dropKeepsMovedCardInView_data();
+    void dropKeepsMovedCardInView();
     void cardLayout_data();
     void cardLayout();
     void cardFaces_data();
@@ -85,9 +88,13 @@ private Q_SLOTS:
     void cardMenu_data();
     void cardMenu();
     void typingKeepsSpacesAndCaret();
+    void unusualTextKeepsCaret_data();
+    void unusualTextKeepsCaret();
     void commentGrowsWhileTyping_data();
     void commentGrowsWhileTyping();
     void documentHeader();
+    void selectedButtonStaysSelected_data();
+    void selectedButtonStaysSelected();
     void removeAndUndo();
     void tabWalksThePage();
     void selectionScrolls();
@@ -97,6 +104,8 @@ private Q_SLOTS:
     void gridColumns_data();
     void gridColumns();
     void gridOpensSnipInItsCollection();
+    void gridCardsAreButtons_data();
+    void gridCardsAreButtons();
     void sessionBar_data();
     void sessionBar();
     void footer_data();
@@ -104,8 +113,12 @@ private Q_SLOTS:
     void revealExport_data();
     void revealExport();
     void sidebarTexts();
+    void longTextsEndWithEllipsis_data();
+    void longTextsEndWithEllipsis();
     void sidebarFocusOutline_data();
     void sidebarFocusOutline();
+    void sidebarAfterRestore_data();
+    void sidebarAfterRestore();
     void hinweis_data();
     void hinweis();
     void storeQuestionWaitsBehindHinweis();
@@ -364,6 +377,57 @@ void TestMainWindow::reorderByDrop() {
     QCOMPARE(card->headingField()->text(), target);
 }
 
+void TestMainWindow::dropKeepsMovedCardInView_data() {
+    QTest::addColumn<QString>("dragged");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("shownOfTarget"); // how far down the target card the page is scrolled
+    QTest::addColumn<QString>("order");
+    QTest::newRow("to the top, page at the top") << "A4"
+                                                 << "A0" << -1000 << "A4 A0 A1 A2 A3 A5";
+    QTest::newRow("to the top, its header scrolled away") << "A4"
+                                                          << "A0" << 120 << "A4 A0 A1 A2 A3 A5";
+    QTest::newRow("up, target at the top of the view") << "A5"
+                                                       << "A2" << 0 << "A0 A1 A5 A2 A3 A4";
+    QTest::newRow("down, target at the top of the view") << "A1"
+                                                         << "A4" << 0 << "A0 A2 A3 A1 A4 A5";
+    QTest::newRow("down, target's header scrolled away") << "A0"
+                                                         << "A3" << 150 << "A1 A2 A0 A3 A4 A5";
+}
+
+// After a drop the moved card's header is on screen, wherever the page stood.
+void TestMainWindow::dropKeepsMovedCardInView() {
+    QFETCH(QString, dragged);
+    QFETCH(QString, target);
+    QFETCH(int, shownOfTarget);
+    QFETCH(QString, order);
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 6}});
+    f.writeImages();
+    f.settle();
+    QTRY_VERIFY(f.view->previews()->imageSize(f.collection(0).items[0].imageFile));
+    f.settle();
+    CollectionDocument *document = f.document();
+    QScrollBar *bar = document->verticalScrollBar();
+    bar->setValue(document->cardRect(*f.id(target)).top() + shownOfTarget);
+    f.settle();
+    SnipCard *card = document->card(*f.id(target));
+    QVERIFY(card && card->isVisible());
+    const QRect shown(0, bar->value(), document->viewport()->width(), document->viewport()->height());
+    const QPoint at = card->geometry().intersected(shown).center() - card->pos();
+    QVERIFY(dropText(card, at, uuidText(*f.id(dragged))));
+    f.settle();
+    QTRY_VERIFY(!document->isScrolling());
+    QCOMPARE(f.snips(0), order);
+    const QRect moved = document->cardRect(*f.id(dragged));
+    const int header = 2 * SnipCardLayout::kPadding + SnipCardLayout::kHeaderControlHeight;
+    const int top = bar->value();
+    QVERIFY2(moved.top() >= top && moved.top() + header <= top + document->viewport()->height(),
+             qPrintable(QStringLiteral("card at %1, view from %2 to %3")
+                            .arg(moved.top())
+                            .arg(top)
+                            .arg(top + document->viewport()->height())));
+}
+
 void TestMainWindow::cardLayout_data() {
     QTest::addColumn<int>("documentWidth");
     QTest::addColumn<bool>("compact");
@@ -595,6 +659,65 @@ void TestMainWindow::typingKeepsSpacesAndCaret() {
     QCOMPARE(comment->textCursor().position(), 9);
 }
 
+void TestMainWindow::unusualTextKeepsCaret_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("afterTyping"); // "x" typed at the end
+    const QString nbsp = QStringLiteral("10\u00A0% z.\u00A0B.");
+    for (const char *field : {"comment", "description"}) {
+        QTest::addRow("%s, no-break spaces", field) << field << nbsp << nbsp + u'x';
+        QTest::addRow("%s, CR LF", field)
+            << field << QStringLiteral("Eins\r\nZwei") << QStringLiteral("Eins\nZweix");
+        QTest::addRow("%s, CR", field)
+            << field << QStringLiteral("Eins\rZwei") << QStringLiteral("Eins\nZweix");
+        QTest::addRow("%s, line separator", field)
+            << field << QStringLiteral("Eins\u2028Zwei") << QStringLiteral("Eins\u2028Zweix");
+        QTest::addRow("%s, paragraph separator", field)
+            << field << QStringLiteral("Eins\u2029Zwei") << QStringLiteral("Eins\nZweix");
+        QTest::addRow("%s, no-break space and CR LF", field)
+            << field << QStringLiteral("a\u00A0b\r\n\r\nc") << QStringLiteral("a\u00A0b\n\ncx");
+    }
+}
+
+// A text from a project file or an older library may hold characters that a text field shows
+// differently: refreshing must neither move the caret nor rewrite the text, and typing keeps
+// the no-break spaces.
+void TestMainWindow::unusualTextKeepsCaret() {
+    QFETCH(QString, field);
+    QFETCH(QString, stored);
+    QFETCH(QString, afterTyping);
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 2}});
+    const QUuid id = *f.id(QStringLiteral("A0"));
+    const bool comment = field == u"comment";
+    if (comment)
+        f.store->editSnip(id, [&](Snip &s) { s.note = stored; });
+    else
+        f.store->editCurrent([&](SnipCollection &c) { c.subtitle = stored; });
+    const auto text = [&] { return comment ? f.collection(0).items[0].note : f.collection(0).subtitle; };
+    f.view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.view.get()));
+    f.settle();
+    QWidget *widget = comment ? static_cast<QWidget *>(f.card(QStringLiteral("A0"))->commentField())
+                              : f.document()->header()->descriptionField();
+    const auto caret = [widget] { return widget->inputMethodQuery(Qt::ImAbsolutePosition).toInt(); };
+    widget->setFocus(Qt::MouseFocusReason);
+    f.settle();
+    QTest::keyClick(widget, Qt::Key_End, Qt::ControlModifier);
+    const int end = int(afterTyping.size()) - 1;
+    QCOMPARE(caret(), end);
+    // Any change of the library refreshes the page.
+    f.store->editSnip(*f.id(QStringLiteral("A1")), [](Snip &s) { s.title = QStringLiteral("anders"); });
+    f.settle();
+    QCOMPARE(text(), stored);
+    QCOMPARE(caret(), end);
+    QTest::keyClicks(widget, QStringLiteral("x"));
+    f.settle();
+    QCOMPARE(text(), afterTyping);
+    QCOMPARE(caret(), end + 1);
+    QVERIFY(widget->hasFocus());
+}
+
 void TestMainWindow::commentGrowsWhileTyping_data() {
     QTest::addColumn<int>("windowWidth");
     QTest::addColumn<QString>("typed"); // "\n" presses Return
@@ -705,6 +828,62 @@ void TestMainWindow::documentHeader() {
     QVERIFY(!header->dateBelowModes());
     QVERIFY(header->heightForWidth(200) > wide);
     QVERIFY(header->dateBelowModes());
+}
+
+void TestMainWindow::selectedButtonStaysSelected_data() {
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<bool>("compact");
+    QTest::newRow("document, large previews") << "document large" << false;
+    QTest::newRow("document, compact view") << "document compact" << true;
+    QTest::newRow("grid, large previews") << "grid large" << false;
+    QTest::newRow("grid, compact view") << "grid compact" << true;
+    QTest::newRow("mode segment") << "mode" << false;
+    QTest::newRow("all screenshots row") << "all" << false;
+    QTest::newRow("collection row") << "row" << false;
+}
+
+// Clicking the button that is already selected, once or twice, leaves it selected.
+void TestMainWindow::selectedButtonStaysSelected() {
+    QFETCH(QString, place);
+    QFETCH(bool, compact);
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 2}, {QStringLiteral("B"), 1}});
+    f.view->state()->setCompactLayout(compact);
+    f.view->state()->setShowingAll(place.startsWith(u"grid") || place == u"all");
+    f.settle();
+    LayoutPicker *picker =
+        place.startsWith(u"grid") ? f.view->grid()->layoutPicker() : f.document()->header()->layoutPicker();
+    QAbstractButton *button = nullptr;
+    QAbstractButton *other = nullptr;
+    if (place.endsWith(u"large") || place.endsWith(u"compact")) {
+        button = compact ? picker->compactButton() : picker->largeButton();
+        other = compact ? picker->largeButton() : picker->compactButton();
+    } else if (place == u"mode") {
+        button = f.document()->header()->modeButtons().first();
+        other = f.document()->header()->modeButtons().last();
+    } else if (place == u"all") {
+        button = f.view->sidebar()->allScreenshotsRow();
+        other = f.view->sidebar()->row(*f.id(QStringLiteral("A")));
+    } else {
+        button = f.view->sidebar()->row(*f.id(QStringLiteral("A")));
+        other = f.view->sidebar()->row(*f.id(QStringLiteral("B")));
+    }
+    QVERIFY(button->isVisible());
+    for (int i = 0; i < 2; ++i) {
+        click(button);
+        QVERIFY2(button->isChecked(), qPrintable(QStringLiteral("after click %1").arg(i + 1)));
+        QVERIFY(!other->isChecked());
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(button);
+        QVERIFY(face && face->state().checked);
+    }
+    QCOMPARE(f.view->state()->compactLayout(), compact);
+    QCOMPARE(f.view->state()->showingAll(), place.startsWith(u"grid") || place == u"all");
+    QCOMPARE(f.store->selectedID(), f.id(QStringLiteral("A")));
+    QCOMPARE(f.collection(0).mode, CollectionMode::Steps);
+    // The other one still takes the selection.
+    click(other);
+    QVERIFY(other->isChecked());
+    QVERIFY(!button->isChecked());
 }
 
 void TestMainWindow::tabWalksThePage() {
@@ -869,6 +1048,90 @@ void TestMainWindow::gridOpensSnipInItsCollection() {
     QCOMPARE(f.view->content(), f.document());
     QVERIFY(f.view->sidebar()->row(*f.id(QStringLiteral("B")))->isSelected());
     QVERIFY(!f.view->state()->annotationSnipID());
+}
+
+void TestMainWindow::gridCardsAreButtons_data() {
+    QTest::addColumn<QList<int>>("keys"); // pressed after Tab reached the grid; the last opens
+    QTest::addColumn<QString>("opened");
+    QTest::addColumn<QString>("name");
+    const int open = -1; // no key: the card's accessible press action
+    QTest::newRow("Return on the first") << QList<int>{Qt::Key_Return} << "A0"
+                                         << "1. A0, A";
+    QTest::newRow("Enter on the first") << QList<int>{Qt::Key_Enter} << "A0"
+                                        << "1. A0, A";
+    QTest::newRow("right, Space") << QList<int>{Qt::Key_Right, Qt::Key_Space} << "A1"
+                                  << "2. A1, A";
+    QTest::newRow("Tab, Tab, Return") << QList<int>{Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Return} << "B0"
+                                      << "1. B0, B";
+    QTest::newRow("down a row of three") << QList<int>{Qt::Key_Down, Qt::Key_Return} << "B1"
+                                         << "2. B1, B";
+    QTest::newRow("left of the first stays") << QList<int>{Qt::Key_Left, Qt::Key_Up, Qt::Key_Return} << "A0"
+                                             << "1. A0, A";
+    QTest::newRow("end, then left") << QList<int>{Qt::Key_End, Qt::Key_Left, Qt::Key_Space} << "B0"
+                                    << "1. B0, B";
+    QTest::newRow("press action") << QList<int>{Qt::Key_Right, open} << "A1"
+                                  << "2. A1, A";
+    QTest::newRow("end of forty, scrolled to") << QList<int>{Qt::Key_End, Qt::Key_Return} << "B19"
+                                               << "20. B19, B";
+    QTest::newRow("down through forty") << QList<int>(12, Qt::Key_Down) + QList<int>{Qt::Key_Return} << "B16"
+                                        << "17. B16, B";
+}
+
+// Each card of the grid is a button: Tab reaches it, arrows and Tab move between cards, Return,
+// Enter and Space open the snip in its collection, and each card is an accessible button.
+void TestMainWindow::gridCardsAreButtons() {
+    QFETCH(QList<int>, keys);
+    QFETCH(QString, opened);
+    QFETCH(QString, name);
+    const int perCollection = opened.mid(1).toInt() > 1 ? 20 : 2;
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), perCollection}, {QStringLiteral("B"), perCollection}});
+    f.view->state()->setShowingAll(true);
+    f.view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.view.get()));
+    f.settle();
+    ScreenshotCells *cells = f.view->grid()->cells();
+    QCOMPARE(cells->columnCount(), 3);
+    f.view->grid()->layoutPicker()->compactButton()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), cells);
+
+    QAccessibleInterface *grid = QAccessible::queryAccessibleInterface(cells);
+    QVERIFY(grid);
+    QCOMPARE(grid->childCount(), 2 * perCollection);
+    QStringList names;
+    for (int i = 0; i < grid->childCount(); i += perCollection - 1) {
+        QAccessibleInterface *card = grid->child(i);
+        QCOMPARE(card->role(), QAccessible::Button);
+        QCOMPARE(card->text(QAccessible::Description), QStringLiteral("In Sammlung öffnen"));
+        QCOMPARE(grid->indexOfChild(card), i);
+        QCOMPARE(card->parent(), grid);
+        names << card->text(QAccessible::Name);
+    }
+    if (perCollection == 2)
+        QCOMPARE(names, QStringList({"1. A0, A", "2. A1, A", "1. B0, B", "2. B1, B"}));
+    QCOMPARE(grid->focusChild(), grid->child(0));
+    QVERIFY(grid->child(0)->state().focused);
+
+    for (qsizetype i = 0; i + 1 < keys.size(); ++i) {
+        QTest::keyClick(cells, Qt::Key(keys[i]));
+        QCOMPARE(QApplication::focusWidget(), cells);
+    }
+    QAccessibleInterface *current = grid->focusChild();
+    QVERIFY(current);
+    QCOMPARE(current->text(QAccessible::Name), name);
+    // The card with the focus is on screen.
+    const QRect onScreen = cells->visibleRegion().boundingRect();
+    QVERIFY(onScreen.contains(cells->mapFromGlobal(current->rect().center())));
+    QVERIFY(f.view->state()->showingAll());
+    if (keys.last() < 0)
+        current->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    else
+        QTest::keyClick(cells, Qt::Key(keys.last()));
+    f.settle();
+    QVERIFY(!f.view->state()->showingAll());
+    QCOMPARE(f.store->selectedID(), f.id(opened.left(1)));
+    QCOMPARE(f.store->selectedSnipID(), f.id(opened));
 }
 
 void TestMainWindow::sessionBar_data() {
@@ -1068,6 +1331,104 @@ void TestMainWindow::sidebarTexts() {
     QCOMPARE(sidebar->newCollectionButton()->toolTip(), QStringLiteral("Neue Sammlung anlegen"));
 }
 
+void TestMainWindow::longTextsEndWithEllipsis_data() {
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<int>("maxLines");
+    QTest::addColumn<bool>("inWord"); // the line breaks inside a word wider than the line
+    const QString words = QStringLiteral(
+        "Quartalsbericht der Abteilung für Kundenservice und Vertrieb mit allen Schritten der Einrichtung "
+        "und den Fragen, die bei der Einführung im Frühjahr noch offen geblieben sind");
+    const QString word = QStringLiteral("Donaudampfschifffahrtsgesellschaftskapitänsmützenabzeichensammlung");
+    QTest::newRow("session bar, running") << "running" << words << 1 << false;
+    QTest::newRow("session bar, paused") << "paused" << words << 1 << false;
+    QTest::newRow("card heading") << "heading" << words << 1 << false;
+    QTest::newRow("document title") << "title" << words << 1 << false;
+    QTest::newRow("grid heading") << "grid heading" << words << 1 << false;
+    QTest::newRow("grid collection title") << "grid title" << words << 1 << false;
+    QTest::newRow("sidebar row") << "row" << words << 2 << false;
+    QTest::newRow("sidebar row, one long word") << "row" << word + u' ' + word << 2 << true;
+    QTest::newRow("account email") << "email"
+                                   << QStringLiteral("vorname.nachname.abteilung@") + word + ".example" << 1
+                                   << false;
+}
+
+// A text cut to its lines ends with "…" where it is cut and shows the start of the text; lines
+// break between words unless a word alone is too wide.
+void TestMainWindow::longTextsEndWithEllipsis() {
+    QFETCH(QString, place);
+    QFETCH(QString, title);
+    QFETCH(int, maxLines);
+    QFETCH(bool, inWord);
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 2}, {QStringLiteral("B"), 1}});
+    QString full = title;
+    QWidget *widget = nullptr;
+    const QUuid first = *f.id(QStringLiteral("A0"));
+    if (place != u"email") {
+        f.store->editCurrent([&](SnipCollection &c) { c.title = title; });
+        f.store->editSnip(first, [&](Snip &s) { s.title = title; });
+    }
+    if (place == u"running" || place == u"paused")
+        f.store->setSession(CaptureSession{f.collection(0).id, place == u"paused"});
+    f.view->state()->setShowingAll(place.startsWith(u"grid"));
+    f.settle();
+    if (place == u"running") {
+        widget = f.view->sessionBar()->headline();
+        full = QStringLiteral("Aufnahmeziel: ") + title;
+    } else if (place == u"paused") {
+        widget = f.view->sessionBar()->detail();
+    } else if (place == u"heading") {
+        f.settle();
+        QLineEdit *field = f.document()->showCard(first)->headingField();
+        QCOMPARE(field->cursorPosition(), 0);
+        widget = field;
+    } else if (place == u"title") {
+        QLineEdit *field = f.document()->header()->titleField();
+        QCOMPARE(field->cursorPosition(), 0);
+        widget = field;
+    } else if (place.startsWith(u"grid")) {
+        widget = f.view->grid()->cells();
+        if (place == u"grid heading")
+            full = QStringLiteral("1. ") + title;
+    } else if (place == u"row") {
+        widget = f.view->sidebar()->row(f.collection(0).id);
+    } else {
+        // The account row's second line, as a signed-in user's address would fill it.
+        for (QLabel *label : f.view->sidebar()->findChildren<QLabel *>()) {
+            if (label->text() == f.view->sidebar()->accountDetail()) {
+                label->setText(title);
+                widget = label;
+            }
+        }
+    }
+    QVERIFY(widget);
+    QStringList lines;
+    for (const QString &painted : TextRecorder::texts(widget)) {
+        const QString text = painted.endsWith(QChar(0x2026)) ? painted.chopped(1) : painted;
+        if (!text.isEmpty() && full.contains(text) && text.size() > 1)
+            lines << painted;
+    }
+    // The grid paints every card: the first one is the renamed snip's.
+    if (place.startsWith(u"grid"))
+        lines = lines.mid(0, 1);
+    QVERIFY2(!lines.isEmpty() && lines.size() <= maxLines, qPrintable(lines.join(u'|')));
+    QVERIFY2(lines.last().endsWith(QChar(0x2026)), qPrintable(lines.join(u'|')));
+    QString shown;
+    const QFontMetricsF metrics(widget->font());
+    for (const QString &line : std::as_const(lines)) {
+        if (!place.startsWith(u"grid") && place != u"row")
+            QVERIFY2(metrics.horizontalAdvance(line) <= widget->width(), qPrintable(line));
+        if (&line != &lines.last()) {
+            // Broken between words, or inside one too wide for a line.
+            const qsizetype end = shown.size() + line.size();
+            QVERIFY2(full[end - 1] == u' ' || full[end] == u' ' || inWord, qPrintable(line));
+        }
+        shown += line.endsWith(QChar(0x2026)) ? line.chopped(1) : line;
+    }
+    QVERIFY2(full.startsWith(shown), qPrintable(shown));
+}
+
 void TestMainWindow::sidebarFocusOutline_data() {
     QTest::addColumn<bool>("keyboard");
     QTest::newRow("mouse click") << false;
@@ -1095,6 +1456,48 @@ void TestMainWindow::sidebarFocusOutline() {
     QVERIFY(row->hasFocus());
     QVERIFY(!row->isSelected());
     QCOMPARE(row->showsFocusOutline(), keyboard);
+}
+
+void TestMainWindow::sidebarAfterRestore_data() {
+    QTest::addColumn<QString>("deleted"); // the collection deleted and restored
+    QTest::addColumn<bool>("keyboard");   // the restore button reached by Tab and pressed by Space
+    QTest::newRow("the selected one, by mouse") << "B" << false;
+    QTest::newRow("another one, by mouse") << "C" << false;
+    QTest::newRow("the selected one, by keyboard") << "B" << true;
+}
+
+// Deleting and restoring by mouse leaves one row that looks selected: the restored one.
+void TestMainWindow::sidebarAfterRestore() {
+    QFETCH(QString, deleted);
+    QFETCH(bool, keyboard);
+    ViewFixture f;
+    f.setUp({{QStringLiteral("A"), 0}, {QStringLiteral("B"), 0}, {QStringLiteral("C"), 0}});
+    f.view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.view.get()));
+    f.settle();
+    Sidebar *sidebar = f.view->sidebar();
+    click(sidebar->row(*f.id(QStringLiteral("B"))));
+    const QUuid gone = *f.id(deleted);
+    click(sidebar->deleteButton(gone));
+    QVERIFY(!sidebar->row(gone));
+    FlatButton *restore = f.view->footer()->restoreButton();
+    QVERIFY(restore->isVisible());
+    if (keyboard) {
+        restore->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(restore, Qt::Key_Space);
+        f.settle();
+    } else {
+        click(restore);
+    }
+    QTRY_VERIFY(sidebar->row(gone));
+    QCOMPARE(f.store->selectedID(), OptionalUuid(gone));
+    QStringList marked;
+    for (const QUuid &id : sidebar->listedIDs()) {
+        NavigationRow *row = sidebar->row(id);
+        if (row->isSelected() || row->showsFocusOutline())
+            marked << row->text() + (row->isSelected() ? QString() : QStringLiteral(" (Fokusrahmen)"));
+    }
+    QCOMPARE(marked.join(QStringLiteral(", ")), deleted);
 }
 
 void TestMainWindow::hinweis_data() {

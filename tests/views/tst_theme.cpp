@@ -1,7 +1,9 @@
+#include "look/ElidedText.h"
 #include "look/Theme.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QStyle>
@@ -72,6 +74,53 @@ private Q_SLOTS:
         }
         QVERIFY2(shade[1] < 80, qPrintable(QStringLiteral("enabled text grey %1").arg(shade[1])));
         QVERIFY2(shade[0] > 130, qPrintable(QStringLiteral("disabled text grey %1").arg(shade[0])));
+    }
+
+    void lineEditShowsStart_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("cut");
+        QTest::newRow("short") << QStringLiteral("Titel") << false;
+        QTest::newRow("long") << QStringLiteral(
+                                     "Ein sehr langer Titel, der nicht in das Feld passt und weitergeht")
+                              << true;
+    }
+    // Without the focus the field shows the start of its text, drawn where QLineEdit draws it.
+    void lineEditShowsStart() {
+        QFETCH(QString, text);
+        QFETCH(bool, cut);
+        for (const bool framed : {false, true}) {
+            ElidingLineEdit field;
+            QLineEdit plain;
+            for (QLineEdit *edit : {static_cast<QLineEdit *>(&field), &plain}) {
+                edit->setFrame(framed);
+                edit->setFont(Theme::font(16, QFont::DemiBold));
+                edit->setTextMargins(3, 0, 0, 0);
+                edit->resize(160, 34);
+            }
+            field.setText(text);
+            QCOMPARE(field.cursorPosition(), 0);
+            QCOMPARE(field.text(), text);
+            const QString shown = field.shownText();
+            QCOMPARE(shown.endsWith(QChar(0x2026)), cut);
+            QVERIFY(text.startsWith(cut ? shown.chopped(1) : shown));
+            plain.setText(shown);
+            plain.setCursorPosition(0);
+            QCOMPARE(field.grab().toImage(), plain.grab().toImage());
+        }
+    }
+
+    // Typing goes where the caret is, also into a field of a window that is not active; a text
+    // set from outside starts at its beginning.
+    void lineEditCaret() {
+        ElidingLineEdit field;
+        field.setText(QStringLiteral("Titel"));
+        QCOMPARE(field.cursorPosition(), 0);
+        field.setCursorPosition(5);
+        QTest::keyClicks(&field, QStringLiteral("  a"));
+        QCOMPARE(field.text(), QStringLiteral("Titel  a"));
+        QCOMPARE(field.cursorPosition(), 8);
+        field.setText(QStringLiteral("Neu"));
+        QCOMPARE(field.cursorPosition(), 0);
     }
 };
 
