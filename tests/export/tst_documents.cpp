@@ -7,6 +7,7 @@
 #include "model/AppFailure.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QDir>
 #include <QPdfWriter>
 #include <QProcess>
@@ -32,6 +33,8 @@ private Q_SLOTS:
     void images();
     void placeholders_data();
     void placeholders();
+    void colorSpaces_data();
+    void colorSpaces();
 
 private:
     QString exported(ExportFormat format, const QString &name) {
@@ -425,6 +428,53 @@ void TestDocuments::placeholders() {
     }
     std::sort(found.begin(), found.end(), [](QSize a, QSize b) { return a.width() < b.width(); });
     QCOMPARE(found, (QList<QSize>{{7, 5}, {30, 20}, {64, 9}}));
+}
+
+void TestDocuments::colorSpaces_data() {
+    QTest::addColumn<QColorSpace>("space");
+    QTest::addColumn<bool>("translucent");
+    QTest::newRow("Display P3") << QColorSpace(QColorSpace::DisplayP3) << false;
+    QTest::newRow("Display P3, translucent") << QColorSpace(QColorSpace::DisplayP3) << true;
+    QTest::newRow("Adobe RGB") << QColorSpace(QColorSpace::AdobeRgb) << false;
+    QTest::newRow("linear sRGB") << QColorSpace(QColorSpace::SRgbLinear) << false;
+    QTest::newRow("sRGB") << QColorSpace(QColorSpace::SRgb) << false;
+    QTest::newRow("untagged") << QColorSpace() << false;
+}
+
+// Marks are sRGB colours and the PDF reads its pixels as sRGB: whatever the image's colour space,
+// both documents hold the snip converted to sRGB with the marks drawn over it, pixel for pixel
+// alike, and the Word document's image says so.
+void TestDocuments::colorSpaces() {
+    QFETCH(QColorSpace, space);
+    QFETCH(bool, translucent);
+    QImage source = translucent ? translucentImage(120, 60, 40) : sampleImage(120, 60);
+    source.setColorSpace(space);
+    const MarkList marks = {Mark::make(MarkKind::Highlight, 0.1, 0.1, 0.6, 0.9),
+                            Mark::make(MarkKind::FilledRectangle, 0.7, 0.2, 0.9, 0.8)};
+    const QImage expected =
+        expectedPixels(space.isValid() ? source.convertedToColorSpace(QColorSpace::SRgb) : source, marks);
+    SnipCollection collection;
+    Snip snip = Snip::make(QStringLiteral("space.png"));
+    snip.marks = marks;
+    QVERIFY(source.save(m_dir.filePath(snip.imageFile)));
+    collection.items = {snip};
+
+    const QString pdf = exported(collection, ExportFormat::Pdf, QStringLiteral("space.pdf"));
+    const QString prefix = m_dir.filePath(QStringLiteral("space"));
+    runTool(QStringLiteral("pdfimages"), {QStringLiteral("-png"), pdf, prefix});
+    const QString fromPdf = difference(expected, QImage(prefix + QStringLiteral("-000.png")),
+                                       translucent ? QImage(prefix + QStringLiteral("-001.png")) : QImage());
+    QVERIFY2(fromPdf.isEmpty(), qPrintable(fromPdf));
+
+    const QString docx = exported(collection, ExportFormat::Docx, QStringLiteral("space.docx"));
+    QProcess unzip;
+    unzip.start(QStringLiteral("unzip"),
+                {QStringLiteral("-p"), docx, QStringLiteral("word/media/image1.png")});
+    QVERIFY(unzip.waitForFinished());
+    const QImage fromDocx = QImage::fromData(unzip.readAllStandardOutput(), "PNG");
+    const QString docxDifference = difference(expected, fromDocx);
+    QVERIFY2(docxDifference.isEmpty(), qPrintable(docxDifference));
+    QVERIFY(!fromDocx.colorSpace().isValid() || fromDocx.colorSpace() == QColorSpace(QColorSpace::SRgb));
 }
 
 QTEST_MAIN(TestDocuments)
