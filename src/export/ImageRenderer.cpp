@@ -19,7 +19,8 @@ namespace {
 // The library's own decoder, so the export reads exactly the images the library shows.
 QImage decode(const QByteArray &bytes) {
     Imaging::Problem problem = Imaging::Problem::None;
-    QImage image = Imaging::decode(bytes, Imaging::kSnipFormats, &problem);
+    QImage image =
+        Imaging::decode(bytes, Imaging::kSnipFormats, &problem, ImageRenderer::kMaximumFlattenedSide);
     if (problem == Imaging::Problem::TooLarge)
         fail(u"Das Bild ist für den Export zu groß.");
     if (image.isNull())

@@ -357,14 +357,14 @@ qint64 Decoder::decodedBytes(int longestEdge) {
     return qint64(size->width()) * size->height() * m_source->bytesPerPixel();
 }
 
-QImage Decoder::decode(int longestEdge) {
+QImage Decoder::decode(int longestEdge, qint64 maximumSide) {
     const auto size = storedSize();
     if (!size)
         return {};
     const bool smaller = longestEdge > 0 && std::max(size->width(), size->height()) > longestEdge;
     QSize scaled;
     if (longestEdge <= 0) {
-        if (!ImageImport::supportedDimensions(size->width(), size->height())) {
+        if (!ImageImport::withinPixelLimits(size->width(), size->height(), maximumSide)) {
             fail(Problem::TooLarge);
             return {};
         }
@@ -385,9 +385,9 @@ QImage Decoder::decode(int longestEdge) {
     return image;
 }
 
-QImage decode(const QByteArray &bytes, Formats accepted, Problem *problem) {
+QImage decode(const QByteArray &bytes, Formats accepted, Problem *problem, qint64 maximumSide) {
     Decoder decoder(bytes, accepted);
-    QImage image = decoder.decode();
+    QImage image = decoder.decode(0, maximumSide);
     if (problem)
         *problem = decoder.problem();
     return image;

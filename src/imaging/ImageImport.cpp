@@ -160,7 +160,11 @@ void validateSourceSize(qint64 byteCount) {
 }
 
 bool supportedDimensions(qint64 width, qint64 height) {
-    return width >= 1 && width <= maximumEdge && height >= 1 && height <= maximumEdge &&
+    return withinPixelLimits(width, height, maximumEdge);
+}
+
+bool withinPixelLimits(qint64 width, qint64 height, qint64 maximumSide) {
+    return width >= 1 && width <= maximumSide && height >= 1 && height <= maximumSide &&
            double(width) * double(height) <= double(maximumPixels);
 }
 

@@ -4,6 +4,7 @@
 #include "export/ImageRenderer.h"
 #include "export/MarkRenderer.h"
 #include "imaging/PngEncoder.h"
+#include "model/AppFailure.h"
 
 #include <QLineF>
 #include <QPainter>
@@ -22,6 +23,8 @@ private Q_SLOTS:
     void blur();
     void numeralDigits_data();
     void numeralDigits();
+    void flattenedSizes_data();
+    void flattenedSizes();
 };
 
 namespace {
@@ -238,6 +241,39 @@ void TestRender::numeralDigits() {
     const double spanA = a.last() - a.first(), spanB = b.last() - b.first();
     QVERIFY2(std::abs(spanA - spanB) <= 1.5,
              qPrintable(QStringLiteral("%1 against %2").arg(spanA).arg(spanB)));
+}
+
+void TestRender::flattenedSizes_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("flattens");
+    QTest::newRow("30000 x 3333, 99990000 pixels") << QSize(30000, 3333) << true;
+    QTest::newRow("3333 x 30000") << QSize(3333, 30000) << true;
+    QTest::newRow("20001 x 1, beyond a snip's side") << QSize(20001, 1) << true;
+    QTest::newRow("30000 x 3334, 100020000 pixels") << QSize(30000, 3334) << false;
+    QTest::newRow("30001 x 1") << QSize(30001, 1) << false;
+    QTest::newRow("1 x 30001") << QSize(1, 30001) << false;
+}
+
+// Each side from 1 to 30,000 pixels flattens, with at most 100,000,000 pixels in all.
+void TestRender::flattenedSizes() {
+    QFETCH(QSize, size);
+    QFETCH(bool, flattens);
+    // Two colours keep the source small; the flattened pixels are full RGB.
+    QImage source(size, QImage::Format_Mono);
+    source.setColorTable({kWhite, kBlack});
+    source.fill(0);
+    const QByteArray png = Imaging::encodePng(source, Imaging::PngEffort::Fast);
+    source = QImage();
+    QString failure;
+    try {
+        const QImage image =
+            ImageRenderer::flattenImage(png, {mark(MarkKind::FilledRectangle, 0, 0, 1, 1, MarkColor::Green)});
+        QCOMPARE(image.size(), size);
+        QVERIFY(near(image.pixel(size.width() - 1, size.height() - 1), qRgb(20, 158, 87), 2));
+    } catch (const AppFailure &error) {
+        failure = error.errorDescription();
+    }
+    QCOMPARE(failure, flattens ? QString() : QStringLiteral("Das Bild ist für den Export zu groß."));
 }
 
 QTEST_MAIN(TestRender)

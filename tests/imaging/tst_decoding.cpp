@@ -82,7 +82,9 @@ private Q_SLOTS:
             << encoded(filled(30, 10, QImage::Format_RGBA64), "png") << u"30x10"_s << u"30x10 32 bits"_s;
         QTest::newRow("HEIC") << heic.readAll() << u"32x16"_s << u"32x16 32 bits"_s;
         QTest::newRow("JPEG cut off") << jpeg.left(jpeg.size() / 2) << unreadable << broken;
-        QTest::newRow("20001 x 1") << encoded(filled(20001, 1), "png") << tooLarge << broken;
+        QTest::newRow("20001 x 1, flattened beyond a snip's side")
+            << encoded(filled(20001, 1), "png") << u"20001x1"_s << broken;
+        QTest::newRow("30001 x 1") << encoded(filled(30001, 1), "png") << tooLarge << broken;
         QTest::newRow("SVG") << QByteArray(
                                     "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"9\" height=\"9\"/>")
                              << unreadable << broken;
