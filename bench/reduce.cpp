@@ -1,7 +1,8 @@
 // Times the review of a 6000 x 6000 noise PNG, whose full-size copy cannot fit the cloud limit, so
-// the review searches for a reduced copy. Then pastes a 35-byte GIF declaring 14000 x 14000 that
-// another program (this one, started again) holds on the X11 clipboard, and takes how far the
-// resident memory peaks above its size before.
+// the review searches for a reduced copy. Then takes in a 35-byte GIF whose logical screen is
+// 14000 x 14000 around a 1 x 1 frame, pasted from another program (this one, started again) that
+// holds it on the X11 clipboard and imported as a file, and takes how far the resident memory
+// peaks above its size before each.
 #include "BenchSupport.h"
 
 #include "imaging/ImageImport.h"
@@ -26,6 +27,13 @@ QByteArray le16(quint16 value) {
     return QByteArray(1, char(value & 0xFF)) + char(value >> 8);
 }
 
+// The resident memory's peak starts again from its present size.
+void resetPeak() {
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
 // How far the resident memory peaks above its size before, while the store pastes what another
 // program offers as `type`; -1 when the paste could not be set up or did not end. A failure other
 // than `expected` is told on standard error.
@@ -45,10 +53,7 @@ double pastePeakMegabytes(const char *program, const QString &type, const QByteA
                                       QGuiApplication::clipboard()->mimeData()->formats().contains(type)))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     CollectionStore store(dir.filePath(QStringLiteral("library")));
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5"); // the peak starts again from here
-    clear.close();
+    resetPeak();
     const double before = statusMegabytes("VmRSS:");
     store.pasteImage();
     QDeadlineTimer done(120'000);
@@ -60,6 +65,28 @@ double pastePeakMegabytes(const char *program, const QString &type, const QByteA
         return -1;
     if (store.error() != expected)
         std::fprintf(stderr, "paste of %s: %s\n", qPrintable(type), qPrintable(store.error()));
+    return peak - before;
+}
+
+// The same for a file of these bytes through the import's review; -1 when the file could not be
+// written.
+double importPeakMegabytes(const QByteArray &bytes, const QString &expected) {
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("image")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return -1;
+    file.close();
+    resetPeak();
+    const double before = statusMegabytes("VmRSS:");
+    QString failure;
+    try {
+        ImageImport::review(file.fileName());
+    } catch (const AppFailure &error) {
+        failure = error.errorDescription();
+    }
+    const double peak = statusMegabytes("VmHWM:");
+    if (failure != expected)
+        std::fprintf(stderr, "import: %s\n", qPrintable(failure));
     return peak - before;
 }
 
@@ -103,16 +130,19 @@ int main(int argc, char **argv) {
     std::printf("reduced_bytes: %lld\n", static_cast<long long>(review.reduced->png.size()));
 
     const QByteArray gif = "GIF89a" + le16(14000) + le16(14000) +
-                           QByteArray("\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0", 15) + le16(14000) + le16(14000) +
+                           QByteArray("\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0", 14) + le16(1) + le16(1) +
                            QByteArray("\0\x02\x02\x44\x01\0;", 7);
     const double peak = pastePeakMegabytes(argv[0], QStringLiteral("image/gif"), gif,
                                            QStringLiteral("Das Bild konnte nicht verarbeitet werden."));
     // The same bytes offered only as a type that Qt would turn into an image by itself.
     const double convertedPeak = pastePeakMegabytes(argv[0], QStringLiteral("image/webp"), gif,
                                                     QStringLiteral("Die Zwischenablage enthält kein Bild."));
-    if (peak < 0 || convertedPeak < 0)
+    const double importPeak =
+        importPeakMegabytes(gif, QStringLiteral("Das Bildformat konnte nicht gelesen werden."));
+    if (peak < 0 || convertedPeak < 0 || importPeak < 0)
         return 1;
     std::printf("clipboard_bomb_peak_mb: %.1f\n", peak);
     std::printf("clipboard_converted_bomb_peak_mb: %.1f\n", convertedPeak);
+    std::printf("gif_screen_import_peak_mb: %.1f\n", importPeak);
     return 0;
 }

@@ -162,12 +162,20 @@ public:
         ImageImport::raiseAllocationLimit();
         m_reader.setAutoDetectImageFormat(false);
         m_reader.setAutoTransform(true);
+        if (format == Gif)
+            m_gifScreen = gifScreen(device->peek(10));
     }
 
     std::optional<QSize> storedSize() override {
-        const QSize size = m_reader.size();
+        QSize size = m_reader.size();
         if (!size.isValid() || size.width() < 1 || size.height() < 1)
             return std::nullopt;
+        if (m_format == Gif) {
+            if (!m_gifScreen)
+                return std::nullopt;
+            // Qt states the first frame's size but paints the frame onto the whole logical screen.
+            size = size.expandedTo(*m_gifScreen);
+        }
         return size;
     }
 
@@ -207,10 +215,19 @@ public:
     }
 
 private:
+    // The logical screen a GIF's header states in bytes 6 to 9, little-endian.
+    static std::optional<QSize> gifScreen(const QByteArray &header) {
+        if (header.size() < 10)
+            return std::nullopt;
+        const auto at = [&](int i) { return int(uchar(header[i])) | int(uchar(header[i + 1])) << 8; };
+        return QSize(at(6), at(8));
+    }
+
     QIODevice *m_device;
     qint64 m_start;
     Format m_format;
     QImageReader m_reader;
+    std::optional<QSize> m_gifScreen;
 };
 
 // Copies and stored snips are 8 bits a channel: Qt decodes 16-bit PNG and TIFF at eight bytes a

@@ -84,6 +84,18 @@ QByteArray black16BitPng(quint32 width, quint32 height) {
     return png;
 }
 
+QByteArray littleEndian16(quint16 value) {
+    return QByteArray(1, char(value & 0xFF)) + char(value >> 8);
+}
+
+// A GIF whose logical screen is screen (header bytes 6 to 9) holding one frame of `frame` at the
+// top left: 35 bytes.
+QByteArray gif(QSize screen, QSize frame) {
+    return "GIF89a" + littleEndian16(quint16(screen.width())) + littleEndian16(quint16(screen.height())) +
+           QByteArray("\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0", 14) + littleEndian16(quint16(frame.width())) +
+           littleEndian16(quint16(frame.height())) + QByteArray("\0\x02\x02\x44\x01\0;", 7);
+}
+
 // The expected part of the sentence action fails with; else the whole sentence, or nothing.
 QString failureOf(const std::function<void()> &action, const QString &part) {
     try {
@@ -111,6 +123,56 @@ class TestImageImport : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     // The memory checks come first, the smallest bound first, while the peak is the present size.
+    // A GIF states the size of its first frame to Qt's reader, which then paints it onto the whole
+    // logical screen: the screen's size is what the checks look at, for every way a GIF comes in.
+    void gifScreen_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("way");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QSize>("original"); // invalid: none
+        const QByteArray bomb = gif({14000, 14000}, {1, 1});
+        QTest::newRow("14000 x 14000 screen, pasted") << bomb << u"paste"_s << kNotProcessed << QSize();
+        QTest::newRow("14000 x 14000 screen, imported") << bomb << u"import"_s << kUnknown << QSize();
+        QTest::newRow("14000 x 14000 screen, as bytes") << bomb << u"bytes"_s << kUnknown << QSize();
+        QTest::newRow("20000 x 5001 screen, pasted")
+            << gif({20000, 5001}, {1, 1}) << u"paste"_s << kNotProcessed << QSize();
+        QTest::newRow("20001 x 1 screen, pasted")
+            << gif({20001, 1}, {1, 1}) << u"paste"_s << kNotProcessed << QSize();
+        QTest::newRow("frame on a 9 x 4 screen, pasted")
+            << gif({9, 4}, {1, 1}) << u"paste"_s << QString() << QSize(9, 4);
+        QTest::newRow("no screen, the frame's size")
+            << gif({0, 0}, {5, 3}) << u"paste"_s << QString() << QSize(5, 3);
+        QTest::newRow("cut in its header")
+            << gif({9, 4}, {1, 1}).left(8) << u"paste"_s << kNoResolution << QSize();
+    }
+    void gifScreen() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, way);
+        QFETCH(QString, failure);
+        QFETCH(QSize, original);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"image.gif"_s);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        ImageImport::Review review;
+        const qint64 before = statusKilobytes("VmSize:");
+        QCOMPARE(failureOf(
+                     [&] {
+                         if (way == u"paste")
+                             review = ImageImport::reviewPasted(bytes, kCloud);
+                         else if (way == u"import")
+                             review = ImageImport::review(path);
+                         else
+                             review = ImageImport::review(bytes, kCloud);
+                     },
+                     failure),
+                 failure);
+        const qint64 grown = statusKilobytes("VmPeak:") - before;
+        QVERIFY2(grown < 100'000, qPrintable(u"%1 kB"_s.arg(grown)));
+        QCOMPARE(sizeOf(review.original), original);
+    }
+
     // A PNG of 96 megapixels cut off inside its data: refused before Qt allocates the image.
     void cutPngAllocatesNothing() {
         QByteArray png = pngClaiming(12000, 8000);
