@@ -1,5 +1,6 @@
 #include "imaging/ImageImport.h"
 
+#include "imaging/AreaScaler.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/PngEncoder.h"
 #include "imaging/RegularFile.h"
@@ -51,10 +52,7 @@ void checkCancelled(const CancelCheck &isCancelled) {
 }
 
 QImage fitted(const QImage &image, int longestEdge) {
-    const QSize target = Imaging::fittedSize(image.size(), longestEdge);
-    if (target == image.size())
-        return image;
-    return image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return Imaging::shrunk(image, Imaging::fittedSize(image.size(), longestEdge));
 }
 
 Image render(const QImage &decoded, int longestEdge) {

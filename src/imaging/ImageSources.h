@@ -12,18 +12,24 @@ public:
     virtual ~Source() = default;
     // The pixel size the header states; nothing is decoded.
     virtual std::optional<QSize> storedSize() = 0;
-    // Decoded bytes per pixel before any conversion.
-    virtual qint64 bytesPerPixel() = 0;
-    // Whether read() can decode straight into a smaller size.
-    virtual bool scalesWhileDecoding() const { return false; }
+    // The bytes of the image decoded at full size, before any conversion.
+    virtual qint64 fullBytes() = 0;
+    // Whether read() can decode straight into a smaller size, without the full size in memory.
+    virtual bool scalesWhileDecoding() { return false; }
     // False when the data ends before the image does; checked before anything is decoded.
     virtual bool complete() { return true; }
-    // The first image, upright, at `scaled` when that is valid; null on failure.
+    // The first image, upright, at `scaled` (the stored size fitted, before orientation) when that
+    // is valid and the source scales while decoding, else at full size; null on failure.
     virtual QImage read(QSize scaled) = 0;
 };
 
 // HEIC through libheif, which decodes the whole image at once; the file's item extents are
 // checked before libheif sees them.
 std::unique_ptr<Decoder::Source> makeHeifSource(QByteArray bytes);
+
+// A PNG that is not interlaced, from the device's position, shrunk to `target` while libpng reads
+// it row by row: every kind of PNG comes out as premultiplied 32-bit pixels with its colour space,
+// and only the target and a row are held. Null on failure; the device is left where reading ended.
+QImage readScaledPng(QIODevice *device, QSize target);
 
 } // namespace Imaging
