@@ -1,5 +1,7 @@
 // Times the review of a 6000 x 6000 noise PNG, whose full-size copy cannot fit the cloud limit, so
-// the review searches for a reduced copy. Then takes in a 35-byte GIF whose logical screen is
+// the review searches for a reduced copy. Then reviews a 12000 x 10000 TIFF file, beyond the
+// supported size, which is read in bands straight into its reduced copy: its time, and how far the
+// resident memory peaks above its size before. Then takes in a 35-byte GIF whose logical screen is
 // 14000 x 14000 around a 1 x 1 frame, pasted from another program (this one, started again) that
 // holds it on the X11 clipboard and imported as a file, and takes how far the resident memory
 // peaks above its size before each.
@@ -8,10 +10,12 @@
 #include "imaging/ImageImport.h"
 #include "store/CollectionStore.h"
 #include "support/ClipboardOwner.h"
+#include "support/TiffWriter.h"
 
 #include <QBuffer>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageWriter>
@@ -20,6 +24,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -128,6 +133,48 @@ int main(int argc, char **argv) {
     std::printf("attempts: %lld\n", static_cast<long long>(edges.indexOf(edge) + 1));
     std::printf("reduced_edge: %d\n", edge);
     std::printf("reduced_bytes: %lld\n", static_cast<long long>(review.reduced->png.size()));
+
+    // A screenshot-like picture: a dark side panel, lines of text and a gradient below.
+    QTemporaryDir tiffDir;
+    const QString tiffPath = tiffDir.filePath(QStringLiteral("large.tiff"));
+    const QSize tiffSize(12000, 10000);
+    if (!writeTiff(tiffPath, tiffSize, {}, [&](int y, QRgb *row) {
+            for (int x = 0; x < tiffSize.width(); ++x) {
+                if (x < tiffSize.width() / 5)
+                    row[x] = qRgb(40, 44, 52);
+                else if ((y / 12) % 3 == 0 && (x / 8) % 7 != 0)
+                    row[x] = qRgb(30, 30, 30);
+                else if (y > tiffSize.height() * 2 / 3)
+                    row[x] = qRgb(x * 255 / tiffSize.width(), y * 255 / tiffSize.height(), 128);
+                else
+                    row[x] = qRgb(244, 246, 250);
+            }
+        })) {
+        std::fprintf(stderr, "the TIFF could not be written\n");
+        return 1;
+    }
+    resetPeak();
+    const double tiffBefore = statusMegabytes("VmRSS:");
+    timer.restart();
+    std::optional<ImageImport::Review> tiffReview;
+    try {
+        tiffReview = ImageImport::review(tiffPath);
+    } catch (const AppFailure &error) {
+        std::fprintf(stderr, "TIFF: %s\n", qPrintable(error.errorDescription()));
+        return 1;
+    }
+    const qint64 tiffElapsed = timer.elapsed();
+    const double tiffPeak = statusMegabytes("VmHWM:") - tiffBefore;
+    if (!tiffReview->reduced || tiffReview->original) {
+        std::fprintf(stderr, "TIFF: no reduced copy alone\n");
+        return 1;
+    }
+    std::printf("tiff_source_bytes: %lld\n", static_cast<long long>(QFileInfo(tiffPath).size()));
+    std::printf("tiff_reduce_ms: %lld\n", static_cast<long long>(tiffElapsed));
+    std::printf("tiff_reduced_edge: %d\n", std::max(tiffReview->reduced->width, tiffReview->reduced->height));
+    std::printf("tiff_reduced_bytes: %lld\n", static_cast<long long>(tiffReview->reduced->png.size()));
+    std::printf("tiff_reduce_peak_mb: %.1f\n", tiffPeak);
+    tiffReview.reset();
 
     const QByteArray gif = "GIF89a" + le16(14000) + le16(14000) +
                            QByteArray("\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0", 14) + le16(1) + le16(1) +

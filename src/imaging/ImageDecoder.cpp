@@ -8,6 +8,7 @@
 
 #include <QBuffer>
 #include <QImageReader>
+#include <QTransform>
 
 #include <libheif/heif.h>
 
@@ -183,6 +184,19 @@ bool pngChunkBeforeData(QIODevice *device, QByteArrayView type) {
     return found;
 }
 
+// The image turned and mirrored as the file's orientation says, the way Qt's reader does it.
+QImage transformed(QImage image, QImageIOHandler::Transformations transformation) {
+    if (image.isNull() || transformation == QImageIOHandler::TransformationNone)
+        return image;
+    if (transformation == QImageIOHandler::TransformationRotate270)
+        return image.transformed(QTransform().rotate(270));
+    image = std::move(image).mirrored(transformation & QImageIOHandler::TransformationMirror,
+                                      transformation & QImageIOHandler::TransformationFlip);
+    if (transformation & QImageIOHandler::TransformationRotate90)
+        image = image.transformed(QTransform().rotate(90));
+    return image;
+}
+
 class QtSource final : public Decoder::Source {
 public:
     QtSource(QIODevice *device, Format format)
@@ -232,6 +246,14 @@ public:
         case Png:
             // libpng hands an interlaced image over only once every pass is in.
             return m_pngHeader.size() > 28 && m_pngHeader[28] == 0;
+        case Tiff:
+            if (!m_tiffBands) {
+                const qint64 position = m_device->pos();
+                m_device->seek(m_start);
+                m_tiffBands = std::make_unique<TiffBands>(m_device);
+                m_device->seek(position);
+            }
+            return m_tiffBands->usable();
         default:
             return false;
         }
@@ -266,6 +288,8 @@ public:
                     return {};
                 return readScaledPng(m_device, scaled);
             }
+            if (m_format == Tiff)
+                return transformed(m_tiffBands->read(scaled), m_reader.transformation());
             m_reader.setScaledSize(scaled);
         }
         QImage image;
@@ -291,6 +315,7 @@ private:
     std::optional<QSize> m_gifScreen;
     QByteArray m_pngHeader; // signature and IHDR
     bool m_qtMisreads = false;
+    std::unique_ptr<TiffBands> m_tiffBands;
 };
 
 // Copies and stored snips are 8 bits a channel: Qt decodes 16-bit PNG and TIFF at eight bytes a

@@ -66,7 +66,7 @@ public:
     // Decodes the first image. With longestEdge 0 the image comes at its full size, which must
     // be within the limits: sides up to maximumSide, ImageImport::maximumPixels in all. With a
     // longer stored edge than longestEdge, the image comes with its longest edge at longestEdge,
-    // the area of the source averaged: PNG and JPEG are scaled while they
+    // the area of the source averaged: PNG, JPEG and TIFF in strips or tiles are scaled while they
     // decode (the full size never sits in memory), others are decoded whole first when that takes
     // at most 400 MB. Null on failure.
     QImage decode(int longestEdge = 0, qint64 maximumSide = ImageImport::maximumEdge);

@@ -32,4 +32,28 @@ std::unique_ptr<Decoder::Source> makeHeifSource(QByteArray bytes);
 // and only the target and a row are held. Null on failure; the device is left where reading ended.
 QImage readScaledPng(QIODevice *device, QSize target);
 
+// The first image of a TIFF read a band of rows at a time through libtiff, for a copy smaller than
+// the image: memory follows the copy and one band, never the whole image. The device's position is
+// where the TIFF starts and is put back after each step.
+class TiffBands {
+public:
+    explicit TiffBands(QIODevice *device);
+    ~TiffBands();
+    TiffBands(const TiffBands &) = delete;
+    TiffBands &operator=(const TiffBands &) = delete;
+
+    // Whether the image can be read this way: a kind libtiff turns into RGBA, in strips or tiles
+    // of a bounded size.
+    bool usable() const { return m_size.isValid(); }
+    // The image shrunk to `target`, rows as stored (no orientation applied), premultiplied 32-bit
+    // with its colour space; null on failure.
+    QImage read(QSize target);
+
+private:
+    struct Handle;
+    std::unique_ptr<Handle> m_handle;
+    QSize m_size;
+    quint32 m_bandRows = 0;
+};
+
 } // namespace Imaging

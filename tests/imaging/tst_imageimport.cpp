@@ -1,3 +1,7 @@
+#include "ImageComparison.h"
+#include "support/TiffWriter.h"
+
+#include "imaging/ImageDecoder.h"
 #include "imaging/ImageImport.h"
 
 #include <QBuffer>
@@ -6,9 +10,12 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTransform>
 #include <QtEndian>
 
 #include <zlib.h>
+
+#include <cstring>
 
 #include <sys/stat.h>
 
@@ -173,6 +180,33 @@ private Q_SLOTS:
         QCOMPARE(sizeOf(review.original), original);
     }
 
+    // A TIFF beyond the supported size goes straight to a reduced copy, read in bands: memory
+    // follows the copy, not the 480 MB the whole image would take.
+    void largeTiffReduced() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"large.tiff"_s);
+        const QSize size(12000, 10000);
+        const QRgb corners[4] = {qRgb(200, 30, 30), qRgb(30, 160, 60), qRgb(20, 60, 200), qRgb(90, 90, 90)};
+        QVERIFY(writeTiff(path, size, {}, [&](int y, QRgb *row) {
+            const int half = size.width() / 2, lower = y >= size.height() / 2 ? 2 : 0;
+            std::fill(row, row + half, corners[lower]);
+            std::fill(row + half, row + size.width(), corners[lower + 1]);
+        }));
+        const qint64 before = statusKilobytes("VmSize:");
+        ImageImport::Review review;
+        QCOMPARE(failureOf([&] { review = ImageImport::review(path); }, {}), QString());
+        const qint64 grown = statusKilobytes("VmPeak:") - before;
+        QVERIFY2(grown < 250'000, qPrintable(u"%1 kB"_s.arg(grown)));
+        QCOMPARE(QSize(review.width, review.height), size);
+        QVERIFY(!review.original);
+        QCOMPARE(sizeOf(review.reduced), QSize(4096, 3413));
+        const QImage reduced = QImage::fromData(review.reduced->png, "png");
+        QCOMPARE(reduced.pixel(10, 10), corners[0]);
+        QCOMPARE(reduced.pixel(4085, 10), corners[1]);
+        QCOMPARE(reduced.pixel(10, 3400), corners[2]);
+        QCOMPARE(reduced.pixel(4085, 3400), corners[3]);
+    }
+
     // A PNG of 96 megapixels cut off inside its data: refused before Qt allocates the image.
     void cutPngAllocatesNothing() {
         QByteArray png = pngClaiming(12000, 8000);
@@ -308,6 +342,59 @@ private Q_SLOTS:
         QCOMPARE(failureOf([&] { ImageImport::review(png, 1, count); }, kNoCopy), kNoCopy);
         QCOMPARE(asked, ImageImport::reductionEdges(120).size());
         QVERIFY_THROWS_EXCEPTION(ImageImport::Cancelled, ImageImport::review(png, 1, [] { return true; }));
+    }
+
+    void tiffBands_data() {
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<bool>("tiled");
+        QTest::addColumn<bool>("alpha");
+        QTest::addColumn<int>("bits");
+        QTest::newRow("strips") << ORIENTATION_TOPLEFT << false << false << 8;
+        QTest::newRow("tiles") << ORIENTATION_TOPLEFT << true << false << 8;
+        QTest::newRow("unassociated alpha") << ORIENTATION_TOPLEFT << false << true << 8;
+        QTest::newRow("16 bits, tiles, alpha") << ORIENTATION_TOPLEFT << true << true << 16;
+        QTest::newRow("mirrored") << ORIENTATION_TOPRIGHT << false << false << 8;
+        QTest::newRow("upside down") << ORIENTATION_BOTRIGHT << true << false << 8;
+        QTest::newRow("turned a quarter clockwise") << ORIENTATION_RIGHTTOP << false << false << 8;
+        QTest::newRow("turned a quarter anticlockwise") << ORIENTATION_LEFTBOT << true << true << 8;
+    }
+    // A smaller copy of a TIFF, read in bands, shows what the whole image shows, the file's
+    // orientation applied.
+    void tiffBands() {
+        QFETCH(int, orientation);
+        QFETCH(bool, tiled);
+        QFETCH(bool, alpha);
+        QFETCH(int, bits);
+        const QSize size(150, 70);
+        QImage stored(size, QImage::Format_ARGB32);
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                stored.setPixel(x, y,
+                                qRgba(x < 50 ? 220 : 30, x * 255 / 149, y < 35 ? 40 : 200,
+                                      alpha ? 40 + (x / 10 + y / 10) % 4 * 70 : 255));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"image.tiff"_s);
+        QVERIFY(writeTiff(path, size, {orientation, tiled, alpha, bits}, [&](int y, QRgb *row) {
+            std::memcpy(row, stored.constScanLine(y), size_t(size.width()) * 4);
+        }));
+        QImage upright = stored;
+        if (orientation == ORIENTATION_TOPRIGHT)
+            upright = stored.mirrored(true, false);
+        else if (orientation != ORIENTATION_TOPLEFT)
+            upright = stored.transformed(QTransform().rotate(orientation == ORIENTATION_BOTRIGHT   ? 180
+                                                             : orientation == ORIENTATION_RIGHTTOP ? 90
+                                                                                                   : 270));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        const auto [wholeMean, wholeMost] = difference(upright, Imaging::decode(bytes, Imaging::Tiff));
+        QVERIFY2(wholeMost <= 1, qPrintable(u"whole: mean %1, at most %2"_s.arg(wholeMean).arg(wholeMost)));
+        for (const int edge : {100, 61, 9}) {
+            const QImage scaled = Imaging::Decoder(bytes, Imaging::Tiff).decode(edge);
+            const double mean =
+                difference(smoothlyScaled(upright, Imaging::fittedSize(upright.size(), edge)), scaled).first;
+            QVERIFY2(mean < 2, qPrintable(u"longest edge %1: %2"_s.arg(edge).arg(mean)));
+        }
     }
 
     void reductionEdges_data() {
