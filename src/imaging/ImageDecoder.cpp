@@ -327,6 +327,20 @@ QImage eightBit(QImage image) {
     return image;
 }
 
+// A palette image as 32-bit pixels, ready to be scaled and drawn: Qt's smooth scaling below half
+// the size drops a 1-bit image's palette and ignores the alpha of an indexed one. Null when memory
+// runs out.
+QImage withoutPalette(QImage image) {
+    switch (image.format()) {
+    case QImage::Format_Mono:
+    case QImage::Format_MonoLSB:
+    case QImage::Format_Indexed8:
+        return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    default:
+        return image;
+    }
+}
+
 struct PixelShare {
     std::mutex mutex;
     std::condition_variable released;
@@ -500,9 +514,10 @@ QImage Decoder::decode(int longestEdge, qint64 maximumSide) {
 
 QImage decode(const QByteArray &bytes, Formats accepted, Problem *problem, qint64 maximumSide) {
     Decoder decoder(bytes, accepted);
-    QImage image = decoder.decode(0, maximumSide);
+    QImage image = withoutPalette(decoder.decode(0, maximumSide));
     if (problem)
-        *problem = decoder.problem();
+        *problem =
+            image.isNull() && decoder.problem() == Problem::None ? Problem::TooLarge : decoder.problem();
     return image;
 }
 
@@ -510,9 +525,10 @@ QImage decodeFile(const QString &path, Formats accepted, Problem *problem) {
     try {
         RegularFile file(path);
         Decoder decoder(file.device(), accepted);
-        QImage image = decoder.decode();
+        QImage image = withoutPalette(decoder.decode());
         if (problem)
-            *problem = decoder.problem();
+            *problem =
+                image.isNull() && decoder.problem() == Problem::None ? Problem::TooLarge : decoder.problem();
         return image;
     } catch (const RegularFile::Failure &) {
         if (problem)

@@ -100,7 +100,8 @@ private:
 // The size with its longest edge at most longestEdge, the aspect kept (each side at least 1).
 QSize fittedSize(QSize size, int longestEdge);
 
-// The image at full size, or a null image with *problem set. Sides may be up to maximumSide.
+// The image at full size, ready to be shown, scaled and drawn on (a palette image as 32-bit
+// pixels), or a null image with *problem set. Sides may be up to maximumSide.
 QImage decode(const QByteArray &bytes, Formats accepted, Problem *problem = nullptr,
               qint64 maximumSide = ImageImport::maximumEdge);
 // The same for a file, read only when it is a regular file; a file that cannot be read is
