@@ -8,6 +8,7 @@
 #include "store/ProjectFile.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
@@ -280,6 +281,33 @@ private Q_SLOTS:
                          qPrintable(u"%1 x %2: %3"_s.arg(size.width()).arg(size.height()).arg(mean)));
             }
         }
+    }
+
+    void scaledColorSpace_data() {
+        QTest::addColumn<QByteArray>("chunks"); // placed after IHDR
+        const QByteArray profile = QColorSpace(QColorSpace::DisplayP3).iccProfile();
+        QTest::newRow("ICC profile, Display P3")
+            << chunk("iCCP" + QByteArray("P3\0\0", 4) + qCompress(profile).mid(4));
+        QTest::newRow("sRGB chunk") << chunk("sRGB" + QByteArray(1, '\0'));
+        QTest::newRow("gamma 1/2.2") << chunk("gAMA" + bigEndian(45455));
+        QTest::newRow("gamma 1.8 and primaries")
+            << chunk("gAMA" + bigEndian(55556)) +
+                   chunk("cHRM" + bigEndian(31270) + bigEndian(32900) + bigEndian(68000) + bigEndian(32000) +
+                         bigEndian(26500) + bigEndian(69000) + bigEndian(15000) + bigEndian(6000));
+        QTest::newRow("none") << QByteArray();
+    }
+    // A smaller copy carries the colour space the whole image has.
+    void scaledColorSpace() {
+        QFETCH(QByteArray, chunks);
+        QByteArray png = pngOfKind(2, 8, false, {96, 64}).png;
+        png.insert(33, chunks);
+        const QColorSpace whole = Imaging::decode(png, Imaging::Png).colorSpace();
+        QCOMPARE(whole.isValid(), !chunks.isEmpty());
+        QCOMPARE(Imaging::Decoder(png, Imaging::Png).decode(40).colorSpace(), whole);
+        const qint64 original = ImageImport::review(png, 25'000'000).original->png.size();
+        const ImageImport::Review review = ImageImport::review(png, original - 1);
+        QVERIFY(review.reduced);
+        QCOMPARE(QImage::fromData(review.reduced->png, "png").colorSpace(), whole);
     }
 
     // Reservations that fit the share together run at once; one beyond it waits until it runs alone.

@@ -5,6 +5,7 @@
 #include "imaging/ImageImport.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QFile>
 #include <QImage>
 #include <QRandomGenerator>
@@ -349,14 +350,18 @@ private Q_SLOTS:
         QTest::addColumn<bool>("tiled");
         QTest::addColumn<bool>("alpha");
         QTest::addColumn<int>("bits");
-        QTest::newRow("strips") << ORIENTATION_TOPLEFT << false << false << 8;
-        QTest::newRow("tiles") << ORIENTATION_TOPLEFT << true << false << 8;
-        QTest::newRow("unassociated alpha") << ORIENTATION_TOPLEFT << false << true << 8;
-        QTest::newRow("16 bits, tiles, alpha") << ORIENTATION_TOPLEFT << true << true << 16;
-        QTest::newRow("mirrored") << ORIENTATION_TOPRIGHT << false << false << 8;
-        QTest::newRow("upside down") << ORIENTATION_BOTRIGHT << true << false << 8;
-        QTest::newRow("turned a quarter clockwise") << ORIENTATION_RIGHTTOP << false << false << 8;
-        QTest::newRow("turned a quarter anticlockwise") << ORIENTATION_LEFTBOT << true << true << 8;
+        QTest::addColumn<QByteArray>("profile");
+        const QByteArray none;
+        QTest::newRow("strips") << ORIENTATION_TOPLEFT << false << false << 8 << none;
+        QTest::newRow("tiles") << ORIENTATION_TOPLEFT << true << false << 8 << none;
+        QTest::newRow("unassociated alpha") << ORIENTATION_TOPLEFT << false << true << 8 << none;
+        QTest::newRow("16 bits, tiles, alpha") << ORIENTATION_TOPLEFT << true << true << 16 << none;
+        QTest::newRow("Display P3 profile")
+            << ORIENTATION_TOPLEFT << false << false << 8 << QColorSpace(QColorSpace::DisplayP3).iccProfile();
+        QTest::newRow("mirrored") << ORIENTATION_TOPRIGHT << false << false << 8 << none;
+        QTest::newRow("upside down") << ORIENTATION_BOTRIGHT << true << false << 8 << none;
+        QTest::newRow("turned a quarter clockwise") << ORIENTATION_RIGHTTOP << false << false << 8 << none;
+        QTest::newRow("turned a quarter anticlockwise") << ORIENTATION_LEFTBOT << true << true << 8 << none;
     }
     // A smaller copy of a TIFF, read in bands, shows what the whole image shows, the file's
     // orientation applied.
@@ -365,6 +370,7 @@ private Q_SLOTS:
         QFETCH(bool, tiled);
         QFETCH(bool, alpha);
         QFETCH(int, bits);
+        QFETCH(QByteArray, profile);
         const QSize size(150, 70);
         QImage stored(size, QImage::Format_ARGB32);
         for (int y = 0; y < size.height(); ++y)
@@ -374,7 +380,7 @@ private Q_SLOTS:
                                       alpha ? 40 + (x / 10 + y / 10) % 4 * 70 : 255));
         QTemporaryDir dir;
         const QString path = dir.filePath(u"image.tiff"_s);
-        QVERIFY(writeTiff(path, size, {orientation, tiled, alpha, bits}, [&](int y, QRgb *row) {
+        QVERIFY(writeTiff(path, size, {orientation, tiled, alpha, bits, profile}, [&](int y, QRgb *row) {
             std::memcpy(row, stored.constScanLine(y), size_t(size.width()) * 4);
         }));
         QImage upright = stored;
@@ -387,10 +393,13 @@ private Q_SLOTS:
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();
-        const auto [wholeMean, wholeMost] = difference(upright, Imaging::decode(bytes, Imaging::Tiff));
+        const QImage whole = Imaging::decode(bytes, Imaging::Tiff);
+        const auto [wholeMean, wholeMost] = difference(upright, whole);
         QVERIFY2(wholeMost <= 1, qPrintable(u"whole: mean %1, at most %2"_s.arg(wholeMean).arg(wholeMost)));
+        QCOMPARE(whole.colorSpace().isValid(), !profile.isEmpty());
         for (const int edge : {100, 61, 9}) {
             const QImage scaled = Imaging::Decoder(bytes, Imaging::Tiff).decode(edge);
+            QCOMPARE(scaled.colorSpace(), whole.colorSpace());
             const double mean =
                 difference(smoothlyScaled(upright, Imaging::fittedSize(upright.size(), edge)), scaled).first;
             QVERIFY2(mean < 2, qPrintable(u"longest edge %1: %2"_s.arg(edge).arg(mean)));

@@ -3,6 +3,7 @@
 // TIFF files for tests and benchmarks, written through libtiff a band of rows at a time, so that
 // images far larger than memory should hold can be made.
 
+#include <QByteArray>
 #include <QFile>
 #include <QImage>
 #include <QSize>
@@ -21,6 +22,7 @@ struct TiffLayout {
     bool tiled = false;
     bool alpha = false; // an unassociated alpha sample
     int bits = 8;       // per sample
+    QByteArray profile; // an ICC profile, or none
 };
 
 // Writes a TIFF of `size` whose stored row y fill(y, row) writes, deflated, a strip or a row of
@@ -39,6 +41,8 @@ inline bool writeTiff(const QString &path, QSize size, const TiffLayout &layout,
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
     TIFFSetField(tiff, TIFFTAG_ORIENTATION, layout.orientation);
+    if (!layout.profile.isEmpty())
+        TIFFSetField(tiff, TIFFTAG_ICCPROFILE, quint32(layout.profile.size()), layout.profile.constData());
     if (layout.alpha) {
         const quint16 extra = EXTRASAMPLE_UNASSALPHA;
         TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &extra);
