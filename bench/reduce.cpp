@@ -1,16 +1,21 @@
 // Times the review of a 6000 x 6000 noise PNG, whose full-size copy cannot fit the cloud limit, so
-// the review searches for a reduced copy. Then pastes a 35-byte GIF declaring 14000 x 14000 that
-// another program (this one, started again) holds on the X11 clipboard, and takes how far the
-// resident memory peaks above its size before.
+// the review searches for a reduced copy. Then reviews a 12000 x 10000 TIFF file, beyond the
+// supported size, which is read in bands straight into its reduced copy: its time, and how far the
+// resident memory peaks above its size before. Then takes in a 35-byte GIF whose logical screen is
+// 14000 x 14000 around a 1 x 1 frame, pasted from another program (this one, started again) that
+// holds it on the X11 clipboard and imported as a file, and takes how far the resident memory
+// peaks above its size before each.
 #include "BenchSupport.h"
 
 #include "imaging/ImageImport.h"
 #include "store/CollectionStore.h"
 #include "support/ClipboardOwner.h"
+#include "support/TiffWriter.h"
 
 #include <QBuffer>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageWriter>
@@ -19,11 +24,19 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace {
 
 QByteArray le16(quint16 value) {
     return QByteArray(1, char(value & 0xFF)) + char(value >> 8);
+}
+
+// The resident memory's peak starts again from its present size.
+void resetPeak() {
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
 }
 
 // How far the resident memory peaks above its size before, while the store pastes what another
@@ -45,10 +58,7 @@ double pastePeakMegabytes(const char *program, const QString &type, const QByteA
                                       QGuiApplication::clipboard()->mimeData()->formats().contains(type)))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     CollectionStore store(dir.filePath(QStringLiteral("library")));
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5"); // the peak starts again from here
-    clear.close();
+    resetPeak();
     const double before = statusMegabytes("VmRSS:");
     store.pasteImage();
     QDeadlineTimer done(120'000);
@@ -60,6 +70,28 @@ double pastePeakMegabytes(const char *program, const QString &type, const QByteA
         return -1;
     if (store.error() != expected)
         std::fprintf(stderr, "paste of %s: %s\n", qPrintable(type), qPrintable(store.error()));
+    return peak - before;
+}
+
+// The same for a file of these bytes through the import's review; -1 when the file could not be
+// written.
+double importPeakMegabytes(const QByteArray &bytes, const QString &expected) {
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("image")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return -1;
+    file.close();
+    resetPeak();
+    const double before = statusMegabytes("VmRSS:");
+    QString failure;
+    try {
+        ImageImport::review(file.fileName());
+    } catch (const AppFailure &error) {
+        failure = error.errorDescription();
+    }
+    const double peak = statusMegabytes("VmHWM:");
+    if (failure != expected)
+        std::fprintf(stderr, "import: %s\n", qPrintable(failure));
     return peak - before;
 }
 
@@ -102,17 +134,62 @@ int main(int argc, char **argv) {
     std::printf("reduced_edge: %d\n", edge);
     std::printf("reduced_bytes: %lld\n", static_cast<long long>(review.reduced->png.size()));
 
+    // A screenshot-like picture: a dark side panel, lines of text and a gradient below.
+    QTemporaryDir tiffDir;
+    const QString tiffPath = tiffDir.filePath(QStringLiteral("large.tiff"));
+    const QSize tiffSize(12000, 10000);
+    if (!writeTiff(tiffPath, tiffSize, {}, [&](int y, QRgb *row) {
+            for (int x = 0; x < tiffSize.width(); ++x) {
+                if (x < tiffSize.width() / 5)
+                    row[x] = qRgb(40, 44, 52);
+                else if ((y / 12) % 3 == 0 && (x / 8) % 7 != 0)
+                    row[x] = qRgb(30, 30, 30);
+                else if (y > tiffSize.height() * 2 / 3)
+                    row[x] = qRgb(x * 255 / tiffSize.width(), y * 255 / tiffSize.height(), 128);
+                else
+                    row[x] = qRgb(244, 246, 250);
+            }
+        })) {
+        std::fprintf(stderr, "the TIFF could not be written\n");
+        return 1;
+    }
+    resetPeak();
+    const double tiffBefore = statusMegabytes("VmRSS:");
+    timer.restart();
+    std::optional<ImageImport::Review> tiffReview;
+    try {
+        tiffReview = ImageImport::review(tiffPath);
+    } catch (const AppFailure &error) {
+        std::fprintf(stderr, "TIFF: %s\n", qPrintable(error.errorDescription()));
+        return 1;
+    }
+    const qint64 tiffElapsed = timer.elapsed();
+    const double tiffPeak = statusMegabytes("VmHWM:") - tiffBefore;
+    if (!tiffReview->reduced || tiffReview->original) {
+        std::fprintf(stderr, "TIFF: no reduced copy alone\n");
+        return 1;
+    }
+    std::printf("tiff_source_bytes: %lld\n", static_cast<long long>(QFileInfo(tiffPath).size()));
+    std::printf("tiff_reduce_ms: %lld\n", static_cast<long long>(tiffElapsed));
+    std::printf("tiff_reduced_edge: %d\n", std::max(tiffReview->reduced->width, tiffReview->reduced->height));
+    std::printf("tiff_reduced_bytes: %lld\n", static_cast<long long>(tiffReview->reduced->png.size()));
+    std::printf("tiff_reduce_peak_mb: %.1f\n", tiffPeak);
+    tiffReview.reset();
+
     const QByteArray gif = "GIF89a" + le16(14000) + le16(14000) +
-                           QByteArray("\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0", 15) + le16(14000) + le16(14000) +
+                           QByteArray("\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0", 14) + le16(1) + le16(1) +
                            QByteArray("\0\x02\x02\x44\x01\0;", 7);
     const double peak = pastePeakMegabytes(argv[0], QStringLiteral("image/gif"), gif,
                                            QStringLiteral("Das Bild konnte nicht verarbeitet werden."));
     // The same bytes offered only as a type that Qt would turn into an image by itself.
     const double convertedPeak = pastePeakMegabytes(argv[0], QStringLiteral("image/webp"), gif,
                                                     QStringLiteral("Die Zwischenablage enthält kein Bild."));
-    if (peak < 0 || convertedPeak < 0)
+    const double importPeak =
+        importPeakMegabytes(gif, QStringLiteral("Das Bildformat konnte nicht gelesen werden."));
+    if (peak < 0 || convertedPeak < 0 || importPeak < 0)
         return 1;
     std::printf("clipboard_bomb_peak_mb: %.1f\n", peak);
     std::printf("clipboard_converted_bomb_peak_mb: %.1f\n", convertedPeak);
+    std::printf("gif_screen_import_peak_mb: %.1f\n", importPeak);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "imaging/PngEncoder.h"
 #include "model/AppFailure.h"
 
+#include <QColorSpace>
 #include <QPainter>
 
 #include <algorithm>
@@ -18,7 +19,8 @@ namespace {
 // The library's own decoder, so the export reads exactly the images the library shows.
 QImage decode(const QByteArray &bytes) {
     Imaging::Problem problem = Imaging::Problem::None;
-    QImage image = Imaging::decode(bytes, Imaging::kSnipFormats, &problem);
+    QImage image =
+        Imaging::decode(bytes, Imaging::kSnipFormats, &problem, ImageRenderer::kMaximumFlattenedSide);
     if (problem == Imaging::Problem::TooLarge)
         fail(u"Das Bild ist für den Export zu groß.");
     if (image.isNull())
@@ -28,10 +30,17 @@ QImage decode(const QByteArray &bytes) {
 } // namespace
 
 QImage ImageRenderer::flattenImage(const QByteArray &bytes, const MarkList &marks) {
-    const QImage decoded = decode(bytes);
-    const QImage::Format format =
-        decoded.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
-    QImage bitmap = decoded.convertToFormat(format);
+    QImage decoded = decode(bytes);
+    const bool alpha = decoded.hasAlphaChannel();
+    QImage bitmap = std::move(decoded).convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    // Marks are sRGB colours and a PDF takes its pixels as sRGB: an image of another colour space
+    // (Display P3, Adobe RGB) is converted before anything is drawn, so every document shows the
+    // same colours. Straight values convert without the rounding of premultiplied ones.
+    const QColorSpace srgb(QColorSpace::SRgb);
+    if (!bitmap.isNull() && bitmap.colorSpace().isValid() && bitmap.colorSpace() != srgb)
+        bitmap.convertToColorSpace(srgb);
+    if (alpha)
+        bitmap = std::move(bitmap).convertToFormat(QImage::Format_ARGB32_Premultiplied);
     if (bitmap.isNull())
         fail(u"Das Bild ist für den Export zu groß.");
     if (std::any_of(marks.begin(), marks.end(), [](const Mark &m) { return !m.isValid(); }))

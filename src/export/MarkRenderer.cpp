@@ -5,6 +5,7 @@
 #include "model/TextLines.h"
 
 #include <QCoreApplication>
+#include <QFontMetricsF>
 #include <QTextLayout>
 #include <QThread>
 
@@ -177,11 +178,36 @@ void drawNumber(QPainter &painter, const Mark &mark, QSizeF size) {
     const ColorComponents c = MarkColors::components(color);
     const double luminance = 0.2126 * c.red + 0.7152 * c.green + 0.0722 * c.blue;
     const double factor = numeral.size() <= 2 ? 0.5 : 0.32;
-    const TextBlock block = layoutText(numeral, std::max(disc.width() * factor, 1.0), QFont::Bold,
-                                       std::numeric_limits<double>::infinity());
-    painter.setPen(luminance <= 0.65 ? Qt::white : Qt::black);
+    const double fontSize = std::max(disc.width() * factor, 1.0);
+    // The line's height and baseline as any text of this size; the width comes from the cells.
+    const TextBlock block =
+        layoutText(numeral, fontSize, QFont::Bold, std::numeric_limits<double>::infinity());
+    const double ascent = block.layout->lineCount() > 0 ? block.layout->lineAt(0).ascent() : 0;
+
+    // Monospaced digits: each digit centred in a cell as wide as the widest one, so "11" is as
+    // wide as "88". Qt cannot switch on the font's own tabular figures.
+    QFont font = MarkRenderer::systemFont(QFont::Bold);
+    font.setPixelSize(pixelSizeFor(fontSize));
+    const QFontMetricsF metrics(font);
+    double digitCell = 0;
+    for (char16_t digit = u'0'; digit <= u'9'; ++digit)
+        digitCell = std::max(digitCell, metrics.horizontalAdvance(QChar(digit)));
+    const auto cellOf = [&](QChar c) { return c.isDigit() ? digitCell : metrics.horizontalAdvance(c); };
+    double width = 0;
+    for (const QChar c : numeral)
+        width += cellOf(c);
+
     const QPointF centre = disc.center();
-    drawBlock(painter, block, QPointF(centre.x() - block.width / 2, centre.y() - block.height / 2));
+    painter.setPen(luminance <= 0.65 ? Qt::white : Qt::black);
+    painter.setFont(font);
+    painter.translate(centre.x() - width / kTextScale / 2, centre.y() - block.height / 2);
+    painter.scale(1 / kTextScale, 1 / kTextScale);
+    double x = 0;
+    for (const QChar c : numeral) {
+        const double cell = cellOf(c);
+        painter.drawText(QPointF(x + (cell - metrics.horizontalAdvance(c)) / 2, ascent), QString(c));
+        x += cell;
+    }
 }
 
 void drawTextBox(QPainter &painter, const Mark &mark, QSizeF size) {

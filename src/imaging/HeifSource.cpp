@@ -187,7 +187,10 @@ public:
         return size;
     }
 
-    qint64 bytesPerPixel() override { return 4; }
+    qint64 fullBytes() override {
+        const auto size = storedSize();
+        return size ? qint64(size->width()) * size->height() * 4 : 0;
+    }
 
     QImage read(QSize) override {
         const bool alpha = heif_image_handle_has_alpha_channel(m_handle.get());

@@ -1,5 +1,6 @@
 #include "imaging/ImageDecoder.h"
 
+#include "imaging/AreaScaler.h"
 #include "imaging/ImageImport.h"
 #include "imaging/ImageSources.h"
 #include "imaging/PngEncoder.h"
@@ -7,6 +8,7 @@
 
 #include <QBuffer>
 #include <QImageReader>
+#include <QTransform>
 
 #include <libheif/heif.h>
 
@@ -22,6 +24,9 @@ namespace {
 
 // A few screenshots at a time; an image of more than 32 megapixels is decoded alone.
 constexpr qint64 kPixelShare = 256'000'000;
+// The most a smaller copy may decode whole first, when its source cannot scale while decoding: as
+// much as the largest supported image holds at four bytes a pixel.
+constexpr qint64 kLargestWholeDecode = ImageImport::maximumPixels * 4;
 
 QByteArray formatName(Format format) {
     switch (format) {
@@ -155,6 +160,43 @@ bool pngComplete(QIODevice *device) {
     }
 }
 
+// Whether a chunk of `type` comes before the image data; only chunk headers are read, from the
+// device's position at the PNG's start, which is put back.
+bool pngChunkBeforeData(QIODevice *device, QByteArrayView type) {
+    const qint64 start = device->pos();
+    qint64 at = start + 8;
+    bool found = false;
+    for (;;) {
+        if (!device->seek(at))
+            break;
+        const QByteArray header = device->read(8);
+        if (header.size() < 8 || header.mid(4) == "IDAT")
+            break;
+        if (header.mid(4) == type) {
+            found = true;
+            break;
+        }
+        const quint32 length = quint32(uchar(header[0])) << 24 | quint32(uchar(header[1])) << 16 |
+                               quint32(uchar(header[2])) << 8 | uchar(header[3]);
+        at += 8 + qint64(length) + 4;
+    }
+    device->seek(start);
+    return found;
+}
+
+// The image turned and mirrored as the file's orientation says, the way Qt's reader does it.
+QImage transformed(QImage image, QImageIOHandler::Transformations transformation) {
+    if (image.isNull() || transformation == QImageIOHandler::TransformationNone)
+        return image;
+    if (transformation == QImageIOHandler::TransformationRotate270)
+        return image.transformed(QTransform().rotate(270));
+    image = std::move(image).mirrored(transformation & QImageIOHandler::TransformationMirror,
+                                      transformation & QImageIOHandler::TransformationFlip);
+    if (transformation & QImageIOHandler::TransformationRotate90)
+        image = image.transformed(QTransform().rotate(90));
+    return image;
+}
+
 class QtSource final : public Decoder::Source {
 public:
     QtSource(QIODevice *device, Format format)
@@ -162,23 +204,60 @@ public:
         ImageImport::raiseAllocationLimit();
         m_reader.setAutoDetectImageFormat(false);
         m_reader.setAutoTransform(true);
+        if (format == Gif)
+            m_gifScreen = gifScreen(device->peek(10));
+        if (format == Png) {
+            m_pngHeader = device->peek(33);
+            // Qt 6.4 reads a 16-bit RGB PNG with a transparent colour into RGBA rows without
+            // expanding them: every pixel after the first comes out shifted.
+            m_qtMisreads = m_pngHeader.size() >= 33 && m_pngHeader[24] == 16 && m_pngHeader[25] == 2 &&
+                           pngChunkBeforeData(device, "tRNS");
+        }
     }
 
     std::optional<QSize> storedSize() override {
-        const QSize size = m_reader.size();
+        QSize size = m_reader.size();
         if (!size.isValid() || size.width() < 1 || size.height() < 1)
             return std::nullopt;
+        if (m_format == Gif) {
+            if (!m_gifScreen)
+                return std::nullopt;
+            // Qt states the first frame's size but paints the frame onto the whole logical screen.
+            size = size.expandedTo(*m_gifScreen);
+        }
         return size;
     }
 
-    qint64 bytesPerPixel() override {
+    qint64 fullBytes() override {
+        const auto size = storedSize();
+        if (!size)
+            return 0;
         const QImage::Format format = m_reader.imageFormat();
-        return format == QImage::Format_Invalid
-                   ? 4
-                   : std::max(4, QImage::toPixelFormat(format).bitsPerPixel() / 8);
+        const qint64 bits =
+            format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
+        // Rows are padded to 32 bits.
+        return (qint64(size->width()) * bits + 31) / 32 * 4 * size->height();
     }
 
-    bool scalesWhileDecoding() const override { return m_format == Png || m_format == Jpeg; }
+    bool scalesWhileDecoding() override {
+        switch (m_format) {
+        case Jpeg:
+            return true;
+        case Png:
+            // libpng hands an interlaced image over only once every pass is in.
+            return m_pngHeader.size() > 28 && m_pngHeader[28] == 0;
+        case Tiff:
+            if (!m_tiffBands) {
+                const qint64 position = m_device->pos();
+                m_device->seek(m_start);
+                m_tiffBands = std::make_unique<TiffBands>(m_device);
+                m_device->seek(position);
+            }
+            return m_tiffBands->usable();
+        default:
+            return false;
+        }
+    }
 
     bool complete() override {
         if (m_format != Png && m_format != Jpeg)
@@ -197,8 +276,22 @@ public:
     }
 
     QImage read(QSize scaled) override {
-        if (scaled.isValid())
+        if (m_format == Png && m_qtMisreads && !scaled.isValid()) {
+            if (const auto size = storedSize())
+                scaled = *size;
+        }
+        if (scaled.isValid() && scalesWhileDecoding()) {
+            // Qt's reader scales only 8-bit colour PNGs itself, averaging alpha unweighted, and
+            // other kinds after decoding them whole, with their palettes lost below half the size.
+            if (m_format == Png) {
+                if (!m_device->seek(m_start))
+                    return {};
+                return readScaledPng(m_device, scaled);
+            }
+            if (m_format == Tiff)
+                return transformed(m_tiffBands->read(scaled), m_reader.transformation());
             m_reader.setScaledSize(scaled);
+        }
         QImage image;
         // A PNG that fails part way still hands back the rows it had: only the result counts.
         if (!m_reader.read(&image))
@@ -207,10 +300,22 @@ public:
     }
 
 private:
+    // The logical screen a GIF's header states in bytes 6 to 9, little-endian.
+    static std::optional<QSize> gifScreen(const QByteArray &header) {
+        if (header.size() < 10)
+            return std::nullopt;
+        const auto at = [&](int i) { return int(uchar(header[i])) | int(uchar(header[i + 1])) << 8; };
+        return QSize(at(6), at(8));
+    }
+
     QIODevice *m_device;
     qint64 m_start;
     Format m_format;
     QImageReader m_reader;
+    std::optional<QSize> m_gifScreen;
+    QByteArray m_pngHeader; // signature and IHDR
+    bool m_qtMisreads = false;
+    std::unique_ptr<TiffBands> m_tiffBands;
 };
 
 // Copies and stored snips are 8 bits a channel: Qt decodes 16-bit PNG and TIFF at eight bytes a
@@ -220,6 +325,20 @@ QImage eightBit(QImage image) {
         return image;
     image.convertTo(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     return image;
+}
+
+// A palette image as 32-bit pixels, ready to be scaled and drawn: Qt's smooth scaling below half
+// the size drops a 1-bit image's palette and ignores the alpha of an indexed one. Null when memory
+// runs out.
+QImage withoutPalette(QImage image) {
+    switch (image.format()) {
+    case QImage::Format_Mono:
+    case QImage::Format_MonoLSB:
+    case QImage::Format_Indexed8:
+        return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    default:
+        return image;
+    }
 }
 
 struct PixelShare {
@@ -349,28 +468,28 @@ qint64 Decoder::decodedBytes(int longestEdge) {
     const auto size = storedSize();
     if (!size)
         return 0;
-    if (longestEdge > 0 && std::max(size->width(), size->height()) > longestEdge &&
-        m_source->scalesWhileDecoding()) {
+    if (longestEdge > 0 && std::max(size->width(), size->height()) > longestEdge) {
         const QSize scaled = fittedSize(*size, longestEdge);
-        return qint64(scaled.width()) * scaled.height() * 4;
+        const qint64 target = qint64(scaled.width()) * scaled.height() * 4;
+        return m_source->scalesWhileDecoding() ? target : m_source->fullBytes() + target;
     }
-    return qint64(size->width()) * size->height() * m_source->bytesPerPixel();
+    return std::max(qint64(size->width()) * size->height() * 4, m_source->fullBytes());
 }
 
-QImage Decoder::decode(int longestEdge) {
+QImage Decoder::decode(int longestEdge, qint64 maximumSide) {
     const auto size = storedSize();
     if (!size)
         return {};
     const bool smaller = longestEdge > 0 && std::max(size->width(), size->height()) > longestEdge;
-    QSize scaled;
+    const bool scales = smaller && m_source->scalesWhileDecoding();
     if (longestEdge <= 0) {
-        if (!ImageImport::supportedDimensions(size->width(), size->height())) {
+        if (!ImageImport::withinPixelLimits(size->width(), size->height(), maximumSide)) {
             fail(Problem::TooLarge);
             return {};
         }
-    } else if (smaller && m_source->scalesWhileDecoding()) {
-        scaled = fittedSize(*size, longestEdge);
-    } else if (double(size->width()) * double(size->height()) > double(ImageImport::maximumPixels)) {
+    } else if (smaller
+                   ? !scales && m_source->fullBytes() > kLargestWholeDecode
+                   : double(size->width()) * double(size->height()) > double(ImageImport::maximumPixels)) {
         fail(Problem::TooLarge);
         return {};
     }
@@ -379,17 +498,26 @@ QImage Decoder::decode(int longestEdge) {
         return {};
     }
     const PixelReservation reservation(decodedBytes(longestEdge));
-    QImage image = eightBit(m_source->read(scaled));
+    QImage image = m_source->read(scales ? fittedSize(*size, longestEdge) : QSize());
+    // A source that could not scale while decoding came whole; it shrinks here, its palette and
+    // alpha kept.
+    if (smaller && !image.isNull()) {
+        const QSize target = fittedSize(image.size(), longestEdge);
+        if (image.size() != target)
+            image = shrunk(image, target);
+    }
+    image = eightBit(std::move(image));
     if (image.isNull())
         fail(Problem::Unreadable);
     return image;
 }
 
-QImage decode(const QByteArray &bytes, Formats accepted, Problem *problem) {
+QImage decode(const QByteArray &bytes, Formats accepted, Problem *problem, qint64 maximumSide) {
     Decoder decoder(bytes, accepted);
-    QImage image = decoder.decode();
+    QImage image = withoutPalette(decoder.decode(0, maximumSide));
     if (problem)
-        *problem = decoder.problem();
+        *problem =
+            image.isNull() && decoder.problem() == Problem::None ? Problem::TooLarge : decoder.problem();
     return image;
 }
 
@@ -397,9 +525,10 @@ QImage decodeFile(const QString &path, Formats accepted, Problem *problem) {
     try {
         RegularFile file(path);
         Decoder decoder(file.device(), accepted);
-        QImage image = decoder.decode();
+        QImage image = withoutPalette(decoder.decode());
         if (problem)
-            *problem = decoder.problem();
+            *problem =
+                image.isNull() && decoder.problem() == Problem::None ? Problem::TooLarge : decoder.problem();
         return image;
     } catch (const RegularFile::Failure &) {
         if (problem)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "imaging/ImageImport.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QImage>
@@ -62,10 +64,12 @@ public:
     qint64 decodedBytes(int longestEdge = 0);
 
     // Decodes the first image. With longestEdge 0 the image comes at its full size, which must
-    // be within the limits. With a longer stored edge than longestEdge, PNG and JPEG are scaled
-    // while they decode (the full size never sits in memory) and other formats are decoded at full
-    // size when that is within maximumPixels; the caller fits the result. Null on failure.
-    QImage decode(int longestEdge = 0);
+    // be within the limits: sides up to maximumSide, ImageImport::maximumPixels in all. With a
+    // longer stored edge than longestEdge, the image comes with its longest edge at longestEdge,
+    // the area of the source averaged: PNG, JPEG and TIFF in strips or tiles are scaled while they
+    // decode (the full size never sits in memory), others are decoded whole first when that takes
+    // at most 400 MB. Null on failure.
+    QImage decode(int longestEdge = 0, qint64 maximumSide = ImageImport::maximumEdge);
 
     class Source;
 
@@ -96,8 +100,10 @@ private:
 // The size with its longest edge at most longestEdge, the aspect kept (each side at least 1).
 QSize fittedSize(QSize size, int longestEdge);
 
-// The image at full size, or a null image with *problem set.
-QImage decode(const QByteArray &bytes, Formats accepted, Problem *problem = nullptr);
+// The image at full size, ready to be shown, scaled and drawn on (a palette image as 32-bit
+// pixels), or a null image with *problem set. Sides may be up to maximumSide.
+QImage decode(const QByteArray &bytes, Formats accepted, Problem *problem = nullptr,
+              qint64 maximumSide = ImageImport::maximumEdge);
 // The same for a file, read only when it is a regular file; a file that cannot be read is
 // Unreadable.
 QImage decodeFile(const QString &path, Formats accepted, Problem *problem = nullptr);

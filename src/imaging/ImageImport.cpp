@@ -1,5 +1,6 @@
 #include "imaging/ImageImport.h"
 
+#include "imaging/AreaScaler.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/PngEncoder.h"
 #include "imaging/RegularFile.h"
@@ -51,10 +52,7 @@ void checkCancelled(const CancelCheck &isCancelled) {
 }
 
 QImage fitted(const QImage &image, int longestEdge) {
-    const QSize target = Imaging::fittedSize(image.size(), longestEdge);
-    if (target == image.size())
-        return image;
-    return image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return Imaging::shrunk(image, Imaging::fittedSize(image.size(), longestEdge));
 }
 
 Image render(const QImage &decoded, int longestEdge) {
@@ -160,7 +158,11 @@ void validateSourceSize(qint64 byteCount) {
 }
 
 bool supportedDimensions(qint64 width, qint64 height) {
-    return width >= 1 && width <= maximumEdge && height >= 1 && height <= maximumEdge &&
+    return withinPixelLimits(width, height, maximumEdge);
+}
+
+bool withinPixelLimits(qint64 width, qint64 height, qint64 maximumSide) {
+    return width >= 1 && width <= maximumSide && height >= 1 && height <= maximumSide &&
            double(width) * double(height) <= double(maximumPixels);
 }
 

@@ -56,6 +56,8 @@ void raiseAllocationLimit();
 void validateSourceSize(qint64 byteCount);
 // At most maximumEdge per side and maximumPixels in all (the product taken in double).
 bool supportedDimensions(qint64 width, qint64 height);
+// The same with another longest side: 1 to maximumSide per side, at most maximumPixels in all.
+bool withinPixelLimits(qint64 width, qint64 height, qint64 maximumSide);
 
 // Checks image bytes: PNG, JPEG, TIFF or HEIC, recognised by their content. isCancelled is asked
 // before the first reduced copy and after every copy that did not fit; true throws Cancelled.

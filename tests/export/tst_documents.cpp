@@ -3,9 +3,13 @@
 #include "export/DOCXExporter.h"
 #include "export/ExportJob.h"
 #include "export/ImageRenderer.h"
+#include "export/PDFImages.h"
+#include "model/AppFailure.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QDir>
+#include <QPdfWriter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -27,6 +31,10 @@ private Q_SLOTS:
     void pdf();
     void images_data();
     void images();
+    void placeholders_data();
+    void placeholders();
+    void colorSpaces_data();
+    void colorSpaces();
 
 private:
     QString exported(ExportFormat format, const QString &name) {
@@ -350,6 +358,123 @@ void TestDocuments::images() {
     QVERIFY(unzip.waitForFinished());
     const QString fromDocx = difference(expected, QImage::fromData(unzip.readAllStandardOutput(), "PNG"));
     QVERIFY2(fromDocx.isEmpty(), qPrintable(fromDocx));
+}
+
+namespace {
+// A one-page layout that draws the placeholders of `numbers` in turn; a number given twice in a row
+// draws the very same placeholder image again.
+QByteArray placeholderLayout(const QList<int> &numbers) {
+    QBuffer layout;
+    layout.open(QIODevice::WriteOnly);
+    QPdfWriter writer(&layout);
+    QPainter painter(&writer);
+    painter.setRenderHint(QPainter::LosslessImageRendering);
+    QImage last;
+    int previous = -1;
+    for (qsizetype i = 0; i < numbers.size(); ++i) {
+        if (numbers[i] != previous)
+            last = PDFImages::placeholder(numbers[i]);
+        previous = numbers[i];
+        painter.drawImage(QRectF(40, 40 + 60 * i, 100, 50), last);
+    }
+    painter.end();
+    return layout.data();
+}
+} // namespace
+
+void TestDocuments::placeholders_data() {
+    QTest::addColumn<QList<int>>("drawn");
+    QTest::addColumn<QString>("failure"); // empty: written with every image in place
+    QTest::newRow("each once") << QList<int>{0, 1, 2} << QString();
+    QTest::newRow("in another order") << QList<int>{2, 0, 1} << QString();
+    QTest::newRow("one image drawn in two places") << QList<int>{0, 0, 1, 2} << QString();
+    QTest::newRow("one missing") << QList<int>{0, 2} << QStringLiteral("PDF-Bild fehlt.");
+    QTest::newRow("none") << QList<int>{} << QStringLiteral("PDF-Bild fehlt.");
+    QTest::newRow("one twice") << QList<int>{0, 1, 2, 1}
+                               << QStringLiteral("PDF konnte nicht erstellt werden.");
+    QTest::newRow("one never added") << QList<int>{0, 1, 2, 3}
+                                     << QStringLiteral("PDF konnte nicht erstellt werden.");
+}
+
+// The document is written only when every image set aside lands in exactly one image of the
+// layout; otherwise nothing is written and the failure says so.
+void TestDocuments::placeholders() {
+    QFETCH(QList<int>, drawn);
+    QFETCH(QString, failure);
+    PDFImages images(m_dir.path());
+    const QList<QSize> sizes = {{30, 20}, {7, 5}, {64, 9}};
+    for (const QSize size : sizes)
+        images.add(FlateImage::make(sampleImage(size.width(), size.height())));
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    QString caught;
+    try {
+        images.write(placeholderLayout(drawn), &out);
+    } catch (const AppFailure &error) {
+        caught = error.errorDescription();
+    }
+    QCOMPARE(caught, failure);
+    if (!failure.isEmpty()) {
+        QVERIFY(out.data().isEmpty());
+        return;
+    }
+    QPDF pdf;
+    pdf.processMemoryFile("written", out.data().constData(), size_t(out.data().size()));
+    QList<QSize> found;
+    for (QPDFObjectHandle object : pdf.getAllObjects()) {
+        if (object.isStreamOfType("/XObject", "/Image"))
+            found.append(QSize(int(object.getDict().getKey("/Width").getIntValue()),
+                               int(object.getDict().getKey("/Height").getIntValue())));
+    }
+    std::sort(found.begin(), found.end(), [](QSize a, QSize b) { return a.width() < b.width(); });
+    QCOMPARE(found, (QList<QSize>{{7, 5}, {30, 20}, {64, 9}}));
+}
+
+void TestDocuments::colorSpaces_data() {
+    QTest::addColumn<QColorSpace>("space");
+    QTest::addColumn<bool>("translucent");
+    QTest::newRow("Display P3") << QColorSpace(QColorSpace::DisplayP3) << false;
+    QTest::newRow("Display P3, translucent") << QColorSpace(QColorSpace::DisplayP3) << true;
+    QTest::newRow("Adobe RGB") << QColorSpace(QColorSpace::AdobeRgb) << false;
+    QTest::newRow("linear sRGB") << QColorSpace(QColorSpace::SRgbLinear) << false;
+    QTest::newRow("sRGB") << QColorSpace(QColorSpace::SRgb) << false;
+    QTest::newRow("untagged") << QColorSpace() << false;
+}
+
+// Marks are sRGB colours and the PDF reads its pixels as sRGB: whatever the image's colour space,
+// both documents hold the snip converted to sRGB with the marks drawn over it, pixel for pixel
+// alike, and the Word document's image says so.
+void TestDocuments::colorSpaces() {
+    QFETCH(QColorSpace, space);
+    QFETCH(bool, translucent);
+    QImage source = translucent ? translucentImage(120, 60, 40) : sampleImage(120, 60);
+    source.setColorSpace(space);
+    const MarkList marks = {Mark::make(MarkKind::Highlight, 0.1, 0.1, 0.6, 0.9),
+                            Mark::make(MarkKind::FilledRectangle, 0.7, 0.2, 0.9, 0.8)};
+    const QImage expected =
+        expectedPixels(space.isValid() ? source.convertedToColorSpace(QColorSpace::SRgb) : source, marks);
+    SnipCollection collection;
+    Snip snip = Snip::make(QStringLiteral("space.png"));
+    snip.marks = marks;
+    QVERIFY(source.save(m_dir.filePath(snip.imageFile)));
+    collection.items = {snip};
+
+    const QString pdf = exported(collection, ExportFormat::Pdf, QStringLiteral("space.pdf"));
+    const QString prefix = m_dir.filePath(QStringLiteral("space"));
+    runTool(QStringLiteral("pdfimages"), {QStringLiteral("-png"), pdf, prefix});
+    const QString fromPdf = difference(expected, QImage(prefix + QStringLiteral("-000.png")),
+                                       translucent ? QImage(prefix + QStringLiteral("-001.png")) : QImage());
+    QVERIFY2(fromPdf.isEmpty(), qPrintable(fromPdf));
+
+    const QString docx = exported(collection, ExportFormat::Docx, QStringLiteral("space.docx"));
+    QProcess unzip;
+    unzip.start(QStringLiteral("unzip"),
+                {QStringLiteral("-p"), docx, QStringLiteral("word/media/image1.png")});
+    QVERIFY(unzip.waitForFinished());
+    const QImage fromDocx = QImage::fromData(unzip.readAllStandardOutput(), "PNG");
+    const QString docxDifference = difference(expected, fromDocx);
+    QVERIFY2(docxDifference.isEmpty(), qPrintable(docxDifference));
+    QVERIFY(!fromDocx.colorSpace().isValid() || fromDocx.colorSpace() == QColorSpace(QColorSpace::SRgb));
 }
 
 QTEST_MAIN(TestDocuments)

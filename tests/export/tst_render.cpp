@@ -2,8 +2,12 @@
 
 #include "export/BlurRenderer.h"
 #include "export/ImageRenderer.h"
+#include "export/MarkRenderer.h"
 #include "imaging/PngEncoder.h"
+#include "model/AppFailure.h"
 
+#include <QLineF>
+#include <QPainter>
 #include <QTest>
 
 #include <cmath>
@@ -17,6 +21,10 @@ private Q_SLOTS:
     void blurMark();
     void blur_data();
     void blur();
+    void numeralDigits_data();
+    void numeralDigits();
+    void flattenedSizes_data();
+    void flattenedSizes();
 };
 
 namespace {
@@ -180,6 +188,92 @@ void TestRender::blur() {
     }
     const double mean = sum / (3 * 160 * 90);
     QVERIFY2(mean < 1.0 && worst < 6.0, qPrintable(QStringLiteral("mean %1, worst %2").arg(mean).arg(worst)));
+}
+
+namespace {
+// The horizontal centres of the separate runs of white columns inside the disc of a number mark
+// drawn large on white: one run per digit.
+QList<double> digitCentres(int number) {
+    QImage image(kSize, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    Mark disc = mark(MarkKind::Number, 0.1, 0.1, 0.5, 0.9);
+    disc.number = number;
+    QPainter painter(&image);
+    MarkRenderer::draw({disc}, painter, QSizeF(kSize));
+    painter.end();
+    // The disc: 400 px wide, centred at (300, 250); its rim stays out of the look.
+    const QPointF centre(300, 250);
+    const double inside = 190;
+    QList<double> centres;
+    int first = -1;
+    for (int x = 0; x <= kSize.width(); ++x) {
+        bool white = false;
+        for (int y = 0; x < kSize.width() && y < kSize.height() && !white; ++y)
+            white = QLineF(centre, QPointF(x, y)).length() < inside && qRed(image.pixel(x, y)) > 200;
+        if (white && first < 0)
+            first = x;
+        if (!white && first >= 0) {
+            centres.append((first + x - 1) / 2.0);
+            first = -1;
+        }
+    }
+    return centres;
+}
+} // namespace
+
+void TestRender::numeralDigits_data() {
+    QTest::addColumn<int>("narrow");
+    QTest::addColumn<int>("wide");
+    QTest::newRow("11 and 88") << 11 << 88;
+    QTest::newRow("11 and 44") << 11 << 44;
+    QTest::newRow("111 and 888") << 111 << 888;
+}
+
+// Every digit of a disc's number takes the same width, so numbers of as many digits line up.
+void TestRender::numeralDigits() {
+    QFETCH(int, narrow);
+    QFETCH(int, wide);
+    const QList<double> a = digitCentres(narrow);
+    const QList<double> b = digitCentres(wide);
+    const qsizetype digits = QString::number(narrow).size();
+    QCOMPARE(a.size(), digits);
+    QCOMPARE(b.size(), digits);
+    const double spanA = a.last() - a.first(), spanB = b.last() - b.first();
+    QVERIFY2(std::abs(spanA - spanB) <= 1.5,
+             qPrintable(QStringLiteral("%1 against %2").arg(spanA).arg(spanB)));
+}
+
+void TestRender::flattenedSizes_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("flattens");
+    QTest::newRow("30000 x 3333, 99990000 pixels") << QSize(30000, 3333) << true;
+    QTest::newRow("3333 x 30000") << QSize(3333, 30000) << true;
+    QTest::newRow("20001 x 1, beyond a snip's side") << QSize(20001, 1) << true;
+    QTest::newRow("30000 x 3334, 100020000 pixels") << QSize(30000, 3334) << false;
+    QTest::newRow("30001 x 1") << QSize(30001, 1) << false;
+    QTest::newRow("1 x 30001") << QSize(1, 30001) << false;
+}
+
+// Each side from 1 to 30,000 pixels flattens, with at most 100,000,000 pixels in all.
+void TestRender::flattenedSizes() {
+    QFETCH(QSize, size);
+    QFETCH(bool, flattens);
+    // Two colours keep the source small; the flattened pixels are full RGB.
+    QImage source(size, QImage::Format_Mono);
+    source.setColorTable({kWhite, kBlack});
+    source.fill(0);
+    const QByteArray png = Imaging::encodePng(source, Imaging::PngEffort::Fast);
+    source = QImage();
+    QString failure;
+    try {
+        const QImage image =
+            ImageRenderer::flattenImage(png, {mark(MarkKind::FilledRectangle, 0, 0, 1, 1, MarkColor::Green)});
+        QCOMPARE(image.size(), size);
+        QVERIFY(near(image.pixel(size.width() - 1, size.height() - 1), qRgb(20, 158, 87), 2));
+    } catch (const AppFailure &error) {
+        failure = error.errorDescription();
+    }
+    QCOMPARE(failure, flattens ? QString() : QStringLiteral("Das Bild ist für den Export zu groß."));
 }
 
 QTEST_MAIN(TestRender)

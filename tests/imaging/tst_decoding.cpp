@@ -1,13 +1,20 @@
+#include "ImageComparison.h"
+
 #include "export/ImageRenderer.h"
 #include "imaging/ImageDecoder.h"
+#include "imaging/ImageImport.h"
 #include "model/AppFailure.h"
 #include "model/JsonCoding.h"
 #include "store/ProjectFile.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QFile>
 #include <QImage>
 #include <QTest>
+#include <QtEndian>
+
+#include <zlib.h>
 
 #include <atomic>
 #include <thread>
@@ -35,6 +42,100 @@ QByteArray turnedJpeg(int width, int height) {
         .insert(2, QByteArray("\xff\xe1\0\x22"
                               "Exif\0\0MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0",
                               36));
+}
+
+QByteArray bigEndian(quint32 value) {
+    const quint32 big = qToBigEndian(value);
+    return QByteArray(reinterpret_cast<const char *>(&big), 4);
+}
+
+QByteArray chunk(const QByteArray &typeAndData) {
+    return bigEndian(quint32(typeAndData.size() - 4)) + typeAndData +
+           bigEndian(quint32(
+               crc32(0, reinterpret_cast<const Bytef *>(typeAndData.constData()), uInt(typeAndData.size()))));
+}
+
+// A PNG of any kind (colour type 0 grey, 2 RGB, 3 palette, 4 grey and alpha, 6 RGBA; any bit depth
+// the type allows), optionally with a tRNS chunk, and the pixels it holds at 8 bits a channel:
+// blocks of 8 x 8 pixels in seven levels of each channel, alpha (where there is some) in blocks of
+// its own from clear to opaque.
+struct KindOfPng {
+    QByteArray png;
+    QImage pixels; // straight ARGB32
+};
+
+KindOfPng pngOfKind(int colorType, int depth, bool transparency, QSize size) {
+    const int channels = colorType == 2 ? 3 : colorType == 4 ? 2 : colorType == 6 ? 4 : 1;
+    const bool alpha = colorType == 4 || colorType == 6;
+    const quint32 top = (1u << depth) - 1;
+    const int entries = std::min(1 << depth, 7);
+    const auto sample = [&](int x, int y, int c) -> quint32 {
+        if (colorType == 3)
+            return quint32((x / 8 + y / 8 * 3) % entries);
+        if (alpha && c == channels - 1)
+            return quint32((x / 12 + y / 12) % 4) * top / 3;
+        return quint32((x / 8 + y / 8 * 3 + c * 2) % 7) * top / 6;
+    };
+    const auto eightBits = [&](quint32 value) { return int(std::lround(value * 255.0 / top)); };
+    const auto palette = [](int i) {
+        return qRgba(40 + i * 30, 200 - i * 20, i * 70 % 256, std::max(0, 255 - i * 45));
+    };
+    KindOfPng kind{{}, QImage(size, QImage::Format_ARGB32)};
+    QByteArray raw;
+    const int rowBytes = (size.width() * channels * depth + 7) / 8;
+    for (int y = 0; y < size.height(); ++y) {
+        QByteArray row(rowBytes, '\0');
+        for (int x = 0; x < size.width(); ++x) {
+            bool key = transparency && colorType != 3;
+            for (int c = 0; c < channels; ++c) {
+                const quint32 value = sample(x, y, c);
+                key = key && value == sample(0, 0, c);
+                const int bit = (x * channels + c) * depth;
+                if (depth == 16) {
+                    row[bit / 8] = char(value >> 8);
+                    row[bit / 8 + 1] = char(value);
+                } else {
+                    row[bit / 8] = char(uchar(row[bit / 8]) | value << (8 - depth - bit % 8));
+                }
+            }
+            QRgb pixel = 0;
+            if (colorType == 3) {
+                const QRgb entry = palette(int(sample(x, y, 0)));
+                pixel = transparency ? entry : (entry | 0xFF000000u);
+            } else {
+                const int grey = eightBits(sample(x, y, 0));
+                const int a = alpha ? eightBits(sample(x, y, channels - 1)) : key ? 0 : 255;
+                pixel = channels >= 3 ? qRgba(grey, eightBits(sample(x, y, 1)), eightBits(sample(x, y, 2)), a)
+                                      : qRgba(grey, grey, grey, a);
+            }
+            kind.pixels.setPixel(x, y, pixel);
+        }
+        raw += '\0' + row;
+    }
+    QByteArray &png = kind.png;
+    png = QByteArray("\x89PNG\r\n\x1a\n", 8);
+    png += chunk("IHDR" + bigEndian(quint32(size.width())) + bigEndian(quint32(size.height())) + char(depth) +
+                 char(colorType) + QByteArray(3, '\0'));
+    if (colorType == 3) {
+        QByteArray colors, alphas;
+        for (int i = 0; i < entries; ++i) {
+            colors += char(qRed(palette(i)));
+            colors += char(qGreen(palette(i)));
+            colors += char(qBlue(palette(i)));
+            alphas += char(qAlpha(palette(i)));
+        }
+        png += chunk("PLTE" + colors);
+        if (transparency)
+            png += chunk("tRNS" + alphas);
+    } else if (transparency) {
+        QByteArray key;
+        for (int c = 0; c < channels; ++c)
+            key += char(sample(0, 0, c) >> 8) + QByteArray(1, char(sample(0, 0, c)));
+        png += chunk("tRNS" + key);
+    }
+    png += chunk("IDAT" + qCompress(raw).mid(4));
+    png += chunk("IEND");
+    return kind;
 }
 
 // What the export makes of the bytes: the flattened size, or its failure.
@@ -82,7 +183,9 @@ private Q_SLOTS:
             << encoded(filled(30, 10, QImage::Format_RGBA64), "png") << u"30x10"_s << u"30x10 32 bits"_s;
         QTest::newRow("HEIC") << heic.readAll() << u"32x16"_s << u"32x16 32 bits"_s;
         QTest::newRow("JPEG cut off") << jpeg.left(jpeg.size() / 2) << unreadable << broken;
-        QTest::newRow("20001 x 1") << encoded(filled(20001, 1), "png") << tooLarge << broken;
+        QTest::newRow("20001 x 1, flattened beyond a snip's side")
+            << encoded(filled(20001, 1), "png") << u"20001x1"_s << broken;
+        QTest::newRow("30001 x 1") << encoded(filled(30001, 1), "png") << tooLarge << broken;
         QTest::newRow("SVG") << QByteArray(
                                     "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"9\" height=\"9\"/>")
                              << unreadable << broken;
@@ -94,6 +197,86 @@ private Q_SLOTS:
         QFETCH(QString, project);
         QCOMPARE(exported(bytes), flattened);
         QCOMPARE(opened(bytes), project);
+    }
+
+    void scaledPngKinds_data() {
+        QTest::addColumn<int>("colorType");
+        QTest::addColumn<int>("depth");
+        QTest::addColumn<bool>("transparency");
+        for (const int depth : {1, 2, 4, 8, 16})
+            QTest::addRow("grey, %d bits", depth) << 0 << depth << false;
+        QTest::newRow("grey, 8 bits, one grey clear") << 0 << 8 << true;
+        QTest::newRow("grey, 16 bits, one grey clear") << 0 << 16 << true;
+        for (const int depth : {1, 2, 4, 8}) {
+            QTest::addRow("palette, %d bits", depth) << 3 << depth << false;
+            QTest::addRow("palette, %d bits, translucent entries", depth) << 3 << depth << true;
+        }
+        for (const int depth : {8, 16}) {
+            QTest::addRow("RGB, %d bits", depth) << 2 << depth << false;
+            QTest::addRow("RGB, %d bits, one colour clear", depth) << 2 << depth << true;
+            QTest::addRow("grey and alpha, %d bits", depth) << 4 << depth << false;
+            QTest::addRow("RGBA, %d bits", depth) << 6 << depth << false;
+        }
+    }
+    // The whole image as it is shown and scaled, a scaled decode as previews make, and a reduced
+    // cloud copy show the image's own colours, whatever kind of PNG it is.
+    void scaledPngKinds() {
+        QFETCH(int, colorType);
+        QFETCH(int, depth);
+        QFETCH(bool, transparency);
+        const KindOfPng kind = pngOfKind(colorType, depth, transparency, {96, 64});
+        const QImage whole = Imaging::decode(kind.png, Imaging::Png);
+        const auto [fullMean, fullMost] = difference(kind.pixels, whole);
+        QVERIFY2(fullMost <= 1, qPrintable(u"full size: mean %1, at most %2"_s.arg(fullMean).arg(fullMost)));
+        // As the editor halves the whole image for its smaller levels and the capture panel scales
+        // it for its strip: with Qt's smooth scaling, which loses palettes below half the size.
+        const QSize odd(47, 31);
+        const double shown = difference(smoothlyScaled(kind.pixels, odd),
+                                        whole.scaled(odd, Qt::IgnoreAspectRatio, Qt::SmoothTransformation))
+                                 .first;
+        QVERIFY2(shown < 2, qPrintable(u"whole image scaled: %1"_s.arg(shown)));
+        for (const int edge : {40, 48, 7}) {
+            const QImage scaled = Imaging::Decoder(kind.png, Imaging::Png).decode(edge);
+            const QSize size = Imaging::fittedSize({96, 64}, edge);
+            const double mean = difference(smoothlyScaled(kind.pixels, size), scaled).first;
+            QVERIFY2(mean < 2, qPrintable(u"longest edge %1: %2"_s.arg(edge).arg(mean)));
+        }
+        // A cloud limit just below the original's size asks for a reduced copy.
+        const qint64 original = ImageImport::review(kind.png, 25'000'000).original->png.size();
+        const ImageImport::Review review = ImageImport::review(kind.png, original - 1);
+        QVERIFY(review.reduced);
+        const QImage reduced = QImage::fromData(review.reduced->png, "png");
+        const double mean = difference(smoothlyScaled(kind.pixels, reduced.size()), reduced).first;
+        QVERIFY2(
+            mean < 2,
+            qPrintable(u"reduced copy %1 x %2: %3"_s.arg(reduced.width()).arg(reduced.height()).arg(mean)));
+    }
+
+    void scaledColorSpace_data() {
+        QTest::addColumn<QByteArray>("chunks"); // placed after IHDR
+        const QByteArray profile = QColorSpace(QColorSpace::DisplayP3).iccProfile();
+        QTest::newRow("ICC profile, Display P3")
+            << chunk("iCCP" + QByteArray("P3\0\0", 4) + qCompress(profile).mid(4));
+        QTest::newRow("sRGB chunk") << chunk("sRGB" + QByteArray(1, '\0'));
+        QTest::newRow("gamma 1/2.2") << chunk("gAMA" + bigEndian(45455));
+        QTest::newRow("gamma 1.8 and primaries")
+            << chunk("gAMA" + bigEndian(55556)) +
+                   chunk("cHRM" + bigEndian(31270) + bigEndian(32900) + bigEndian(68000) + bigEndian(32000) +
+                         bigEndian(26500) + bigEndian(69000) + bigEndian(15000) + bigEndian(6000));
+        QTest::newRow("none") << QByteArray();
+    }
+    // A smaller copy carries the colour space the whole image has.
+    void scaledColorSpace() {
+        QFETCH(QByteArray, chunks);
+        QByteArray png = pngOfKind(2, 8, false, {96, 64}).png;
+        png.insert(33, chunks);
+        const QColorSpace whole = Imaging::decode(png, Imaging::Png).colorSpace();
+        QCOMPARE(whole.isValid(), !chunks.isEmpty());
+        QCOMPARE(Imaging::Decoder(png, Imaging::Png).decode(40).colorSpace(), whole);
+        const qint64 original = ImageImport::review(png, 25'000'000).original->png.size();
+        const ImageImport::Review review = ImageImport::review(png, original - 1);
+        QVERIFY(review.reduced);
+        QCOMPARE(QImage::fromData(review.reduced->png, "png").colorSpace(), whole);
     }
 
     // Reservations that fit the share together run at once; one beyond it waits until it runs alone.

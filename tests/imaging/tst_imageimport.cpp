@@ -1,14 +1,22 @@
+#include "ImageComparison.h"
+#include "support/TiffWriter.h"
+
+#include "imaging/ImageDecoder.h"
 #include "imaging/ImageImport.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QFile>
 #include <QImage>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTransform>
 #include <QtEndian>
 
 #include <zlib.h>
+
+#include <cstring>
 
 #include <sys/stat.h>
 
@@ -84,6 +92,18 @@ QByteArray black16BitPng(quint32 width, quint32 height) {
     return png;
 }
 
+QByteArray littleEndian16(quint16 value) {
+    return QByteArray(1, char(value & 0xFF)) + char(value >> 8);
+}
+
+// A GIF whose logical screen is screen (header bytes 6 to 9) holding one frame of `frame` at the
+// top left: 35 bytes.
+QByteArray gif(QSize screen, QSize frame) {
+    return "GIF89a" + littleEndian16(quint16(screen.width())) + littleEndian16(quint16(screen.height())) +
+           QByteArray("\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0", 14) + littleEndian16(quint16(frame.width())) +
+           littleEndian16(quint16(frame.height())) + QByteArray("\0\x02\x02\x44\x01\0;", 7);
+}
+
 // The expected part of the sentence action fails with; else the whole sentence, or nothing.
 QString failureOf(const std::function<void()> &action, const QString &part) {
     try {
@@ -111,6 +131,83 @@ class TestImageImport : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     // The memory checks come first, the smallest bound first, while the peak is the present size.
+    // A GIF states the size of its first frame to Qt's reader, which then paints it onto the whole
+    // logical screen: the screen's size is what the checks look at, for every way a GIF comes in.
+    void gifScreen_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("way");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QSize>("original"); // invalid: none
+        const QByteArray bomb = gif({14000, 14000}, {1, 1});
+        QTest::newRow("14000 x 14000 screen, pasted") << bomb << u"paste"_s << kNotProcessed << QSize();
+        QTest::newRow("14000 x 14000 screen, imported") << bomb << u"import"_s << kUnknown << QSize();
+        QTest::newRow("14000 x 14000 screen, as bytes") << bomb << u"bytes"_s << kUnknown << QSize();
+        QTest::newRow("20000 x 5001 screen, pasted")
+            << gif({20000, 5001}, {1, 1}) << u"paste"_s << kNotProcessed << QSize();
+        QTest::newRow("20001 x 1 screen, pasted")
+            << gif({20001, 1}, {1, 1}) << u"paste"_s << kNotProcessed << QSize();
+        QTest::newRow("frame on a 9 x 4 screen, pasted")
+            << gif({9, 4}, {1, 1}) << u"paste"_s << QString() << QSize(9, 4);
+        QTest::newRow("no screen, the frame's size")
+            << gif({0, 0}, {5, 3}) << u"paste"_s << QString() << QSize(5, 3);
+        QTest::newRow("cut in its header")
+            << gif({9, 4}, {1, 1}).left(8) << u"paste"_s << kNoResolution << QSize();
+    }
+    void gifScreen() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, way);
+        QFETCH(QString, failure);
+        QFETCH(QSize, original);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"image.gif"_s);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        ImageImport::Review review;
+        const qint64 before = statusKilobytes("VmSize:");
+        QCOMPARE(failureOf(
+                     [&] {
+                         if (way == u"paste")
+                             review = ImageImport::reviewPasted(bytes, kCloud);
+                         else if (way == u"import")
+                             review = ImageImport::review(path);
+                         else
+                             review = ImageImport::review(bytes, kCloud);
+                     },
+                     failure),
+                 failure);
+        const qint64 grown = statusKilobytes("VmPeak:") - before;
+        QVERIFY2(grown < 100'000, qPrintable(u"%1 kB"_s.arg(grown)));
+        QCOMPARE(sizeOf(review.original), original);
+    }
+
+    // A TIFF beyond the supported size goes straight to a reduced copy, read in bands: memory
+    // follows the copy, not the 480 MB the whole image would take.
+    void largeTiffReduced() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"large.tiff"_s);
+        const QSize size(12000, 10000);
+        const QRgb corners[4] = {qRgb(200, 30, 30), qRgb(30, 160, 60), qRgb(20, 60, 200), qRgb(90, 90, 90)};
+        QVERIFY(writeTiff(path, size, {}, [&](int y, QRgb *row) {
+            const int half = size.width() / 2, lower = y >= size.height() / 2 ? 2 : 0;
+            std::fill(row, row + half, corners[lower]);
+            std::fill(row + half, row + size.width(), corners[lower + 1]);
+        }));
+        const qint64 before = statusKilobytes("VmSize:");
+        ImageImport::Review review;
+        QCOMPARE(failureOf([&] { review = ImageImport::review(path); }, {}), QString());
+        const qint64 grown = statusKilobytes("VmPeak:") - before;
+        QVERIFY2(grown < 250'000, qPrintable(u"%1 kB"_s.arg(grown)));
+        QCOMPARE(QSize(review.width, review.height), size);
+        QVERIFY(!review.original);
+        QCOMPARE(sizeOf(review.reduced), QSize(4096, 3413));
+        const QImage reduced = QImage::fromData(review.reduced->png, "png");
+        QCOMPARE(reduced.pixel(10, 10), corners[0]);
+        QCOMPARE(reduced.pixel(4085, 10), corners[1]);
+        QCOMPARE(reduced.pixel(10, 3400), corners[2]);
+        QCOMPARE(reduced.pixel(4085, 3400), corners[3]);
+    }
+
     // A PNG of 96 megapixels cut off inside its data: refused before Qt allocates the image.
     void cutPngAllocatesNothing() {
         QByteArray png = pngClaiming(12000, 8000);
@@ -246,6 +343,67 @@ private Q_SLOTS:
         QCOMPARE(failureOf([&] { ImageImport::review(png, 1, count); }, kNoCopy), kNoCopy);
         QCOMPARE(asked, ImageImport::reductionEdges(120).size());
         QVERIFY_THROWS_EXCEPTION(ImageImport::Cancelled, ImageImport::review(png, 1, [] { return true; }));
+    }
+
+    void tiffBands_data() {
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<bool>("tiled");
+        QTest::addColumn<bool>("alpha");
+        QTest::addColumn<int>("bits");
+        QTest::addColumn<QByteArray>("profile");
+        const QByteArray none;
+        QTest::newRow("strips") << ORIENTATION_TOPLEFT << false << false << 8 << none;
+        QTest::newRow("tiles") << ORIENTATION_TOPLEFT << true << false << 8 << none;
+        QTest::newRow("unassociated alpha") << ORIENTATION_TOPLEFT << false << true << 8 << none;
+        QTest::newRow("16 bits, tiles, alpha") << ORIENTATION_TOPLEFT << true << true << 16 << none;
+        QTest::newRow("Display P3 profile")
+            << ORIENTATION_TOPLEFT << false << false << 8 << QColorSpace(QColorSpace::DisplayP3).iccProfile();
+        QTest::newRow("mirrored") << ORIENTATION_TOPRIGHT << false << false << 8 << none;
+        QTest::newRow("upside down") << ORIENTATION_BOTRIGHT << true << false << 8 << none;
+        QTest::newRow("turned a quarter clockwise") << ORIENTATION_RIGHTTOP << false << false << 8 << none;
+        QTest::newRow("turned a quarter anticlockwise") << ORIENTATION_LEFTBOT << true << true << 8 << none;
+    }
+    // A smaller copy of a TIFF, read in bands, shows what the whole image shows, the file's
+    // orientation applied.
+    void tiffBands() {
+        QFETCH(int, orientation);
+        QFETCH(bool, tiled);
+        QFETCH(bool, alpha);
+        QFETCH(int, bits);
+        QFETCH(QByteArray, profile);
+        const QSize size(150, 70);
+        QImage stored(size, QImage::Format_ARGB32);
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                stored.setPixel(x, y,
+                                qRgba(x < 50 ? 220 : 30, x * 255 / 149, y < 35 ? 40 : 200,
+                                      alpha ? 40 + (x / 10 + y / 10) % 4 * 70 : 255));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"image.tiff"_s);
+        QVERIFY(writeTiff(path, size, {orientation, tiled, alpha, bits, profile}, [&](int y, QRgb *row) {
+            std::memcpy(row, stored.constScanLine(y), size_t(size.width()) * 4);
+        }));
+        QImage upright = stored;
+        if (orientation == ORIENTATION_TOPRIGHT)
+            upright = stored.mirrored(true, false);
+        else if (orientation != ORIENTATION_TOPLEFT)
+            upright = stored.transformed(QTransform().rotate(orientation == ORIENTATION_BOTRIGHT   ? 180
+                                                             : orientation == ORIENTATION_RIGHTTOP ? 90
+                                                                                                   : 270));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        const QImage whole = Imaging::decode(bytes, Imaging::Tiff);
+        const auto [wholeMean, wholeMost] = difference(upright, whole);
+        QVERIFY2(wholeMost <= 1, qPrintable(u"whole: mean %1, at most %2"_s.arg(wholeMean).arg(wholeMost)));
+        QCOMPARE(whole.colorSpace().isValid(), !profile.isEmpty());
+        for (const int edge : {100, 61, 9}) {
+            const QImage scaled = Imaging::Decoder(bytes, Imaging::Tiff).decode(edge);
+            QCOMPARE(scaled.colorSpace(), whole.colorSpace());
+            const double mean =
+                difference(smoothlyScaled(upright, Imaging::fittedSize(upright.size(), edge)), scaled).first;
+            QVERIFY2(mean < 2, qPrintable(u"longest edge %1: %2"_s.arg(edge).arg(mean)));
+        }
     }
 
     void reductionEdges_data() {

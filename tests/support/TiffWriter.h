@@ -1,0 +1,100 @@
+#pragma once
+
+// TIFF files for tests and benchmarks, written through libtiff a band of rows at a time, so that
+// images far larger than memory should hold can be made.
+
+#include <QByteArray>
+#include <QFile>
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+// How a test TIFF is laid out.
+struct TiffLayout {
+    int orientation = ORIENTATION_TOPLEFT;
+    bool tiled = false;
+    bool alpha = false; // an unassociated alpha sample
+    int bits = 8;       // per sample
+    QByteArray profile; // an ICC profile, or none
+};
+
+// Writes a TIFF of `size` whose stored row y fill(y, row) writes, deflated, a strip or a row of
+// tiles at a time: no image of the whole size is ever held.
+inline bool writeTiff(const QString &path, QSize size, const TiffLayout &layout,
+                      const std::function<void(int y, QRgb *row)> &fill) {
+    TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tiff)
+        return false;
+    const int samples = layout.alpha ? 4 : 3;
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, quint32(size.width()));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, quint32(size.height()));
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, layout.bits);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(tiff, TIFFTAG_ORIENTATION, layout.orientation);
+    if (!layout.profile.isEmpty())
+        TIFFSetField(tiff, TIFFTAG_ICCPROFILE, quint32(layout.profile.size()), layout.profile.constData());
+    if (layout.alpha) {
+        const quint16 extra = EXTRASAMPLE_UNASSALPHA;
+        TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    }
+    const int band = 16;
+    if (layout.tiled) {
+        TIFFSetField(tiff, TIFFTAG_TILEWIDTH, quint32(band));
+        TIFFSetField(tiff, TIFFTAG_TILELENGTH, quint32(band));
+    } else {
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, quint32(band));
+    }
+    const int bytes = layout.bits / 8;
+    // One band of rows, as samples.
+    std::vector<uchar> rows(size_t(size.width()) * band * samples * bytes);
+    std::vector<QRgb> row(size_t(size.width()));
+    bool ok = true;
+    for (int top = 0; ok && top < size.height(); top += band) {
+        const int count = std::min(band, size.height() - top);
+        std::fill(rows.begin(), rows.end(), 0);
+        for (int y = 0; y < count; ++y) {
+            fill(top + y, row.data());
+            for (int x = 0; x < size.width(); ++x) {
+                const QRgb p = row[size_t(x)];
+                const int values[4] = {qRed(p), qGreen(p), qBlue(p), qAlpha(p)};
+                uchar *out = rows.data() + (size_t(y) * size.width() + x) * samples * bytes;
+                for (int c = 0; c < samples; ++c) {
+                    if (bytes == 2) {
+                        const quint16 wide = quint16(values[c] * 257);
+                        std::memcpy(out + 2 * c, &wide, 2);
+                    } else {
+                        out[c] = uchar(values[c]);
+                    }
+                }
+            }
+        }
+        if (!layout.tiled) {
+            ok = TIFFWriteEncodedStrip(tiff, TIFFComputeStrip(tiff, quint32(top), 0), rows.data(),
+                                       tmsize_t(size_t(count) * size.width() * samples * bytes)) >= 0;
+            continue;
+        }
+        std::vector<uchar> tile(size_t(band) * band * samples * bytes);
+        for (int left = 0; ok && left < size.width(); left += band) {
+            std::fill(tile.begin(), tile.end(), 0);
+            for (int y = 0; y < count; ++y) {
+                const int width = std::min(band, size.width() - left);
+                std::memcpy(tile.data() + size_t(y) * band * samples * bytes,
+                            rows.data() + (size_t(y) * size.width() + left) * samples * bytes,
+                            size_t(width) * samples * bytes);
+            }
+            ok = TIFFWriteTile(tiff, tile.data(), quint32(left), quint32(top), 0, 0) >= 0;
+        }
+    }
+    TIFFClose(tiff);
+    return ok;
+}
