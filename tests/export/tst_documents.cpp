@@ -294,6 +294,24 @@ QString imageStreams(const QString &path, bool mask) {
         return QStringLiteral("%1 images, %2 placed").arg(images).arg(placed);
     return {};
 }
+
+// Where the first image of `pdf` (and its soft mask, with `mask`), as pdfimages extracts it next to
+// `prefix`, differs from `expected`, or "".
+QString pdfImageDifference(const QString &pdf, const QString &prefix, const QImage &expected, bool mask) {
+    runTool(QStringLiteral("pdfimages"), {QStringLiteral("-png"), pdf, prefix});
+    return difference(expected, QImage(prefix + QStringLiteral("-000.png")),
+                      mask ? QImage(prefix + QStringLiteral("-001.png")) : QImage());
+}
+
+// The one image of a Word document, as stored in its package.
+QImage docxImage(const QString &docx) {
+    QProcess unzip;
+    unzip.start(QStringLiteral("unzip"),
+                {QStringLiteral("-p"), docx, QStringLiteral("word/media/image1.png")});
+    if (!unzip.waitForFinished())
+        return {};
+    return QImage::fromData(unzip.readAllStandardOutput(), "PNG");
+}
 } // namespace
 
 void TestDocuments::images_data() {
@@ -345,18 +363,12 @@ void TestDocuments::images() {
         QVERIFY2(listed[3].contains(QRegularExpression(QStringLiteral("smask") + size +
                                                        QStringLiteral("gray\\s+1\\s+8\\s+image"))),
                  qPrintable(listed[3]));
-    const QString prefix = m_dir.filePath(QStringLiteral("extracted"));
-    runTool(QStringLiteral("pdfimages"), {QStringLiteral("-png"), pdf, prefix});
-    const QString fromPdf = difference(expected, QImage(prefix + QStringLiteral("-000.png")),
-                                       mask ? QImage(prefix + QStringLiteral("-001.png")) : QImage());
+    const QString fromPdf =
+        pdfImageDifference(pdf, m_dir.filePath(QStringLiteral("extracted")), expected, mask);
     QVERIFY2(fromPdf.isEmpty(), qPrintable(fromPdf));
 
     const QString docx = exported(collection, ExportFormat::Docx, QStringLiteral("pixels.docx"));
-    QProcess unzip;
-    unzip.start(QStringLiteral("unzip"),
-                {QStringLiteral("-p"), docx, QStringLiteral("word/media/image1.png")});
-    QVERIFY(unzip.waitForFinished());
-    const QString fromDocx = difference(expected, QImage::fromData(unzip.readAllStandardOutput(), "PNG"));
+    const QString fromDocx = difference(expected, docxImage(docx));
     QVERIFY2(fromDocx.isEmpty(), qPrintable(fromDocx));
 }
 
@@ -460,18 +472,12 @@ void TestDocuments::colorSpaces() {
     collection.items = {snip};
 
     const QString pdf = exported(collection, ExportFormat::Pdf, QStringLiteral("space.pdf"));
-    const QString prefix = m_dir.filePath(QStringLiteral("space"));
-    runTool(QStringLiteral("pdfimages"), {QStringLiteral("-png"), pdf, prefix});
-    const QString fromPdf = difference(expected, QImage(prefix + QStringLiteral("-000.png")),
-                                       translucent ? QImage(prefix + QStringLiteral("-001.png")) : QImage());
+    const QString fromPdf =
+        pdfImageDifference(pdf, m_dir.filePath(QStringLiteral("space")), expected, translucent);
     QVERIFY2(fromPdf.isEmpty(), qPrintable(fromPdf));
 
     const QString docx = exported(collection, ExportFormat::Docx, QStringLiteral("space.docx"));
-    QProcess unzip;
-    unzip.start(QStringLiteral("unzip"),
-                {QStringLiteral("-p"), docx, QStringLiteral("word/media/image1.png")});
-    QVERIFY(unzip.waitForFinished());
-    const QImage fromDocx = QImage::fromData(unzip.readAllStandardOutput(), "PNG");
+    const QImage fromDocx = docxImage(docx);
     const QString docxDifference = difference(expected, fromDocx);
     QVERIFY2(docxDifference.isEmpty(), qPrintable(docxDifference));
     QVERIFY(!fromDocx.colorSpace().isValid() || fromDocx.colorSpace() == QColorSpace(QColorSpace::SRgb));
