@@ -1,9 +1,14 @@
+#include "CanvasTestSupport.h"
 #include "EditorTestSupport.h"
+#include "support/MarkTestSupport.h"
+
+#include "annotation/LayerInspector.h"
 
 #include <QApplication>
 #include <QMenu>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QWheelEvent>
 
@@ -13,6 +18,8 @@ class TestEditorWindow : public QObject {
 private Q_SLOTS:
     void zoomingOutLeavesOnlyTheImage_data();
     void zoomingOutLeavesOnlyTheImage();
+    void layerRowDraggedWithTheMouse_data();
+    void layerRowDraggedWithTheMouse();
 };
 
 namespace {
@@ -20,6 +27,19 @@ constexpr int kPatienceMs = 20'000;
 // A repaint that has not arrived after this never will: leftovers stay until something else
 // covers them.
 constexpr int kRepaintMs = 5'000;
+
+Mark named(MarkKind kind, const QString &name) {
+    Mark m = mk(kind, 0.1, 0.1, 0.3, 0.3);
+    m.text = name;
+    return m;
+}
+
+QString names(const MarkList &marks) {
+    QStringList list;
+    for (const Mark &m : marks)
+        list << m.text.value_or(QStringLiteral("?"));
+    return list.join(u' ');
+}
 
 QToolButton *toolButton(QWidget *in, const QString &name) {
     for (QToolButton *button : in->findChildren<QToolButton *>())
@@ -122,6 +142,86 @@ void TestEditorWindow::zoomingOutLeavesOnlyTheImage() {
         QTRY_COMPARE_WITH_TIMEOUT(strayPixels(e), 0, kRepaintMs);
     }
     QVERIFY(viewport->layoutGeometry()->scale < fit);
+}
+
+// Press on a row, move past the drag distance, release over another row: the dragged mark takes
+// that row's place in the stacking order, within its own layer group.
+void TestEditorWindow::layerRowDraggedWithTheMouse_data() {
+    QTest::addColumn<MarkList>("marks");
+    QTest::addColumn<QString>("dragged"); // a mark's name, or the screenshot row
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("selected");
+    const Mark r = named(MarkKind::Redact, QStringLiteral("R")),
+               a = named(MarkKind::Arrow, QStringLiteral("A")),
+               b = named(MarkKind::Blur, QStringLiteral("B")),
+               c = named(MarkKind::Rectangle, QStringLiteral("C"));
+    QTest::newRow("top row onto a lower one") << MarkList{a, c, b} << "C"
+                                              << "A"
+                                              << "B C A"
+                                              << "C";
+    QTest::newRow("lower row onto a higher one") << MarkList{c, a} << "C"
+                                                 << "A"
+                                                 << "A C"
+                                                 << "C";
+    QTest::newRow("onto a redaction, staying below it") << MarkList{a, c, r} << "A"
+                                                        << "R"
+                                                        << "C A R"
+                                                        << "A";
+    QTest::newRow("onto itself") << MarkList{a, c} << "A"
+                                 << "A"
+                                 << "A C"
+                                 << "";
+    QTest::newRow("the screenshot row stays") << MarkList{a, c} << "Screenshot"
+                                              << "C"
+                                              << "A C"
+                                              << "";
+}
+
+void TestEditorWindow::layerRowDraggedWithTheMouse() {
+    QFETCH(MarkList, marks);
+    QFETCH(QString, dragged);
+    QFETCH(QString, target);
+    QFETCH(QString, stored);
+    QFETCH(QString, selected);
+    Editor e(marks);
+    QVERIFY(QTest::qWaitForWindowExposed(e.workspace.get(), kPatienceMs));
+    LayerList *list = e.workspace->layerInspector()->list();
+    QTRY_COMPARE_WITH_TIMEOUT(list->count(), marks.size() + 1, kPatienceMs);
+    const auto rowOf = [&](const QString &name) {
+        for (int row = 0; row < list->count(); ++row)
+            if (list->item(row)->text() == name)
+                return list->visualItemRect(list->item(row));
+        return QRect();
+    };
+    QWidget *rows = list->viewport();
+    const QPoint from = rowOf(dragged).center() - QPoint(0, 6);
+    const QPoint to = rowOf(target).center();
+    const QPoint past = from + QPoint(0, QApplication::startDragDistance() + 4);
+
+    // The drag runs in an event loop of its own: the rest of the gesture arrives from inside it.
+    bool released = false;
+    QTimer::singleShot(0, this, [&] {
+        QTest::mouseMove(rows, to - QPoint(0, 2));
+        QTest::mouseMove(rows, to);
+        QTest::mouseRelease(rows, Qt::LeftButton, {}, to);
+        released = true;
+    });
+    QTest::mousePress(rows, Qt::LeftButton, {}, from);
+    QTest::mouseMove(rows, from + QPoint(0, 1));
+    QTest::mouseMove(rows, past);
+    QTRY_VERIFY_WITH_TIMEOUT(released, kPatienceMs);
+    QCoreApplication::processEvents();
+
+    QCOMPARE(names(e.marks()), stored);
+    QCOMPARE(e.session()->history().past.size(), stored == names(marks) ? 0 : 1);
+    std::optional<QUuid> expected;
+    for (const Mark &m : marks)
+        if (m.text == selected)
+            expected = m.id;
+    QCOMPARE(e.session()->selection(), expected);
+    // The rows follow the new order, topmost first, and none went missing.
+    QTRY_COMPARE_WITH_TIMEOUT(list->count(), marks.size() + 1, kPatienceMs);
 }
 
 QTEST_MAIN(TestEditorWindow)
