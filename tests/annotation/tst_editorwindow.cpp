@@ -3,6 +3,7 @@
 #include "support/MarkTestSupport.h"
 
 #include "annotation/LayerInspector.h"
+#include "shell/AppMenus.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -12,7 +13,8 @@
 #include <QToolButton>
 #include <QWheelEvent>
 
-// The mark editor in a window on a real X server, as a user meets it.
+// The mark editor in a window on a real X server, as a user meets it: what the screen shows after
+// zooming, rows dragged with the mouse, and the Edit menu.
 class TestEditorWindow : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -20,6 +22,8 @@ private Q_SLOTS:
     void zoomingOutLeavesOnlyTheImage();
     void layerRowDraggedWithTheMouse_data();
     void layerRowDraggedWithTheMouse();
+    void editMenuReachesTheCanvas_data();
+    void editMenuReachesTheCanvas();
 };
 
 namespace {
@@ -222,6 +226,64 @@ void TestEditorWindow::layerRowDraggedWithTheMouse() {
     QCOMPARE(e.session()->selection(), expected);
     // The rows follow the new order, topmost first, and none went missing.
     QTRY_COMPARE_WITH_TIMEOUT(list->count(), marks.size() + 1, kPatienceMs);
+}
+
+// With the canvas focused, "Rückgängig" and "Wiederholen" of the Edit menu step through the
+// editor's history, one step per command, as Ctrl+Z and Ctrl+Shift+Z do beside them.
+void TestEditorWindow::editMenuReachesTheCanvas_data() {
+    QTest::addColumn<QString>("steps"); // menu entries by title, "Z" and "ShiftZ" keys, "press"
+    QTest::addColumn<QString>("shown"); // and "release" of a rectangle drag on the canvas
+    QTest::newRow("Rückgängig") << "Rückgängig"
+                                << "A";
+    QTest::newRow("Rückgängig twice") << "Rückgängig Rückgängig"
+                                      << "";
+    QTest::newRow("Wiederholen") << "Rückgängig Rückgängig Wiederholen"
+                                 << "A";
+    QTest::newRow("Ctrl+Z, one step") << "Z"
+                                      << "A";
+    QTest::newRow("Ctrl+Shift+Z, one step") << "Rückgängig Rückgängig ShiftZ"
+                                            << "A";
+    QTest::newRow("a drawing in progress is dropped") << "press Rückgängig release"
+                                                      << "A";
+}
+
+void TestEditorWindow::editMenuReachesTheCanvas() {
+    QFETCH(QString, steps);
+    QFETCH(QString, shown);
+    Editor e;
+    QMenu edit;
+    AppMenus::buildEditMenu(&edit);
+    // In the main window the menu bar holds them; here the editor's window does.
+    e.workspace->addActions(edit.actions());
+    QVERIFY(e.waitForCanvas());
+    AnnotationSession *s = e.session();
+    s->replace({named(MarkKind::Arrow, QStringLiteral("A"))});
+    s->replace(e.marks() << named(MarkKind::Line, QStringLiteral("L")));
+    QVERIFY(activate(e));
+
+    for (const QString &step : steps.split(u' ')) {
+        if (step == u"Z" || step == u"ShiftZ") {
+            QTest::keyClick(e.canvas(), Qt::Key_Z,
+                            step == u"Z" ? Qt::ControlModifier : Qt::ControlModifier | Qt::ShiftModifier);
+        } else if (step == u"press") {
+            s->chooseTool(MarkKind::Rectangle);
+            QCoreApplication::processEvents();
+            QVERIFY(e.canvas()->hasFocus());
+            sendMouse(e.canvas(), QEvent::MouseButtonPress, e.at(0.5, 0.5), Qt::LeftButton, Qt::LeftButton);
+            sendMouse(e.canvas(), QEvent::MouseMove, e.at(0.8, 0.8), Qt::NoButton, Qt::LeftButton);
+        } else if (step == u"release") {
+            sendMouse(e.canvas(), QEvent::MouseButtonRelease, e.at(0.8, 0.8), Qt::LeftButton, Qt::NoButton);
+        } else {
+            QAction *entry = nullptr;
+            for (QAction *action : edit.actions())
+                if (action->text() == step)
+                    entry = action;
+            QVERIFY(entry);
+            entry->trigger();
+        }
+    }
+    QCOMPARE(names(e.marks()), shown);
+    QCOMPARE(names(e.f.store->current()->items.first().marks), shown);
 }
 
 QTEST_MAIN(TestEditorWindow)
