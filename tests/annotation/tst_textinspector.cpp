@@ -29,6 +29,8 @@ private Q_SLOTS:
     void markRecognized();
     void selectionAndQuery();
     void markerOnCanvas();
+    void markerDragEndsLinePick_data();
+    void markerDragEndsLinePick();
 };
 
 namespace {
@@ -337,6 +339,48 @@ void TestTextInspector::markerOnCanvas() {
     QTest::keyClick(e.canvas(), Qt::Key_Escape);
     QVERIFY(!s->markingText());
     QVERIFY(e.canvas()->configuration().recognizedLines.isEmpty());
+}
+
+// Highlights made by a marker drag end the pick of a recognised line: its block and its outline go,
+// as does any mark selection. A drag that touches no word makes nothing and leaves the pick.
+void TestTextInspector::markerDragEndsLinePick_data() {
+    QTest::addColumn<QPointF>("from");
+    QTest::addColumn<QPointF>("to");
+    QTest::addColumn<int>("highlights");
+    QTest::newRow("over the picked line") << QPointF(0.12, 0.12) << QPointF(0.35, 0.12) << 1;
+    QTest::newRow("over another line") << QPointF(0.12, 0.32) << QPointF(0.35, 0.32) << 1;
+    QTest::newRow("over two lines") << QPointF(0.12, 0.12) << QPointF(0.35, 0.22) << 2;
+    QTest::newRow("over no word") << QPointF(0.75, 0.75) << QPointF(0.9, 0.9) << 0;
+}
+
+void TestTextInspector::markerDragEndsLinePick() {
+    QFETCH(QPointF, from);
+    QFETCH(QPointF, to);
+    QFETCH(int, highlights);
+    Script script;
+    script.lines = kLines;
+    TextEditor e(&script);
+    QVERIFY(e.waitForCanvas());
+    AnnotationSession *s = e.session();
+    s->chooseMarker();
+    QVERIFY(QTest::qWaitFor([&] { return e.model()->didRun(); }));
+    const RecognizedTextLine line = e.model()->lines().first();
+    s->selectRecognizedLine(line.id);
+    QVERIFY(s->markingText());
+    QCoreApplication::processEvents();
+    QCOMPARE(e.canvas()->configuration().focusRect, std::optional<QRectF>(line.rect));
+    QVERIFY(e.inspector()->selectedBlock()->isVisibleTo(e.inspector()));
+
+    drag(e.canvas(), e.at(from.x(), from.y()), e.at(to.x(), to.y()));
+    QCoreApplication::processEvents();
+    QCOMPARE(e.marks().size(), highlights);
+    QCOMPARE(s->selection(), std::nullopt);
+    const bool picked = highlights == 0;
+    QCOMPARE(s->recognizedSelection(), picked ? std::optional<QUuid>(line.id) : std::nullopt);
+    QCOMPARE(e.canvas()->configuration().focusRect,
+             picked ? std::optional<QRectF>(line.rect) : std::optional<QRectF>());
+    QCOMPARE(e.inspector()->selectedBlock()->isVisibleTo(e.inspector()), picked);
+    QVERIFY(s->markingText());
 }
 
 QTEST_MAIN(TestTextInspector)
