@@ -15,7 +15,12 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <QDir>
+
 #include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 class TestTextInspector : public QObject {
     Q_OBJECT
@@ -31,6 +36,8 @@ private Q_SLOTS:
     void markerOnCanvas();
     void markerDragEndsLinePick_data();
     void markerDragEndsLinePick();
+    void imageNotARegularFile_data();
+    void imageNotARegularFile();
 };
 
 namespace {
@@ -381,6 +388,49 @@ void TestTextInspector::markerDragEndsLinePick() {
              picked ? std::optional<QRectF>(line.rect) : std::optional<QRectF>());
     QCOMPARE(e.inspector()->selectedBlock()->isVisibleTo(e.inspector()), picked);
     QVERIFY(s->markingText());
+}
+
+// Something other than a file under the snip's image name is refused before a byte is read: the
+// run ends with the failure sentence instead of waiting for a writer that never comes.
+void TestTextInspector::imageNotARegularFile_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("FIFO") << "fifo";
+    QTest::newRow("folder") << "folder";
+    QTest::newRow("device") << "device";
+}
+
+void TestTextInspector::imageNotARegularFile() {
+    QFETCH(QString, kind);
+    Script script;
+    script.lines = kLines;
+    TextEditor e(&script);
+    QVERIFY(e.waitForCanvas());
+    const QString path = e.f.store->imagesDirectory() + QStringLiteral("/A0.png");
+    QVERIFY(QFile::remove(path));
+    const QByteArray name = QFile::encodeName(path);
+    if (kind == u"fifo")
+        QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+    else if (kind == u"folder")
+        QVERIFY(QDir().mkdir(path));
+    else
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), path));
+    // Should a reader wait in the FIFO after all, a writer lets it go, so the test can end.
+    const auto release = qScopeGuard([&] {
+        if (kind == u"fifo") {
+            const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    });
+
+    e.session()->recognizeText();
+    QTRY_VERIFY_WITH_TIMEOUT(e.model()->didRun(), 10000);
+    QCOMPARE(e.model()->error(),
+             QStringLiteral("Texterkennung fehlgeschlagen: Die Bilddatei konnte nicht gelesen werden."));
+    QVERIFY(e.model()->lines().isEmpty());
+    QCOMPARE(script.running.load(), 0);
+    QCoreApplication::processEvents();
+    QCOMPARE(e.inspector()->recognizeButton()->text(), QStringLiteral("Erneut erkennen"));
 }
 
 QTEST_MAIN(TestTextInspector)
