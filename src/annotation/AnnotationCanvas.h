@@ -43,14 +43,16 @@ public:
     using PanGesture = std::function<bool(QMouseEvent *event, bool begin)>;
     void setPanGesture(PanGesture gesture) { m_panGesture = std::move(gesture); }
 
-    // Undo and redo from a menu while the canvas has the focus.
-    void undo();
-    void redo();
-
     // How many blurred copies the canvas has made (they are kept and reused across frames).
     int blurCopiesMade() const { return m_blurs.made(); }
     // How many kept frames were drawn on the paint path (new marks, far scrolls); zooming draws none.
     int framesDrawnWhilePainting() const { return m_framesDrawnWhilePainting; }
+
+public Q_SLOTS:
+    // Undo and redo from the Edit menu while the canvas has the focus: the menu finds them by
+    // name on the focused widget, as it finds a text field's.
+    void undo();
+    void redo();
 
 protected:
     bool event(QEvent *event) override;

@@ -238,6 +238,8 @@ void AnnotationSession::redo() {
 
 void AnnotationSession::highlightText(const QList<QRectF> &regions) {
     replace(marks() << TextMarkerSelection::marks(regions, m_textMarkerColor));
+    // The marked words are done with: the line picked in the list and its outline go too.
+    set(m_recognizedSelection, std::optional<QUuid>());
     set(m_selection, std::optional<QUuid>());
 }
 

@@ -18,11 +18,20 @@ namespace {
 const QColor kBackground = QColor::fromRgbF(0.93f, 0.93f, 0.93f);
 
 // The canvas's soft shadow: black at 0.14 spread over 14 points, 3 points down.
+constexpr int kShadowRadius = 14;
+constexpr int kShadowOffset = 3;
+
+// Everything the shadow of a canvas at `canvas` may touch, with a point to spare for rounding.
+QRect shadowBounds(const QRect &canvas) {
+    constexpr int reach = kShadowRadius + 2;
+    return canvas.adjusted(-reach, -reach + kShadowOffset, reach, reach + kShadowOffset);
+}
+
 void paintShadow(QPainter &painter, const QRectF &frame) {
-    constexpr int kRadius = 14;
+    constexpr int kRadius = kShadowRadius;
     constexpr double kOpacity = 0.14;
     painter.setPen(Qt::NoPen);
-    const QRectF base = frame.translated(0, 3);
+    const QRectF base = frame.translated(0, kShadowOffset);
     for (int i = kRadius; i >= 1; --i) {
         // Each ring adds a little darkness, so the sum falls off smoothly towards the outside.
         const double share = kOpacity * 2 * (kRadius - i + 1) / (kRadius * (kRadius + 1.0));
@@ -69,7 +78,7 @@ protected:
         if (!m_owner->m_canvas->isVisible())
             return;
         // The opaque canvas covers the shadow's inside; only the ring around it is painted.
-        const QRegion ring = QRegion(canvas.adjusted(-16, -16, 16, 20)) - QRegion(canvas);
+        const QRegion ring = QRegion(shadowBounds(canvas)) - QRegion(canvas);
         painter.setClipRegion(ring & event->region());
         painter.setRenderHint(QPainter::Antialiasing);
         paintShadow(painter, canvas);
@@ -172,7 +181,16 @@ void AnnotationViewport::layoutOnce(QPointF centre) {
     m_geometry = g;
     const QSize document(int(std::ceil(g.documentSize.width())), int(std::ceil(g.documentSize.height())));
     m_document->resize(document);
-    m_canvas->setGeometry(g.imageFrame.toRect());
+    const QRect before = m_canvas->geometry();
+    const QRect after = g.imageFrame.toRect();
+    m_canvas->setGeometry(after);
+    if (before != after) {
+        // Moving the canvas repaints only the area it left; its shadow around the old and the
+        // new place is the document's own painting and must be redrawn as well, or every
+        // smaller zoom step leaves the old frame behind.
+        m_document->update(QRegion(shadowBounds(before)) - QRegion(after));
+        m_document->update(QRegion(shadowBounds(after)) - QRegion(after));
+    }
     // The ranges follow the document at once, also while the view is hidden.
     horizontalScrollBar()->setRange(0, std::max(0, document.width() - view.width()));
     verticalScrollBar()->setRange(0, std::max(0, document.height() - view.height()));

@@ -277,7 +277,9 @@ QString AnnotationWorkspace::hint() const {
         return QStringLiteral("Form aufziehen · Umschalt für Kreis oder Quadrat");
     if (tool && MarkKinds::isTextBox(*tool))
         return QStringLiteral("Textfeld aufziehen · Doppelklick zum Bearbeiten");
-    return QStringLiteral("Ziehen zum Bearbeiten · Alt zum Überzeichnen");
+    // Ctrl, not Alt: window managers take Alt+drag to move the window (Alt still works where it
+    // reaches the editor).
+    return QStringLiteral("Ziehen zum Bearbeiten · Strg zum Überzeichnen");
 }
 
 // ---- Inspector ----

@@ -7,11 +7,13 @@
 #include "look/Theme.h"
 #include "model/MarkLayers.h"
 
+#include <QDrag>
 #include <QDragEnterEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
@@ -99,7 +101,9 @@ private:
 
 LayerList::LayerList(AnnotationSession *session, QWidget *parent) : QListWidget(parent), m_session(session) {
     setItemDelegate(new LayerDelegate(session, this));
-    setSelectionMode(QAbstractItemView::NoSelection);
+    // The item view starts a drag only from a selected row. The delegate paints the editor's
+    // selection, never this one, so the view's own selection is merely the pressed row.
+    setSelectionMode(QAbstractItemView::SingleSelection);
     setFrameShape(QFrame::NoFrame);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -168,7 +172,8 @@ void LayerList::refresh() {
             item->setData(kIdRole, idText(it->id));
             item->setData(kSymbolRole, MarkKinds::symbol(it->kind));
             item->setData(Qt::AccessibleTextRole, QStringLiteral("Ebene: ") + it->label());
-            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsDragEnabled | Qt::ItemIsDropEnabled);
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled |
+                           Qt::ItemIsDropEnabled);
         }
         auto *screenshot = new QListWidgetItem(QStringLiteral("Screenshot"), this);
         screenshot->setData(kSymbolRole, QStringLiteral("photo"));
@@ -192,6 +197,26 @@ QMimeData *LayerList::mimeData(const QList<QListWidgetItem *> &items) const {
     auto *data = new QMimeData;
     data->setText(idText(id));
     return data;
+}
+
+void LayerList::mousePressEvent(QMouseEvent *event) {
+    m_pressedAt = event->position().toPoint();
+    QListWidget::mousePressEvent(event);
+}
+
+void LayerList::startDrag(Qt::DropActions) {
+    // The item view's own drag would remove the dragged row once it is dropped as a move; here
+    // the rows only ever follow the session.
+    const QList<QListWidgetItem *> items = selectedItems();
+    QMimeData *data = mimeData(items);
+    if (!data)
+        return;
+    auto *drag = new QDrag(this);
+    drag->setMimeData(data);
+    const QRect row = visualItemRect(items.first());
+    drag->setPixmap(viewport()->grab(row));
+    drag->setHotSpot(m_pressedAt - row.topLeft());
+    drag->exec(Qt::MoveAction);
 }
 
 void LayerList::dragEnterEvent(QDragEnterEvent *event) {

@@ -31,6 +31,8 @@ public:
 protected:
     QMimeData *mimeData(const QList<QListWidgetItem *> &items) const override;
     QStringList mimeTypes() const override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
@@ -40,6 +42,7 @@ private:
     // What the rows show: id and label; none before the first fill.
     std::optional<QList<QPair<QUuid, QString>>> m_rows;
     std::optional<QUuid> m_highlighted;
+    QPoint m_pressedAt; // where the row that may be dragged was grabbed
 };
 
 // The inspector column's layer page: the count, the list, and the detail pane with the style

@@ -1,16 +1,30 @@
 #include "annotation/TextRecognitionModel.h"
 
 #include "annotation/TextRecognition.h"
+#include "imaging/RegularFile.h"
 #include "model/AppFailure.h"
 #include "platform/TextRecognizer.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QPointer>
 #include <QThread>
 
 #include <optional>
 #include <utility>
+
+namespace {
+
+// Only a regular file is read, without ever blocking: a FIFO, a folder or a device under the
+// image's name would otherwise hold the worker, and with it quitting, for good.
+QByteArray readImage(const QString &path) {
+    try {
+        return RegularFile::readAll(path);
+    } catch (const RegularFile::Failure &) {
+        throw AppFailure(QStringLiteral("Die Bilddatei konnte nicht gelesen werden."));
+    }
+}
+
+} // namespace
 
 struct TextRecognitionModel::Outcome {
     RecognizedTextLines lines;
@@ -31,12 +45,7 @@ public:
             return std::nullopt;
         Outcome outcome;
         try {
-            QFile file(imagePath);
-            if (!file.open(QIODevice::ReadOnly))
-                throw AppFailure(QStringLiteral("Die Bilddatei konnte nicht gelesen werden."));
-            const QByteArray bytes = file.readAll();
-            if (file.error() != QFileDevice::NoError)
-                throw AppFailure(QStringLiteral("Die Bilddatei konnte nicht gelesen werden."));
+            const QByteArray bytes = readImage(imagePath);
             if (!m_recognizer)
                 m_recognizer = m_factory();
             if (!m_recognizer)

@@ -62,6 +62,7 @@ struct EditItem {
 
 const EditItem kEditItems[] = {
     {QStringLiteral("Rückgängig"), QKeySequence(Qt::CTRL | Qt::Key_Z), "undo"},
+    {QStringLiteral("Wiederholen"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), "redo"},
     {QStringLiteral("Ausschneiden"), QKeySequence(Qt::CTRL | Qt::Key_X), "cut"},
     {QStringLiteral("Kopieren"), QKeySequence(Qt::CTRL | Qt::Key_C), "copy"},
     {QStringLiteral("Einfügen"), QKeySequence(Qt::CTRL | Qt::Key_V), "paste"},
@@ -101,21 +102,22 @@ void buildMainMenu(AppDelegate *delegate, QMenuBar *bar, QWidget *alsoFor) {
     const QList<Menu> &menus = mainMenus();
     for (qsizetype i = 0; i < menus.size(); ++i) {
         // The edit menu stands third, between the file and the window menu.
-        if (i == 2) {
-            QMenu *edit = bar->addMenu(QStringLiteral("Bearbeiten"));
-            for (const EditItem &item : kEditItems) {
-                QAction *action = edit->addAction(item.title);
-                action->setShortcut(item.key);
-                QObject::connect(action, &QAction::triggered, edit,
-                                 [slot = item.slot] { sendToFocus(slot); });
-            }
-        }
+        if (i == 2)
+            buildEditMenu(bar->addMenu(QStringLiteral("Bearbeiten")));
         QMenu *menu = bar->addMenu(menus[i].title);
         for (const Item &item : menus[i].items) {
             QAction *action = addItem(menu, delegate, item, true);
             if (alsoFor && !item.key.isEmpty())
                 alsoFor->addAction(action);
         }
+    }
+}
+
+void buildEditMenu(QMenu *menu) {
+    for (const EditItem &item : kEditItems) {
+        QAction *action = menu->addAction(item.title);
+        action->setShortcut(item.key);
+        QObject::connect(action, &QAction::triggered, menu, [slot = item.slot] { sendToFocus(slot); });
     }
 }
 

@@ -11,6 +11,8 @@ namespace AppMenus {
 // The four menus of the main window. Their shortcuts also work while `alsoFor` (the capture
 // panel) has the keyboard.
 void buildMainMenu(AppDelegate *delegate, QMenuBar *bar, QWidget *alsoFor);
+// The Edit menu's commands, which go to the focused widget (a text field, the mark editor's canvas).
+void buildEditMenu(QMenu *menu);
 // The tray item's menu: the same commands, without shortcuts.
 void buildStatusMenu(AppDelegate *delegate, QMenu *menu);
 

@@ -15,7 +15,12 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <QDir>
+
 #include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 class TestTextInspector : public QObject {
     Q_OBJECT
@@ -29,6 +34,10 @@ private Q_SLOTS:
     void markRecognized();
     void selectionAndQuery();
     void markerOnCanvas();
+    void markerDragEndsLinePick_data();
+    void markerDragEndsLinePick();
+    void imageNotARegularFile_data();
+    void imageNotARegularFile();
 };
 
 namespace {
@@ -337,6 +346,91 @@ void TestTextInspector::markerOnCanvas() {
     QTest::keyClick(e.canvas(), Qt::Key_Escape);
     QVERIFY(!s->markingText());
     QVERIFY(e.canvas()->configuration().recognizedLines.isEmpty());
+}
+
+// Highlights made by a marker drag end the pick of a recognised line: its block and its outline go,
+// as does any mark selection. A drag that touches no word makes nothing and leaves the pick.
+void TestTextInspector::markerDragEndsLinePick_data() {
+    QTest::addColumn<QPointF>("from");
+    QTest::addColumn<QPointF>("to");
+    QTest::addColumn<int>("highlights");
+    QTest::newRow("over the picked line") << QPointF(0.12, 0.12) << QPointF(0.35, 0.12) << 1;
+    QTest::newRow("over another line") << QPointF(0.12, 0.32) << QPointF(0.35, 0.32) << 1;
+    QTest::newRow("over two lines") << QPointF(0.12, 0.12) << QPointF(0.35, 0.22) << 2;
+    QTest::newRow("over no word") << QPointF(0.75, 0.75) << QPointF(0.9, 0.9) << 0;
+}
+
+void TestTextInspector::markerDragEndsLinePick() {
+    QFETCH(QPointF, from);
+    QFETCH(QPointF, to);
+    QFETCH(int, highlights);
+    Script script;
+    script.lines = kLines;
+    TextEditor e(&script);
+    QVERIFY(e.waitForCanvas());
+    AnnotationSession *s = e.session();
+    s->chooseMarker();
+    QVERIFY(QTest::qWaitFor([&] { return e.model()->didRun(); }));
+    const RecognizedTextLine line = e.model()->lines().first();
+    s->selectRecognizedLine(line.id);
+    QVERIFY(s->markingText());
+    QCoreApplication::processEvents();
+    QCOMPARE(e.canvas()->configuration().focusRect, std::optional<QRectF>(line.rect));
+    QVERIFY(e.inspector()->selectedBlock()->isVisibleTo(e.inspector()));
+
+    drag(e.canvas(), e.at(from.x(), from.y()), e.at(to.x(), to.y()));
+    QCoreApplication::processEvents();
+    QCOMPARE(e.marks().size(), highlights);
+    QCOMPARE(s->selection(), std::nullopt);
+    const bool picked = highlights == 0;
+    QCOMPARE(s->recognizedSelection(), picked ? std::optional<QUuid>(line.id) : std::nullopt);
+    QCOMPARE(e.canvas()->configuration().focusRect,
+             picked ? std::optional<QRectF>(line.rect) : std::optional<QRectF>());
+    QCOMPARE(e.inspector()->selectedBlock()->isVisibleTo(e.inspector()), picked);
+    QVERIFY(s->markingText());
+}
+
+// Something other than a file under the snip's image name is refused before a byte is read: the
+// run ends with the failure sentence instead of waiting for a writer that never comes.
+void TestTextInspector::imageNotARegularFile_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("FIFO") << "fifo";
+    QTest::newRow("folder") << "folder";
+    QTest::newRow("device") << "device";
+}
+
+void TestTextInspector::imageNotARegularFile() {
+    QFETCH(QString, kind);
+    Script script;
+    script.lines = kLines;
+    TextEditor e(&script);
+    QVERIFY(e.waitForCanvas());
+    const QString path = e.f.store->imagesDirectory() + QStringLiteral("/A0.png");
+    QVERIFY(QFile::remove(path));
+    const QByteArray name = QFile::encodeName(path);
+    if (kind == u"fifo")
+        QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+    else if (kind == u"folder")
+        QVERIFY(QDir().mkdir(path));
+    else
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), path));
+    // Should a reader wait in the FIFO after all, a writer lets it go, so the test can end.
+    const auto release = qScopeGuard([&] {
+        if (kind == u"fifo") {
+            const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    });
+
+    e.session()->recognizeText();
+    QTRY_VERIFY_WITH_TIMEOUT(e.model()->didRun(), 10000);
+    QCOMPARE(e.model()->error(),
+             QStringLiteral("Texterkennung fehlgeschlagen: Die Bilddatei konnte nicht gelesen werden."));
+    QVERIFY(e.model()->lines().isEmpty());
+    QCOMPARE(script.running.load(), 0);
+    QCoreApplication::processEvents();
+    QCOMPARE(e.inspector()->recognizeButton()->text(), QStringLiteral("Erneut erkennen"));
 }
 
 QTEST_MAIN(TestTextInspector)

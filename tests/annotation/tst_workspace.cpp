@@ -92,7 +92,7 @@ void TestWorkspace::opening() {
     QVERIFY(e.waitForCanvas());
     // 1000 × 500 in the centre column (1380 − 64 − 260 − 2 dividers wide) fits below 100 %.
     QTRY_VERIFY(s->visibleZoom() < 1.0);
-    QCOMPARE(e.workspace->hint(), QStringLiteral("Ziehen zum Bearbeiten · Alt zum Überzeichnen"));
+    QCOMPARE(e.workspace->hint(), QStringLiteral("Ziehen zum Bearbeiten · Strg zum Überzeichnen"));
 }
 
 void TestWorkspace::canvasDrawReachesSnip() {
@@ -738,7 +738,7 @@ void TestWorkspace::keyNames_data() {
     QTest::addColumn<QString>("shown");
     QTest::addColumn<QString>("text");
     QTest::newRow("hint without tool") << "hint"
-                                       << "Ziehen zum Bearbeiten · Alt zum Überzeichnen";
+                                       << "Ziehen zum Bearbeiten · Strg zum Überzeichnen";
     QTest::newRow("hint of a shape tool") << "shape"
                                           << "Form aufziehen · Umschalt für Kreis oder Quadrat";
     QTest::newRow("undo help") << "Markierung rückgängig"
@@ -747,7 +747,8 @@ void TestWorkspace::keyNames_data() {
                                << "Wiederholen · Strg+Umschalt+Z";
 }
 
-// A PC keyboard has no Mac key symbols: the texts name Strg, Umschalt and Alt.
+// A PC keyboard has no Mac key symbols: the texts name Strg and Umschalt. Drawing over a mark is
+// named by Strg, since window managers take Alt+drag to move the window.
 void TestWorkspace::keyNames() {
     QFETCH(QString, shown);
     QFETCH(QString, text);

@@ -7,7 +7,9 @@
 #include "support/MarkTestSupport.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QImage>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -15,6 +17,9 @@
 #include <QThread>
 
 #include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -83,6 +88,8 @@ private Q_SLOTS:
     void recognizerUnavailable();
     void failures_data();
     void failures();
+    void programEndsAfterRun_data();
+    void programEndsAfterRun();
     void hiddenMarksBurntIn();
     void editorLines_data();
     void editorLines();
@@ -281,6 +288,47 @@ void TestRecognitionModel::failures() {
     } else {
         QCOMPARE(model.error(), expected);
     }
+}
+
+// A program that recognises whatever lies under the image's name ends its run and then quits: a
+// FIFO without a writer must not hold the run, nor the worker that quitting waits for.
+void TestRecognitionModel::programEndsAfterRun_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("printed");
+    const QString unreadable =
+        QStringLiteral("Texterkennung fehlgeschlagen: Die Bilddatei konnte nicht gelesen werden.");
+    QTest::newRow("FIFO") << "fifo" << unreadable;
+    QTest::newRow("folder") << "folder" << unreadable;
+    QTest::newRow("image without text") << "image"
+                                        << "0";
+}
+
+void TestRecognitionModel::programEndsAfterRun() {
+    QFETCH(QString, kind);
+    QFETCH(QString, printed);
+    const QString path = m_dir.filePath(QStringLiteral("unter-dem-namen.png"));
+    const QByteArray name = QFile::encodeName(path);
+    if (kind == u"fifo")
+        QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+    else if (kind == u"folder")
+        QVERIFY(QDir().mkdir(path));
+    else
+        QVERIFY(QFile::copy(m_image, path));
+    QProcess program;
+    const auto cleanUp = qScopeGuard([&] {
+        program.kill();
+        program.waitForFinished();
+        if (kind == u"folder")
+            QDir().rmdir(path);
+        else
+            QFile::remove(path);
+    });
+    program.start(QStringLiteral(RECOGNIZE_AND_QUIT), {path});
+    QVERIFY(program.waitForStarted());
+    QVERIFY2(program.waitForFinished(30000), "the program did not end");
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(QString::fromUtf8(program.readAllStandardOutput()), printed);
+    QCOMPARE(program.exitCode(), 0);
 }
 
 // Hidden text is gone from the pixels before the recogniser sees them; a blur becomes a redaction
