@@ -62,7 +62,6 @@ struct EditItem {
 
 const EditItem kEditItems[] = {
     {QStringLiteral("Rückgängig"), QKeySequence(Qt::CTRL | Qt::Key_Z), "undo"},
-    {QStringLiteral("Wiederholen"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), "redo"},
     {QStringLiteral("Ausschneiden"), QKeySequence(Qt::CTRL | Qt::Key_X), "cut"},
     {QStringLiteral("Kopieren"), QKeySequence(Qt::CTRL | Qt::Key_C), "copy"},
     {QStringLiteral("Einfügen"), QKeySequence(Qt::CTRL | Qt::Key_V), "paste"},
