@@ -1,5 +1,6 @@
 #include "CanvasTestSupport.h"
 #include "EditorTestSupport.h"
+#include "support/FileSupport.h"
 #include "support/MarkTestSupport.h"
 
 #include "annotation/TextInspector.h"
@@ -408,12 +409,7 @@ void TestTextInspector::imageNotARegularFile() {
     const QString path = e.f.store->imagesDirectory() + QStringLiteral("/A0.png");
     QVERIFY(QFile::remove(path));
     const QByteArray name = QFile::encodeName(path);
-    if (kind == u"fifo")
-        QCOMPARE(::mkfifo(name.constData(), 0600), 0);
-    else if (kind == u"folder")
-        QVERIFY(QDir().mkdir(path));
-    else
-        QVERIFY(QFile::link(QStringLiteral("/dev/null"), path));
+    QVERIFY(makeNonRegularFile(kind, path));
     // Should a reader wait in the FIFO after all, a writer lets it go, so the test can end.
     const auto release = qScopeGuard([&] {
         if (kind == u"fifo") {
