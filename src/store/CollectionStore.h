@@ -217,8 +217,9 @@ public:
 
     // Capture rounds. Refusals return false without any text, also while writing is disabled;
     // otherwise the change is made at once and saved, and a failed save, which reports itself,
-    // puts back, when its answer comes, every value the operation set that still holds it (the
-    // selection finishing chose stays) and leaves a further attempt to the delayed save.
+    // puts back every value the operation set that still holds it (the selection finishing chose
+    // stays) and leaves a further attempt to the delayed save; failing saves in a row put back
+    // their operations newest first.
     static constexpr double kCaptureIdleInterval = 600.0;
     std::optional<SnipCollection> sessionCollection() const;
     // Whether the shortcut may go on into the running round at reference time now.
@@ -255,8 +256,9 @@ public:
     void undoDelete();
 
     // The collection trash: both refuse with false (also while writing is disabled), or make
-    // their change at once and save it; a failed save puts back, when its answer comes, every
-    // property that still holds the value the operation gave it, and the delayed save tries again.
+    // their change at once and save it; a failed save puts back every property that still holds
+    // the value the operation gave it, and the delayed save tries again. Failing saves in a row
+    // put back their operations newest first, so collections and trash come back as they were.
     bool deleteCollection(const QUuid &id);
     bool restoreDeletedCollection();
 
