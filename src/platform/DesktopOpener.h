@@ -17,9 +17,8 @@ namespace DesktopOpener {
 inline constexpr std::chrono::milliseconds kStartTime{5000};
 
 // Returns at once. `done` runs once on the main thread, unless `context` has gone by then; false
-// when xdg-open could not be started, or failed within `startTime`. Where xdg-open runs the
-// program in the foreground the answer waits until that program ends; only a failure is news
-// by then.
+// when xdg-open could not be started or failed within `startTime`. Where xdg-open runs the
+// program in the foreground the answer comes when that program ends, and is yes however it ends.
 void open(const QUrl &url, QObject *context, std::function<void(bool opened)> done,
           std::chrono::milliseconds startTime = kStartTime);
 
