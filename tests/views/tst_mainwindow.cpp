@@ -1334,12 +1334,14 @@ void TestMainWindow::sidebarTexts() {
 void TestMainWindow::longTextsEndWithEllipsis_data() {
     QTest::addColumn<QString>("place");
     QTest::addColumn<QString>("title");
-    QTest::addColumn<int>("maxLines");
-    QTest::addColumn<bool>("inWord"); // the line breaks inside a word wider than the line
+    QTest::addColumn<int>("maxLines"); // 0: as many as the whole text takes
+    QTest::addColumn<bool>("inWord");  // the line breaks inside a word wider than the line
     const QString words = QStringLiteral(
         "Quartalsbericht der Abteilung für Kundenservice und Vertrieb mit allen Schritten der Einrichtung "
         "und den Fragen, die bei der Einführung im Frühjahr noch offen geblieben sind");
     const QString word = QStringLiteral("Donaudampfschifffahrtsgesellschaftskapitänsmützenabzeichensammlung");
+    const QString hebrew = QStringLiteral("דוח רבעוני של מחלקת שירות הלקוחות והמכירות עם כל שלבי ההתקנה "
+                                          "והשאלות שנותרו פתוחות באביב");
     QTest::newRow("session bar, running") << "running" << words << 1 << false;
     QTest::newRow("session bar, paused") << "paused" << words << 1 << false;
     QTest::newRow("card heading") << "heading" << words << 1 << false;
@@ -1348,6 +1350,11 @@ void TestMainWindow::longTextsEndWithEllipsis_data() {
     QTest::newRow("grid collection title") << "grid title" << words << 1 << false;
     QTest::newRow("sidebar row") << "row" << words << 2 << false;
     QTest::newRow("sidebar row, one long word") << "row" << word + u' ' + word << 2 << true;
+    // Two such titles differ only at their ends: the whole of each is shown, closing quote included.
+    QTest::newRow("delete confirmation, one long word")
+        << "confirmation" << QStringLiteral("Bildschirmaufnahmen_") + word + QStringLiteral("_Entwurf_2") << 0
+        << true;
+    QTest::newRow("session bar, running, right to left") << "running" << hebrew + u' ' + hebrew << 1 << false;
     QTest::newRow("account email") << "email"
                                    << QStringLiteral("vorname.nachname.abteilung@") + word + ".example" << 1
                                    << false;
@@ -1393,6 +1400,16 @@ void TestMainWindow::longTextsEndWithEllipsis() {
             full = QStringLiteral("1. ") + title;
     } else if (place == u"row") {
         widget = f.view->sidebar()->row(f.collection(0).id);
+    } else if (place == u"confirmation") {
+        f.view->toolbar()->deleteCollectionAction()->trigger();
+        QMessageBox *box = f.openBox();
+        QVERIFY(box);
+        full = box->informativeText();
+        for (QLabel *label : box->findChildren<QLabel *>()) {
+            if (label->isVisible() && label->text() == full)
+                widget = label;
+        }
+        QVERIFY(full.contains(u'„' + title + u'“'));
     } else {
         // The account row's second line, as a signed-in user's address would fill it.
         for (QLabel *label : f.view->sidebar()->findChildren<QLabel *>()) {
@@ -1403,6 +1420,26 @@ void TestMainWindow::longTextsEndWithEllipsis() {
         }
     }
     QVERIFY(widget);
+    if (title.isRightToLeft()) {
+        // The cut is where the right-to-left letters end: on their left. The "…" is drawn there,
+        // right beside the last of them, and not on the far side of the first.
+        QList<TextRecorder::Placed> runs = TextRecorder::placedTexts(widget);
+        runs.removeIf([](const TextRecorder::Placed &run) { return run.text.trimmed().isEmpty(); });
+        const auto ellipsis = std::find_if(runs.cbegin(), runs.cend(), [](const TextRecorder::Placed &run) {
+            return run.text.startsWith(QChar(0x2026));
+        });
+        QVERIFY(ellipsis != runs.cend());
+        const qreal cut = ellipsis->left + ellipsis->width;
+        bool beside = false;
+        for (const TextRecorder::Placed &run : std::as_const(runs)) {
+            if (!run.text.isRightToLeft() || !full.contains(run.text))
+                continue;
+            QVERIFY2(run.left > cut - 0.5, qPrintable(run.text));
+            beside = beside || std::abs(run.left - cut) < 0.5;
+        }
+        QVERIFY(beside);
+        return;
+    }
     QStringList lines;
     for (const QString &painted : TextRecorder::texts(widget)) {
         const QString text = painted.endsWith(QChar(0x2026)) ? painted.chopped(1) : painted;
@@ -1412,8 +1449,11 @@ void TestMainWindow::longTextsEndWithEllipsis() {
     // The grid paints every card: the first one is the renamed snip's.
     if (place.startsWith(u"grid"))
         lines = lines.mid(0, 1);
-    QVERIFY2(!lines.isEmpty() && lines.size() <= maxLines, qPrintable(lines.join(u'|')));
-    QVERIFY2(lines.last().endsWith(QChar(0x2026)), qPrintable(lines.join(u'|')));
+    QVERIFY2(!lines.isEmpty() && (maxLines == 0 || lines.size() <= maxLines), qPrintable(lines.join(u'|')));
+    if (maxLines == 0)
+        QCOMPARE(lines.join(QString()), full);
+    else
+        QVERIFY2(lines.last().endsWith(QChar(0x2026)), qPrintable(lines.join(u'|')));
     QString shown;
     const QFontMetricsF metrics(widget->font());
     for (const QString &line : std::as_const(lines)) {
