@@ -5,6 +5,7 @@
 #include "backup/BackupAPI.h"
 #include "backup/CloudBackupStore.h"
 #include "export/Exporter.h"
+#include "look/ButtonKeys.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 #include "model/Ids.h"
@@ -42,6 +43,7 @@ void applyLightAppearance() {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setPalette(Theme::palette(QApplication::style()->standardPalette()));
     QApplication::setFont(Theme::font(13));
+    ButtonKeys::install();
 }
 
 } // namespace

@@ -1,11 +1,11 @@
 #include "views/LibraryWidgets.h"
 
 #include "look/ElidedText.h"
+#include "look/FocusFrame.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 #include "views/LibraryState.h"
 
-#include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -39,15 +39,12 @@ QColor LibraryPaint::withAlpha(QColor color, qreal alpha) {
     return color;
 }
 
-bool LibraryPaint::fromKeyboard(const QFocusEvent *event) {
-    return event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
-}
-
 FlatButton::FlatButton(const Look &look, const QString &text, QWidget *parent)
     : QAbstractButton(parent), m_look(look) {
     setText(text);
     setFont(look.font);
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
     setAttribute(Qt::WA_Hover, false);
 }
 
@@ -89,11 +86,6 @@ QSize FlatButton::minimumSizeHint() const {
                  hint.height());
 }
 
-void FlatButton::focusInEvent(QFocusEvent *event) {
-    m_keyboardFocus = LibraryPaint::fromKeyboard(event);
-    QAbstractButton::focusInEvent(event);
-}
-
 void FlatButton::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     if (!isEnabled())
@@ -102,9 +94,6 @@ void FlatButton::paintEvent(QPaintEvent *) {
     const QColor background =
         isDown() && m_look.pressedBackground.isValid() ? m_look.pressedBackground : m_look.background;
     LibraryPaint::roundedPanel(painter, frame, m_look.radius, background, m_look.border, m_look.dashedBorder);
-    if (hasFocus() && m_keyboardFocus)
-        LibraryPaint::roundedPanel(painter, frame, m_look.radius, Qt::transparent,
-                                   LibraryPaint::withAlpha(Theme::accent(), 0.6));
 
     const QRect content = rect().marginsRemoved(m_look.padding);
     const QFontMetrics metrics(m_look.font);
@@ -131,10 +120,15 @@ void FlatButton::paintEvent(QPaintEvent *) {
         painter.drawText(QRect(x, content.top(), content.right() - x + 1, content.height()),
                          Qt::AlignLeft | Qt::AlignVCenter, shown);
     }
+    if (hasFocus()) {
+        painter.setOpacity(1);
+        FocusFrame::paint(painter, frame, std::max<qreal>(m_look.radius, 4));
+    }
 }
 
 PanelButton::PanelButton(QWidget *parent) : QAbstractButton(parent) {
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
 }
 
 void PanelButton::adopt(QWidget *child) {
@@ -150,17 +144,11 @@ QSize PanelButton::minimumSizeHint() const {
     return layout() ? layout()->minimumSize() : QAbstractButton::minimumSizeHint();
 }
 
-void PanelButton::focusInEvent(QFocusEvent *event) {
-    m_keyboardFocus = LibraryPaint::fromKeyboard(event);
-    QAbstractButton::focusInEvent(event);
-}
-
 void PanelButton::paintEvent(QPaintEvent *) {
-    if (!hasFocus() || !m_keyboardFocus)
+    if (!hasFocus())
         return;
     QPainter painter(this);
-    LibraryPaint::roundedPanel(painter, QRectF(rect()), 7, Qt::transparent,
-                               LibraryPaint::withAlpha(Theme::accent(), 0.35));
+    FocusFrame::paint(painter, QRectF(rect()), 7);
 }
 
 SymbolLabel::SymbolLabel(const QString &symbol, int size, const QColor &color, QWidget *parent)
