@@ -209,6 +209,7 @@ QPushButton *secondaryButton(QWidget *parent) {
     return SheetParts::button(parent, QString());
 }
 
+// Its padding leaves the focus frame room around the text.
 QPushButton *linkButton(const QString &text, QWidget *parent) {
     auto *button = new QPushButton(text, parent);
     button->setFlat(true);
@@ -216,7 +217,7 @@ QPushButton *linkButton(const QString &text, QWidget *parent) {
     button->setFont(Theme::font(12, QFont::Medium));
     button->setStyleSheet(
         QStringLiteral(
-            "QPushButton { color: %1; border: none; padding: 0; } QPushButton:disabled { color: %2; }")
+            "QPushButton { color: %1; border: none; padding: 0 6px; } QPushButton:disabled { color: %2; }")
             .arg(Theme::accent().name(), Theme::disabledInk().name()));
     return button;
 }

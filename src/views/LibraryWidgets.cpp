@@ -76,14 +76,23 @@ QSize FlatButton::sizeHint() const {
         width += m_look.symbolSize + (text().isEmpty() ? 0 : m_look.spacing);
         height = std::max(height, m_look.symbolSize);
     }
-    return QSize(width + m_look.padding.left() + m_look.padding.right(),
-                 height + m_look.padding.top() + m_look.padding.bottom());
+    const QMargins margins = faceMargins();
+    return QSize(width + margins.left() + margins.right(), height + margins.top() + margins.bottom());
 }
 
 QSize FlatButton::minimumSizeHint() const {
     const QSize hint = sizeHint();
-    return QSize(std::min(hint.width(), m_look.padding.left() + m_look.padding.right() + m_look.symbolSize),
-                 hint.height());
+    const QMargins margins = faceMargins();
+    return QSize(std::min(hint.width(), margins.left() + margins.right() + m_look.symbolSize), hint.height());
+}
+
+QMargins FlatButton::faceMargins() const {
+    if (text().isEmpty())
+        return m_look.padding;
+    // The focus frame runs along the inside of the edge: text never lies under it.
+    const QMargins &p = m_look.padding;
+    return QMargins(std::max(p.left(), kFocusRoom.left()), std::max(p.top(), kFocusRoom.top()),
+                    std::max(p.right(), kFocusRoom.right()), std::max(p.bottom(), kFocusRoom.bottom()));
 }
 
 void FlatButton::paintEvent(QPaintEvent *) {
@@ -95,7 +104,7 @@ void FlatButton::paintEvent(QPaintEvent *) {
         isDown() && m_look.pressedBackground.isValid() ? m_look.pressedBackground : m_look.background;
     LibraryPaint::roundedPanel(painter, frame, m_look.radius, background, m_look.border, m_look.dashedBorder);
 
-    const QRect content = rect().marginsRemoved(m_look.padding);
+    const QRect content = rect().marginsRemoved(faceMargins());
     const QFontMetrics metrics(m_look.font);
     const bool hasSymbol = !m_look.symbol.isEmpty();
     const int gap = hasSymbol && !text().isEmpty() ? m_look.spacing : 0;

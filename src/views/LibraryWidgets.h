@@ -71,6 +71,10 @@ protected:
     void nextCheckState() override {}
 
 private:
+    // Room between a text and the edge for the focus frame, whatever the look's padding.
+    static constexpr QMargins kFocusRoom{6, 4, 6, 4};
+    QMargins faceMargins() const;
+
     Look m_look;
 };
 
