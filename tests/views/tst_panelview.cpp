@@ -97,14 +97,19 @@ struct CapturePanelFixture : StoreFixture {
     }
 };
 
-// Counts the releases of a key, wherever they go: once one is counted, what the press did is done.
-struct KeyReleases : QObject {
+// Counts the releases of the mouse button or of a key that reach the program, wherever they go:
+// once one is counted, what the press did is done.
+struct Releases : QObject {
+    QEvent::Type type;
     int key;
     int count = 0;
-    explicit KeyReleases(int key) : key(key) { qApp->installEventFilter(this); }
+    explicit Releases(QEvent::Type type, int key = 0) : type(type), key(key) {
+        qApp->installEventFilter(this);
+    }
     bool eventFilter(QObject *, QEvent *event) override {
-        if (event->type() == QEvent::KeyRelease && static_cast<QKeyEvent *>(event)->key() == key &&
-            !static_cast<QKeyEvent *>(event)->isAutoRepeat())
+        if (event->type() == type &&
+            (type != QEvent::KeyRelease || (static_cast<QKeyEvent *>(event)->key() == key &&
+                                            !static_cast<QKeyEvent *>(event)->isAutoRepeat())))
             ++count;
         return false;
     }
@@ -201,8 +206,9 @@ void TestPanelView::keysAfterClicks() {
     QWidget *target = field == u"Titel" ? static_cast<QWidget *>(f.view->findChild<QLineEdit *>())
                                         : f.view->findChild<QPlainTextEdit *>()->viewport();
     QVERIFY(!target->isEnabled());
+    Releases clicked(QEvent::MouseButtonRelease);
     QVERIFY(f.click(target));
-    QTRY_VERIFY_WITH_TIMEOUT(f.panel->isActiveWindow(), X11TestSupport::kPatienceMs);
+    QTRY_VERIFY_WITH_TIMEOUT(f.panel->isActiveWindow() && clicked.count > 0, X11TestSupport::kPatienceMs);
 
     QStringList menus;
     QTimer closer;
@@ -213,7 +219,7 @@ void TestPanelView::keysAfterClicks() {
         }
     });
     closer.start(10);
-    KeyReleases released(key == u"space" ? Qt::Key_Space : Qt::Key_Return);
+    Releases released(QEvent::KeyRelease, key == u"space" ? Qt::Key_Space : Qt::Key_Return);
     QVERIFY(X11TestSupport::xdotool(QStringLiteral("key ") + key));
     QTRY_VERIFY_WITH_TIMEOUT(released.count > 0, X11TestSupport::kPatienceMs);
     QCoreApplication::processEvents();
