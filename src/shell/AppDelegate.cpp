@@ -43,7 +43,6 @@ void applyLightAppearance() {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setPalette(Theme::palette(QApplication::style()->standardPalette()));
     QApplication::setFont(Theme::font(13));
-    ButtonKeys::install();
 }
 
 } // namespace
@@ -111,6 +110,8 @@ void AppDelegate::launch() {
         return;
     m_launched = true;
     applyLightAppearance();
+    // Every button of every window, the editor's too, is pressed by Return as by Space.
+    ButtonKeys::install();
     QGuiApplication::setQuitOnLastWindowClosed(false);
 
     m_mainWindow = std::make_unique<MainWindow>(m_settings, bind(&AppDelegate::mainWindowClosing));

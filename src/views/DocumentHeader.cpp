@@ -57,7 +57,6 @@ DescriptionField::DescriptionField(QWidget *parent) : QPlainTextEdit(parent) {
     document()->setDocumentMargin(0);
     setPlaceholderText(QStringLiteral("Beschreibung hinzufügen …"));
     setAccessibleName(QStringLiteral("Beschreibung der Sammlung"));
-    setAccessibleName(QStringLiteral("Beschreibung der Sammlung"));
 }
 
 void DescriptionField::setDescription(const QString &text) {

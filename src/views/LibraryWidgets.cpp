@@ -129,10 +129,8 @@ void FlatButton::paintEvent(QPaintEvent *) {
         painter.drawText(QRect(x, content.top(), content.right() - x + 1, content.height()),
                          Qt::AlignLeft | Qt::AlignVCenter, shown);
     }
-    if (hasFocus()) {
-        painter.setOpacity(1);
+    if (hasFocus())
         FocusFrame::paint(painter, frame, std::max<qreal>(m_look.radius, 4));
-    }
 }
 
 PanelButton::PanelButton(QWidget *parent) : QAbstractButton(parent) {
