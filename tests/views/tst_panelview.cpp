@@ -73,8 +73,8 @@ struct CapturePanelFixture : StoreFixture {
     }
     ~CapturePanelFixture() { panel.reset(); }
 
-    // The capture ended: the panel comes back in front without taking the keyboard. Only once it
-    // has lost it, as while the region tool runs.
+    // The capture ended: the panel comes back in front without taking the keyboard, after the
+    // keyboard has left it as it does while the region tool runs.
     bool captureEnded() {
         if (!QTest::qWaitFor([&] { return QGuiApplication::focusWindow() != panel->windowHandle(); },
                              X11TestSupport::kPatienceMs))
