@@ -109,6 +109,7 @@ struct ScaledRead {
     std::vector<std::unique_ptr<Reader>> readers;
     std::optional<AreaScaler> scaler;
     std::vector<png_byte> row;
+    std::vector<png_byte> passRow; // the pixels one pass holds of a row
     std::vector<QRgb> pixels;
     HeldPixels held;
 
@@ -134,12 +135,15 @@ struct ScaledRead {
         png_set_scale_16(reader.png);
         png_set_gray_to_rgb(reader.png);
         png_set_add_alpha(reader.png, 0xFF, PNG_FILLER_AFTER);
-        if (png_get_interlace_type(reader.png, reader.info) != PNG_INTERLACE_NONE)
-            png_set_interlace_handling(reader.png);
         png_read_update_info(reader.png, reader.info);
         return reader;
     }
 };
+
+// Whether a pass holds any pixels of an image of this size: libpng passes over those that hold none.
+bool passHasPixels(int pass, png_uint_32 width, png_uint_32 height) {
+    return PNG_PASS_COLS(width, pass) > 0 && PNG_PASS_ROWS(height, pass) > 0;
+}
 
 } // namespace
 
@@ -162,27 +166,47 @@ QImage readScaledPng(QIODevice *device, QSize target, BandedRead &progress) {
     read->scaler.emplace(QSize(int(width), int(height)), target, alpha);
     if (read->scaler->isNull())
         return {};
-    // An interlaced image comes in seven passes over the whole image. A reader for each pass, gone
-    // through the passes before it, fills its pixels of every row, so a row is whole as soon as
-    // every reader has done it.
-    const int passes = interlace == PNG_INTERLACE_NONE ? 1 : kInterlacePasses;
+    // An interlaced image comes in seven passes, each over part of the rows and columns. A reader
+    // for each pass, gone through the passes before it, hands over its rows as the image's rows
+    // come, so a row is whole once every pass that holds part of it has given its share.
+    const bool interlaced = interlace != PNG_INTERLACE_NONE;
+    const int passes = interlaced ? kInterlacePasses : 1;
+    std::vector<Reader *> byPass(size_t(passes), nullptr);
+    byPass[0] = &first;
     // libpng holds about two rows a reader.
-    read->held.resize(passes * (kReadBlock + 3 * rowBytes) + 2 * rowBytes);
+    read->held.resize(passes * (kReadBlock + 3 * rowBytes) + 3 * rowBytes);
+    qint64 before = interlaced ? PNG_PASS_ROWS(height, 0) : 0;
     for (int pass = 1; pass < passes; ++pass) {
+        if (!passHasPixels(pass, width, height))
+            continue;
         Reader &reader = read->open(device, start);
-        for (qint64 skipped = 0; skipped < qint64(pass) * height; ++skipped) {
+        for (qint64 skipped = 0; skipped < before; ++skipped) {
             if (skipped % kBandRows == 0 && progress.shouldStop())
                 return {};
             png_read_row(reader.png, nullptr, nullptr);
         }
+        byPass[size_t(pass)] = &reader;
+        before += PNG_PASS_ROWS(height, pass);
     }
     read->row.resize(size_t(rowBytes));
+    read->passRow.resize(size_t(rowBytes));
     read->pixels.resize(size_t(width));
     for (qint64 y = 0; y < qint64(height); ++y) {
         if (y % kBandRows == 0 && progress.shouldStop())
             return {};
-        for (const auto &reader : read->readers)
-            png_read_row(reader->png, read->row.data(), nullptr);
+        if (!interlaced) {
+            png_read_row(first.png, read->row.data(), nullptr);
+        } else {
+            for (int pass = 0; pass < passes; ++pass) {
+                if (!byPass[size_t(pass)] || !PNG_ROW_IN_INTERLACE_PASS(y, pass))
+                    continue;
+                png_read_row(byPass[size_t(pass)]->png, read->passRow.data(), nullptr);
+                const png_byte *in = read->passRow.data();
+                const qint64 step = PNG_PASS_COL_OFFSET(pass);
+                for (qint64 x = PNG_PASS_START_COL(pass); x < qint64(width); x += step, in += 4)
+                    std::memcpy(read->row.data() + x * 4, in, 4);
+            }
+        }
         const png_byte *p = read->row.data();
         for (png_uint_32 x = 0; x < width; ++x, p += 4)
             read->pixels[x] = qPremultiply(qRgba(p[0], p[1], p[2], p[3]));
