@@ -9,6 +9,7 @@
 #include <png.h>
 
 #include <algorithm>
+#include <array>
 #include <csetjmp>
 #include <cstring>
 #include <memory>
@@ -171,7 +172,8 @@ QImage readScaledPng(QIODevice *device, QSize target, BandedRead &progress) {
     // come, so a row is whole once every pass that holds part of it has given its share.
     const bool interlaced = interlace != PNG_INTERLACE_NONE;
     const int passes = interlaced ? kInterlacePasses : 1;
-    std::vector<Reader *> byPass(size_t(passes), nullptr);
+    // Plain pointers: nothing made after the long jump's target may need destroying.
+    std::array<Reader *, kInterlacePasses> byPass{};
     byPass[0] = &first;
     // libpng holds about two rows a reader.
     read->held.resize(passes * (kReadBlock + 3 * rowBytes) + 3 * rowBytes);
