@@ -25,9 +25,9 @@ const QString kReducedButton = QStringLiteral("Verkleinerte Kopie importieren");
 const QString kLocalButton = QStringLiteral("Nur lokal behalten");
 const QString kCancelButton = QStringLiteral("Abbrechen");
 
-// A child of the store that raises its flag when the store goes. Quitting waits for the store's own
-// work but not for an image check, whose answer would only ask a question nobody is left to see:
-// the check reads the flag between the bands of rows it decodes and ends there.
+// A child of the store that raises its flag when the store goes. Quitting saves without waiting
+// for an image check still running on the pool; once the store is gone, the check ends between
+// the bands of rows it decodes, so the program's end does not wait for it either.
 class ReviewStop final : public QObject {
 public:
     explicit ReviewStop(QObject *store) : QObject(store) {}
@@ -166,8 +166,8 @@ void CollectionStore::pasteImage() {
 
 void CollectionStore::reviewOffMainThread(std::function<ImageImport::Review()> review,
                                           std::function<void(const ReviewOutcome &)> done) {
-    // Not the store's pending work: quitting does not wait for it, and with the store gone first
-    // the result is dropped.
+    // Not the store's pending work: quitting saves without waiting for it, and with the store gone
+    // first the result is dropped.
     Background::run(
         this,
         [review = std::move(review)] {

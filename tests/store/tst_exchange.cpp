@@ -500,7 +500,7 @@ void TestExchange::importWaitsForPaste() {
     QVERIFY(f.panels->openRequest);
 }
 
-// Quitting saves without waiting for an image check under way, which only leads to a question.
+// Quitting saves without waiting for an image check under way; the import goes on afterwards.
 void TestExchange::quittingDoesNotWaitForAnImageCheck() {
     StoreFixture f;
     QTemporaryDir files;
@@ -525,6 +525,7 @@ void TestExchange::quittingDoesNotWaitForAnImageCheck() {
     *released = true;
     QVERIFY2(f.idle(), "the import did not end");
     QVERIFY(*releasedInTime);
+    QCOMPARE(f.collection(0).items.size(), 1);
 }
 
 void TestExchange::paste_data() {
