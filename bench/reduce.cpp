@@ -1,15 +1,21 @@
 // Times the review of a 6000 x 6000 noise PNG, whose full-size copy cannot fit the cloud limit, so
 // the review searches for a reduced copy. Then reviews a 12000 x 10000 TIFF file, beyond the
 // supported size, which is read in bands straight into its reduced copy: its time, and how far the
-// resident memory peaks above its size before. Then takes in a 35-byte GIF whose logical screen is
+// resident memory peaks above its size before. The same picture in other layouts (one LZW strip, one
+// deflated strip, LZW strips of 2000 rows, and 12000 x 12000 as an interlaced PNG) is read a row at
+// a time: the time of each and the most bytes of pixel buffers it held. Two small files that claim
+// 15,000 and 3,600 megapixels are refused from their headers: the time until the answer. Then
+// takes in a 35-byte GIF whose logical screen is
 // 14000 x 14000 around a 1 x 1 frame, pasted from another program (this one, started again) that
 // holds it on the X11 clipboard and imported as a file, and takes how far the resident memory
 // peaks above its size before each.
 #include "BenchSupport.h"
 
+#include "imaging/ImageDecoder.h"
 #include "imaging/ImageImport.h"
 #include "store/CollectionStore.h"
 #include "support/ClipboardOwner.h"
+#include "support/PngWriter.h"
 #include "support/TiffWriter.h"
 
 #include <QBuffer>
@@ -95,6 +101,38 @@ double importPeakMegabytes(const QByteArray &bytes, const QString &expected) {
     return peak - before;
 }
 
+// Reviews the file and prints the milliseconds it took as NAME_ms and, with a reduced copy, the most
+// bytes of pixel buffers held meanwhile as NAME_pixel_peak_mb; false, told on standard error, when
+// the review did not end as `expected` (empty: with a reduced copy alone).
+bool printReview(const char *name, const QString &path, const QString &expected = {}) {
+    Imaging::resetPeakPixelBytes();
+    QElapsedTimer timer;
+    timer.start();
+    QString failure;
+    bool reduced = false;
+    try {
+        const ImageImport::Review review = ImageImport::review(path);
+        reduced = review.reduced && !review.original;
+    } catch (const AppFailure &error) {
+        failure = error.errorDescription();
+    }
+    const qint64 elapsed = timer.elapsed();
+    if (failure != expected || (expected.isEmpty() && !reduced)) {
+        std::fprintf(stderr, "%s: %s\n", name,
+                     failure.isEmpty() ? "no reduced copy alone" : qPrintable(failure));
+        return false;
+    }
+    std::printf("%s_ms: %lld\n", name, static_cast<long long>(elapsed));
+    if (expected.isEmpty())
+        std::printf("%s_pixel_peak_mb: %.1f\n", name, double(Imaging::peakPixelBytes()) / 1e6);
+    return true;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -138,18 +176,20 @@ int main(int argc, char **argv) {
     QTemporaryDir tiffDir;
     const QString tiffPath = tiffDir.filePath(QStringLiteral("large.tiff"));
     const QSize tiffSize(12000, 10000);
-    if (!writeTiff(tiffPath, tiffSize, {}, [&](int y, QRgb *row) {
-            for (int x = 0; x < tiffSize.width(); ++x) {
-                if (x < tiffSize.width() / 5)
-                    row[x] = qRgb(40, 44, 52);
-                else if ((y / 12) % 3 == 0 && (x / 8) % 7 != 0)
-                    row[x] = qRgb(30, 30, 30);
-                else if (y > tiffSize.height() * 2 / 3)
-                    row[x] = qRgb(x * 255 / tiffSize.width(), y * 255 / tiffSize.height(), 128);
-                else
-                    row[x] = qRgb(244, 246, 250);
-            }
-        })) {
+    const auto picture = [](QSize size, int x, int y) {
+        if (x < size.width() / 5)
+            return qRgb(40, 44, 52);
+        if ((y / 12) % 3 == 0 && (x / 8) % 7 != 0)
+            return qRgb(30, 30, 30);
+        if (y > size.height() * 2 / 3)
+            return qRgb(x * 255 / size.width(), y * 255 / size.height(), 128);
+        return qRgb(244, 246, 250);
+    };
+    const auto tiffRow = [&](int y, QRgb *row) {
+        for (int x = 0; x < tiffSize.width(); ++x)
+            row[x] = picture(tiffSize, x, y);
+    };
+    if (!writeTiff(tiffPath, tiffSize, {}, tiffRow)) {
         std::fprintf(stderr, "the TIFF could not be written\n");
         return 1;
     }
@@ -175,6 +215,42 @@ int main(int argc, char **argv) {
     std::printf("tiff_reduced_bytes: %lld\n", static_cast<long long>(tiffReview->reduced->png.size()));
     std::printf("tiff_reduce_peak_mb: %.1f\n", tiffPeak);
     tiffReview.reset();
+
+    const struct {
+        const char *name;
+        int compression;
+        int rowsPerStrip;
+    } layouts[] = {{"tiff_one_lzw_strip", COMPRESSION_LZW, 0},
+                   {"tiff_one_deflated_strip", COMPRESSION_ADOBE_DEFLATE, 0},
+                   {"tiff_lzw_strips_of_2000_rows", COMPRESSION_LZW, 2000}};
+    for (const auto &layout : layouts) {
+        TiffLayout stored;
+        stored.compression = layout.compression;
+        stored.rowsPerStrip = layout.rowsPerStrip;
+        if (!writeTiff(tiffPath, tiffSize, stored, tiffRow) || !printReview(layout.name, tiffPath))
+            return 1;
+    }
+    const QSize pngSize(12000, 12000);
+    const QString pngPath = tiffDir.filePath(QStringLiteral("interlaced.png"));
+    const QByteArray interlaced = streamedPng(pngSize, 8, 2, true, [&](int y, int first, int dx) {
+        QByteArray row;
+        for (int x = first; x < pngSize.width(); x += dx) {
+            const QRgb c = picture(pngSize, x, y);
+            row += char(qRed(c));
+            row += char(qGreen(c));
+            row += char(qBlue(c));
+        }
+        return row;
+    });
+    if (!writeFile(pngPath, interlaced) || !printReview("interlaced_png", pngPath))
+        return 1;
+    const QString refused = QStringLiteral("Das Bild konnte nicht verarbeitet werden.");
+    if (!writeFile(tiffPath, sameStripTiff({30000, 500000}, 64)) ||
+        !printReview("tiff_15000_megapixels_refused", tiffPath, refused))
+        return 1;
+    if (!writeFile(pngPath, blackPng({60000, 60000}, 1, 0)) ||
+        !printReview("png_3600_megapixels_refused", pngPath, refused))
+        return 1;
 
     const QByteArray gif = "GIF89a" + le16(14000) + le16(14000) +
                            QByteArray("\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0", 14) + le16(1) + le16(1) +

@@ -10,6 +10,9 @@ namespace {
 
 // Sides beyond this would let the 64-bit sums overflow; no image the application takes comes near.
 constexpr int kLargestSide = 1 << 24;
+// Each source column costs 40 bytes of sums and tables: wider sources would cost more than the
+// rows they come in.
+constexpr int kWidestSource = 1 << 20;
 constexpr int kBandRows = 64;
 
 } // namespace
@@ -17,7 +20,7 @@ constexpr int kBandRows = 64;
 AreaScaler::AreaScaler(QSize source, QSize target, bool alpha) : m_source(source), m_target(target) {
     if (source.width() < 1 || source.height() < 1 || target.width() < 1 || target.height() < 1 ||
         target.width() > source.width() || target.height() > source.height() ||
-        source.width() > kLargestSide || source.height() > kLargestSide)
+        source.width() > kWidestSource || source.height() > kLargestSide)
         return;
     m_image = QImage(target, alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
     if (m_image.isNull())
@@ -27,6 +30,7 @@ AreaScaler::AreaScaler(QSize source, QSize target, bool alpha) : m_source(source
     m_column.resize(size_t(sw));
     m_part.resize(size_t(sw));
     m_row.assign(size_t(tw) * 4, 0);
+    m_held.resize(m_image.sizeInBytes() + qint64(sw) * 40 + qint64(tw) * 32);
     // Source column x covers [x * tw, (x + 1) * tw) and target column c covers [c * sw, (c + 1) * sw):
     // a source column lies in one target column or is split between two neighbours.
     for (int x = 0; x < sw; ++x) {
@@ -83,7 +87,7 @@ void AreaScaler::finishRow() {
     const quint64 area = quint64(m_source.width()) * quint64(m_source.height());
     const quint64 half = area / 2;
     const bool opaque = m_image.format() == QImage::Format_RGB32;
-    auto *line = reinterpret_cast<QRgb *>(m_image.scanLine(m_targetRow));
+    auto *line = reinterpret_cast<QRgb *>(m_image.scanLine(int(m_targetRow)));
     for (int c = 0; c < tw; ++c) {
         const quint64 *v = m_row.data() + size_t(c) * 4;
         const auto channel = [&](int k) { return int((v[k] + half) / area); };
@@ -97,6 +101,7 @@ void AreaScaler::finishRow() {
 QImage AreaScaler::take() {
     if (m_targetRow != m_target.height())
         return {};
+    m_held.resize(qint64(m_source.width()) * 40 + qint64(m_target.width()) * 32);
     return std::move(m_image);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "imaging/ImageSources.h"
+
 #include <QImage>
 #include <QSize>
 
@@ -16,6 +18,10 @@ public:
     // the result is premultiplied ARGB32, else RGB32.
     AreaScaler(QSize source, QSize target, bool alpha);
 
+    // True when the sizes are beyond what the scaler takes or its memory could not be had: rows
+    // are then ignored and take() is null. Readers ask before they decode anything.
+    bool isNull() const { return m_image.isNull(); }
+
     // The next source row: `source.width()` premultiplied ARGB32 pixels (opaque ones for RGB32).
     void addRow(const QRgb *row);
     // The target once every source row is in; null when it could not be allocated.
@@ -31,8 +37,9 @@ private:
     std::vector<int> m_column;   // the first target column of each source column
     std::vector<quint32> m_part; // the share of each source column in that target column
     std::vector<quint64> m_row;  // four channels per target column
-    int m_targetRow = 0;
+    qint64 m_targetRow = 0;
     quint64 m_filled = 0; // how much of the current target row the rows so far cover
+    HeldPixels m_held;
 };
 
 // The image shrunk to `target` by the area average, whatever its format: Qt's own smooth scaling

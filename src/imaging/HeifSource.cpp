@@ -192,7 +192,7 @@ public:
         return size ? qint64(size->width()) * size->height() * 4 : 0;
     }
 
-    QImage read(QSize) override {
+    QImage read(QSize, BandedRead &) override {
         const bool alpha = heif_image_handle_has_alpha_channel(m_handle.get());
         std::unique_ptr<heif_decoding_options, decltype(&heif_decoding_options_free)> options(
             heif_decoding_options_alloc(), &heif_decoding_options_free);

@@ -13,10 +13,12 @@
 #include <libheif/heif.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 namespace Imaging {
 
@@ -207,10 +209,10 @@ public:
         if (format == Gif)
             m_gifScreen = gifScreen(device->peek(10));
         if (format == Png) {
-            m_pngHeader = device->peek(33);
+            const QByteArray header = device->peek(33);
             // Qt 6.4 reads a 16-bit RGB PNG with a transparent colour into RGBA rows without
-            // expanding them: every pixel after the first comes out shifted.
-            m_qtMisreads = m_pngHeader.size() >= 33 && m_pngHeader[24] == 16 && m_pngHeader[25] == 2 &&
+            // expanding them: every pixel after the first comes out shifted, interlaced or not.
+            m_qtMisreads = header.size() >= 33 && header[24] == 16 && header[25] == 2 &&
                            pngChunkBeforeData(device, "tRNS");
         }
     }
@@ -244,8 +246,7 @@ public:
         case Jpeg:
             return true;
         case Png:
-            // libpng hands an interlaced image over only once every pass is in.
-            return m_pngHeader.size() > 28 && m_pngHeader[28] == 0;
+            return true;
         case Tiff:
             if (!m_tiffBands) {
                 const qint64 position = m_device->pos();
@@ -275,7 +276,7 @@ public:
         return m_device->seek(position) && whole;
     }
 
-    QImage read(QSize scaled) override {
+    QImage read(QSize scaled, BandedRead &progress) override {
         if (m_format == Png && m_qtMisreads && !scaled.isValid()) {
             if (const auto size = storedSize())
                 scaled = *size;
@@ -286,10 +287,10 @@ public:
             if (m_format == Png) {
                 if (!m_device->seek(m_start))
                     return {};
-                return readScaledPng(m_device, scaled);
+                return readScaledPng(m_device, scaled, progress);
             }
             if (m_format == Tiff)
-                return transformed(m_tiffBands->read(scaled), m_reader.transformation());
+                return transformed(m_tiffBands->read(scaled, progress), m_reader.transformation());
             m_reader.setScaledSize(scaled);
         }
         QImage image;
@@ -313,7 +314,6 @@ private:
     Format m_format;
     QImageReader m_reader;
     std::optional<QSize> m_gifScreen;
-    QByteArray m_pngHeader; // signature and IHDR
     bool m_qtMisreads = false;
     std::unique_ptr<TiffBands> m_tiffBands;
 };
@@ -354,7 +354,24 @@ PixelShare &pixelShare() {
 
 thread_local bool tHoldsReservation = false;
 
+std::atomic<qint64> gHeldPixelBytes = 0;
+std::atomic<qint64> gPeakPixelBytes = 0;
+
 } // namespace
+
+void HeldPixels::resize(qint64 bytes) {
+    const qint64 now = gHeldPixelBytes += bytes - std::exchange(m_bytes, bytes);
+    for (qint64 peak = gPeakPixelBytes; now > peak && !gPeakPixelBytes.compare_exchange_weak(peak, now);) {
+    }
+}
+
+qint64 peakPixelBytes() {
+    return gPeakPixelBytes;
+}
+
+void resetPeakPixelBytes() {
+    gPeakPixelBytes = gHeldPixelBytes.load();
+}
 
 std::optional<Format> sniffFormat(QByteArrayView head) {
     if (head.startsWith(QByteArrayView("\x89PNG\r\n\x1a\n", 8)))
@@ -481,15 +498,20 @@ QImage Decoder::decode(int longestEdge, qint64 maximumSide) {
     if (!size)
         return {};
     const bool smaller = longestEdge > 0 && std::max(size->width(), size->height()) > longestEdge;
-    const bool scales = smaller && m_source->scalesWhileDecoding();
+    const double pixels = double(size->width()) * double(size->height());
     if (longestEdge <= 0) {
         if (!ImageImport::withinPixelLimits(size->width(), size->height(), maximumSide)) {
             fail(Problem::TooLarge);
             return {};
         }
-    } else if (smaller
-                   ? !scales && m_source->fullBytes() > kLargestWholeDecode
-                   : double(size->width()) * double(size->height()) > double(ImageImport::maximumPixels)) {
+    } else if (smaller ? pixels > double(ImageImport::maximumReducedSourcePixels)
+                       : pixels > double(ImageImport::maximumPixels)) {
+        fail(Problem::TooLarge);
+        return {};
+    }
+    // Asked only now: a TIFF opens its directory to answer.
+    const bool scales = smaller && m_source->scalesWhileDecoding();
+    if (smaller && !scales && m_source->fullBytes() > kLargestWholeDecode) {
         fail(Problem::TooLarge);
         return {};
     }
@@ -498,9 +520,15 @@ QImage Decoder::decode(int longestEdge, qint64 maximumSide) {
         return {};
     }
     const PixelReservation reservation(decodedBytes(longestEdge));
-    QImage image = m_source->read(scales ? fittedSize(*size, longestEdge) : QSize());
+    BandedRead progress{m_cancelCheck};
+    QImage image = m_source->read(scales ? fittedSize(*size, longestEdge) : QSize(), progress);
+    if (progress.stopped) {
+        fail(Problem::Cancelled);
+        return {};
+    }
     // A source that could not scale while decoding came whole; it shrinks here, its palette and
     // alpha kept.
+    const HeldPixels whole(scales ? 0 : image.sizeInBytes());
     if (smaller && !image.isNull()) {
         const QSize target = fittedSize(image.size(), longestEdge);
         if (image.size() != target)

@@ -39,6 +39,7 @@ enum class Problem {
     NoSize,        // the header states no usable pixel size
     TooLarge,      // beyond the limits, or too large to decode in memory
     Unreadable,    // broken or truncated data, or a file that could not be read
+    Cancelled,     // the cancel check said stop
 };
 
 // The format the first bytes of an image name, of all the formats above.
@@ -66,10 +67,14 @@ public:
     // Decodes the first image. With longestEdge 0 the image comes at its full size, which must
     // be within the limits: sides up to maximumSide, ImageImport::maximumPixels in all. With a
     // longer stored edge than longestEdge, the image comes with its longest edge at longestEdge,
-    // the area of the source averaged: PNG, JPEG and TIFF in strips or tiles are scaled while they
-    // decode (the full size never sits in memory), others are decoded whole first when that takes
-    // at most 400 MB. Null on failure.
+    // the area of the source averaged, from at most ImageImport::maximumReducedSourcePixels: PNG,
+    // JPEG and TIFF in strips or tiles are scaled while they decode (the full size never sits in
+    // memory), others are decoded whole first when that takes at most 400 MB. Null on failure.
     QImage decode(int longestEdge = 0, qint64 maximumSide = ImageImport::maximumEdge);
+
+    // Asked between the bands of rows of a decode that scales while decoding; true stops it, and
+    // the problem is then Cancelled.
+    void setCancelCheck(ImageImport::CancelCheck check) { m_cancelCheck = std::move(check); }
 
     class Source;
 
@@ -81,7 +86,14 @@ private:
     std::unique_ptr<Source> m_source;
     std::optional<Format> m_format;
     Problem m_problem = Problem::None;
+    ImageImport::CancelCheck m_cancelCheck;
 };
+
+// The most bytes of pixel buffers that decodes held at once since the last reset: decoded images,
+// the rows and bands being read and the smaller copies being made from them, added over all
+// threads. For tests and benchmarks.
+qint64 peakPixelBytes();
+void resetPeakPixelBytes();
 
 // A share of the pixel memory that decodes may use at once, held while a decoded image is worked
 // on. A reservation larger than the whole share waits until it runs alone. decode() makes one

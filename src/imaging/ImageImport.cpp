@@ -46,6 +46,8 @@ void checkCancelled(const CancelCheck &isCancelled) {
         throw AppFailure::message(kUnknownFormat);
     case Imaging::Problem::NoSize:
         throw AppFailure::message(kNoResolution);
+    case Imaging::Problem::Cancelled:
+        throw Cancelled();
     default:
         throw AppFailure::message(kNotProcessed);
     }
@@ -74,6 +76,7 @@ public:
     std::optional<QSize> storedSize() { return m_image.size(); }
     qint64 decodedBytes(int) { return 0; }
     QImage decode(int) { return m_image; }
+    void setCancelCheck(const CancelCheck &) {}
     Imaging::Problem problem() const { return Imaging::Problem::None; }
 
 private:
@@ -117,6 +120,7 @@ Review reviewSource(Source &source, qint64 cloudLimit, const CancelCheck &isCanc
     }
     checkCancelled(isCancelled);
     if (base.isNull()) {
+        source.setCancelCheck(isCancelled);
         base = source.decode(start);
         if (base.isNull())
             failWith(source.problem());

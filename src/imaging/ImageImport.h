@@ -20,6 +20,9 @@ constexpr qint64 maximumSourceBytes = 200'000'000;
 constexpr qint64 maximumCloudBytes = 25'000'000;
 constexpr qint64 maximumPixels = 100'000'000;
 constexpr qint64 maximumEdge = 20'000;
+// The most pixels a reduced copy is made from: reading more would keep a decode busy for more than
+// a few seconds, so a larger source is refused from its header.
+constexpr qint64 maximumReducedSourcePixels = 1'000'000'000;
 
 // One PNG copy of an image.
 struct Image {
@@ -60,7 +63,8 @@ bool supportedDimensions(qint64 width, qint64 height);
 bool withinPixelLimits(qint64 width, qint64 height, qint64 maximumSide);
 
 // Checks image bytes: PNG, JPEG, TIFF or HEIC, recognised by their content. isCancelled is asked
-// before the first reduced copy and after every copy that did not fit; true throws Cancelled.
+// before the first reduced copy, between the bands of rows the source is read in for it, and after
+// every copy that did not fit; true throws Cancelled.
 Review review(const QByteArray &data, qint64 cloudLimit, const CancelCheck &isCancelled = {});
 // The same for bytes from the clipboard, which may also be BMP or GIF: those are decoded only when
 // their header states a supported size, and then reviewed like the others.

@@ -8,6 +8,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
+#include <memory>
+
 namespace {
 const QString kImportMessage = QStringLiteral("Bilder importieren · Cloud bis 25 MB pro gespeichertem Bild");
 const QString kSkipped = QStringLiteral("Import übersprungen");
@@ -21,6 +24,29 @@ const QString kTargetGone =
 const QString kReducedButton = QStringLiteral("Verkleinerte Kopie importieren");
 const QString kLocalButton = QStringLiteral("Nur lokal behalten");
 const QString kCancelButton = QStringLiteral("Abbrechen");
+
+// A child of the store that raises its flag when the store goes. Quitting saves without waiting
+// for an image check still running on the pool; once the store is gone, the check ends between
+// the bands of rows it decodes, so the program's end does not wait for it either.
+class ReviewStop final : public QObject {
+public:
+    explicit ReviewStop(QObject *store) : QObject(store) {}
+    ~ReviewStop() override { m_raised->store(true); }
+    ImageImport::CancelCheck check() const {
+        return [raised = m_raised] { return raised->load(); };
+    }
+
+private:
+    std::shared_ptr<std::atomic<bool>> m_raised = std::make_shared<std::atomic<bool>>(false);
+};
+
+ImageImport::CancelCheck stopWhenGone(QObject *store) {
+    for (QObject *child : store->children()) {
+        if (const auto *stop = dynamic_cast<ReviewStop *>(child))
+            return stop->check();
+    }
+    return (new ReviewStop(store))->check();
+}
 } // namespace
 
 struct CollectionStore::ImportRun {
@@ -66,8 +92,9 @@ void CollectionStore::importNext(const std::shared_ptr<ImportRun> &run) {
     const QString name = QFileInfo(path).fileName();
     setStatus(QStringLiteral("Prüfe ") + name + QStringLiteral(" …"));
     const FileReviewer reviewer =
-        m_fileReviewer ? m_fileReviewer
-                       : FileReviewer([](const QString &file) { return ImageImport::review(file); });
+        m_fileReviewer ? m_fileReviewer : FileReviewer([stop = stopWhenGone(this)](const QString &file) {
+            return ImageImport::review(file, stop);
+        });
     reviewOffMainThread(
         [reviewer, path] { return reviewer(path); },
         [this, run, name](const ReviewOutcome &outcome) {
@@ -112,7 +139,9 @@ void CollectionStore::pasteImage() {
     setIsImporting(true);
     setStatus(QStringLiteral("Bild aus der Zwischenablage wird geprüft …"));
     reviewOffMainThread(
-        [bytes = *data] { return ImageImport::reviewPasted(bytes, ImageImport::maximumCloudBytes); },
+        [bytes = *data, stop = stopWhenGone(this)] {
+            return ImageImport::reviewPasted(bytes, ImageImport::maximumCloudBytes, stop);
+        },
         [this, id = *target](const ReviewOutcome &outcome) {
             if (!outcome.review) {
                 setError(outcome.failure);
@@ -137,17 +166,16 @@ void CollectionStore::pasteImage() {
 
 void CollectionStore::reviewOffMainThread(std::function<ImageImport::Review()> review,
                                           std::function<void(const ReviewOutcome &)> done) {
-    inBackground(
+    // Not the store's pending work: quitting saves without waiting for it, and with the store gone
+    // first the result is dropped.
+    Background::run(
+        this,
         [review = std::move(review)] {
             ReviewOutcome outcome;
             outcome.failure = StoreWork::attempt([&] { outcome.review = review(); });
             return outcome;
         },
-        // The store gone first: the result is dropped.
-        [done = std::move(done)](CollectionStore *self, const ReviewOutcome &outcome) {
-            if (self)
-                done(outcome);
-        });
+        [done = std::move(done)](const ReviewOutcome &outcome) { done(outcome); });
 }
 
 void CollectionStore::chooseImport(const ImageImport::Review &review, const QString &name,

@@ -1,4 +1,5 @@
 #include "ImageComparison.h"
+#include "support/PngWriter.h"
 
 #include "export/ImageRenderer.h"
 #include "imaging/ImageDecoder.h"
@@ -64,7 +65,7 @@ struct KindOfPng {
     QImage pixels; // straight ARGB32
 };
 
-KindOfPng pngOfKind(int colorType, int depth, bool transparency, QSize size) {
+KindOfPng pngOfKind(int colorType, int depth, bool transparency, QSize size, bool interlaced = false) {
     const int channels = colorType == 2 ? 3 : colorType == 4 ? 2 : colorType == 6 ? 4 : 1;
     const bool alpha = colorType == 4 || colorType == 6;
     const quint32 top = (1u << depth) - 1;
@@ -81,16 +82,13 @@ KindOfPng pngOfKind(int colorType, int depth, bool transparency, QSize size) {
         return qRgba(40 + i * 30, 200 - i * 20, i * 70 % 256, std::max(0, 255 - i * 45));
     };
     KindOfPng kind{{}, QImage(size, QImage::Format_ARGB32)};
-    QByteArray raw;
-    const int rowBytes = (size.width() * channels * depth + 7) / 8;
-    for (int y = 0; y < size.height(); ++y) {
-        QByteArray row(rowBytes, '\0');
-        for (int x = 0; x < size.width(); ++x) {
-            bool key = transparency && colorType != 3;
+    // The stored row of the pixels x, x + dx, … of row y.
+    const auto packed = [&](int y, int first, int dx) {
+        QByteArray row(((size.width() - first + dx - 1) / dx * channels * depth + 7) / 8, '\0');
+        for (int x = first, at = 0; x < size.width(); x += dx, ++at) {
             for (int c = 0; c < channels; ++c) {
                 const quint32 value = sample(x, y, c);
-                key = key && value == sample(0, 0, c);
-                const int bit = (x * channels + c) * depth;
+                const int bit = (at * channels + c) * depth;
                 if (depth == 16) {
                     row[bit / 8] = char(value >> 8);
                     row[bit / 8 + 1] = char(value);
@@ -98,6 +96,21 @@ KindOfPng pngOfKind(int colorType, int depth, bool transparency, QSize size) {
                     row[bit / 8] = char(uchar(row[bit / 8]) | value << (8 - depth - bit % 8));
                 }
             }
+        }
+        return row;
+    };
+    QByteArray raw;
+    for (const Adam7Pass &pass : interlaced ? QList<Adam7Pass>(std::begin(kAdam7), std::end(kAdam7))
+                                            : QList<Adam7Pass>{{0, 0, 1, 1}}) {
+        // A pass without columns has no rows either.
+        for (int y = pass.y; pass.x < size.width() && y < size.height(); y += pass.dy)
+            raw += '\0' + packed(y, pass.x, pass.dx);
+    }
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            bool key = transparency && colorType != 3;
+            for (int c = 0; c < channels; ++c)
+                key = key && sample(x, y, c) == sample(0, 0, c);
             QRgb pixel = 0;
             if (colorType == 3) {
                 const QRgb entry = palette(int(sample(x, y, 0)));
@@ -110,12 +123,11 @@ KindOfPng pngOfKind(int colorType, int depth, bool transparency, QSize size) {
             }
             kind.pixels.setPixel(x, y, pixel);
         }
-        raw += '\0' + row;
     }
     QByteArray &png = kind.png;
     png = QByteArray("\x89PNG\r\n\x1a\n", 8);
     png += chunk("IHDR" + bigEndian(quint32(size.width())) + bigEndian(quint32(size.height())) + char(depth) +
-                 char(colorType) + QByteArray(3, '\0'));
+                 char(colorType) + QByteArray(2, '\0') + char(interlaced));
     if (colorType == 3) {
         QByteArray colors, alphas;
         for (int i = 0; i < entries; ++i) {
@@ -203,20 +215,22 @@ private Q_SLOTS:
         QTest::addColumn<int>("colorType");
         QTest::addColumn<int>("depth");
         QTest::addColumn<bool>("transparency");
+        QTest::addColumn<bool>("interlaced");
         for (const int depth : {1, 2, 4, 8, 16})
-            QTest::addRow("grey, %d bits", depth) << 0 << depth << false;
-        QTest::newRow("grey, 8 bits, one grey clear") << 0 << 8 << true;
-        QTest::newRow("grey, 16 bits, one grey clear") << 0 << 16 << true;
+            QTest::addRow("grey, %d bits", depth) << 0 << depth << false << false;
+        QTest::newRow("grey, 8 bits, one grey clear") << 0 << 8 << true << false;
+        QTest::newRow("grey, 16 bits, one grey clear") << 0 << 16 << true << false;
         for (const int depth : {1, 2, 4, 8}) {
-            QTest::addRow("palette, %d bits", depth) << 3 << depth << false;
-            QTest::addRow("palette, %d bits, translucent entries", depth) << 3 << depth << true;
+            QTest::addRow("palette, %d bits", depth) << 3 << depth << false << false;
+            QTest::addRow("palette, %d bits, translucent entries", depth) << 3 << depth << true << false;
         }
         for (const int depth : {8, 16}) {
-            QTest::addRow("RGB, %d bits", depth) << 2 << depth << false;
-            QTest::addRow("RGB, %d bits, one colour clear", depth) << 2 << depth << true;
-            QTest::addRow("grey and alpha, %d bits", depth) << 4 << depth << false;
-            QTest::addRow("RGBA, %d bits", depth) << 6 << depth << false;
+            QTest::addRow("RGB, %d bits", depth) << 2 << depth << false << false;
+            QTest::addRow("RGB, %d bits, one colour clear", depth) << 2 << depth << true << false;
+            QTest::addRow("grey and alpha, %d bits", depth) << 4 << depth << false << false;
+            QTest::addRow("RGBA, %d bits", depth) << 6 << depth << false << false;
         }
+        QTest::newRow("RGB, 16 bits, one colour clear, interlaced") << 2 << 16 << true << true;
     }
     // The whole image as it is shown and scaled, a scaled decode as previews make, and a reduced
     // cloud copy show the image's own colours, whatever kind of PNG it is.
@@ -224,7 +238,8 @@ private Q_SLOTS:
         QFETCH(int, colorType);
         QFETCH(int, depth);
         QFETCH(bool, transparency);
-        const KindOfPng kind = pngOfKind(colorType, depth, transparency, {96, 64});
+        QFETCH(bool, interlaced);
+        const KindOfPng kind = pngOfKind(colorType, depth, transparency, {96, 64}, interlaced);
         const QImage whole = Imaging::decode(kind.png, Imaging::Png);
         const auto [fullMean, fullMost] = difference(kind.pixels, whole);
         QVERIFY2(fullMost <= 1, qPrintable(u"full size: mean %1, at most %2"_s.arg(fullMean).arg(fullMost)));

@@ -1,4 +1,5 @@
 #include "ImageComparison.h"
+#include "support/PngWriter.h"
 #include "support/TiffWriter.h"
 
 #include "imaging/ImageDecoder.h"
@@ -17,6 +18,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <functional>
 
 #include <sys/stat.h>
 
@@ -65,31 +67,28 @@ QByteArray pngClaiming(quint32 width, quint32 height) {
     return png;
 }
 
-// A black 16-bit RGB PNG, deflated row by row so no full-size buffer is ever made.
-QByteArray black16BitPng(quint32 width, quint32 height) {
-    const QByteArray row(qsizetype(width) * 6 + 1, '\0');
-    QByteArray idat("IDAT");
-    z_stream z{};
-    deflateInit(&z, 1);
-    QByteArray chunk(1 << 16, Qt::Uninitialized);
-    for (quint32 y = 0; y <= height; ++y) {
-        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(row.data()));
-        z.avail_in = y < height ? uInt(row.size()) : 0;
-        do {
-            z.next_out = reinterpret_cast<Bytef *>(chunk.data());
-            z.avail_out = uInt(chunk.size());
-            deflate(&z, y < height ? Z_NO_FLUSH : Z_FINISH);
-            idat += chunk.left(chunk.size() - z.avail_out);
-        } while (z.avail_out == 0);
-    }
-    deflateEnd(&z);
-    QByteArray png("\x89PNG\r\n\x1a\n", 8);
-    for (const QByteArray &body :
-         {"IHDR" + bigEndian(width) + bigEndian(height) + QByteArray("\x10\x02\0\0\0", 5), idat,
-          QByteArray("IEND")})
-        png += bigEndian(quint32(body.size() - 4)) + body +
-               bigEndian(crc32(0, reinterpret_cast<const Bytef *>(body.data()), uInt(body.size())));
-    return png;
+// An 8-bit RGB image of four quadrants, top left, top right, bottom left, bottom right, as a TIFF
+// of the layout or an interlaced PNG.
+bool writeQuadrants(const QString &path, QSize size, const QList<QRgb> &quadrants, const TiffLayout *layout) {
+    const auto colour = [&](int x, int y) {
+        return quadrants[(x >= size.width() / 2 ? 1 : 0) + (y >= size.height() / 2 ? 2 : 0)];
+    };
+    if (layout)
+        return writeTiff(path, size, *layout, [&](int y, QRgb *row) {
+            for (int x = 0; x < size.width(); ++x)
+                row[x] = colour(x, y);
+        });
+    const QByteArray png = streamedPng(size, 8, 2, true, [&](int y, int first, int dx) {
+        const auto samples = [&](int x) {
+            const QRgb c = colour(x, y);
+            return QByteArray(1, char(qRed(c))) + char(qGreen(c)) + char(qBlue(c));
+        };
+        const int count = (size.width() - first + dx - 1) / dx;
+        const int left = std::max(0, (size.width() / 2 - first + dx - 1) / dx);
+        return samples(0).repeated(left) + samples(size.width() - 1).repeated(count - left);
+    });
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(png) == png.size();
 }
 
 QByteArray littleEndian16(quint16 value) {
@@ -181,33 +180,6 @@ private Q_SLOTS:
         QCOMPARE(sizeOf(review.original), original);
     }
 
-    // A TIFF beyond the supported size goes straight to a reduced copy, read in bands: memory
-    // follows the copy, not the 480 MB the whole image would take.
-    void largeTiffReduced() {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(u"large.tiff"_s);
-        const QSize size(12000, 10000);
-        const QRgb corners[4] = {qRgb(200, 30, 30), qRgb(30, 160, 60), qRgb(20, 60, 200), qRgb(90, 90, 90)};
-        QVERIFY(writeTiff(path, size, {}, [&](int y, QRgb *row) {
-            const int half = size.width() / 2, lower = y >= size.height() / 2 ? 2 : 0;
-            std::fill(row, row + half, corners[lower]);
-            std::fill(row + half, row + size.width(), corners[lower + 1]);
-        }));
-        const qint64 before = statusKilobytes("VmSize:");
-        ImageImport::Review review;
-        QCOMPARE(failureOf([&] { review = ImageImport::review(path); }, {}), QString());
-        const qint64 grown = statusKilobytes("VmPeak:") - before;
-        QVERIFY2(grown < 250'000, qPrintable(u"%1 kB"_s.arg(grown)));
-        QCOMPARE(QSize(review.width, review.height), size);
-        QVERIFY(!review.original);
-        QCOMPARE(sizeOf(review.reduced), QSize(4096, 3413));
-        const QImage reduced = QImage::fromData(review.reduced->png, "png");
-        QCOMPARE(reduced.pixel(10, 10), corners[0]);
-        QCOMPARE(reduced.pixel(4085, 10), corners[1]);
-        QCOMPARE(reduced.pixel(10, 3400), corners[2]);
-        QCOMPARE(reduced.pixel(4085, 3400), corners[3]);
-    }
-
     // A PNG of 96 megapixels cut off inside its data: refused before Qt allocates the image.
     void cutPngAllocatesNothing() {
         QByteArray png = pngClaiming(12000, 8000);
@@ -227,9 +199,103 @@ private Q_SLOTS:
         QVERIFY2(grown < 2'000'000, qPrintable(u"%1 kB"_s.arg(grown)));
     }
 
+    void largeSourcesReduced_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QString>("format"); // "tiff": the layout's compression and strips; "png"
+        QTest::addColumn<int>("compression");
+        QTest::addColumn<int>("rowsPerStrip"); // 0: one strip
+        QTest::addColumn<QList<QRgb>>("quadrants");
+        QTest::addColumn<QSize>("reduced");
+        QTest::addColumn<QList<QRgb>>("corners"); // of the reduced copy
+        const QList<QRgb> colours{qRgb(200, 30, 30), qRgb(30, 160, 60), qRgb(20, 60, 200), qRgb(90, 90, 90)};
+        QTest::newRow("TIFF, deflated strips of 16 rows")
+            << QSize(12000, 10000) << u"tiff"_s << COMPRESSION_ADOBE_DEFLATE << 16 << colours
+            << QSize(4096, 3413) << colours;
+        // Wider than supported, and strips of more than 64 MB decoded: whole, the image would take
+        // 144 MB or more.
+        const QSize wide(20001, 1800), reduced(4096, 369);
+        QTest::newRow("TIFF, one LZW strip")
+            << wide << u"tiff"_s << COMPRESSION_LZW << 0 << colours << reduced << colours;
+        QTest::newRow("TIFF, one deflated strip")
+            << wide << u"tiff"_s << COMPRESSION_ADOBE_DEFLATE << 0 << colours << reduced << colours;
+        QTest::newRow("TIFF, LZW strips of 2000 rows") << QSize(20001, 2400) << u"tiff"_s << COMPRESSION_LZW
+                                                       << 2000 << colours << QSize(4096, 491) << colours;
+        QTest::newRow("interlaced PNG") << wide << u"png"_s << 0 << 0 << colours << reduced << colours;
+        // Each pixel of the copy covers five black and five white ones: 127.5 rounds to 128.
+        const QRgb black = qRgb(0, 0, 0), white = qRgb(255, 255, 255), grey = qRgb(128, 128, 128);
+        QTest::newRow("black row over a white row, averaged to the nearest value")
+            << QSize(20480, 2) << u"tiff"_s << COMPRESSION_ADOBE_DEFLATE << 16
+            << QList<QRgb>{black, black, white, white} << QSize(4096, 1)
+            << QList<QRgb>{grey, grey, grey, grey};
+    }
+    // A source beyond the supported size goes straight to a reduced copy, read a band or a row at a
+    // time whatever its layout: memory follows the copy, never the whole image.
+    void largeSourcesReduced() {
+        QFETCH(QSize, size);
+        QFETCH(QString, format);
+        QFETCH(int, compression);
+        QFETCH(int, rowsPerStrip);
+        QFETCH(QList<QRgb>, quadrants);
+        QFETCH(QSize, reduced);
+        QFETCH(QList<QRgb>, corners);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"large."_s + format);
+        TiffLayout layout;
+        layout.compression = compression;
+        layout.rowsPerStrip = rowsPerStrip;
+        QVERIFY(writeQuadrants(path, size, quadrants, format == u"tiff" ? &layout : nullptr));
+        Imaging::resetPeakPixelBytes();
+        ImageImport::Review review;
+        QCOMPARE(failureOf([&] { review = ImageImport::review(path); }, {}), QString());
+        const qint64 held = Imaging::peakPixelBytes();
+        QVERIFY2(held <= qint64(reduced.width()) * reduced.height() * 4 + 16'000'000,
+                 qPrintable(u"%1 bytes"_s.arg(held)));
+        QCOMPARE(QSize(review.width, review.height), size);
+        QVERIFY(!review.original);
+        QCOMPARE(sizeOf(review.reduced), reduced);
+        const QImage copy = QImage::fromData(review.reduced->png, "png");
+        const int left = std::min(10, copy.width() - 1), right = std::max(0, copy.width() - 11);
+        const int top = std::min(10, copy.height() - 1), bottom = std::max(0, copy.height() - 11);
+        QCOMPARE(copy.pixel(left, top), corners[0]);
+        QCOMPARE(copy.pixel(right, top), corners[1]);
+        QCOMPARE(copy.pixel(left, bottom), corners[2]);
+        QCOMPARE(copy.pixel(right, bottom), corners[3]);
+    }
+
+    void cancelledBetweenBands_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        const QSize wide(20001, 70); // beyond the supported size: no original comes first
+        const auto band = [](int, int x, int dx) {
+            return QByteArray((20001 - x + dx - 1) / dx * 3, '\x40');
+        };
+        QTest::newRow("PNG") << streamedPng(wide, 8, 2, false, band);
+        QTest::newRow("interlaced PNG") << streamedPng(wide, 8, 2, true, band);
+        for (const int rowsPerStrip : {16, 0}) {
+            QTemporaryDir dir;
+            const QString path = dir.filePath(u"image.tiff"_s);
+            // One strip of 67 MB decoded is read a row at a time.
+            const QSize size = rowsPerStrip > 0 ? wide : QSize(20001, 420);
+            QVERIFY(
+                writeTiff(path, size,
+                          {ORIENTATION_TOPLEFT, false, true, 16, {}, COMPRESSION_ADOBE_DEFLATE, rowsPerStrip},
+                          [&](int, QRgb *row) { std::fill(row, row + size.width(), qRgb(40, 40, 40)); }));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QTest::addRow("TIFF, %s", rowsPerStrip > 0 ? "strips of 16 rows" : "one strip") << file.readAll();
+        }
+    }
+    // Told to stop when the source is about to be read, the review ends with its first band.
+    void cancelledBetweenBands() {
+        QFETCH(QByteArray, bytes);
+        int asked = 0;
+        QVERIFY_THROWS_EXCEPTION(ImageImport::Cancelled,
+                                 ImageImport::review(bytes, kCloud, [&] { return ++asked > 1; }));
+        QCOMPARE(asked, 2);
+    }
+
     // Qt decodes 16-bit PNGs at eight bytes a pixel: 67 megapixels must still come in, as 8 bits.
     void sixteenBitSourceDecodes() {
-        const ImageImport::Review review = ImageImport::review(black16BitPng(8200, 8200), kCloud);
+        const ImageImport::Review review = ImageImport::review(blackPng({8200, 8200}, 16, 2), kCloud);
         QVERIFY(review.original);
         QCOMPARE(sizeOf(review.original), QSize(8200, 8200));
         QImage copy;
@@ -301,6 +367,10 @@ private Q_SLOTS:
         row("20001x2.tiff", encoded(noise(20001, 2), "tiff"), {}, kRefused, {}, {4096, 1});
         row("turned.jpg", encoded(noise(20001, 16), "jpeg").insert(2, kExifTurned), {}, kRefused, {},
             {3, 4096});
+        // Small files that claim so many pixels that no reduced copy is made of them.
+        row("30000x500000, every strip the same.tiff", sameStripTiff({30000, 500000}, 64), kNotProcessed,
+            kRefused);
+        row("60000x60000, 1 bit.png", blackPng({60000, 60000}, 1, 0), kNotProcessed, kRefused);
     }
     void files() {
         QFETCH(QByteArray, content);

@@ -3,11 +3,13 @@
 #include "model/JsonCoding.h"
 
 #include <QClipboard>
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QMimeData>
 #include <QTest>
+#include <QThread>
 #include <QtEndian>
 
 #include <sys/stat.h>
@@ -143,6 +145,7 @@ private Q_SLOTS:
     void importChoice_data();
     void importChoice();
     void importWaitsForPaste();
+    void quittingDoesNotWaitForAnImageCheck();
     void paste_data();
     void paste();
     void importFailures_data();
@@ -495,6 +498,34 @@ void TestExchange::importWaitsForPaste() {
     QCOMPARE(f.collection(0).items.size(), 1);
     f.store->importImages();
     QVERIFY(f.panels->openRequest);
+}
+
+// Quitting saves without waiting for an image check under way; the import goes on afterwards.
+void TestExchange::quittingDoesNotWaitForAnImageCheck() {
+    StoreFixture f;
+    QTemporaryDir files;
+    const QString path = files.filePath(u"a.png"_s);
+    QVERIFY(writeFile(path, encoded(filled(30, 20))));
+    auto started = std::make_shared<std::atomic<bool>>(false);
+    auto released = std::make_shared<std::atomic<bool>>(false);
+    auto releasedInTime = std::make_shared<std::atomic<bool>>(false);
+    f.store->setFileReviewer([=](const QString &file) {
+        *started = true;
+        // A store that waits for this check is let go after a while, so that the test can fail.
+        QDeadlineTimer patience(10'000);
+        while (!*released && !patience.hasExpired())
+            QThread::msleep(5);
+        *releasedInTime = released->load();
+        return ImageImport::review(file);
+    });
+    f.store->importImages();
+    f.panels->openAnswer({path});
+    QTRY_VERIFY(*started);
+    QVERIFY(f.store->saveAtExit());
+    *released = true;
+    QVERIFY2(f.idle(), "the import did not end");
+    QVERIFY(*releasedInTime);
+    QCOMPARE(f.collection(0).items.size(), 1);
 }
 
 void TestExchange::paste_data() {

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <vector>
 
 // How a test TIFF is laid out.
@@ -23,10 +24,12 @@ struct TiffLayout {
     bool alpha = false; // an unassociated alpha sample
     int bits = 8;       // per sample
     QByteArray profile; // an ICC profile, or none
+    int compression = COMPRESSION_ADOBE_DEFLATE;
+    int rowsPerStrip = 16; // 0: one strip
 };
 
-// Writes a TIFF of `size` whose stored row y fill(y, row) writes, deflated, a strip or a row of
-// tiles at a time: no image of the whole size is ever held.
+// Writes a TIFF of `size` whose stored row y fill(y, row) writes, a row or a row of tiles at a
+// time: no image of the whole size is ever held.
 inline bool writeTiff(const QString &path, QSize size, const TiffLayout &layout,
                       const std::function<void(int y, QRgb *row)> &fill) {
     TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
@@ -39,7 +42,7 @@ inline bool writeTiff(const QString &path, QSize size, const TiffLayout &layout,
     TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, layout.bits);
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, layout.compression);
     TIFFSetField(tiff, TIFFTAG_ORIENTATION, layout.orientation);
     if (!layout.profile.isEmpty())
         TIFFSetField(tiff, TIFFTAG_ICCPROFILE, quint32(layout.profile.size()), layout.profile.constData());
@@ -52,7 +55,8 @@ inline bool writeTiff(const QString &path, QSize size, const TiffLayout &layout,
         TIFFSetField(tiff, TIFFTAG_TILEWIDTH, quint32(band));
         TIFFSetField(tiff, TIFFTAG_TILELENGTH, quint32(band));
     } else {
-        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, quint32(band));
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP,
+                     quint32(layout.rowsPerStrip > 0 ? layout.rowsPerStrip : size.height()));
     }
     const int bytes = layout.bits / 8;
     // One band of rows, as samples.
@@ -79,8 +83,10 @@ inline bool writeTiff(const QString &path, QSize size, const TiffLayout &layout,
             }
         }
         if (!layout.tiled) {
-            ok = TIFFWriteEncodedStrip(tiff, TIFFComputeStrip(tiff, quint32(top), 0), rows.data(),
-                                       tmsize_t(size_t(count) * size.width() * samples * bytes)) >= 0;
+            // libtiff compresses strips of any height as their rows come.
+            for (int y = 0; ok && y < count; ++y)
+                ok = TIFFWriteScanline(tiff, rows.data() + size_t(y) * size.width() * samples * bytes,
+                                       quint32(top + y), 0) >= 0;
             continue;
         }
         std::vector<uchar> tile(size_t(band) * band * samples * bytes);
@@ -97,4 +103,40 @@ inline bool writeTiff(const QString &path, QSize size, const TiffLayout &layout,
     }
     TIFFClose(tiff);
     return ok;
+}
+
+// A little-endian 8-bit grey TIFF of `size` whose strips of `rowsPerStrip` rows all point at the same
+// deflated strip of zeros: a small file that claims a vast image.
+inline QByteArray sameStripTiff(QSize size, quint32 rowsPerStrip) {
+    const auto le = [](quint32 value, int bytes) {
+        QByteArray out;
+        for (int i = 0; i < bytes; ++i)
+            out += char(value >> (8 * i));
+        return out;
+    };
+    const QByteArray strip = qCompress(QByteArray(qsizetype(size.width()) * rowsPerStrip, '\0'), 9).mid(4);
+    const quint32 strips = (quint32(size.height()) + rowsPerStrip - 1) / rowsPerStrip;
+    const quint32 stripAt = 8, offsetsAt = stripAt + quint32(strip.size()), countsAt = offsetsAt + 4 * strips,
+                  directoryAt = countsAt + 4 * strips;
+    QByteArray tiff = QByteArray("II*\0", 4) + le(directoryAt, 4) + strip;
+    for (quint32 i = 0; i < strips; ++i)
+        tiff += le(stripAt, 4);
+    for (quint32 i = 0; i < strips; ++i)
+        tiff += le(quint32(strip.size()), 4);
+    const struct {
+        quint16 tag, type;
+        quint32 count, value;
+    } entries[] = {{TIFFTAG_IMAGEWIDTH, TIFF_LONG, 1, quint32(size.width())},
+                   {TIFFTAG_IMAGELENGTH, TIFF_LONG, 1, quint32(size.height())},
+                   {TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, 1, 8},
+                   {TIFFTAG_COMPRESSION, TIFF_SHORT, 1, COMPRESSION_ADOBE_DEFLATE},
+                   {TIFFTAG_PHOTOMETRIC, TIFF_SHORT, 1, PHOTOMETRIC_MINISBLACK},
+                   {TIFFTAG_STRIPOFFSETS, TIFF_LONG, strips, offsetsAt},
+                   {TIFFTAG_SAMPLESPERPIXEL, TIFF_SHORT, 1, 1},
+                   {TIFFTAG_ROWSPERSTRIP, TIFF_LONG, 1, rowsPerStrip},
+                   {TIFFTAG_STRIPBYTECOUNTS, TIFF_LONG, strips, countsAt}};
+    tiff += le(std::size(entries), 2);
+    for (const auto &entry : entries)
+        tiff += le(entry.tag, 2) + le(entry.type, 2) + le(entry.count, 4) + le(entry.value, 4);
+    return tiff + le(0, 4);
 }
