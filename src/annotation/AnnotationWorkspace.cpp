@@ -32,6 +32,7 @@ QPushButton *borderedButton(const QString &title, const QString &symbol, QWidget
     auto *button = new QPushButton(symbolIcon(symbol), title, parent);
     button->setFont(Theme::font(11));
     button->setIconSize(QSize(14, 14));
+    button->setFocusPolicy(Qt::TabFocus);
     return button;
 }
 
@@ -100,11 +101,9 @@ QWidget *AnnotationWorkspace::buildHeader() {
     row->setContentsMargins(20, 0, 20, 0);
     row->setSpacing(18);
     auto *back =
-        new QPushButton(symbolIcon(QStringLiteral("chevron.left")), QStringLiteral("Zur Sammlung"), header);
-    back->setFlat(true);
+        new PlainButton(symbolIcon(QStringLiteral("chevron.left")), QStringLiteral("Zur Sammlung"), header);
     back->setFont(Theme::font(12, QFont::Medium));
     back->setIconSize(QSize(14, 14));
-    back->setCursor(Qt::PointingHandCursor);
     connect(back, &QPushButton::clicked, this, &AnnotationWorkspace::back);
     row->addWidget(back);
     row->addWidget(hairline(header, Qt::Vertical, 22));
@@ -137,6 +136,9 @@ QWidget *AnnotationWorkspace::buildTools() {
     layout->setContentsMargins(10, 10, 10, 10);
     layout->setSpacing(7);
     auto *scroll = new QScrollArea(column);
+    // Only its buttons are controls: a click on one leaves the keyboard with the canvas, and Tab
+    // goes from button to button.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -255,10 +257,8 @@ QWidget *AnnotationWorkspace::buildZoomBar() {
     m_zoomIn = iconButton(QStringLiteral("plus"), QStringLiteral("Vergrößern"));
     connect(m_zoomIn, &QToolButton::clicked, m_session, &AnnotationSession::zoomIn);
     row->addWidget(m_zoomIn);
-    m_fit = new QPushButton(QStringLiteral("Einpassen"), bar);
-    m_fit->setFlat(true);
+    m_fit = new PlainButton(QIcon(), QStringLiteral("Einpassen"), bar);
     m_fit->setFont(Theme::font(12));
-    m_fit->setCursor(Qt::PointingHandCursor);
     connect(m_fit, &QPushButton::clicked, m_session, [this] { m_session->setZoom(std::nullopt); });
     row->addWidget(m_fit);
     return bar;
@@ -293,15 +293,19 @@ QWidget *AnnotationWorkspace::buildInspector() {
     auto *segments = new QHBoxLayout(picker);
     segments->setContentsMargins(12, 12, 12, 12);
     segments->setSpacing(0);
+    // The focus frame is two points of the accent, or of ink on the accent of the chosen page.
     const QString style =
         QStringLiteral("QPushButton { border: 1px solid %1; padding: 4px 8px; background: white; color: %2; }"
                        "QPushButton:checked { background: %3; color: white; border-color: %3; }"
+                       "QPushButton:focus { border: 2px solid %3; padding: 3px 7px; }"
+                       "QPushButton:checked:focus { border-color: %2; }"
                        "QPushButton:disabled { color: %4; }");
     m_layersTab = new QPushButton(QStringLiteral("Ebenen"), picker);
     m_textTab = new QPushButton(QStringLiteral("Text erkennen"), picker);
     auto *group = new QButtonGroup(picker);
     for (QPushButton *tab : {m_layersTab, m_textTab}) {
         tab->setCheckable(true);
+        tab->setFocusPolicy(Qt::TabFocus);
         tab->setFont(Theme::font(12));
         tab->setStyleSheet(style.arg(Theme::hairline().name(), Theme::ink().name(), editorAccent().name(),
                                      Theme::disabledInk().name()));
@@ -341,6 +345,9 @@ void AnnotationWorkspace::requestImage() {
             m_viewport->setReportZoom([this](double zoom) { m_session->setVisibleZoom(zoom); });
             m_viewport->setChangeZoom([this](double zoom) { m_session->setZoom(zoom); });
             m_centre->addWidget(m_viewport);
+            // Made after the inspector, the canvas still comes in the Tab round where the screen
+            // shows it: after the tool column, before the zoom bar.
+            QWidget::setTabOrder(m_redo, m_viewport->canvas());
         }
         applyCanvas();
         refresh();

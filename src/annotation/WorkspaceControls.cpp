@@ -122,10 +122,30 @@ void ToolButton::paintEvent(QPaintEvent *) {
             QRectF(QPointF((width() - icon.width()) / 2.0, (height() - icon.height()) / 2.0), icon), pixmap,
             pixmap.rect());
     if (hasFocus()) {
-        painter.setPen(QPen(editorAccent(), 1.5));
+        // On the accent of the active mode an accent frame would vanish.
+        painter.setPen(QPen(m_active ? QColor(Qt::white) : editorAccent(), 1.5));
         painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(frame.adjusted(1, 1, -1, -1), 8, 8);
+        painter.drawRoundedRect(frame.adjusted(2, 2, -2, -2), 7, 7);
     }
+}
+
+PlainButton::PlainButton(const QIcon &icon, const QString &text, QWidget *parent)
+    : QPushButton(icon, text, parent) {
+    setFlat(true);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
+}
+
+void PlainButton::paintEvent(QPaintEvent *event) {
+    QPushButton::paintEvent(event);
+    // As the style frames its other buttons: once the window is used by keyboard.
+    if (!hasFocus() || !window()->testAttribute(Qt::WA_KeyboardFocusChange))
+        return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(editorAccent(), 1.5));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 5, 5);
 }
 
 ColorSwatch::ColorSwatch(MarkColor color, QWidget *parent) : QAbstractButton(parent), m_color(color) {
@@ -150,8 +170,15 @@ QSize ColorSwatch::sizeHint() const {
 void ColorSwatch::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF disc(3, 3, 22, 22);
     painter.setPen(Qt::NoPen);
+    if (hasFocus()) {
+        // A halo in the margin, so the current colour (already ringed) shows the focus too.
+        QColor halo = editorAccent();
+        halo.setAlphaF(0.3f);
+        painter.setBrush(halo);
+        painter.drawEllipse(QRectF(0, 0, 28, 28));
+    }
+    const QRectF disc(3, 3, 22, 22);
     painter.setBrush(MarkColors::color(m_color));
     painter.drawEllipse(disc);
     QColor border(Qt::gray);
@@ -159,11 +186,8 @@ void ColorSwatch::paintEvent(QPaintEvent *) {
     painter.setPen(QPen(border, 1));
     painter.setBrush(Qt::NoBrush);
     painter.drawEllipse(disc.adjusted(0.5, 0.5, -0.5, -0.5));
-    if (m_current || hasFocus()) {
-        QColor ring = editorAccent();
-        if (!m_current)
-            ring.setAlphaF(0.4f);
-        painter.setPen(QPen(ring, 2));
+    if (m_current) {
+        painter.setPen(QPen(editorAccent(), 2));
         painter.drawEllipse(QRectF(1, 1, 26, 26));
     }
 }
