@@ -12,7 +12,6 @@
 #include "model/MarkLayers.h"
 #include "store/CollectionStore.h"
 
-#include <QButtonGroup>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -302,21 +301,22 @@ QWidget *AnnotationWorkspace::buildInspector() {
                        "QPushButton:disabled { color: %4; }");
     m_layersTab = new QPushButton(QStringLiteral("Ebenen"), picker);
     m_textTab = new QPushButton(QStringLiteral("Text erkennen"), picker);
-    auto *group = new QButtonGroup(picker);
+    // No button group: a group hands the Tab stop to whichever segment had the keyboard last, not
+    // to the page shown. Each segment is a stop; the session's page decides which is checked.
     for (QPushButton *tab : {m_layersTab, m_textTab}) {
         tab->setCheckable(true);
         tab->setFocusPolicy(Qt::TabFocus);
         tab->setFont(Theme::font(12));
         tab->setStyleSheet(style.arg(Theme::hairline().name(), Theme::ink().name(), editorAccent().name(),
                                      Theme::disabledInk().name()));
-        group->addButton(tab);
         segments->addWidget(tab, 1);
+        connect(tab, &QPushButton::clicked, m_session, [this, tab] {
+            m_session->setInspectorTab(tab == m_layersTab ? AnnotationSession::InspectorTab::Layers
+                                                          : AnnotationSession::InspectorTab::Text);
+            showInspectorTab(); // a click on the page shown must not uncheck it
+        });
     }
-    m_layersTab->setChecked(true);
-    connect(m_layersTab, &QPushButton::clicked, m_session,
-            [this] { m_session->setInspectorTab(AnnotationSession::InspectorTab::Layers); });
-    connect(m_textTab, &QPushButton::clicked, m_session,
-            [this] { m_session->setInspectorTab(AnnotationSession::InspectorTab::Text); });
+    showInspectorTab();
     layout->addWidget(picker);
     layout->addWidget(hairline(inspector, Qt::Horizontal));
     m_pages = new QStackedWidget(inspector);
@@ -326,6 +326,12 @@ QWidget *AnnotationWorkspace::buildInspector() {
     m_pages->addWidget(m_text);
     layout->addWidget(m_pages, 1);
     return inspector;
+}
+
+void AnnotationWorkspace::showInspectorTab() {
+    const bool layers = m_session->inspectorTab() == AnnotationSession::InspectorTab::Layers;
+    m_layersTab->setChecked(layers);
+    m_textTab->setChecked(!layers);
 }
 
 // ---- State flow ----
@@ -424,9 +430,8 @@ void AnnotationWorkspace::refresh() {
                      QString::number(std::lround(m_session->visibleZoom() * 100)) + QStringLiteral(" %"));
     setColorIfChanged(m_fit, QPalette::ButtonText, m_session->zoom() ? Theme::ink() : editorAccent());
 
+    showInspectorTab();
     const bool layers = m_session->inspectorTab() == AnnotationSession::InspectorTab::Layers;
-    if (m_layersTab->isChecked() != layers)
-        (layers ? m_layersTab : m_textTab)->setChecked(true);
     QWidget *inspectorPage = layers ? static_cast<QWidget *>(m_layers) : m_text;
     if (m_pages->currentWidget() != inspectorPage)
         m_pages->setCurrentWidget(inspectorPage);

@@ -59,6 +59,7 @@ private:
     QWidget *buildTools();
     QWidget *buildZoomBar();
     QWidget *buildInspector();
+    void showInspectorTab();
     void sessionChanged();
     void libraryChanged();
     void applyCanvas();

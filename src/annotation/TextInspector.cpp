@@ -57,6 +57,7 @@ public:
         setAccessibleName(QStringLiteral("Erkannter Text: ") + line.text);
         setFont(Theme::font(13));
         setCursor(Qt::PointingHandCursor);
+        setFocusPolicy(Qt::TabFocus);
         // Wrapped text: the column's layout asks for the height at its width.
         QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
         policy.setHeightForWidth(true);
@@ -89,6 +90,10 @@ protected:
         painter.setPen(m_selected ? editorAccent() : Theme::ink());
         painter.drawText(rect().adjusted(10, 10, -10, -10), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop,
                          text());
+        if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
+            painter.setPen(QPen(editorAccent(), 1.5));
+            painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 6, 6);
+        }
     }
 
 private:
@@ -118,6 +123,8 @@ TextInspector::TextInspector(AnnotationSession *session, QWidget *parent)
     m_recognize = new QPushButton(symbolIcon(QStringLiteral("text.viewfinder")), QString(), header);
     m_recognize->setFont(Theme::font(12));
     m_recognize->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // The page's buttons take the keyboard from Tab only: a click leaves it with the canvas.
+    m_recognize->setFocusPolicy(Qt::TabFocus);
     connect(m_recognize, &QPushButton::clicked, m_session, &AnnotationSession::recognizeText);
     actions->addWidget(m_recognize, 1);
     m_cancel = new QToolButton(header);
@@ -132,6 +139,7 @@ TextInspector::TextInspector(AnnotationSession *session, QWidget *parent)
     layout->addWidget(hairline(this, Qt::Horizontal));
 
     auto *scroll = new QScrollArea(this);
+    scroll->setFocusPolicy(Qt::NoFocus); // its controls are the stops
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -159,6 +167,7 @@ TextInspector::TextInspector(AnnotationSession *session, QWidget *parent)
     auto *marker = columnLayout(m_markerGroup, 12);
     m_marker = new QCheckBox(QStringLiteral("Textmarker im Bild"), m_markerGroup);
     m_marker->setFont(Theme::font(13, QFont::Medium));
+    m_marker->setFocusPolicy(Qt::TabFocus);
     connect(m_marker, &QCheckBox::clicked, m_session, &AnnotationSession::setTextMarker);
     marker->addWidget(m_marker);
     auto *swatches = new QHBoxLayout;
@@ -231,6 +240,7 @@ TextInspector::TextInspector(AnnotationSession *session, QWidget *parent)
     for (QPushButton *button : {m_copy, m_mark}) {
         button->setFont(Theme::font(12));
         button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        button->setFocusPolicy(Qt::TabFocus);
         buttons->addWidget(button, 1);
     }
     block->addLayout(buttons);
@@ -263,12 +273,16 @@ void TextInspector::rebuildRows() {
     qDeleteAll(m_rowById);
     m_rowById.clear();
     m_rowIds = ids;
+    // New rows would come last in the Tab round; they belong where they show, after the search.
+    QWidget *before = m_search;
     for (const RecognizedTextLine &line : lines) {
         auto *row = new TextLineRow(line, m_rowsBox);
         const QUuid id = line.id;
         connect(row, &TextLineRow::clicked, m_session, [this, id] { m_session->selectRecognizedLine(id); });
         m_rows->addWidget(row);
         m_rowById.insert(id, row);
+        QWidget::setTabOrder(before, row);
+        before = row;
     }
 }
 

@@ -174,7 +174,7 @@ void ColorSwatch::paintEvent(QPaintEvent *) {
     if (hasFocus()) {
         // A halo in the margin, so the current colour (already ringed) shows the focus too.
         QColor halo = editorAccent();
-        halo.setAlphaF(0.3f);
+        halo.setAlphaF(0.4f);
         painter.setBrush(halo);
         painter.drawEllipse(QRectF(0, 0, 28, 28));
     }
