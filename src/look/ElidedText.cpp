@@ -1,10 +1,13 @@
 #include "look/ElidedText.h"
 
 #include <QFontMetrics>
+#include <QGridLayout>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QTextLayout>
+
+#include <limits>
 
 namespace Elide {
 
@@ -19,6 +22,19 @@ QString flattened(QString text) {
     return text;
 }
 
+// The direction of the last letter that has one; DirON when none has.
+QChar::Direction lastDirection(QStringView text) {
+    for (qsizetype i = text.size(); i > 0;) {
+        char32_t c = text[--i].unicode();
+        if (QChar::isLowSurrogate(c) && i > 0 && text[i - 1].isHighSurrogate())
+            c = QChar::surrogateToUcs4(text[--i], QChar(c));
+        const QChar::Direction direction = QChar::direction(c);
+        if (direction == QChar::DirL || direction == QChar::DirR || direction == QChar::DirAL)
+            return direction;
+    }
+    return QChar::DirON;
+}
+
 } // namespace
 
 QString line(const QString &text, const QFont &font, int width) {
@@ -26,7 +42,18 @@ QString line(const QString &text, const QFont &font, int width) {
     // The exact advance decides: the rounded one may call a text that fits too wide.
     if (QFontMetricsF(font).horizontalAdvance(flat) <= width)
         return flat;
-    return QFontMetrics(font).elidedText(flat, Qt::ElideRight, std::max(0, width));
+    QString elided = QFontMetrics(font).elidedText(flat, Qt::ElideRight, std::max(0, width));
+    if (!elided.endsWith(QChar(0x2026)))
+        return elided;
+    // At the end of a line the "…" takes the line's direction, not that of the letters before it:
+    // after a cut Hebrew title in a left-to-right line it would be drawn at the far end, beside
+    // the title's first letter. A mark of the last letter's direction keeps it at the cut.
+    const QChar::Direction last = lastDirection(QStringView(elided).chopped(1));
+    if (last == QChar::DirR || last == QChar::DirAL)
+        elided += QChar(0x200F);
+    else if (last == QChar::DirL && flat.isRightToLeft())
+        elided += QChar(0x200E);
+    return elided;
 }
 
 QStringList lines(const QString &text, const QFont &font, int width, int maxLines) {
@@ -54,6 +81,17 @@ QStringList lines(const QString &text, const QFont &font, int width, int maxLine
     return result;
 }
 
+QStringList wrapped(const QString &text, const QFont &font, int width) {
+    QStringList result;
+    for (const QString &paragraph : text.split(u'\n')) {
+        if (paragraph.isEmpty())
+            result << QString();
+        else
+            result << lines(paragraph, font, width, std::numeric_limits<int>::max());
+    }
+    return result;
+}
+
 } // namespace Elide
 
 ElidedLabel::ElidedLabel(QWidget *parent) : QLabel(parent) {
@@ -78,6 +116,74 @@ void ElidedLabel::paintEvent(QPaintEvent *) {
     style()->drawItemText(&painter, contentsRect(),
                           int(QStyle::visualAlignment(layoutDirection(), alignment())) | Qt::TextSingleLine,
                           palette(), isEnabled(), shownText(), foregroundRole());
+}
+
+WrappingLabel::WrappingLabel(QWidget *parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
+    // QLabel keeps its height-for-width policy only while it wraps.
+    setWordWrap(true);
+}
+
+WrappingLabel *WrappingLabel::replace(QLabel *label) {
+    auto *grid = label && label->parentWidget() ? qobject_cast<QGridLayout *>(label->parentWidget()->layout())
+                                                : nullptr;
+    const int index = grid ? grid->indexOf(label) : -1;
+    if (index < 0)
+        return nullptr;
+    int row = 0, column = 0, rows = 0, columns = 0;
+    grid->getItemPosition(index, &row, &column, &rows, &columns);
+    auto *wrapping = new WrappingLabel(label->parentWidget());
+    wrapping->setText(label->text());
+    wrapping->setFont(label->font());
+    wrapping->setContentsMargins(label->contentsMargins());
+    wrapping->setAlignment(label->alignment());
+    wrapping->setMinimumSize(label->minimumSize());
+    label->hide();
+    grid->addWidget(wrapping, row, column, rows, columns);
+    return wrapping;
+}
+
+QStringList WrappingLabel::shownLines() const {
+    return Elide::wrapped(text(), font(), contentsRect().width());
+}
+
+int WrappingLabel::heightForWidth(int width) const {
+    const QMargins margins = contentsMargins();
+    const auto lines = Elide::wrapped(text(), font(), width - margins.left() - margins.right()).size();
+    return int(lines) * fontMetrics().lineSpacing() + margins.top() + margins.bottom();
+}
+
+QSize WrappingLabel::sizeHint() const {
+    // Each paragraph on one line, as far as that goes.
+    int width = 0;
+    for (const QString &paragraph : text().split(u'\n'))
+        width = std::max(width, fontMetrics().horizontalAdvance(paragraph));
+    const QMargins margins = contentsMargins();
+    width += margins.left() + margins.right();
+    return QSize(width, heightForWidth(width));
+}
+
+QSize WrappingLabel::minimumSizeHint() const {
+    // Any width holds the text; a narrower one only takes more lines.
+    const QMargins margins = contentsMargins();
+    return QSize(fontMetrics().horizontalAdvance(u'W') + margins.left() + margins.right(),
+                 fontMetrics().lineSpacing() + margins.top() + margins.bottom());
+}
+
+void WrappingLabel::paintEvent(QPaintEvent *) {
+    QPainter painter(this);
+    drawFrame(&painter);
+    const QRect room = contentsRect();
+    const int step = fontMetrics().lineSpacing();
+    const int flags =
+        int(QStyle::visualAlignment(layoutDirection(), alignment() & Qt::AlignHorizontal_Mask)) |
+        Qt::AlignVCenter | Qt::TextSingleLine;
+    int top = room.top();
+    for (const QString &line : shownLines()) {
+        style()->drawItemText(&painter, QRect(room.left(), top, room.width(), step), flags, palette(),
+                              isEnabled(), line, foregroundRole());
+        top += step;
+    }
 }
 
 ElidingLineEdit::ElidingLineEdit(QWidget *parent) : QLineEdit(parent) {

@@ -8,7 +8,8 @@
 
 // The one rule for text that must fit its room: a text limited to a number of lines breaks
 // between words (inside a word only where the word alone is wider than the line) and ends with
-// "…" where it is cut, never in the middle of a letter.
+// "…" where it is cut, never in the middle of a letter; after right-to-left letters the "…" is
+// drawn on their left, where they are cut.
 namespace Elide {
 
 // The text on one line of `width`: as it is when it fits, else its start and "…". Line breaks
@@ -16,6 +17,8 @@ namespace Elide {
 QString line(const QString &text, const QFont &font, int width);
 // The text in at most `maxLines` lines of `width`; the last ends with "…" when text is left.
 QStringList lines(const QString &text, const QFont &font, int width, int maxLines);
+// All of the text in lines of `width`, broken as above; a line break in the text starts a line.
+QStringList wrapped(const QString &text, const QFont &font, int width);
 
 } // namespace Elide
 
@@ -29,6 +32,29 @@ public:
 
     // What the label shows at its current width.
     QString shownText() const;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// A label that shows all of its text in as many lines as its width needs: a word wider than the
+// label, such as a long file name, breaks at the edge instead of being cut there. Where a
+// QLabel's own word wrap would cut a word, this one takes its place.
+class WrappingLabel : public QLabel {
+    Q_OBJECT
+
+public:
+    explicit WrappingLabel(QWidget *parent = nullptr);
+
+    // Puts a wrapping label with the same text, font and margins where `label` sits in its
+    // parent's grid and hides `label`; null when `label` is not in a grid.
+    static WrappingLabel *replace(QLabel *label);
+
+    // The lines the label shows at its current width.
+    QStringList shownLines() const;
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
 protected:

@@ -1,6 +1,7 @@
 #include "platform/DesktopOpener.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QPointer>
 #include <QProcess>
@@ -8,7 +9,8 @@
 
 namespace DesktopOpener {
 
-void open(const QUrl &url, QObject *context, std::function<void(bool opened)> done) {
+void open(const QUrl &url, QObject *context, std::function<void(bool opened)> done,
+          std::chrono::milliseconds startTime) {
     QPointer<QObject> guard(context);
     auto answer = [guard, done = std::move(done)](bool opened) {
         if (guard)
@@ -30,10 +32,11 @@ void open(const QUrl &url, QObject *context, std::function<void(bool opened)> do
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
+    const QDeadlineTimer starting(startTime);
     QObject::connect(process, &QProcess::finished, process,
-                     [process, answer](int code, QProcess::ExitStatus status) {
+                     [process, answer, starting](int code, QProcess::ExitStatus status) {
                          process->deleteLater();
-                         answer(status == QProcess::NormalExit && code == 0);
+                         answer((status == QProcess::NormalExit && code == 0) || starting.hasExpired());
                      });
     QObject::connect(process, &QProcess::errorOccurred, process,
                      [process, answer](QProcess::ProcessError error) {

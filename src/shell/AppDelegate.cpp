@@ -5,6 +5,7 @@
 #include "backup/BackupAPI.h"
 #include "backup/CloudBackupStore.h"
 #include "export/Exporter.h"
+#include "look/ButtonKeys.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 #include "model/Ids.h"
@@ -109,6 +110,8 @@ void AppDelegate::launch() {
         return;
     m_launched = true;
     applyLightAppearance();
+    // Every button of every window, the editor's too, is pressed by Return as by Space.
+    ButtonKeys::install();
     QGuiApplication::setQuitOnLastWindowClosed(false);
 
     m_mainWindow = std::make_unique<MainWindow>(m_settings, bind(&AppDelegate::mainWindowClosing));

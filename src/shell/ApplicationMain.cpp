@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QTimer>
 #include <QTranslator>
 #include <QWindow>
@@ -59,6 +60,8 @@ void announceFirstFrame(QWidget *window, QObject *parent) {
 } // namespace
 
 bool installQtTranslations() {
+    // Qt's file dialog names file types in the default locale's language.
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     auto *translator = new QTranslator(QCoreApplication::instance());
     if (!translator->load(QStringLiteral("qtbase_de"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         delete translator;

@@ -10,6 +10,7 @@ struct ApplicationOptions {
 
 int applicationMain(int argc, char **argv, const ApplicationOptions &options = {});
 
-// Loads Qt's German texts (file dialogs, the text fields' menus, standard buttons) whatever the
-// user's locale, since every text of ours is German. False when the translation is not installed.
+// Loads Qt's German texts (file dialogs, the text fields' menus, standard buttons) and makes
+// German the default locale whatever the user's locale, since every text of ours is German. False
+// when the translation is not installed.
 bool installQtTranslations();

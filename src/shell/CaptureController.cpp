@@ -111,6 +111,7 @@ void CaptureController::start() {
     const QUuid id = QUuid::createUuid();
     m_captureID = id;
     const CaptureTarget target = m_store->captureTarget();
+    m_statusBefore = m_store->status();
     m_store->setStatus(kSelectRegion);
     m_hide();
     m_seams.foreground->reactivatePrevious();
@@ -222,10 +223,15 @@ void CaptureController::toolEnded(QProcess *process, const QUuid &id, const QStr
                 m_storing = false;
                 if (!failure.isEmpty() && m_store)
                     m_store->setError(failure);
-                if (m_captureID == id)
+                if (m_captureID == id) {
                     endCapture();
-                else if (m_store)
+                } else if (m_store) {
+                    // Paused meanwhile: the region is long chosen, and a pause without a round
+                    // has no text of its own, so the one the user left comes back.
+                    if (m_store->status() == kSelectRegion)
+                        m_store->setStatus(m_statusBefore);
                     m_store->setIsCapturing(false);
+                }
             });
             return;
         } catch (const AppFailure &failure) {

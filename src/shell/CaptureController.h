@@ -65,5 +65,6 @@ private:
     QPointer<QProcess> m_process;
     QUuid m_captureID;      // null when no capture is in progress
     bool m_storing = false; // the store is taking a captured image in
+    QString m_statusBefore; // the store's status when the capture began
     std::unique_ptr<QTemporaryDir> m_folder;
 };

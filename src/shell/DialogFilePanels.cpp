@@ -7,8 +7,10 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QIdentityProxyModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -78,6 +80,34 @@ void makeReadable(QFileDialog *dialog, const QWidget *window) {
     if (auto *model = dialog->findChild<QFileSystemModel *>())
         QObject::connect(model, &QFileSystemModel::directoryLoaded, view, widen, Qt::QueuedConnection);
 }
+
+// Qt's dialog writes sizes and dates in the system's locale ("7 Dec 2026"), which need not be
+// German; here they are written as the rest of the program writes them. Types are German already
+// once German is the default locale.
+class GermanFileDetails final : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex &index, int role) const override {
+        const auto *files = qobject_cast<const QFileSystemModel *>(sourceModel());
+        if (role != Qt::DisplayRole || !files ||
+            (index.column() != kSizeColumn && index.column() != kDateColumn))
+            return QIdentityProxyModel::data(index, role);
+        const QModelIndex source = mapToSource(index);
+        const QLocale german(QLocale::German, QLocale::Germany);
+        if (index.column() == kDateColumn)
+            return german.toString(files->lastModified(source), QLocale::ShortFormat);
+        // Folders show no size.
+        if (files->isDir(source))
+            return QIdentityProxyModel::data(index, role);
+        return german.formattedDataSize(files->size(source));
+    }
+
+private:
+    // QFileSystemModel's fixed columns.
+    static constexpr int kSizeColumn = 1;
+    static constexpr int kDateColumn = 3;
+};
 
 QString settingsKey(DialogFilePanels::FileKind kind) {
     switch (kind) {
@@ -175,6 +205,8 @@ QFileDialog *DialogFilePanels::makeDialog(QFileDialog *dialog, const QString &ti
                                           const QStringList &nameFilters, FileKind kind) {
     m_dialogs.removeAll(nullptr);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // Only Qt's own dialog takes it; first, so the columns below are sized for its texts.
+    dialog->setProxyModel(new GermanFileDetails(dialog));
     dialog->setWindowTitle(title);
     dialog->setDirectory(startFolder(kind));
     dialog->setNameFilters(namedFilters(nameFilters, kind));

@@ -234,15 +234,33 @@ void CollectionStore::save(QObject *receiver, std::function<void(bool)> done) {
                 done(written);
         };
     }
+    requestSave(std::move(waiter), {});
+}
+
+void CollectionStore::saveOrPutBack(PutBack putBack) {
+    requestSave({}, std::move(putBack));
+}
+
+void CollectionStore::requestSave(SaveDone waiter, PutBack putBack) {
     // This save takes in every change, also those the delayed save was waiting to write.
     m_saveTimer.stop();
+    m_heldSelection.reset();
     if (!m_writeEnabled) {
         setSaveState(SaveState::Disabled);
-        if (waiter)
+        if (waiter || putBack)
             QMetaObject::invokeMethod(
-                this, [waiter] { waiter(false); }, Qt::QueuedConnection);
+                this,
+                [this, waiter, putBack] {
+                    if (putBack)
+                        putBackAndSaveLater(putBack);
+                    if (waiter)
+                        waiter(false);
+                },
+                Qt::QueuedConnection);
         return;
     }
+    if (putBack)
+        m_nextPutBacks.append(std::move(putBack));
     // One at a time, so that they reach the disk in order; the next takes the values of then.
     if (m_saveRunning) {
         m_saveAgain = true;
@@ -261,26 +279,55 @@ void CollectionStore::startSave(QList<SaveDone> waiting) {
         std::lock_guard lock(m_saveLine->mutex);
         ++m_saveLine->running;
     }
+    SavedLibrary library = snapshot();
+    if (const auto held = std::exchange(m_heldSelection, std::nullopt)) {
+        library.selectedID = *held;
+        if (m_selectedID != *held && !m_saveTimer.isActive())
+            scheduleSave();
+    }
     // Copying the values is cheap (they share their data); encoding and writing are not.
     inBackground(
-        [line = m_saveLine, library = snapshot(), path = libraryPath(), writer = m_writer] {
+        [line = m_saveLine, library = std::move(library), path = libraryPath(), writer = m_writer] {
             QString problem = writeSnapshot(library, path, writer);
             std::lock_guard lock(line->mutex);
             --line->running;
             line->idle.notify_all();
             return problem;
         },
-        [waiting = std::move(waiting)](CollectionStore *self, const QString &problem) {
+        [waiting = std::move(waiting), putBacks = std::exchange(m_nextPutBacks, {})](CollectionStore *self,
+                                                                                     const QString &problem) {
             if (!self)
                 return;
             self->m_saveRunning = false;
             const bool written = self->applySave(problem);
+            if (!written)
+                self->saveFailed(putBacks);
             // Put-backs run before the next save, which then takes them in.
             for (const SaveDone &done : waiting)
                 done(written);
             if (std::exchange(self->m_saveAgain, false))
                 self->startSave(std::exchange(self->m_nextSaveWaiting, {}));
         });
+}
+
+void CollectionStore::saveFailed(const QList<PutBack> &putBacks) {
+    // The save behind this one holds these changes as well: they go back only if it fails too, and
+    // then together with its own, newest first, so each finds the state it left behind.
+    if (m_saveAgain) {
+        m_nextPutBacks = putBacks + m_nextPutBacks;
+        return;
+    }
+    if (putBacks.isEmpty())
+        return;
+    putBackAndSaveLater([&] {
+        for (auto it = putBacks.crbegin(); it != putBacks.crend(); ++it)
+            (*it)();
+    });
+}
+
+void CollectionStore::holdSelectionForTheNextSave(const OptionalUuid &selectedID) {
+    if (m_saveAgain)
+        m_heldSelection = selectedID;
 }
 
 bool CollectionStore::saveAtExit() {

@@ -34,7 +34,9 @@ using UuidMap = QHash<QUuid, QUuid>;
 // one; the outcome reaches saveState and error on the main thread. Changes of collections,
 // selectedID and session, whole or in place, are saved 0.35 s after the last one; the operations
 // below that save at once queue their save the same way and, where they put their change back on
-// a failed save, do so when its answer arrives, keeping what was changed meanwhile.
+// a failed save, do so when the last of a chain of failing saves answers, newest first, keeping
+// what was changed meanwhile. A save of the chain that is written ends it: all before it is on
+// disk then, and nothing goes back.
 //
 // Work that would hold up the window (decoding, encoding, copying and writing images, reading and
 // writing project files) runs on the background pool; its result is applied on the main thread in
@@ -215,8 +217,9 @@ public:
 
     // Capture rounds. Refusals return false without any text, also while writing is disabled;
     // otherwise the change is made at once and saved, and a failed save, which reports itself,
-    // puts back, when its answer comes, every value the operation set that still holds it (the
-    // selection finishing chose stays) and leaves a further attempt to the delayed save.
+    // puts back every value the operation set that still holds it (the selection finishing chose
+    // stays) and leaves a further attempt to the delayed save; failing saves in a row put back
+    // their operations newest first.
     static constexpr double kCaptureIdleInterval = 600.0;
     std::optional<SnipCollection> sessionCollection() const;
     // Whether the shortcut may go on into the running round at reference time now.
@@ -253,8 +256,9 @@ public:
     void undoDelete();
 
     // The collection trash: both refuse with false (also while writing is disabled), or make
-    // their change at once and save it; a failed save puts back, when its answer comes, every
-    // property that still holds the value the operation gave it, and the delayed save tries again.
+    // their change at once and save it; a failed save puts back every property that still holds
+    // the value the operation gave it, and the delayed save tries again. Failing saves in a row
+    // put back their operations newest first, so collections and trash come back as they were.
     bool deleteCollection(const QUuid &id);
     bool restoreDeletedCollection();
 
@@ -301,6 +305,18 @@ private:
     bool applySave(const QString &problem);
     // Takes the values now and writes them on the pool; `waiting` learn the outcome.
     void startSave(QList<SaveDone> waiting);
+    // What puts an operation's change back after its save failed: each value only while it still
+    // holds what the operation gave it.
+    using PutBack = std::function<void()>;
+    // Saves at once for an operation whose change goes back when the save fails; the delayed save
+    // then tries again.
+    void saveOrPutBack(PutBack putBack);
+    void requestSave(SaveDone waiter, PutBack putBack);
+    // Runs the put-backs of a failed save, newest first, or hands them on to the save behind it.
+    void saveFailed(const QList<PutBack> &putBacks);
+    // When this operation's save waits behind another, that save writes this selection rather than
+    // the one chosen afterwards, which is left to the delayed save.
+    void holdSelectionForTheNextSave(const OptionalUuid &selectedID);
     // The delayed save.
     void autosave();
     // A change that may not be on disk yet: its save is scheduled or waits for the one under way.
@@ -401,8 +417,10 @@ private:
     std::shared_ptr<SaveLine> m_saveLine;
     std::shared_ptr<WorkLine> m_workLine;
     bool m_saveRunning = false;
-    bool m_saveAgain = false;          // another save was asked for while one is written
-    QList<SaveDone> m_nextSaveWaiting; // those waiting for that next save
+    bool m_saveAgain = false;                    // another save was asked for while one is written
+    QList<SaveDone> m_nextSaveWaiting;           // those waiting for that next save
+    QList<PutBack> m_nextPutBacks;               // of the operations that next save carries, oldest first
+    std::optional<OptionalUuid> m_heldSelection; // written by the next save in place of selectedID
     bool m_loading = true;
     bool m_writeEnabled = true;
     ImageCache m_imageCache{kImageCacheCount, kImageCacheBytes};

@@ -204,19 +204,15 @@ bool CollectionStore::prepareCapture(const CaptureChoice &choice) {
     const OptionalCaptureSession paused = m_session;
     setCaptureChoice(choice);
     setStatus(kChooseTarget);
-    save(this, [this, old, paused, oldChoice, oldStatus, choice](bool written) {
-        if (written)
-            return;
-        putBackAndSaveLater([&] {
-            if (m_session == paused)
-                setSession(old);
-            // A capture already under way keeps the destination it started with.
-            if (!m_isCapturing && m_captureChoice == choice) {
-                setCaptureChoice(oldChoice);
-                if (m_status == kChooseTarget)
-                    setStatus(oldStatus);
-            }
-        });
+    saveOrPutBack([this, old, paused, oldChoice, oldStatus, choice] {
+        if (m_session == paused)
+            setSession(old);
+        // A capture already under way keeps the destination it started with.
+        if (!m_isCapturing && m_captureChoice == choice) {
+            setCaptureChoice(oldChoice);
+            if (m_status == kChooseTarget)
+                setStatus(oldStatus);
+        }
     });
     return true;
 }
@@ -259,10 +255,7 @@ bool CollectionStore::resumeCollection(const QUuid &id) {
         return false;
     if (refuseWhenDisabled())
         return false;
-    save(this, [this, undo = applyResume(id)](bool written) {
-        if (!written)
-            putBackAndSaveLater(undo);
-    });
+    saveOrPutBack(applyResume(id));
     return true;
 }
 
@@ -290,24 +283,21 @@ bool CollectionStore::finishSession() {
     const QString oldStatus = m_status;
     setSession(std::nullopt);
     // The immediate write ends the round; the selection below follows with the delayed save.
-    save(this, [this, old, oldSnip, oldChoice, oldActivity, oldStatus](bool written) {
-        if (written)
-            return;
-        putBackAndSaveLater([&] {
-            // The selection this chose stays: it reaches the disk with the delayed save anyway.
-            if (!m_session && indexOfCollection(old.collectionID) >= 0) {
-                setSession(old);
-                if (!m_sessionSnipID)
-                    setSessionSnipID(oldSnip);
-            }
-            if (!m_captureChoice && choiceStillValid(oldChoice))
-                setCaptureChoice(oldChoice);
-            if (!m_lastCaptureActivity)
-                m_lastCaptureActivity = oldActivity;
-            if (m_status == kRoundFinished)
-                setStatus(oldStatus);
-        });
+    saveOrPutBack([this, old, oldSnip, oldChoice, oldActivity, oldStatus] {
+        // The selection this chose stays: it reaches the disk with the delayed save anyway.
+        if (!m_session && indexOfCollection(old.collectionID) >= 0) {
+            setSession(old);
+            if (!m_sessionSnipID)
+                setSessionSnipID(oldSnip);
+        }
+        if (!m_captureChoice && choiceStillValid(oldChoice))
+            setCaptureChoice(oldChoice);
+        if (!m_lastCaptureActivity)
+            m_lastCaptureActivity = oldActivity;
+        if (m_status == kRoundFinished)
+            setStatus(oldStatus);
     });
+    holdSelectionForTheNextSave(m_selectedID);
     setSelectedID(old.collectionID);
     setSelectedSnipID(oldSnip);
     setSessionSnipID(std::nullopt);
@@ -330,21 +320,16 @@ void CollectionStore::newCollection() {
         setSelectedID(empty->id);
         setSelectedSnipID(std::nullopt);
         setCollectionNotice(kEmptyReopened);
-        save(this,
-             [this, undoResume, oldSelectedID, oldSelectedSnipID, oldNotice, id = empty->id](bool written) {
-                 if (written)
-                     return;
-                 putBackAndSaveLater([&] {
-                     undoResume();
-                     if (m_selectedID == id && !m_selectedSnipID &&
-                         (!oldSelectedID || indexOfCollection(*oldSelectedID) >= 0)) {
-                         setSelectedID(oldSelectedID);
-                         setSelectedSnipID(oldSelectedSnipID);
-                     }
-                     if (m_collectionNotice == kEmptyReopened)
-                         setCollectionNotice(oldNotice);
-                 });
-             });
+        saveOrPutBack([this, undoResume, oldSelectedID, oldSelectedSnipID, oldNotice, id = empty->id] {
+            undoResume();
+            if (m_selectedID == id && !m_selectedSnipID &&
+                (!oldSelectedID || indexOfCollection(*oldSelectedID) >= 0)) {
+                setSelectedID(oldSelectedID);
+                setSelectedSnipID(oldSelectedSnipID);
+            }
+            if (m_collectionNotice == kEmptyReopened)
+                setCollectionNotice(oldNotice);
+        });
         return;
     }
     ++m_roundChoices;

@@ -17,9 +17,9 @@ qsizetype trashIndex(const QList<DeletedCollection> &trash, const QUuid &id) {
 }
 } // namespace
 
-// Both apply their change at once and save; when that save fails, its answer puts back each
-// property that still holds the value the operation gave it, so changes made meanwhile stay, and
-// the delayed save tries again.
+// Both apply their change at once and save; when that save fails, each property that still holds
+// the value the operation gave it goes back, so changes made meanwhile stay, and the delayed save
+// tries again. The put-backs of a chain of failing saves run newest first: the trash is a stack.
 
 bool CollectionStore::deleteCollection(const QUuid &id) {
     if (isBusy())
@@ -40,6 +40,11 @@ bool CollectionStore::deleteCollection(const QUuid &id) {
     const QString oldNotice = m_collectionNotice;
 
     const SnipCollection removed = m_collections[index];
+    // Its place is the one after the collections in front of it, so collections added at the
+    // front meanwhile do not move it when it comes back.
+    QList<QUuid> inFront;
+    for (qsizetype i = 0; i < index; ++i)
+        inFront.append(m_collections[i].id);
     changeCollections([&](QList<SnipCollection> &list) { list.removeAt(index); });
     QList<DeletedCollection> trash = m_deletedCollections;
     trash.append(DeletedCollection{removed, index});
@@ -70,40 +75,38 @@ bool CollectionStore::deleteCollection(const QUuid &id) {
     const OptionalCaptureSession newSession = m_session;
     const OptionalUuid newSessionSnipID = m_sessionSnipID;
     const OptionalCaptureChoice newCaptureChoice = m_captureChoice;
-    save(this, [=, this](bool written) {
-        if (written)
-            return;
-        putBackAndSaveLater([&] {
-            // Restored from the trash meanwhile: it is back already.
-            if (indexOfCollection(id) < 0) {
-                QList<DeletedCollection> list = m_deletedCollections;
-                if (const qsizetype t = trashIndex(list, id); t >= 0) {
-                    const DeletedCollection entry = list.takeAt(t);
-                    changeCollections([&](QList<SnipCollection> &collections) {
-                        collections.insert(std::clamp<qsizetype>(index, 0, collections.size()),
-                                           entry.collection);
-                    });
-                    setDeletedCollections(list);
-                }
+    saveOrPutBack([=, this] {
+        // Put-backs of later operations have run already, so it is in the trash again unless
+        // something else brought it back.
+        if (indexOfCollection(id) < 0) {
+            QList<DeletedCollection> list = m_deletedCollections;
+            if (const qsizetype t = trashIndex(list, id); t >= 0) {
+                const DeletedCollection entry = list.takeAt(t);
+                qsizetype at = 0;
+                for (auto it = inFront.crbegin(); it != inFront.crend() && at == 0; ++it)
+                    at = indexOfCollection(*it) + 1;
+                changeCollections(
+                    [&](QList<SnipCollection> &collections) { collections.insert(at, entry.collection); });
+                setDeletedCollections(list);
             }
-            if (m_selectedID == newSelectedID && m_selectedSnipID == newSelectedSnipID) {
-                setSelectedID(oldSelectedID);
-                setSelectedSnipID(oldSelectedSnipID);
-            }
-            if (m_session == newSession && m_sessionSnipID == newSessionSnipID) {
-                setSession(oldSession);
-                setSessionSnipID(oldSessionSnipID);
-            }
-            if (m_captureChoice == newCaptureChoice)
-                setCaptureChoice(oldCaptureChoice);
-            if (oldPanelSnip && !m_panelSelections.contains(id)) {
-                UuidMap map = m_panelSelections;
-                map.insert(id, *oldPanelSnip);
-                setPanelSelections(map);
-            }
-            if (m_collectionNotice == kDeleted)
-                setCollectionNotice(oldNotice);
-        });
+        }
+        if (m_selectedID == newSelectedID && m_selectedSnipID == newSelectedSnipID) {
+            setSelectedID(oldSelectedID);
+            setSelectedSnipID(oldSelectedSnipID);
+        }
+        if (m_session == newSession && m_sessionSnipID == newSessionSnipID) {
+            setSession(oldSession);
+            setSessionSnipID(oldSessionSnipID);
+        }
+        if (m_captureChoice == newCaptureChoice)
+            setCaptureChoice(oldCaptureChoice);
+        if (oldPanelSnip && !m_panelSelections.contains(id)) {
+            UuidMap map = m_panelSelections;
+            map.insert(id, *oldPanelSnip);
+            setPanelSelections(map);
+        }
+        if (m_collectionNotice == kDeleted)
+            setCollectionNotice(oldNotice);
     });
     return true;
 }
@@ -132,33 +135,29 @@ bool CollectionStore::restoreDeletedCollection() {
                                                        : OptionalUuid(entry.collection.items.first().id));
     setCollectionNotice(kRestored);
 
-    save(this, [=, this](bool written) {
-        if (written)
-            return;
-        putBackAndSaveLater([&] {
-            const QUuid id = entry.collection.id;
-            // Back into the trash as it is now, with what was changed in it meanwhile.
-            if (const qsizetype index = indexOfCollection(id); index >= 0) {
-                const SnipCollection collection = m_collections[index];
-                changeCollections([&](QList<SnipCollection> &list) { list.removeAt(index); });
-                QList<DeletedCollection> list = m_deletedCollections;
-                list.append(DeletedCollection{collection, entry.index});
-                setDeletedCollections(list);
-            }
-            if (m_selectedID == id) {
-                const bool oldThere = oldSelectedID && indexOfCollection(*oldSelectedID) >= 0;
-                setSelectedID(oldThere                  ? oldSelectedID
-                              : m_collections.isEmpty() ? OptionalUuid()
-                                                        : OptionalUuid(m_collections.first().id));
-                setSelectedSnipID(oldThere ? oldSelectedSnipID : OptionalUuid());
-            }
-            if (m_session && m_session->collectionID == id) {
-                setSession(std::nullopt);
-                setSessionSnipID(std::nullopt);
-            }
-            if (m_collectionNotice == kRestored)
-                setCollectionNotice(oldNotice);
-        });
+    saveOrPutBack([=, this] {
+        const QUuid id = entry.collection.id;
+        // Back into the trash as it is now, with what was changed in it meanwhile.
+        if (const qsizetype index = indexOfCollection(id); index >= 0) {
+            const SnipCollection collection = m_collections[index];
+            changeCollections([&](QList<SnipCollection> &list) { list.removeAt(index); });
+            QList<DeletedCollection> list = m_deletedCollections;
+            list.append(DeletedCollection{collection, entry.index});
+            setDeletedCollections(list);
+        }
+        if (m_selectedID == id) {
+            const bool oldThere = oldSelectedID && indexOfCollection(*oldSelectedID) >= 0;
+            setSelectedID(oldThere                  ? oldSelectedID
+                          : m_collections.isEmpty() ? OptionalUuid()
+                                                    : OptionalUuid(m_collections.first().id));
+            setSelectedSnipID(oldThere ? oldSelectedSnipID : OptionalUuid());
+        }
+        if (m_session && m_session->collectionID == id) {
+            setSession(std::nullopt);
+            setSessionSnipID(std::nullopt);
+        }
+        if (m_collectionNotice == kRestored)
+            setCollectionNotice(oldNotice);
     });
     return true;
 }

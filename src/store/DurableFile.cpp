@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,17 +41,62 @@ int retryingClose(int fd) {
     return ::close(fd) == 0 || errno == EINTR ? 0 : errno;
 }
 
+QByteArray folderPart(const QByteArray &path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+// The path with its folder as the system resolves it; unchanged when the folder cannot be
+// resolved, so that creating the file reports why.
+QByteArray withRealFolder(const QByteArray &path) {
+    char *real = ::realpath(folderPart(path).constData(), nullptr);
+    if (!real)
+        return path;
+    QByteArray folder(real);
+    std::free(real);
+    if (folder.endsWith('/'))
+        folder.chop(1);
+    return folder + '/' + path.mid(path.lastIndexOf('/') + 1);
+}
+
+// The text of the link at path; empty, with errno set, when it cannot be read.
+QByteArray linkText(const QByteArray &path) {
+    errno = 0;
+    QByteArray text(PATH_MAX, Qt::Uninitialized);
+    const ssize_t length = ::readlink(path.constData(), text.data(), size_t(text.size()));
+    if (length <= 0 || length >= text.size()) {
+        if (length >= text.size())
+            errno = ENAMETOOLONG;
+        return {};
+    }
+    text.truncate(length);
+    return text;
+}
+
 } // namespace
 
-DurableFile::DurableFile(QString path) : m_path(std::move(path)) {
+DurableFile::DurableFile(QString path) {
     // The file at the end of the links is the one replaced, as a user who names a link expects;
-    // a link on the way must not become a file of its own.
-    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-        const QFileInfo info(m_path);
-        if (!info.isSymLink() || info.symLinkTarget().isEmpty())
+    // a link on the way must not become a file of its own. Paths are never cleaned as text: ".."
+    // after a linked folder leads to that folder's parent, so each folder is resolved by the system.
+    QByteArray resolved = QFile::encodeName(path);
+    for (int hop = 0;; ++hop) {
+        resolved = withRealFolder(resolved);
+        struct stat info {};
+        if (::lstat(resolved.constData(), &info) != 0 || !S_ISLNK(info.st_mode))
             break;
-        m_path = info.symLinkTarget();
+        if (hop == kMaxLinkHops) {
+            m_linkError = ELOOP;
+            break;
+        }
+        const QByteArray target = linkText(resolved);
+        if (target.isEmpty()) {
+            m_linkError = errno != 0 ? errno : EIO;
+            break;
+        }
+        resolved = target.startsWith('/') ? target : folderPart(resolved) + '/' + target;
     }
+    m_path = QFile::decodeName(resolved);
 }
 
 DurableFile::~DurableFile() {
@@ -59,6 +106,9 @@ DurableFile::~DurableFile() {
 bool DurableFile::open(OpenMode mode) {
     if (isOpen() || m_fd >= 0 || !(mode & WriteOnly) || (mode & ReadOnly))
         return false;
+    // A loop of links has no file at its end: writing would replace one of the links.
+    if (m_linkError != 0)
+        return fail(Step::Create, m_linkError);
     const QFileInfo target(m_path);
     const QString folder = target.absolutePath();
     const QString stem = folder + QStringLiteral("/.") + target.fileName().left(kNameKept) + kMarker;

@@ -54,6 +54,7 @@ private:
     bool fail(Step step, int error);
 
     QString m_path;         // the target, symbolic links resolved
+    int m_linkError = 0;    // errno of following the links (ELOOP for a loop), 0 when they end
     QByteArray m_temporary; // encoded name of the temporary file
     QByteArray m_buffer;
     int m_fd = -1;

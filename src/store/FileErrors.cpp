@@ -84,6 +84,9 @@ QString FileErrors::describe(const DurableFile &file) {
     case DurableFile::Step::Create:
         if (error == ENOSPC || error == EDQUOT)
             return kNoSpace;
+        // Links that never reach a file: there is nothing the user could make writable.
+        if (error == ELOOP)
+            return kCannotWrite;
         return describeWrite(error == EACCES || error == EPERM || error == EROFS
                                  ? QFileDevice::PermissionsError
                                  : QFileDevice::OpenError,

@@ -27,6 +27,9 @@ CollectionDocument::CollectionDocument(LibraryState *state, PreviewCache *previe
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     verticalScrollBar()->setSingleStep(40);
+    // The page's fields and buttons take the keyboard; the area itself would be a stop that shows
+    // nothing.
+    setFocusPolicy(Qt::NoFocus);
     m_page = new QWidget;
     m_page->setAutoFillBackground(false);
     setWidget(m_page);

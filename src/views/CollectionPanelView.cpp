@@ -4,6 +4,7 @@
 #include "annotation/AnnotationCanvas.h"
 #include "common/Background.h"
 #include "look/ElidedText.h"
+#include "look/FocusFrame.h"
 #include "look/Theme.h"
 #include "model/AppFailure.h"
 #include "sharing/ShareControls.h"
@@ -20,6 +21,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -207,6 +209,7 @@ QPushButton *secondaryButton(QWidget *parent) {
     return SheetParts::button(parent, QString());
 }
 
+// Its padding leaves the focus frame room around the text.
 QPushButton *linkButton(const QString &text, QWidget *parent) {
     auto *button = new QPushButton(text, parent);
     button->setFlat(true);
@@ -214,7 +217,7 @@ QPushButton *linkButton(const QString &text, QWidget *parent) {
     button->setFont(Theme::font(12, QFont::Medium));
     button->setStyleSheet(
         QStringLiteral(
-            "QPushButton { color: %1; border: none; padding: 0; } QPushButton:disabled { color: %2; }")
+            "QPushButton { color: %1; border: none; padding: 0 6px; } QPushButton:disabled { color: %2; }")
             .arg(Theme::accent().name(), Theme::disabledInk().name()));
     return button;
 }
@@ -299,6 +302,8 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     m_stripArea->setFrameShape(QFrame::NoFrame);
     m_stripArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_stripArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // A click on a thumbnail leaves the keyboard in the field the user types in.
+    m_stripArea->setFocusPolicy(Qt::NoFocus);
     m_stripArea->setFixedHeight(kThumbnailSize.height() + 2 * kThumbnailGap +
                                 m_stripArea->horizontalScrollBar()->sizeHint().height());
     m_strip = new SnipStrip(
@@ -376,6 +381,15 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     m_status->setWordWrap(true);
     layout->addWidget(m_status);
 
+    // Buttons take the keyboard from Tab only: a click leaves it where the user types, and a
+    // button that kept it would be pressed by the next space or Return typed into the panel. The
+    // one that has it shows the focus frame.
+    for (QAbstractButton *button : findChildren<QAbstractButton *>()) {
+        button->setFocusPolicy(Qt::TabFocus);
+        const auto *push = qobject_cast<QPushButton *>(button);
+        FocusFrame::attach(button, button == m_primary ? 8 : push && push->isFlat() ? 4 : 7);
+    }
+
     for (auto signal : {&CollectionStore::collectionsChanged, &CollectionStore::captureChoiceChanged,
                         &CollectionStore::sessionChanged, &CollectionStore::sessionSnipIDChanged,
                         &CollectionStore::panelSelectionsChanged, &CollectionStore::statusChanged,
@@ -395,6 +409,9 @@ void CollectionPanelView::scheduleRefresh() {
 
 void CollectionPanelView::refresh() {
     m_refreshPending = false;
+    // A control disabled or hidden below while it has the keyboard hands it on to the next one
+    // in the tab chain, as if Tab had been pressed; it is parked instead.
+    const QPointer<QWidget> focused = window()->focusWidget();
     const OptionalCaptureChoice choice = m_store->captureChoice();
     const std::optional<SnipCollection> collection = m_store->panelCollection();
     const std::optional<Snip> snip = m_store->panelSnip();
@@ -437,6 +454,8 @@ void CollectionPanelView::refresh() {
     m_finish->setVisible(!choice);
     m_finish->setEnabled(session.has_value() && !m_store->isCapturing());
     setIfChanged(m_status, m_store->status());
+    if (focused && isAncestorOf(focused) && window()->focusWidget() != focused)
+        setFocus(Qt::OtherFocusReason);
 }
 
 void CollectionPanelView::showSnip(const std::optional<Snip> &snip) {
@@ -572,6 +591,15 @@ void CollectionPanelView::parkFocus() {
     if (focus && isAncestorOf(focus) && focus->isEnabled() && focus->isVisible())
         return;
     setFocus(Qt::OtherFocusReason);
+}
+
+void CollectionPanelView::mousePressEvent(QMouseEvent *event) {
+    QWidget::mousePressEvent(event);
+    // A click into the title or note while they take no text ends up here: the keyboard leaves
+    // the control it was on, so what the user types next goes nowhere.
+    const QWidget *under = childAt(event->position().toPoint());
+    if (under && !under->isEnabled() && (under == m_title || under == m_note || m_note->isAncestorOf(under)))
+        setFocus(Qt::MouseFocusReason);
 }
 
 bool CollectionPanelView::eventFilter(QObject *watched, QEvent *event) {

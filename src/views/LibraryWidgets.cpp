@@ -1,11 +1,11 @@
 #include "views/LibraryWidgets.h"
 
 #include "look/ElidedText.h"
+#include "look/FocusFrame.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 #include "views/LibraryState.h"
 
-#include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -39,15 +39,12 @@ QColor LibraryPaint::withAlpha(QColor color, qreal alpha) {
     return color;
 }
 
-bool LibraryPaint::fromKeyboard(const QFocusEvent *event) {
-    return event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
-}
-
 FlatButton::FlatButton(const Look &look, const QString &text, QWidget *parent)
     : QAbstractButton(parent), m_look(look) {
     setText(text);
     setFont(look.font);
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
     setAttribute(Qt::WA_Hover, false);
 }
 
@@ -79,19 +76,23 @@ QSize FlatButton::sizeHint() const {
         width += m_look.symbolSize + (text().isEmpty() ? 0 : m_look.spacing);
         height = std::max(height, m_look.symbolSize);
     }
-    return QSize(width + m_look.padding.left() + m_look.padding.right(),
-                 height + m_look.padding.top() + m_look.padding.bottom());
+    const QMargins margins = faceMargins();
+    return QSize(width + margins.left() + margins.right(), height + margins.top() + margins.bottom());
 }
 
 QSize FlatButton::minimumSizeHint() const {
     const QSize hint = sizeHint();
-    return QSize(std::min(hint.width(), m_look.padding.left() + m_look.padding.right() + m_look.symbolSize),
-                 hint.height());
+    const QMargins margins = faceMargins();
+    return QSize(std::min(hint.width(), margins.left() + margins.right() + m_look.symbolSize), hint.height());
 }
 
-void FlatButton::focusInEvent(QFocusEvent *event) {
-    m_keyboardFocus = LibraryPaint::fromKeyboard(event);
-    QAbstractButton::focusInEvent(event);
+QMargins FlatButton::faceMargins() const {
+    if (text().isEmpty())
+        return m_look.padding;
+    // The focus frame runs along the inside of the edge: text never lies under it.
+    const QMargins &p = m_look.padding;
+    return QMargins(std::max(p.left(), kFocusRoom.left()), std::max(p.top(), kFocusRoom.top()),
+                    std::max(p.right(), kFocusRoom.right()), std::max(p.bottom(), kFocusRoom.bottom()));
 }
 
 void FlatButton::paintEvent(QPaintEvent *) {
@@ -102,11 +103,8 @@ void FlatButton::paintEvent(QPaintEvent *) {
     const QColor background =
         isDown() && m_look.pressedBackground.isValid() ? m_look.pressedBackground : m_look.background;
     LibraryPaint::roundedPanel(painter, frame, m_look.radius, background, m_look.border, m_look.dashedBorder);
-    if (hasFocus() && m_keyboardFocus)
-        LibraryPaint::roundedPanel(painter, frame, m_look.radius, Qt::transparent,
-                                   LibraryPaint::withAlpha(Theme::accent(), 0.6));
 
-    const QRect content = rect().marginsRemoved(m_look.padding);
+    const QRect content = rect().marginsRemoved(faceMargins());
     const QFontMetrics metrics(m_look.font);
     const bool hasSymbol = !m_look.symbol.isEmpty();
     const int gap = hasSymbol && !text().isEmpty() ? m_look.spacing : 0;
@@ -131,10 +129,13 @@ void FlatButton::paintEvent(QPaintEvent *) {
         painter.drawText(QRect(x, content.top(), content.right() - x + 1, content.height()),
                          Qt::AlignLeft | Qt::AlignVCenter, shown);
     }
+    if (hasFocus())
+        FocusFrame::paint(painter, frame, std::max<qreal>(m_look.radius, 4));
 }
 
 PanelButton::PanelButton(QWidget *parent) : QAbstractButton(parent) {
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
 }
 
 void PanelButton::adopt(QWidget *child) {
@@ -150,17 +151,11 @@ QSize PanelButton::minimumSizeHint() const {
     return layout() ? layout()->minimumSize() : QAbstractButton::minimumSizeHint();
 }
 
-void PanelButton::focusInEvent(QFocusEvent *event) {
-    m_keyboardFocus = LibraryPaint::fromKeyboard(event);
-    QAbstractButton::focusInEvent(event);
-}
-
 void PanelButton::paintEvent(QPaintEvent *) {
-    if (!hasFocus() || !m_keyboardFocus)
+    if (!hasFocus())
         return;
     QPainter painter(this);
-    LibraryPaint::roundedPanel(painter, QRectF(rect()), 7, Qt::transparent,
-                               LibraryPaint::withAlpha(Theme::accent(), 0.35));
+    FocusFrame::paint(painter, QRectF(rect()), 7);
 }
 
 SymbolLabel::SymbolLabel(const QString &symbol, int size, const QColor &color, QWidget *parent)

@@ -7,7 +7,6 @@
 #include <QWidget>
 
 class LibraryState;
-class QFocusEvent;
 class QLabel;
 class QPainter;
 
@@ -19,14 +18,13 @@ void roundedPanel(QPainter &painter, const QRectF &rect, qreal radius, const QCo
                   const QColor &border = Qt::transparent, bool dashed = false);
 // A QColor with the given opacity.
 QColor withAlpha(QColor color, qreal alpha);
-// Whether focus came from the keyboard (Tab, Shift+Tab): only then does a control show its focus
-// outline, which after a mouse click would read as a second selection.
-bool fromKeyboard(const QFocusEvent *event);
 
 } // namespace LibraryPaint
 
 // A button drawn as the design shows it: optional symbol and text in one colour and font, on an
-// optional rounded background with an optional outline. Disabled, it fades.
+// optional rounded background with an optional outline. Disabled, it fades. Like every button of
+// the windows it takes the keyboard from Tab only, so a click leaves the keyboard where the user
+// works, and shows the focus frame while it has it.
 class FlatButton : public QAbstractButton {
     Q_OBJECT
 
@@ -68,14 +66,16 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void focusInEvent(QFocusEvent *event) override;
     // A checkable FlatButton shows a selection its owner keeps (a layout, a mode): a click asks
     // for it, and clicking the selected one again must not switch it off.
     void nextCheckState() override {}
 
 private:
+    // Room between a text and the edge for the focus frame, whatever the look's padding.
+    static constexpr QMargins kFocusRoom{6, 4, 6, 4};
+    QMargins faceMargins() const;
+
     Look m_look;
-    bool m_keyboardFocus = false;
 };
 
 // A button whose face is made of child widgets (symbol and lines of text); the children let the
@@ -92,10 +92,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void focusInEvent(QFocusEvent *event) override;
-
-private:
-    bool m_keyboardFocus = false;
 };
 
 // A label showing one of our symbols at a fixed size.

@@ -1,6 +1,7 @@
 #include "views/ScreenshotGrid.h"
 
 #include "look/ElidedText.h"
+#include "look/FocusFrame.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 #include "store/CollectionStore.h"
@@ -174,12 +175,27 @@ ScreenshotCells::ScreenshotCells(LibraryState *state, PreviewCache *previews, QW
 }
 
 void ScreenshotCells::setItems(QList<Item> items, bool compact) {
+    // The current card stays on its snip wherever that moved; when the snip went, on the card
+    // that took its place.
+    qsizetype current = m_current;
+    if (m_current >= 0 && m_current < m_items.size()) {
+        const Item &was = m_items[m_current];
+        const auto same = std::find_if(items.cbegin(), items.cend(), [&](const Item &item) {
+            return item.snip.id == was.snip.id && item.collectionID == was.collectionID;
+        });
+        if (same != items.cend())
+            current = same - items.cbegin();
+    }
     m_items = std::move(items);
     m_compact = compact;
-    m_current = std::clamp<qsizetype>(m_current, 0, std::max<qsizetype>(0, m_items.size() - 1));
-    // Without cards there is nothing for Tab to stop at.
-    setFocusPolicy(m_items.isEmpty() ? Qt::NoFocus : Qt::StrongFocus);
+    m_current = std::clamp<qsizetype>(current, 0, std::max<qsizetype>(0, m_items.size() - 1));
+    // One Tab stop for all cards, as a button takes it; without cards there is nothing to stop at.
+    setFocusPolicy(m_items.isEmpty() ? Qt::NoFocus : Qt::TabFocus);
     update();
+}
+
+bool ScreenshotCells::holdsKeyboard() const {
+    return !m_items.isEmpty() && window()->focusWidget() == this;
 }
 
 QString ScreenshotCells::accessibleName(qsizetype index) const {
@@ -226,7 +242,6 @@ void ScreenshotCells::keyPressEvent(QKeyEvent *event) {
         QWidget::keyPressEvent(event);
         return;
     }
-    m_keyboardFocus = true;
     switch (event->key()) {
     case Qt::Key_Left:
         setCurrent(m_current - 1);
@@ -258,28 +273,10 @@ void ScreenshotCells::keyPressEvent(QKeyEvent *event) {
     }
 }
 
-bool ScreenshotCells::focusNextPrevChild(bool next) {
-    // Tab walks the cards before it leaves the grid.
-    if (hasFocus()) {
-        const qsizetype index = m_current + (next ? 1 : -1);
-        if (index >= 0 && index < m_items.size()) {
-            m_keyboardFocus = true;
-            setCurrent(index);
-            return true;
-        }
-    }
-    return QWidget::focusNextPrevChild(next);
-}
-
 void ScreenshotCells::focusInEvent(QFocusEvent *event) {
-    m_keyboardFocus = LibraryPaint::fromKeyboard(event);
+    // The keyboard comes back to the card it left; the scroll area brings that on screen.
     QWidget::focusInEvent(event);
-    if (event->reason() == Qt::TabFocusReason)
-        setCurrent(0);
-    else if (event->reason() == Qt::BacktabFocusReason)
-        setCurrent(m_items.size() - 1);
-    else
-        update(cellRect(m_current));
+    update(cellRect(m_current));
 }
 
 void ScreenshotCells::focusOutEvent(QFocusEvent *event) {
@@ -364,14 +361,6 @@ void ScreenshotCells::paintEvent(QPaintEvent *event) {
             if (!cell.intersects(area))
                 continue;
             LibraryPaint::roundedPanel(painter, QRectF(cell), 12, Theme::surface(), Theme::hairline());
-            if (i == m_current && hasFocus() && m_keyboardFocus) {
-                painter.save();
-                painter.setRenderHint(QPainter::Antialiasing);
-                painter.setPen(QPen(Theme::accent(), 2));
-                painter.setBrush(Qt::NoBrush);
-                painter.drawRoundedRect(QRectF(cell).adjusted(1, 1, -1, -1), 11, 11);
-                painter.restore();
-            }
             const QRect inner = cell.adjusted(kCellPadding, kCellPadding, -kCellPadding, -kCellPadding);
             const QRect preview(inner.left(), inner.top(), inner.width(), previewHeight(item));
             if (item.imageSize && !item.imageSize->isValid()) {
@@ -414,6 +403,8 @@ void ScreenshotCells::paintEvent(QPaintEvent *event) {
             painter.setPen(Theme::secondaryInk());
             painter.drawText(QRect(inner.left(), y, inner.width(), titleMetrics.height()), Qt::AlignLeft,
                              Elide::line(item.collectionTitle, title, inner.width()));
+            if (i == m_current && hasFocus())
+                FocusFrame::paint(painter, QRectF(cell), 12);
         }
     }
 }
@@ -423,7 +414,6 @@ void ScreenshotCells::mousePressEvent(QMouseEvent *event) {
     // The pressed card becomes the current one where it stands: moving the page now would put
     // another card under the release.
     if (m_pressed >= 0) {
-        m_keyboardFocus = false;
         update(cellRect(m_current));
         m_current = m_pressed;
     }
@@ -455,6 +445,9 @@ bool ScreenshotCells::event(QEvent *event) {
 
 ScreenshotGrid::ScreenshotGrid(LibraryState *state, PreviewCache *previews, QWidget *parent)
     : QScrollArea(parent), m_state(state), m_previews(previews) {
+    // The cards and the layout switch take the keyboard; the area itself would be a stop that
+    // shows nothing.
+    setFocusPolicy(Qt::NoFocus);
     setFrameShape(QFrame::NoFrame);
     setWidgetResizable(false);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -477,11 +470,7 @@ ScreenshotGrid::ScreenshotGrid(LibraryState *state, PreviewCache *previews, QWid
     m_summary = makeLabel(QString(), Theme::font(14), Theme::secondaryInk(), m_page);
     m_empty = new EmptyState(state, m_page);
     m_cells = new ScreenshotCells(state, previews, m_page);
-    connect(m_cells, &ScreenshotCells::currentMoved, this, [this] {
-        const QRect cell = m_cells->cellRect(m_cells->currentIndex()).translated(m_cells->pos());
-        ensureVisible(cell.center().x(), cell.center().y(), cell.width() / 2 + kGap,
-                      cell.height() / 2 + kGap);
-    });
+    connect(m_cells, &ScreenshotCells::currentMoved, this, &ScreenshotGrid::revealCurrent);
     connect(previews, &PreviewCache::sizesKnown, this, [this] {
         if (isVisible())
             refresh();
@@ -525,6 +514,22 @@ void ScreenshotGrid::relayout() {
     m_cells->setGeometry(kPagePadding, y, width, cellsHeight);
     y += cellsHeight + kPagePadding;
     m_page->resize(viewport()->width(), y);
+    // A change of the library or of the width moves the card the keyboard is on: it stays in view.
+    const QRect current = currentCard();
+    if (current != std::exchange(m_laidOutCurrent, current) && m_cells->holdsKeyboard())
+        revealCurrent();
+}
+
+QRect ScreenshotGrid::currentCard() const {
+    const QRect cell = m_cells->cellRect(m_cells->currentIndex());
+    return cell.isEmpty() ? QRect() : cell.translated(m_cells->pos());
+}
+
+void ScreenshotGrid::revealCurrent() {
+    const QRect cell = currentCard();
+    if (cell.isEmpty())
+        return;
+    ensureVisible(cell.center().x(), cell.center().y(), cell.width() / 2 + kGap, cell.height() / 2 + kGap);
 }
 
 void ScreenshotGrid::resizeEvent(QResizeEvent *event) {

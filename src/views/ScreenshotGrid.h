@@ -45,7 +45,10 @@ public:
     void dropRequests();
 
     // The card the keyboard is on: the one Return or Space opens while the grid has the focus.
+    // The grid is one Tab stop; arrows, Home and End move between its cards.
     qsizetype currentIndex() const { return m_current; }
+    // Whether the keyboard is on the grid, or comes back to it when the window is active again.
+    bool holdsKeyboard() const;
     // What a screen reader calls a card: its heading and its collection's title.
     QString accessibleName(qsizetype index) const;
     // Opens a card's snip in its collection, as a click does.
@@ -63,7 +66,6 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
-    bool focusNextPrevChild(bool next) override;
     bool event(QEvent *event) override;
 
 private:
@@ -81,7 +83,6 @@ private:
     QList<int> m_rowHeights;
     qsizetype m_pressed = -1;
     qsizetype m_current = 0;
-    bool m_keyboardFocus = false;
 };
 
 // All screenshots: title, summary, layout switch and the grid of cards; a click opens the snip
@@ -105,6 +106,9 @@ protected:
 
 private:
     void relayout();
+    // The current card in the page's coordinates; empty without cards.
+    QRect currentCard() const;
+    void revealCurrent();
 
     LibraryState *m_state;
     PreviewCache *m_previews;
@@ -114,4 +118,5 @@ private:
     LayoutPicker *m_picker;
     EmptyState *m_empty;
     ScreenshotCells *m_cells;
+    QRect m_laidOutCurrent;
 };

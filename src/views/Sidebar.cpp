@@ -3,6 +3,7 @@
 #include "account/AccountStore.h"
 #include "backup/CloudBackupStore.h"
 #include "look/ElidedText.h"
+#include "look/FocusFrame.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 #include "store/CollectionStore.h"
@@ -10,7 +11,6 @@
 #include "views/LibraryWidgets.h"
 
 #include <QAction>
-#include <QFocusEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
@@ -69,6 +69,7 @@ TwoLineButton makeTwoLineButton(QWidget *parent, const QString &symbol, int symb
 
 NavigationRow::NavigationRow(QWidget *parent) : QAbstractButton(parent) {
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
     setCheckable(true);
     setMinimumHeight(kRowHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -96,12 +97,7 @@ QSize NavigationRow::minimumSizeHint() const {
 }
 
 bool NavigationRow::showsFocusOutline() const {
-    return !m_selected && hasFocus() && m_keyboardFocus;
-}
-
-void NavigationRow::focusInEvent(QFocusEvent *event) {
-    m_keyboardFocus = LibraryPaint::fromKeyboard(event);
-    QAbstractButton::focusInEvent(event);
+    return hasFocus();
 }
 
 void NavigationRow::paintEvent(QPaintEvent *) {
@@ -111,9 +107,6 @@ void NavigationRow::paintEvent(QPaintEvent *) {
     if (m_selected)
         LibraryPaint::roundedPanel(painter, QRectF(rect()), 7,
                                    LibraryPaint::withAlpha(Theme::accent(), 0.09));
-    else if (showsFocusOutline())
-        LibraryPaint::roundedPanel(painter, QRectF(rect()), 7, Qt::transparent,
-                                   LibraryPaint::withAlpha(Theme::accent(), 0.35));
     const QRect content = rect().adjusted(10, 0, -10, 0);
     // Symbol in a 22-point frame.
     const int symbolSize = 17;
@@ -148,6 +141,8 @@ void NavigationRow::paintEvent(QPaintEvent *) {
         painter.drawText(QRect(left, y, width, lineHeight), Qt::AlignLeft | Qt::AlignVCenter, line);
         y += lineHeight;
     }
+    if (showsFocusOutline())
+        FocusFrame::paint(painter, QRectF(rect()), 7);
 }
 
 Sidebar::Sidebar(LibraryState *state, QWidget *parent) : QWidget(parent), m_state(state) {
@@ -215,6 +210,8 @@ Sidebar::Sidebar(LibraryState *state, QWidget *parent) : QWidget(parent), m_stat
     m_listArea->setFrameShape(QFrame::NoFrame);
     m_listArea->setWidgetResizable(true);
     m_listArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The rows take the keyboard; the area around them would be a stop that shows nothing.
+    m_listArea->setFocusPolicy(Qt::NoFocus);
     m_list = new QWidget(m_listArea);
     m_list->setAutoFillBackground(true);
     m_list->setPalette(palette);
@@ -232,6 +229,8 @@ Sidebar::Sidebar(LibraryState *state, QWidget *parent) : QWidget(parent), m_stat
         makeTwoLineButton(this, QStringLiteral("camera.viewfinder"), 22, QMargins(20, 20, 20, 20), 12, 5);
     quick.title->setText(QStringLiteral("Schnelle Aufnahme"));
     quick.detail->setText(QStringLiteral("Strg+Umschalt+Leertaste"));
+    quick.button->setAccessibleName(quick.title->text());
+    quick.button->setAccessibleDescription(quick.detail->text());
     connect(quick.button, &QAbstractButton::clicked, this, [this] {
         if (m_state->actions().quickCapture)
             m_state->actions().quickCapture();
@@ -356,6 +355,11 @@ void Sidebar::refresh() {
                                      : QStringLiteral("Anmelden / Registrieren"));
     m_accountDetail->setText(identity && identity->email ? *identity->email
                                                          : QStringLiteral("Über die Vellumbox-Website"));
+    // The row's face is made of labels: a screen reader reads its lines from the button itself.
+    if (m_account->accessibleName() != m_accountTitle->text())
+        m_account->setAccessibleName(m_accountTitle->text());
+    if (m_account->accessibleDescription() != m_accountDetail->text())
+        m_account->setAccessibleDescription(m_accountDetail->text());
 }
 
 void Sidebar::focusSelectedRow() {
@@ -402,5 +406,17 @@ void Sidebar::refreshRows() {
             m_listLayout->insertWidget(int(i), container);
         }
         m_order = order;
+        chainRows();
+    }
+}
+
+void Sidebar::chainRows() {
+    // A row made after the window joins the end of its tab chain, behind the whole window.
+    QWidget *previous = m_allRow;
+    for (const QUuid &id : std::as_const(m_order)) {
+        const Row &row = m_rows[id];
+        QWidget::setTabOrder(previous, row.button);
+        QWidget::setTabOrder(row.button, row.remove);
+        previous = row.remove;
     }
 }

@@ -27,12 +27,11 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
-    // Whether the focus outline shows: keyboard focus only.
+    // Whether the focus frame shows: while the row has the keyboard, selected or not.
     bool showsFocusOutline() const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void focusInEvent(QFocusEvent *event) override;
     // The row shows the selection the sidebar gives it; a click on the selected row keeps it.
     void nextCheckState() override {}
 
@@ -40,7 +39,6 @@ private:
     QString m_symbol;
     int m_count = 0;
     bool m_selected = false;
-    bool m_keyboardFocus = false;
 };
 
 // The left column: new collection, all screenshots, the collections with their counts and delete
@@ -53,7 +51,7 @@ public:
     explicit Sidebar(LibraryState *state, QWidget *parent = nullptr);
 
     void refresh();
-    // Puts the keyboard focus on the row shown as selected, without a focus outline.
+    // Puts the keyboard focus on the row shown as selected.
     void focusSelectedRow();
 
     FlatButton *newCollectionButton() const { return m_newCollection; }
@@ -79,6 +77,9 @@ private:
     };
     Row makeRow(const QUuid &id);
     void refreshRows();
+    // Tab walks the sidebar as it stands on screen: the rows come between "Alle Screenshots" and
+    // the quick capture, however late they were made.
+    void chainRows();
 
     LibraryState *m_state;
     FlatButton *m_newCollection;

@@ -1,6 +1,7 @@
 #include "views/SnipCard.h"
 
 #include "look/ElidedText.h"
+#include "look/FocusFrame.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 #include "model/Ids.h"
@@ -57,6 +58,7 @@ void paintSymbolLine(QPainter &painter, const QRect &rect, const QString &symbol
 CardPreview::CardPreview(PreviewCache *previews, QWidget *parent)
     : QAbstractButton(parent), m_previews(previews) {
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
     setToolTip(QStringLiteral("Bild im Markierungseditor öffnen"));
     connect(previews, &PreviewCache::thumbnailReady, this, [this](const QString &file) {
         if (file == m_snip.imageFile && !m_exact)
@@ -79,6 +81,12 @@ void CardPreview::release() {
 
 void CardPreview::paintEvent(QPaintEvent *) {
     QPainter painter(this);
+    paintFace(painter);
+    if (hasFocus())
+        FocusFrame::paint(painter, QRectF(rect()), 6);
+}
+
+void CardPreview::paintFace(QPainter &painter) {
     LibraryPaint::roundedPanel(painter, QRectF(rect()), 6, Theme::canvas());
     if (m_imageRect.isEmpty()) {
         const QFont font = Theme::font(13, QFont::Medium);
@@ -98,9 +106,11 @@ void CardPreview::paintEvent(QPaintEvent *) {
         painter.fillRect(m_imageRect, LibraryPaint::withAlpha(Theme::hairline(), 0.6));
         return;
     }
+    painter.save();
     if (!found.exact)
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(QRectF(m_imageRect), found.image);
+    painter.restore();
 }
 
 // ---- DragHandle ----

@@ -14,6 +14,7 @@ class FlatButton;
 class LibraryState;
 class PreviewCache;
 class QAction;
+class QPainter;
 
 // The image of a card: its cached thumbnail with the marks, a quiet frame until that arrives,
 // or the notice that the image is missing. A click opens the mark editor.
@@ -36,6 +37,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void paintFace(QPainter &painter);
+
     PreviewCache *m_previews;
     Snip m_snip;
     QRect m_imageRect;

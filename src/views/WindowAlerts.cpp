@@ -1,5 +1,6 @@
 #include "views/WindowAlerts.h"
 
+#include "look/ElidedText.h"
 #include "look/Theme.h"
 
 #include <QCoreApplication>
@@ -93,6 +94,8 @@ void WindowAlerts::pump() {
             label->setTextFormat(Qt::PlainText);
             label->setFont(Theme::font(13));
             label->setMinimumWidth(340);
+            // Qt's label would cut a quoted title or file name wider than the box at its edge.
+            WrappingLabel::replace(label);
         }
         // One role for all keeps the order given on every desktop.
         QList<QAbstractButton *> buttons;

@@ -3,6 +3,7 @@
 #include "support/SheetFit.h"
 
 #include "account/AccountView.h"
+#include "platform/DesktopOpener.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -94,9 +95,11 @@ private Q_SLOTS:
     }
 
     // A browser that does not open is said so, and nothing waits for it: whether the desktop's
-    // opener found no browser, or a launcher answers only later.
+    // opener found no browser, or a launcher answers only later. A browser that the opener ran
+    // in the foreground and that failed only after it had started did open.
     void browserThatDoesNotOpen_data() {
-        QTest::addColumn<QString>("launcher"); // "xdg-open N": the desktop's opener ending with N
+        QTest::addColumn<QString>("launcher"); // "xdg-open N": the desktop's opener ending with N,
+                                               // ", later": after its start time
         QTest::addColumn<QString>("page");
         QTest::addColumn<bool>("opened");
         QTest::newRow("sign-in, no browser installed") << "xdg-open 3"
@@ -105,6 +108,11 @@ private Q_SLOTS:
                                                  << "sign-in" << false;
         QTest::newRow("sign-in, browser opened") << "xdg-open 0"
                                                  << "sign-in" << true;
+        QTest::newRow("sign-in, browser ended with an error later") << "xdg-open 1, later"
+                                                                    << "sign-in" << true;
+        QTest::newRow("sign-in, browser crashed later")
+            << "xdg-open " + QString::number(FakeXdgOpen::kCrash) + ", later"
+            << "sign-in" << true;
         QTest::newRow("sign-in, launcher refuses later") << "later"
                                                          << "sign-in" << false;
         QTest::newRow("account page, launcher refuses later") << "later"
@@ -119,9 +127,19 @@ private Q_SLOTS:
         FakeBrowser browser;
         std::unique_ptr<FakeXdgOpen> xdgOpen;
         if (launcher.startsWith(u"xdg-open"))
-            xdgOpen = std::make_unique<FakeXdgOpen>(launcher.section(u' ', 1).toInt());
+            xdgOpen = std::make_unique<FakeXdgOpen>(launcher.section(u' ', 1, 1).remove(u',').toInt());
+        AccountStore::OpenURL opener = browser.opener();
+        QObject context;
+        if (launcher.endsWith(u"later") && xdgOpen) {
+            // No wait for the start time: the opener ends after it however quickly it ends.
+            opener = [&context](const QUrl &url, std::function<void(bool)> done) {
+                DesktopOpener::open(url, &context, std::move(done), std::chrono::milliseconds(0));
+            };
+        } else if (xdgOpen) {
+            opener = {};
+        }
         AccountStore store(AccountConfiguration::clientID, oauth.api(), std::make_unique<MemoryVault>(),
-                           xdgOpen ? AccountStore::OpenURL() : browser.opener());
+                           opener);
         browser.store = &store;
         AccountView view(&store, {});
         view.show();

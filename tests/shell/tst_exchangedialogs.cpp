@@ -3,10 +3,12 @@
 #include "views/WindowAlerts.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -90,6 +92,10 @@ void TestExchangeDialogs::germanQtTexts_data() {
     QTest::newRow("file dialog") << QStringLiteral("dialog")
                                  << QStringList{"Suchen in:", "Datei&name:", "Dateien des Typs:", "&Öffnen",
                                                 "Abbrechen"};
+    // Whatever the system's locale says (the test runs with an English one).
+    QTest::newRow("file dialog's types, sizes and dates")
+        << QStringLiteral("entries")
+        << QStringList{"PNG-Bild", "PDF-Dokument", "48,83 KiB", "07.12.26 14:30"};
 }
 
 void TestExchangeDialogs::germanQtTexts() {
@@ -101,7 +107,7 @@ void TestExchangeDialogs::germanQtTexts() {
         std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
         for (const QAction *action : menu->actions())
             shown << action->text().section(u'\t', 0, 0);
-    } else {
+    } else if (widget == u"dialog") {
         QSettings settings(m_home.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
         DialogFilePanels panels(nullptr, &settings);
         panels.chooseOpenFiles({{}, {QStringLiteral("*.vellumbox")}, false}, [](const QStringList &) {});
@@ -111,6 +117,32 @@ void TestExchangeDialogs::germanQtTexts() {
             shown << label->text();
         for (const QPushButton *button : dialog->findChildren<QPushButton *>())
             shown << button->text();
+    } else {
+        QVERIFY(QLocale::system().language() != QLocale::German);
+        QTemporaryDir folder;
+        const QDateTime modified(QDate(2026, 12, 7), QTime(14, 30));
+        for (const char *name : {"Skizze.png", "Bericht.pdf"}) {
+            QFile file(folder.filePath(QString::fromLatin1(name)));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(50'000, 'x')) == 50'000);
+            QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+        }
+        QSettings settings(m_home.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        DialogFilePanels panels(nullptr, &settings);
+        panels.chooseOpenFiles({{}, {QStringLiteral("*.png *.pdf")}, false}, [](const QStringList &) {});
+        QTRY_VERIFY(openDialog<QFileDialog>());
+        QFileDialog *dialog = openDialog<QFileDialog>();
+        dialog->setDirectory(folder.path());
+        const auto *view = dialog->findChild<QTreeView *>(QStringLiteral("treeView"));
+        QVERIFY(view);
+        const QAbstractItemModel *model = view->model();
+        QTRY_COMPARE(model->rowCount(view->rootIndex()), 2);
+        // Types arrive with each file's details from Qt's background listing.
+        QTRY_VERIFY(!model->index(0, 2, view->rootIndex()).data().toString().isEmpty() &&
+                    !model->index(1, 2, view->rootIndex()).data().toString().isEmpty());
+        for (int row = 0; row < 2; ++row) {
+            for (int column = 1; column < model->columnCount(view->rootIndex()); ++column)
+                shown << model->index(row, column, view->rootIndex()).data().toString();
+        }
     }
     for (const QString &text : std::as_const(texts))
         QVERIFY2(shown.contains(text),

@@ -45,37 +45,46 @@ private Q_SLOTS:
         QCOMPARE(namesIn(dir.path()), QStringList{u"library.json"_s});
     }
 
-    // Writing through a link replaces the file it points to; the link itself stays as it was.
+    // Writing through a link replaces the file the system resolves it to; the links stay as they
+    // were, also when they only go round in a loop and nothing can be written.
     void writesThroughLinks_data() {
         QTest::addColumn<QString>("link");   // the link's own text, relative to its folder
-        QTest::addColumn<QString>("target"); // the file that gets the bytes
+        QTest::addColumn<QString>("target"); // the file that gets the bytes; empty: none
         QTest::addColumn<bool>("copy");
         QTest::newRow("beside it") << u"real.json"_s << u"lib/real.json"_s << false;
         QTest::newRow("into another folder") << u"../other/real.json"_s << u"other/real.json"_s << false;
         QTest::newRow("through a second link") << u"hop.json"_s << u"other/real.json"_s << false;
         QTest::newRow("copied through a link") << u"../other/real.json"_s << u"other/real.json"_s << true;
+        // lib/sub leads to other/inner, whose parent is other, not lib.
+        QTest::newRow("up from a linked folder") << u"sub/../real.json"_s << u"other/real.json"_s << false;
+        QTest::newRow("a loop of links") << u"loop.json"_s << QString() << false;
+        QTest::newRow("a loop of links, copied") << u"loop.json"_s << QString() << true;
     }
     void writesThroughLinks() {
         QFETCH(QString, link);
         QFETCH(QString, target);
         QFETCH(bool, copy);
         QTemporaryDir dir;
-        QVERIFY(QDir(dir.path()).mkpath(u"lib"_s) && QDir(dir.path()).mkpath(u"other"_s));
+        QVERIFY(QDir(dir.path()).mkpath(u"lib"_s) && QDir(dir.path()).mkpath(u"other/inner"_s));
         QVERIFY(writeFile(dir.filePath(u"lib/real.json"_s), "alt") &&
                 writeFile(dir.filePath(u"other/real.json"_s), "alt") &&
                 writeFile(dir.filePath(u"source"_s), "neu"));
-        QVERIFY(QFile::link(u"../other/real.json"_s, dir.filePath(u"lib/hop.json"_s)));
+        QVERIFY(QFile::link(u"../other/real.json"_s, dir.filePath(u"lib/hop.json"_s)) &&
+                QFile::link(u"../other/inner"_s, dir.filePath(u"lib/sub"_s)) &&
+                QFile::link(u"library.json"_s, dir.filePath(u"lib/loop.json"_s)));
         const QString path = dir.filePath(u"lib/library.json"_s);
         QVERIFY(QFile::link(link, path));
         const QStringList before = namesIn(dir.filePath(u"lib"_s)) + namesIn(dir.filePath(u"other"_s));
 
         QCOMPARE(copy ? FileErrors::copyAtomically(dir.filePath(u"source"_s), path)
                       : FileErrors::writeAtomically(path, "neu"),
-                 QString());
-        QCOMPARE(readFile(dir.filePath(target)), QByteArray("neu"));
+                 target.isEmpty() ? kCannotWrite : QString());
+        for (const QString &file : {u"lib/real.json"_s, u"other/real.json"_s})
+            QCOMPARE(readFile(dir.filePath(file)), file == target ? QByteArray("neu") : QByteArray("alt"));
         QVERIFY(QFileInfo(path).isSymLink());
         QCOMPARE(QFile::symLinkTarget(path), QFileInfo(dir.filePath(u"lib/"_s) + link).absoluteFilePath());
-        QVERIFY(QFileInfo(dir.filePath(u"lib/hop.json"_s)).isSymLink());
+        for (const QString &other : {u"lib/hop.json"_s, u"lib/sub"_s, u"lib/loop.json"_s})
+            QVERIFY(QFileInfo(dir.filePath(other)).isSymLink());
         QCOMPARE(namesIn(dir.filePath(u"lib"_s)) + namesIn(dir.filePath(u"other"_s)), before);
     }
 

@@ -35,6 +35,7 @@ private Q_SLOTS:
     void failedSaveRestoresTheRound();
     void failedRoundSavePutsBackItsChanges_data();
     void failedRoundSavePutsBackItsChanges();
+    void finishSessionLeavesTheSelectionToTheAutosave_data();
     void finishSessionLeavesTheSelectionToTheAutosave();
     void failedSaveIsTriedAgain_data();
     void failedSaveIsTriedAgain();
@@ -240,17 +241,27 @@ void TestOperations::failedRoundSavePutsBackItsChanges() {
     QCOMPARE(f.store->selectedSnipID(), f.id("B0"));
 }
 
+void TestOperations::finishSessionLeavesTheSelectionToTheAutosave_data() {
+    QTest::addColumn<bool>("saveUnderWay"); // another save is still being written as the round ends
+    QTest::newRow("no save under way") << false;
+    QTest::newRow("another save under way") << true;
+}
+
 // The immediate write of finishing ends the round; the selection follows with the delayed save.
 void TestOperations::finishSessionLeavesTheSelectionToTheAutosave() {
+    QFETCH(bool, saveUnderWay);
     StoreFixture f;
     f.setUp({{"A", 1}, {"B", 1}});
     QVERIFY(f.store->resumeCollection(*f.id("B")));
     f.store->finishPendingWork();
+    if (saveUnderWay)
+        f.store->save();
     QVERIFY(f.store->finishSession());
     f.store->finishPendingWork(); // the immediate write, not the delayed one
     const auto first = savedLibrary(*f.store);
     QVERIFY(first && !first->session);
     QCOMPARE(first->selectedID, f.id("A"));
+    QCOMPARE(f.store->saveState(), CollectionStore::SaveState::Saving);
     QTRY_COMPARE_WITH_TIMEOUT(savedLibrary(*f.store).value_or(SavedLibrary{}).selectedID, f.id("B"), 10000);
 }
 
@@ -262,6 +273,8 @@ void TestOperations::failedSaveIsTriedAgain_data() {
     QTest::newRow("resumeCollection") << 'r';
     QTest::newRow("finishSession") << 'f';
     QTest::newRow("newCollection reopening an empty one") << 'n';
+    // Its put-back changes nothing that is saved, so only the further attempt writes the edit.
+    QTest::newRow("prepareCapture, no round running") << 'q';
 }
 
 // An edit that waited for its delayed save goes into the operation's save. When that fails, a
@@ -271,7 +284,8 @@ void TestOperations::failedSaveIsTriedAgain() {
     StoreFixture f;
     f.setUp({{"A", 1}, {"B", 1}, {"C", 1}, {"E", 0}});
     QVERIFY(f.store->deleteCollection(*f.id("C")));
-    QVERIFY(f.store->resumeCollection(*f.id("B")));
+    if (operation != 'q')
+        QVERIFY(f.store->resumeCollection(*f.id("B")));
     f.store->finishPendingWork();
     f.store->editCurrent([](SnipCollection &c) { c.title = QStringLiteral("A geändert"); });
     f.allowedWrites = 0;
@@ -283,6 +297,7 @@ void TestOperations::failedSaveIsTriedAgain() {
         QVERIFY(f.store->restoreDeletedCollection());
         break;
     case 'p':
+    case 'q':
         QVERIFY(f.store->prepareCapture(CaptureChoice::newCollection()));
         break;
     case 'r':
@@ -714,40 +729,96 @@ void TestOperations::failedFinalSaveLeavesPreviousState() {
 }
 
 void TestOperations::failedDeletePutsTheTrashBack_data() {
-    // 'o' the trash held nothing before, 'f' C is deleted as well before the answer, so B is the
-    // second entry and C the first; 'l' C was deleted for good earlier, so B is the last
-    QTest::addColumn<char>("trash");
+    // Steps while every write fails, in order: "-X" deletes collection X, "+" restores the newest
+    // trash entry, "xS" deletes snip S of the current collection, "u" undoes that, "n" adds a new
+    // collection in front.
+    QTest::addColumn<QString>("deletedBefore"); // collections deleted, and saved, before writes fail
+    QTest::addColumn<QString>("steps");
     QTest::addColumn<QString>("titles");
     QTest::addColumn<QString>("kept"); // titles of the trash entries left
-    QTest::newRow("only entry") << 'o' << "A B C"
+    QTest::newRow("only entry") << ""
+                                << "-B"
+                                << "A B C D"
                                 << "";
-    QTest::newRow("first entry") << 'f' << "A B C"
-                                 << "";
-    QTest::newRow("last entry") << 'l' << "A B"
+    QTest::newRow("last entry") << "C"
+                                << "-B"
+                                << "A B D"
                                 << "C";
+    QTest::newRow("delete B, then C") << ""
+                                      << "-B -C"
+                                      << "A B C D"
+                                      << "";
+    QTest::newRow("delete C, then B") << ""
+                                      << "-C -B"
+                                      << "A B C D"
+                                      << "";
+    QTest::newRow("delete B, then restore it") << ""
+                                               << "-B +"
+                                               << "A B C D"
+                                               << "";
+    QTest::newRow("restore B, then delete it again") << "B"
+                                                     << "+ -B"
+                                                     << "A C D"
+                                                     << "B";
+    QTest::newRow("a snip deleted and brought back meanwhile") << ""
+                                                               << "xB0 -B + u"
+                                                               << "A B C D"
+                                                               << "";
+    QTest::newRow("a collection added in front meanwhile") << ""
+                                                           << "-B n"
+                                                           << "Neue Sammlung A B C D"
+                                                           << "";
 }
 
+// However many trash operations one chain of failing saves holds, the collections and the trash
+// come back as they were, each collection at its old place, and so does the next save.
 void TestOperations::failedDeletePutsTheTrashBack() {
-    QFETCH(char, trash);
+    QFETCH(QString, deletedBefore);
+    QFETCH(QString, steps);
     QFETCH(QString, titles);
     QFETCH(QString, kept);
     StoreFixture f;
-    f.setUp({{"A", 1}, {"B", 1}, {"C", 1}});
-    if (trash == 'l') {
-        QVERIFY(f.store->deleteCollection(*f.id("C")));
-        f.store->finishPendingWork();
-    }
+    f.setUp({{"A", 1}, {"B", 2}, {"C", 1}, {"D", 1}});
+    for (const QString &title : deletedBefore.split(u' ', Qt::SkipEmptyParts))
+        QVERIFY(f.store->deleteCollection(*f.id(title)));
+    f.store->finishPendingWork();
+    const QString notice = f.store->collectionNotice();
+    const QList<DeletedCollection> trashBefore = f.store->deletedCollections();
     f.allowedWrites = 0;
-    if (trash == 'f')
-        QVERIFY(f.store->deleteCollection(*f.id("C")));
-    QVERIFY(f.store->deleteCollection(*f.id("B")));
+    for (const QString &step : steps.split(u' ')) {
+        if (step.startsWith(u'-')) {
+            QVERIFY(f.store->deleteCollection(*f.id(step.mid(1))));
+        } else if (step == u"+") {
+            QVERIFY(f.store->restoreDeletedCollection());
+        } else if (step.startsWith(u'x')) {
+            f.store->setSelectedID(f.id(step.mid(1, 1)));
+            f.store->deleteSnip(*f.id(step.mid(1)));
+        } else if (step == u"n") {
+            f.store->newCollection();
+        } else {
+            f.store->undoDelete();
+        }
+    }
     f.store->finishPendingWork();
     QCOMPARE(f.titles(), titles);
+    for (const SnipCollection &c : f.store->collections()) {
+        if (c.title == u"B") // with every snip, where it was
+            QCOMPARE(StoreFixture::titlesOf(c.items), QStringLiteral("B0 B1"));
+    }
     QStringList left;
     for (const DeletedCollection &entry : f.store->deletedCollections())
         left << entry.collection.title;
     QCOMPARE(left.join(u' '), kept);
+    QCOMPARE(f.store->deletedCollections(), trashBefore);
+    QCOMPARE(f.store->collectionNotice(), notice);
     QVERIFY(f.store->canRestoreCollection() == !kept.isEmpty());
+    // The next attempt writes the library as it is now.
+    f.allowedWrites = -1;
+    QTRY_COMPARE_WITH_TIMEOUT(f.store->saveState(), CollectionStore::SaveState::Saved, 10000);
+    const auto saved = savedLibrary(*f.store);
+    QVERIFY(saved);
+    QCOMPARE(saved->collections, f.store->collections());
+    QCOMPARE(saved->deletedCollections.value_or(QList<DeletedCollection>()), f.store->deletedCollections());
 }
 
 void TestOperations::trashIndexClamped_data() {

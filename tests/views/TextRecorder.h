@@ -2,6 +2,7 @@
 
 #include <QPaintDevice>
 #include <QPaintEngine>
+#include <QPainter>
 #include <QStringList>
 #include <QTextItem>
 #include <QWidget>
@@ -17,6 +18,18 @@ public:
         TextRecorder recorder(widget->size());
         widget->render(&recorder, QPoint(), QRegion(), QWidget::DrawChildren);
         return recorder.m_engine.texts;
+    }
+
+    struct Placed {
+        QString text;
+        qreal left = 0; // in the widget
+        qreal width = 0;
+    };
+    // The same with where each one starts: a line that mixes directions is painted in runs.
+    static QList<Placed> placedTexts(QWidget *widget) {
+        TextRecorder recorder(widget->size());
+        widget->render(&recorder, QPoint(), QRegion(), QWidget::DrawChildren);
+        return recorder.m_engine.placed;
     }
 
     QPaintEngine *paintEngine() const override { return &m_engine; }
@@ -52,11 +65,15 @@ protected:
 private:
     struct Engine : QPaintEngine {
         QStringList texts;
+        QList<Placed> placed;
         Engine() : QPaintEngine(AllFeatures) {}
         bool begin(QPaintDevice *) override { return true; }
         bool end() override { return true; }
         void updateState(const QPaintEngineState &) override {}
-        void drawTextItem(const QPointF &, const QTextItem &item) override { texts << item.text(); }
+        void drawTextItem(const QPointF &position, const QTextItem &item) override {
+            texts << item.text();
+            placed.append({item.text(), painter()->deviceTransform().map(position).x(), item.width()});
+        }
         void drawPixmap(const QRectF &, const QPixmap &, const QRectF &) override {}
         void drawImage(const QRectF &, const QImage &, const QRectF &, Qt::ImageConversionFlags) override {}
         void drawTiledPixmap(const QRectF &, const QPixmap &, const QPointF &) override {}

@@ -26,6 +26,7 @@ struct ViewFixture : StoreFixture {
     Exporter exporter{store.get()};
     QMap<QString, int> calls;
     std::unique_ptr<EditorView> view;
+    bool active = false;
 
     explicit ViewFixture(QSize size = QSize(1380, 920)) {
         QStandardPaths::setTestModeEnabled(true);
@@ -38,6 +39,10 @@ struct ViewFixture : StoreFixture {
                                             count("pause"));
         view->resize(size);
         view->show();
+        // Keys and focus go to the active window only; a busy machine or a display without a
+        // window manager activates it late or not by itself.
+        view->activateWindow();
+        active = QTest::qWaitForWindowActive(view.get());
         settle();
     }
     ~ViewFixture() { view.reset(); }

@@ -1,8 +1,10 @@
+#include "FocusPictures.h"
 #include "TextRecorder.h"
 #include "ViewFixture.h"
 #include "support/FakeXdgOpen.h"
 
 #include "annotation/AnnotationWorkspace.h"
+#include "look/ButtonKeys.h"
 #include "views/DocumentHeader.h"
 #include "views/EmptyState.h"
 #include "views/Footer.h"
@@ -23,8 +25,11 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPaintEvent>
+#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QStyleFactory>
+
+using FocusPictures::framed;
 
 namespace {
 
@@ -50,6 +55,28 @@ QAction *actionNamed(const QList<QAction *> &actions, const QString &text) {
             return a;
     }
     return nullptr;
+}
+
+// What a screen reader says for the widget with the keyboard: a grid names its current card.
+QString spokenName(QWidget *widget) {
+    QAccessibleInterface *face = QAccessible::queryAccessibleInterface(widget);
+    if (!face)
+        return {};
+    if (QAccessibleInterface *focused = face->focusChild())
+        face = focused;
+    return face->text(QAccessible::Name);
+}
+
+// Steps of the grid's table besides keys.
+constexpr int kPressAction = -1;  // the card's accessible press action
+constexpr int kMoveUp = -2;       // the current card's snip moves up in its collection
+constexpr int kRemove = -3;       // the current card's snip is removed
+constexpr int kSwitchLayout = -4; // compact layout on or off
+constexpr int kMessageBox = -5;   // a message box opens over the window and is answered
+
+bool isTextField(const QWidget *widget) {
+    return qobject_cast<const QLineEdit *>(widget) || qobject_cast<const QTextEdit *>(widget) ||
+           qobject_cast<const QPlainTextEdit *>(widget);
 }
 
 // Drags `text` over `target` at `at` and drops it there (also where the drag was refused, which
@@ -96,6 +123,8 @@ private Q_SLOTS:
     void selectedButtonStaysSelected_data();
     void selectedButtonStaysSelected();
     void removeAndUndo();
+    void tabRound_data();
+    void tabRound();
     void tabWalksThePage();
     void selectionScrolls();
     void tallCardKeepsCaretInView();
@@ -129,7 +158,9 @@ private Q_SLOTS:
 };
 
 void TestMainWindow::initTestCase() {
+    // As the application sets them at launch.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    ButtonKeys::install();
     QCoreApplication::setOrganizationName(QStringLiteral("VellumboxTests"));
     QCoreApplication::setApplicationName(QStringLiteral("tst_mainwindow"));
 }
@@ -886,6 +917,94 @@ void TestMainWindow::selectedButtonStaysSelected() {
     QVERIFY(!button->isChecked());
 }
 
+void TestMainWindow::tabRound_data() {
+    QTest::addColumn<QString>("face");
+    QTest::addColumn<QStringList>("stops"); // what a screen reader says at each, from the first
+    const QStringList sidebar{"Neue Sammlung",
+                              "Alle Screenshots",
+                              "A",
+                              "Sammlung A löschen",
+                              "B",
+                              "Sammlung B löschen",
+                              "Schnelle Aufnahme",
+                              "Cloud-Sicherung",
+                              "Anmelden / Registrieren"};
+    const QStringList toolbar{"Importieren", "Importieren, Projekte und Sammelleiste",
+                              "Screenshot aufnehmen"};
+    const QStringList header{"Titel der Sammlung", "Beschreibung der Sammlung", "Ablauf erklären",
+                             "Punkte sammeln",     "Große Vorschauen",          "Kompakte Ansicht"};
+    const QStringList card{"Titel von Ausschnitt 1", "Bild bearbeiten", "Ausschnitt entfernen",
+                           "Screenshot 1 im Markierungseditor öffnen", "Kommentar zu Ausschnitt 1"};
+    QTest::newRow("collection") << "collection"
+                                << sidebar + toolbar + QStringList{"Exportieren"} + header + card +
+                                       QStringList{"Nächsten Ausschnitt hinzufügen"};
+    QTest::newRow("all screenshots") << "all"
+                                     << sidebar + toolbar +
+                                            QStringList{"Große Vorschauen", "Kompakte Ansicht", "1. A0, A"};
+    QTest::newRow("empty library") << "empty"
+                                   << QStringList{"Neue Sammlung", "Alle Screenshots", "Schnelle Aufnahme",
+                                                  "Cloud-Sicherung", "Anmelden / Registrieren"} +
+                                          toolbar +
+                                          QStringList{"Ersten Ausschnitt aufnehmen",
+                                                      "Oder vorhandene Bilder importieren"};
+    QTest::newRow("round running, a collection in the trash")
+        << "round"
+        << sidebar.mid(0, 4) + sidebar.mid(6) + toolbar + QStringList{"Exportieren"} +
+               QStringList{"Sammelleiste", "Pausieren", "Sammeln beenden"} + header + card +
+               QStringList{"Nächsten Ausschnitt hinzufügen", "Sammlung wiederherstellen"};
+}
+
+// One round of Tab visits, in the order on screen, each control a user can see and use, and
+// nothing else; each says its name to a screen reader and shows that it has the keyboard.
+// Shift+Tab walks the same round backwards.
+void TestMainWindow::tabRound() {
+    QFETCH(QString, face);
+    QFETCH(QStringList, stops);
+    ViewFixture f;
+    QVERIFY(f.active);
+    f.setUp(face == u"empty"
+                ? QList<QPair<QString, int>>()
+                : QList<QPair<QString, int>>{{QStringLiteral("A"), 1}, {QStringLiteral("B"), 0}});
+    if (face == u"round") {
+        QVERIFY(f.store->deleteCollection(*f.id(QStringLiteral("B"))));
+        f.store->setSession(CaptureSession{*f.id(QStringLiteral("A")), false});
+    }
+    f.view->state()->setShowingAll(face == u"all");
+    f.settle();
+    QWidget *first = f.view->sidebar()->newCollectionButton();
+    first->setFocus(Qt::TabFocusReason);
+    QStringList spoken;
+    QWidget *at = first;
+    do {
+        QVERIFY(at);
+        const QString name = spokenName(at);
+        QVERIFY2(!name.isEmpty(), at->metaObject()->className());
+        spoken << name;
+        QVERIFY2(at->isVisible() && !at->visibleRegion().isEmpty() &&
+                     f.view->rect().intersects(QRect(at->mapTo(f.view.get(), QPoint()), at->size())),
+                 qPrintable(name));
+        auto *cells = qobject_cast<ScreenshotCells *>(at);
+        const QRect area = cells ? cells->cellRect(cells->currentIndex()) : at->rect();
+        const QImage withFocus = at->grab().toImage();
+        QTest::keyClick(at, Qt::Key_Tab);
+        f.settle();
+        // A text field shows its caret instead.
+        if (!isTextField(at))
+            QVERIFY2(framed(withFocus, at->grab().toImage(), area),
+                     qPrintable(name + QStringLiteral(" shows no frame")));
+        at = QApplication::focusWidget();
+    } while (at != first && spoken.size() <= stops.size());
+    QCOMPARE(spoken.join(u'|'), stops.join(u'|'));
+
+    QStringList back;
+    do {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        f.settle();
+        back.prepend(spokenName(QApplication::focusWidget()));
+    } while (QApplication::focusWidget() != first && back.size() <= stops.size());
+    QCOMPARE(back.join(u'|'), stops.join(u'|'));
+}
+
 void TestMainWindow::tabWalksThePage() {
     ViewFixture f;
     f.setUp({{QStringLiteral("A"), 12}});
@@ -971,13 +1090,15 @@ void TestMainWindow::tallCardKeepsCaretInView() {
     end.movePosition(QTextCursor::End);
     comment->setTextCursor(end);
     comment->setFocus(Qt::MouseFocusReason);
-    f.settle();
-    QTRY_VERIFY(!f.document()->isScrolling());
-    const QRect caret =
-        comment->cursorRect().translated(comment->viewport()->mapTo(f.document()->widget(), QPoint()));
-    const int top = f.document()->verticalScrollBar()->value();
-    QVERIFY2(caret.top() >= top && caret.bottom() <= top + f.document()->viewport()->height(),
-             qPrintable(QStringLiteral("caret %1, view %2").arg(caret.top()).arg(top)));
+    // The page scrolls once the selection has followed the focus: wait for where it ends.
+    const auto caretShown = [&] {
+        const QRect caret =
+            comment->cursorRect().translated(comment->viewport()->mapTo(f.document()->widget(), QPoint()));
+        const int top = f.document()->verticalScrollBar()->value();
+        return !f.document()->isScrolling() && caret.top() >= top &&
+               caret.bottom() <= top + f.document()->viewport()->height();
+    };
+    QTRY_VERIFY(f.store->selectedSnipID() == f.id(QStringLiteral("A2")) && caretShown());
 }
 
 void TestMainWindow::gridSummary_data() {
@@ -1051,44 +1172,66 @@ void TestMainWindow::gridOpensSnipInItsCollection() {
 }
 
 void TestMainWindow::gridCardsAreButtons_data() {
-    QTest::addColumn<QList<int>>("keys"); // pressed after Tab reached the grid; the last opens
+    QTest::addColumn<int>("perCollection"); // snips of "A" and of "B"
+    QTest::addColumn<QList<int>>("keys");   // pressed after Tab reached the grid; the last opens
     QTest::addColumn<QString>("opened");
     QTest::addColumn<QString>("name");
-    const int open = -1; // no key: the card's accessible press action
-    QTest::newRow("Return on the first") << QList<int>{Qt::Key_Return} << "A0"
+    QTest::newRow("Return on the first") << 2 << QList<int>{Qt::Key_Return} << "A0"
                                          << "1. A0, A";
-    QTest::newRow("Enter on the first") << QList<int>{Qt::Key_Enter} << "A0"
+    QTest::newRow("Enter on the first") << 2 << QList<int>{Qt::Key_Enter} << "A0"
                                         << "1. A0, A";
-    QTest::newRow("right, Space") << QList<int>{Qt::Key_Right, Qt::Key_Space} << "A1"
+    QTest::newRow("right, Space") << 2 << QList<int>{Qt::Key_Right, Qt::Key_Space} << "A1"
                                   << "2. A1, A";
-    QTest::newRow("Tab, Tab, Return") << QList<int>{Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Return} << "B0"
-                                      << "1. B0, B";
-    QTest::newRow("down a row of three") << QList<int>{Qt::Key_Down, Qt::Key_Return} << "B1"
+    QTest::newRow("Tab leaves, Shift+Tab comes back to the card")
+        << 2 << QList<int>{Qt::Key_Right, Qt::Key_Tab, Qt::Key_Backtab, Qt::Key_Return} << "A1"
+        << "2. A1, A";
+    QTest::newRow("sixty cards, one Tab stop")
+        << 30 << QList<int>{Qt::Key_Tab, Qt::Key_Backtab, Qt::Key_Return} << "A0"
+        << "1. A0, A";
+    QTest::newRow("down a row of three") << 2 << QList<int>{Qt::Key_Down, Qt::Key_Return} << "B1"
                                          << "2. B1, B";
-    QTest::newRow("left of the first stays") << QList<int>{Qt::Key_Left, Qt::Key_Up, Qt::Key_Return} << "A0"
-                                             << "1. A0, A";
-    QTest::newRow("end, then left") << QList<int>{Qt::Key_End, Qt::Key_Left, Qt::Key_Space} << "B0"
+    QTest::newRow("down, then up to the first")
+        << 2 << QList<int>{Qt::Key_Down, Qt::Key_Up, Qt::Key_Return} << "A0"
+        << "1. A0, A";
+    QTest::newRow("left of the first stays")
+        << 2 << QList<int>{Qt::Key_Left, Qt::Key_Up, Qt::Key_Return} << "A0"
+        << "1. A0, A";
+    QTest::newRow("end, then left") << 2 << QList<int>{Qt::Key_End, Qt::Key_Left, Qt::Key_Space} << "B0"
                                     << "1. B0, B";
-    QTest::newRow("press action") << QList<int>{Qt::Key_Right, open} << "A1"
+    QTest::newRow("press action") << 2 << QList<int>{Qt::Key_Right, kPressAction} << "A1"
                                   << "2. A1, A";
-    QTest::newRow("end of forty, scrolled to") << QList<int>{Qt::Key_End, Qt::Key_Return} << "B19"
+    QTest::newRow("end of forty, scrolled to") << 20 << QList<int>{Qt::Key_End, Qt::Key_Return} << "B19"
                                                << "20. B19, B";
-    QTest::newRow("down through forty") << QList<int>(12, Qt::Key_Down) + QList<int>{Qt::Key_Return} << "B16"
-                                        << "17. B16, B";
+    QTest::newRow("down through forty")
+        << 20 << QList<int>(12, Qt::Key_Down) + QList<int>{Qt::Key_Return} << "B16"
+        << "17. B16, B";
+    QTest::newRow("its snip moved: the card follows it")
+        << 2 << QList<int>{Qt::Key_Right, kMoveUp, Qt::Key_Return} << "A1"
+        << "1. A1, A";
+    QTest::newRow("its snip gone: the card in its place")
+        << 2 << QList<int>{Qt::Key_Right, kRemove, Qt::Key_Return} << "B0"
+        << "1. B0, B";
+    QTest::newRow("layout switched: the card stays in view")
+        << 20 << QList<int>{kSwitchLayout, Qt::Key_End, kSwitchLayout, Qt::Key_Return} << "B19"
+        << "20. B19, B";
+    QTest::newRow("after a message box")
+        << 2 << QList<int>{Qt::Key_Right, kMessageBox, Qt::Key_Return} << "A1"
+        << "2. A1, A";
 }
 
-// Each card of the grid is a button: Tab reaches it, arrows and Tab move between cards, Return,
-// Enter and Space open the snip in its collection, and each card is an accessible button.
+// Each card of the grid is a button: the grid is one Tab stop, arrows move between its cards,
+// Return, Enter and Space open the snip in its collection, and each card is an accessible button.
+// The card the keyboard is on shows the focus frame, keeps its snip when the library changes and
+// stays on screen.
 void TestMainWindow::gridCardsAreButtons() {
+    QFETCH(int, perCollection);
     QFETCH(QList<int>, keys);
     QFETCH(QString, opened);
     QFETCH(QString, name);
-    const int perCollection = opened.mid(1).toInt() > 1 ? 20 : 2;
     ViewFixture f;
     f.setUp({{QStringLiteral("A"), perCollection}, {QStringLiteral("B"), perCollection}});
     f.view->state()->setShowingAll(true);
-    f.view->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(f.view.get()));
+    QVERIFY(f.active);
     f.settle();
     ScreenshotCells *cells = f.view->grid()->cells();
     QCOMPARE(cells->columnCount(), 3);
@@ -1114,17 +1257,43 @@ void TestMainWindow::gridCardsAreButtons() {
     QVERIFY(grid->child(0)->state().focused);
 
     for (qsizetype i = 0; i + 1 < keys.size(); ++i) {
-        QTest::keyClick(cells, Qt::Key(keys[i]));
-        QCOMPARE(QApplication::focusWidget(), cells);
+        const int key = keys[i];
+        const auto currentSnip = [&] { return cells->items()[cells->currentIndex()].snip.id; };
+        if (key == kMoveUp) {
+            f.store->move(currentSnip(), -1);
+        } else if (key == kRemove) {
+            QList<SnipCollection> collections = f.store->collections();
+            for (SnipCollection &collection : collections)
+                collection.items.removeIf([&](const Snip &snip) { return snip.id == currentSnip(); });
+            f.store->setCollections(collections);
+        } else if (key == kSwitchLayout) {
+            f.view->state()->setCompactLayout(!f.view->state()->compactLayout());
+        } else if (key == kMessageBox) {
+            f.store->setError(QStringLiteral("Zwischendurch."));
+            QVERIFY(f.press(QStringLiteral("OK")));
+            // As the window manager gives the window back its keyboard.
+            f.view->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(f.view.get()));
+        } else {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+        }
+        f.settle();
+        // Tab leaves the grid at once, wherever the keyboard is in it.
+        QVERIFY2((QApplication::focusWidget() == cells) == (key != Qt::Key_Tab),
+                 qPrintable(QString::number(i)));
     }
+    QVERIFY(f.view->state()->showingAll());
     QAccessibleInterface *current = grid->focusChild();
     QVERIFY(current);
     QCOMPARE(current->text(QAccessible::Name), name);
-    // The card with the focus is on screen.
+    // The card with the keyboard is on screen and shows the frame.
     const QRect onScreen = cells->visibleRegion().boundingRect();
     QVERIFY(onScreen.contains(cells->mapFromGlobal(current->rect().center())));
-    QVERIFY(f.view->state()->showingAll());
-    if (keys.last() < 0)
+    const QImage withFocus = cells->grab().toImage();
+    f.view->sidebar()->newCollectionButton()->setFocus(Qt::TabFocusReason);
+    QVERIFY(framed(withFocus, cells->grab().toImage(), cells->cellRect(cells->currentIndex())));
+    cells->setFocus(Qt::BacktabFocusReason);
+    if (keys.last() == kPressAction)
         current->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     else
         QTest::keyClick(cells, Qt::Key(keys.last()));
@@ -1334,12 +1503,14 @@ void TestMainWindow::sidebarTexts() {
 void TestMainWindow::longTextsEndWithEllipsis_data() {
     QTest::addColumn<QString>("place");
     QTest::addColumn<QString>("title");
-    QTest::addColumn<int>("maxLines");
-    QTest::addColumn<bool>("inWord"); // the line breaks inside a word wider than the line
+    QTest::addColumn<int>("maxLines"); // 0: as many as the whole text takes
+    QTest::addColumn<bool>("inWord");  // the line breaks inside a word wider than the line
     const QString words = QStringLiteral(
         "Quartalsbericht der Abteilung für Kundenservice und Vertrieb mit allen Schritten der Einrichtung "
         "und den Fragen, die bei der Einführung im Frühjahr noch offen geblieben sind");
     const QString word = QStringLiteral("Donaudampfschifffahrtsgesellschaftskapitänsmützenabzeichensammlung");
+    const QString hebrew = QStringLiteral("דוח רבעוני של מחלקת שירות הלקוחות והמכירות עם כל שלבי ההתקנה "
+                                          "והשאלות שנותרו פתוחות באביב");
     QTest::newRow("session bar, running") << "running" << words << 1 << false;
     QTest::newRow("session bar, paused") << "paused" << words << 1 << false;
     QTest::newRow("card heading") << "heading" << words << 1 << false;
@@ -1348,6 +1519,11 @@ void TestMainWindow::longTextsEndWithEllipsis_data() {
     QTest::newRow("grid collection title") << "grid title" << words << 1 << false;
     QTest::newRow("sidebar row") << "row" << words << 2 << false;
     QTest::newRow("sidebar row, one long word") << "row" << word + u' ' + word << 2 << true;
+    // Two such titles differ only at their ends: the whole of each is shown, closing quote included.
+    QTest::newRow("delete confirmation, one long word")
+        << "confirmation" << QStringLiteral("Bildschirmaufnahmen_") + word + QStringLiteral("_Entwurf_2") << 0
+        << true;
+    QTest::newRow("session bar, running, right to left") << "running" << hebrew + u' ' + hebrew << 1 << false;
     QTest::newRow("account email") << "email"
                                    << QStringLiteral("vorname.nachname.abteilung@") + word + ".example" << 1
                                    << false;
@@ -1393,6 +1569,16 @@ void TestMainWindow::longTextsEndWithEllipsis() {
             full = QStringLiteral("1. ") + title;
     } else if (place == u"row") {
         widget = f.view->sidebar()->row(f.collection(0).id);
+    } else if (place == u"confirmation") {
+        f.view->toolbar()->deleteCollectionAction()->trigger();
+        QMessageBox *box = f.openBox();
+        QVERIFY(box);
+        full = box->informativeText();
+        for (QLabel *label : box->findChildren<QLabel *>()) {
+            if (label->isVisible() && label->text() == full)
+                widget = label;
+        }
+        QVERIFY(full.contains(u'„' + title + u'“'));
     } else {
         // The account row's second line, as a signed-in user's address would fill it.
         for (QLabel *label : f.view->sidebar()->findChildren<QLabel *>()) {
@@ -1403,6 +1589,26 @@ void TestMainWindow::longTextsEndWithEllipsis() {
         }
     }
     QVERIFY(widget);
+    if (title.isRightToLeft()) {
+        // The cut is where the right-to-left letters end: on their left. The "…" is drawn there,
+        // right beside the last of them, and not on the far side of the first.
+        QList<TextRecorder::Placed> runs = TextRecorder::placedTexts(widget);
+        runs.removeIf([](const TextRecorder::Placed &run) { return run.text.trimmed().isEmpty(); });
+        const auto ellipsis = std::find_if(runs.cbegin(), runs.cend(), [](const TextRecorder::Placed &run) {
+            return run.text.startsWith(QChar(0x2026));
+        });
+        QVERIFY(ellipsis != runs.cend());
+        const qreal cut = ellipsis->left + ellipsis->width;
+        bool beside = false;
+        for (const TextRecorder::Placed &run : std::as_const(runs)) {
+            if (!run.text.isRightToLeft() || !full.contains(run.text))
+                continue;
+            QVERIFY2(run.left > cut - 0.5, qPrintable(run.text));
+            beside = beside || std::abs(run.left - cut) < 0.5;
+        }
+        QVERIFY(beside);
+        return;
+    }
     QStringList lines;
     for (const QString &painted : TextRecorder::texts(widget)) {
         const QString text = painted.endsWith(QChar(0x2026)) ? painted.chopped(1) : painted;
@@ -1412,8 +1618,11 @@ void TestMainWindow::longTextsEndWithEllipsis() {
     // The grid paints every card: the first one is the renamed snip's.
     if (place.startsWith(u"grid"))
         lines = lines.mid(0, 1);
-    QVERIFY2(!lines.isEmpty() && lines.size() <= maxLines, qPrintable(lines.join(u'|')));
-    QVERIFY2(lines.last().endsWith(QChar(0x2026)), qPrintable(lines.join(u'|')));
+    QVERIFY2(!lines.isEmpty() && (maxLines == 0 || lines.size() <= maxLines), qPrintable(lines.join(u'|')));
+    if (maxLines == 0)
+        QCOMPARE(lines.join(QString()), full);
+    else
+        QVERIFY2(lines.last().endsWith(QChar(0x2026)), qPrintable(lines.join(u'|')));
     QString shown;
     const QFontMetricsF metrics(widget->font());
     for (const QString &line : std::as_const(lines)) {
@@ -1430,50 +1639,56 @@ void TestMainWindow::longTextsEndWithEllipsis() {
 }
 
 void TestMainWindow::sidebarFocusOutline_data() {
-    QTest::addColumn<bool>("keyboard");
-    QTest::newRow("mouse click") << false;
-    QTest::newRow("Tab") << true;
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("selected"); // the row is the one shown as selected
+    QTest::addColumn<bool>("keyboard"); // the row has the keyboard and shows the frame
+    QTest::newRow("mouse click") << "click" << false << false;
+    QTest::newRow("Tab") << "tab" << false << true;
+    QTest::newRow("Tab onto the selected row") << "tab" << true << true;
 }
 
-// A focus outline after a click would read as a second selection: only the keyboard shows it.
+// A click leaves the keyboard where it was: a frame on the clicked row would read as a second
+// selection. A row reached by Tab shows the frame, the selected one too.
 void TestMainWindow::sidebarFocusOutline() {
+    QFETCH(QString, how);
+    QFETCH(bool, selected);
     QFETCH(bool, keyboard);
     ViewFixture f;
     f.setUp({{QStringLiteral("A"), 1}, {QStringLiteral("B"), 0}});
-    f.view->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(f.view.get()));
+    QVERIFY(f.active);
     Sidebar *sidebar = f.view->sidebar();
     NavigationRow *row = sidebar->allScreenshotsRow();
-    if (keyboard)
+    if (how == u"tab")
         row->setFocus(Qt::TabFocusReason);
     else
         click(row);
-    QTRY_VERIFY(row->hasFocus());
-    // Another row selected: the first keeps the focus, no longer the selection.
-    f.store->setSelectedID(f.collection(1).id);
-    f.view->state()->setShowingAll(false);
+    // Another row selected, or this one.
+    f.view->state()->setShowingAll(selected);
+    if (!selected)
+        f.store->setSelectedID(f.collection(1).id);
     f.settle();
-    QVERIFY(row->hasFocus());
-    QVERIFY(!row->isSelected());
+    QCOMPARE(row->isSelected(), selected);
+    QCOMPARE(row->hasFocus(), keyboard);
     QCOMPARE(row->showsFocusOutline(), keyboard);
 }
 
 void TestMainWindow::sidebarAfterRestore_data() {
     QTest::addColumn<QString>("deleted"); // the collection deleted and restored
-    QTest::addColumn<bool>("keyboard");   // the restore button reached by Tab and pressed by Space
-    QTest::newRow("the selected one, by mouse") << "B" << false;
-    QTest::newRow("another one, by mouse") << "C" << false;
-    QTest::newRow("the selected one, by keyboard") << "B" << true;
+    QTest::addColumn<int>("key");         // pressed on the restore button reached by Tab; 0: a click
+    QTest::newRow("the selected one, by mouse") << "B" << 0;
+    QTest::newRow("another one, by mouse") << "C" << 0;
+    QTest::newRow("the selected one, by Space") << "B" << int(Qt::Key_Space);
+    QTest::newRow("the selected one, by Return") << "B" << int(Qt::Key_Return);
+    QTest::newRow("another one, by Enter") << "C" << int(Qt::Key_Enter);
 }
 
-// Deleting and restoring by mouse leaves one row that looks selected: the restored one.
+// Deleting and restoring leaves one row that looks selected: the restored one.
 void TestMainWindow::sidebarAfterRestore() {
     QFETCH(QString, deleted);
-    QFETCH(bool, keyboard);
+    QFETCH(int, key);
     ViewFixture f;
     f.setUp({{QStringLiteral("A"), 0}, {QStringLiteral("B"), 0}, {QStringLiteral("C"), 0}});
-    f.view->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(f.view.get()));
+    QVERIFY(f.active);
     f.settle();
     Sidebar *sidebar = f.view->sidebar();
     click(sidebar->row(*f.id(QStringLiteral("B"))));
@@ -1482,9 +1697,9 @@ void TestMainWindow::sidebarAfterRestore() {
     QVERIFY(!sidebar->row(gone));
     FlatButton *restore = f.view->footer()->restoreButton();
     QVERIFY(restore->isVisible());
-    if (keyboard) {
+    if (key) {
         restore->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(restore, Qt::Key_Space);
+        QTest::keyClick(restore, Qt::Key(key));
         f.settle();
     } else {
         click(restore);

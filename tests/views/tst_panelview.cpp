@@ -1,19 +1,27 @@
+#include "FocusPictures.h"
 #include "OnlineStubs.h"
 #include "TextRecorder.h"
 #include "store/StoreFixture.h"
+#include "support/X11TestSupport.h"
 
+#include "look/ButtonKeys.h"
 #include "sharing/ImageShareStore.h"
+#include "shell/CapturePanel.h"
 #include "views/CollectionPanelView.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QStyleFactory>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 // The capture panel's view over a real store whose round fills collection "A".
 struct PanelFixture : StoreFixture {
@@ -39,10 +47,82 @@ struct PanelFixture : StoreFixture {
     }
 };
 
+// The panel as the application shows it, around the view; a capture hides it, as the capture
+// controller does.
+struct CapturePanelFixture : StoreFixture {
+    AccountStore account{AccountConfiguration::clientID};
+    ImageShareStore sharing{&account};
+    std::unique_ptr<CapturePanel> panel;
+    CollectionPanelView *view = nullptr;
+    QStringList calls;
+
+    CapturePanelFixture() {
+        panel = std::make_unique<CapturePanel>(nullptr);
+        auto *layout = new QVBoxLayout(panel.get());
+        layout->setContentsMargins(0, 0, 0, 0);
+        view = new CollectionPanelView(
+            store.get(), &sharing,
+            [this] {
+                calls << QStringLiteral("capture");
+                store->setIsCapturing(true);
+                panel->hide();
+            },
+            [this] { calls << QStringLiteral("openEditor"); }, [this] { calls << QStringLiteral("finish"); },
+            [this] { calls << QStringLiteral("pause"); });
+        layout->addWidget(view);
+    }
+    ~CapturePanelFixture() { panel.reset(); }
+
+    // The capture ended: the panel comes back in front without taking the keyboard, after the
+    // keyboard has left it as it does while the region tool runs.
+    bool captureEnded() {
+        if (!QTest::qWaitFor([&] { return QGuiApplication::focusWindow() != panel->windowHandle(); },
+                             X11TestSupport::kPatienceMs))
+            return false;
+        store->setIsCapturing(false);
+        panel->orderFront(false);
+        return QTest::qWaitForWindowExposed(panel.get(), X11TestSupport::kPatienceMs);
+    }
+
+    QPushButton *button(const QString &text) const {
+        for (QPushButton *button : view->findChildren<QPushButton *>())
+            if (button->text() == text && button->isVisible())
+                return button;
+        return nullptr;
+    }
+    // A real click through the X server, where the window manager sees it.
+    static bool click(QWidget *widget) {
+        const QPoint at = widget->mapToGlobal(widget->rect().center());
+        return X11TestSupport::xdotool(QStringLiteral("mousemove %1 %2 click 1").arg(at.x()).arg(at.y()));
+    }
+};
+
+// Counts the releases of the mouse button or of a key that reach the program, wherever they go:
+// once one is counted, what the press did is done.
+struct Releases : QObject {
+    QEvent::Type type;
+    int key;
+    int count = 0;
+    explicit Releases(QEvent::Type type, int key = 0) : type(type), key(key) {
+        qApp->installEventFilter(this);
+    }
+    bool eventFilter(QObject *, QEvent *event) override {
+        if (event->type() == type &&
+            (type != QEvent::KeyRelease || (static_cast<QKeyEvent *>(event)->key() == key &&
+                                            !static_cast<QKeyEvent *>(event)->isAutoRepeat())))
+            ++count;
+        return false;
+    }
+};
+
 class TestPanelView : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
+    void keysAfterClicks_data();
+    void keysAfterClicks();
+    void buttonsShowTheFocusFrame_data();
+    void buttonsShowTheFocusFrame();
     void noteKeepsUnusualText_data();
     void noteKeepsUnusualText();
     void longTitles_data();
@@ -50,7 +130,140 @@ private Q_SLOTS:
 };
 
 void TestPanelView::initTestCase() {
+    // As the application sets them at launch.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    ButtonKeys::install();
+}
+
+void TestPanelView::keysAfterClicks_data() {
+    QTest::addColumn<QString>("state");  // "prepared": a destination chosen; "round": a round runs
+    QTest::addColumn<QString>("before"); // how the keyboard was last moved
+    QTest::addColumn<QString>("field");  // clicked into while it takes no text
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QStringList>("calls");
+    const QStringList captured{QStringLiteral("capture")};
+    QTest::newRow("Ausschnitt aufnehmen clicked, Titel, space") << "prepared"
+                                                                << "click"
+                                                                << "Titel"
+                                                                << "space" << captured;
+    QTest::newRow("Ausschnitt aufnehmen clicked, Notiz, Return") << "prepared"
+                                                                 << "click"
+                                                                 << "Notiz"
+                                                                 << "Return" << captured;
+    QTest::newRow("Nächster Ausschnitt clicked, Titel, Return") << "round"
+                                                                << "click"
+                                                                << "Titel"
+                                                                << "Return" << captured;
+    QTest::newRow("Nächster Ausschnitt clicked, Notiz, space") << "round"
+                                                               << "click"
+                                                               << "Notiz"
+                                                               << "space" << captured;
+    QTest::newRow("Ausschnitt aufnehmen by Tab and space, Notiz, space") << "prepared"
+                                                                         << "space"
+                                                                         << "Notiz"
+                                                                         << "space" << captured;
+    QTest::newRow("Pausieren reached by Tab, Titel, space") << "round"
+                                                            << "tab"
+                                                            << "Titel"
+                                                            << "space" << QStringList();
+}
+
+// After the panel's capture button was used, the panel hid and came back, and the user clicked
+// into the title or note while they take no text: what is typed next presses nothing. No second
+// capture starts, the round does not pause, and "Ziel ▾" does not open.
+void TestPanelView::keysAfterClicks() {
+    QFETCH(QString, state);
+    QFETCH(QString, before);
+    QFETCH(QString, field);
+    QFETCH(QString, key);
+    QFETCH(QStringList, calls);
+    CapturePanelFixture f;
+    f.setUp({{QStringLiteral("A"), 0}});
+    if (state == u"prepared")
+        QVERIFY(f.store->prepareCapture(CaptureChoice::newCollection()));
+    else
+        f.store->setSession(CaptureSession{f.collection(0).id, false});
+    f.panel->placeInitially();
+    f.panel->orderFront(true);
+    QVERIFY(QTest::qWaitForWindowActive(f.panel.get(), X11TestSupport::kPatienceMs));
+    const QString capture =
+        state == u"prepared" ? QStringLiteral("Ausschnitt aufnehmen") : QStringLiteral("Nächster Ausschnitt");
+    QTRY_VERIFY_WITH_TIMEOUT(f.button(capture) && f.button(capture)->isEnabled(),
+                             X11TestSupport::kPatienceMs);
+    if (before == u"click") {
+        QVERIFY(f.click(f.button(capture)));
+    } else if (before == u"space") {
+        f.button(capture)->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(f.button(capture), Qt::Key_Space);
+    } else {
+        f.button(QStringLiteral("Pausieren"))->setFocus(Qt::TabFocusReason);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(f.calls, calls, X11TestSupport::kPatienceMs);
+    if (!calls.isEmpty())
+        QVERIFY(f.captureEnded());
+    QTRY_VERIFY_WITH_TIMEOUT(f.button(capture) && f.button(capture)->isEnabled(),
+                             X11TestSupport::kPatienceMs);
+    QWidget *target = field == u"Titel" ? static_cast<QWidget *>(f.view->findChild<QLineEdit *>())
+                                        : f.view->findChild<QPlainTextEdit *>()->viewport();
+    QVERIFY(!target->isEnabled());
+    Releases clicked(QEvent::MouseButtonRelease);
+    QVERIFY(f.click(target));
+    QTRY_VERIFY_WITH_TIMEOUT(f.panel->isActiveWindow() && clicked.count > 0, X11TestSupport::kPatienceMs);
+
+    QStringList menus;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, this, [&menus] {
+        if (QWidget *popup = QApplication::activePopupWidget()) {
+            menus << QString::fromLatin1(popup->metaObject()->className());
+            popup->close();
+        }
+    });
+    closer.start(10);
+    Releases released(QEvent::KeyRelease, key == u"space" ? Qt::Key_Space : Qt::Key_Return);
+    QVERIFY(X11TestSupport::xdotool(QStringLiteral("key ") + key));
+    QTRY_VERIFY_WITH_TIMEOUT(released.count > 0, X11TestSupport::kPatienceMs);
+    QCoreApplication::processEvents();
+    QCOMPARE(f.calls, calls);
+    QCOMPARE(menus, QStringList());
+}
+
+void TestPanelView::buttonsShowTheFocusFrame_data() {
+    QTest::addColumn<bool>("prepared");
+    QTest::addColumn<QStringList>("buttons"); // all the panel shows, in the order of the tab chain
+    QTest::newRow("round") << false << QStringList{"Ziel ▾",
+                                                   "Im Editor ansehen",
+                                                   "Details im Editor",
+                                                   "Anmelden",
+                                                   "Nächster Ausschnitt",
+                                                   "Pausieren",
+                                                   "Sammlung abschließen"};
+    QTest::newRow("destination being prepared")
+        << true << QStringList{"Ziel ▾", "Details im Editor", "Ausschnitt aufnehmen", "Abbrechen"};
+}
+
+// Each button of the panel that has the keyboard shows the focus frame, the blue one too.
+void TestPanelView::buttonsShowTheFocusFrame() {
+    QFETCH(bool, prepared);
+    QFETCH(QStringList, buttons);
+    PanelFixture f({{QStringLiteral("A"), 1}});
+    if (prepared)
+        QVERIFY(f.store->prepareCapture(CaptureChoice::newCollection()));
+    QVERIFY(QTest::qWaitForWindowActive(f.view.get(), X11TestSupport::kPatienceMs));
+    f.settle();
+    QStringList shown;
+    for (QWidget *at = f.view->nextInFocusChain(); at != f.view.get(); at = at->nextInFocusChain()) {
+        auto *button = qobject_cast<QAbstractButton *>(at);
+        if (!button || !button->isVisible() || !button->isEnabled())
+            continue;
+        shown << button->text();
+        button->setFocus(Qt::TabFocusReason);
+        QVERIFY(button->hasFocus());
+        const QImage withFocus = button->grab().toImage();
+        f.view->setFocus(Qt::OtherFocusReason);
+        QVERIFY2(FocusPictures::framed(withFocus, button->grab().toImage(), button->rect()),
+                 qPrintable(button->text()));
+    }
+    QCOMPARE(shown.join(u"|"), buttons.join(u"|"));
 }
 
 void TestPanelView::noteKeepsUnusualText_data() {
