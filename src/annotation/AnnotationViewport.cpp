@@ -1,7 +1,7 @@
 #include "annotation/AnnotationViewport.h"
 
 #include "annotation/AnnotationCanvas.h"
-#include "annotation/WorkspaceControls.h"
+#include "look/FocusFrame.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -113,22 +113,20 @@ public:
         setFocusPolicy(Qt::NoFocus);
         hide();
     }
-    // `frame` in the parent's coordinates; the ring is its outer two points.
+    // `frame` in the parent's coordinates; the ring is its outer band.
     void place(const QRect &frame) {
         if (frame == geometry())
             return;
         setGeometry(frame);
-        setMask(QRegion(rect()) - QRegion(rect().adjusted(kWidth, kWidth, -kWidth, -kWidth)));
+        setMask(QRegion(rect()) - QRegion(rect().adjusted(kBand, kBand, -kBand, -kBand)));
     }
+    static constexpr int kBand = 4;
 
 protected:
     void paintEvent(QPaintEvent *) override {
         QPainter painter(this);
-        painter.fillRect(rect(), editorAccent());
+        FocusFrame::paint(painter, QRectF(rect()), 0);
     }
-
-private:
-    static constexpr int kWidth = 2;
 };
 
 AnnotationViewport::AnnotationViewport(AnnotatedCapture configuration, QWidget *parent)
@@ -158,7 +156,8 @@ void AnnotationViewport::placeFocusRing() {
     const bool shown = m_canvas->hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange);
     if (shown) {
         const QRect image(m_canvas->mapTo(this, QPoint()), m_canvas->size());
-        m_focusRing->place(image.adjusted(-4, -4, 4, 4) & viewport()->geometry());
+        const int band = FocusRing::kBand;
+        m_focusRing->place(image.adjusted(-band, -band, band, band) & viewport()->geometry());
         m_focusRing->raise();
     }
     m_focusRing->setVisible(shown);

@@ -7,6 +7,7 @@
 #include "annotation/LayerInspector.h"
 #include "annotation/TextInspector.h"
 #include "annotation/WorkspaceControls.h"
+#include "look/FocusFrame.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 #include "model/MarkLayers.h"
@@ -31,8 +32,23 @@ QPushButton *borderedButton(const QString &title, const QString &symbol, QWidget
     auto *button = new QPushButton(symbolIcon(symbol), title, parent);
     button->setFont(Theme::font(11));
     button->setIconSize(QSize(14, 14));
-    button->setFocusPolicy(Qt::TabFocus);
     return button;
+}
+
+QPushButton *plainButton(const QIcon &icon, const QString &title, QWidget *parent) {
+    auto *button = new QPushButton(icon, title, parent);
+    button->setFlat(true);
+    button->setCursor(Qt::PointingHandCursor);
+    return button;
+}
+
+// The focus frame follows the shape of the control.
+qreal frameRadius(const QAbstractButton *button) {
+    if (qobject_cast<const ToolButton *>(button))
+        return 9;
+    if (qobject_cast<const ColorSwatch *>(button))
+        return 7;
+    return 4;
 }
 
 } // namespace
@@ -74,6 +90,13 @@ AnnotationWorkspace::AnnotationWorkspace(CollectionStore *store, const QUuid &sn
     work->addWidget(buildInspector());
     root->addLayout(work, 1);
 
+    // Buttons take the keyboard from Tab only: a click leaves it with the canvas, where Strg+Z
+    // undoes what the click did. The one that has it shows the focus frame.
+    for (QAbstractButton *button : findChildren<QAbstractButton *>()) {
+        button->setFocusPolicy(Qt::TabFocus);
+        FocusFrame::attach(button, frameRadius(button));
+    }
+
     connect(m_session, &AnnotationSession::changed, this, &AnnotationWorkspace::sessionChanged);
     connect(store, &CollectionStore::collectionsChanged, this, &AnnotationWorkspace::libraryChanged);
     connect(store, &CollectionStore::selectedIDChanged, this, &AnnotationWorkspace::libraryChanged);
@@ -100,7 +123,7 @@ QWidget *AnnotationWorkspace::buildHeader() {
     row->setContentsMargins(20, 0, 20, 0);
     row->setSpacing(18);
     auto *back =
-        new PlainButton(symbolIcon(QStringLiteral("chevron.left")), QStringLiteral("Zur Sammlung"), header);
+        plainButton(symbolIcon(QStringLiteral("chevron.left")), QStringLiteral("Zur Sammlung"), header);
     back->setFont(Theme::font(12, QFont::Medium));
     back->setIconSize(QSize(14, 14));
     connect(back, &QPushButton::clicked, this, &AnnotationWorkspace::back);
@@ -256,7 +279,7 @@ QWidget *AnnotationWorkspace::buildZoomBar() {
     m_zoomIn = iconButton(QStringLiteral("plus"), QStringLiteral("Vergrößern"));
     connect(m_zoomIn, &QToolButton::clicked, m_session, &AnnotationSession::zoomIn);
     row->addWidget(m_zoomIn);
-    m_fit = new PlainButton(QIcon(), QStringLiteral("Einpassen"), bar);
+    m_fit = plainButton(QIcon(), QStringLiteral("Einpassen"), bar);
     m_fit->setFont(Theme::font(12));
     connect(m_fit, &QPushButton::clicked, m_session, [this] { m_session->setZoom(std::nullopt); });
     row->addWidget(m_fit);
@@ -292,12 +315,11 @@ QWidget *AnnotationWorkspace::buildInspector() {
     auto *segments = new QHBoxLayout(picker);
     segments->setContentsMargins(12, 12, 12, 12);
     segments->setSpacing(0);
-    // The focus frame is two points of the accent, or of ink on the accent of the chosen page.
+    // The focus frame is the editor's own; the style's focus rectangle would add a second one.
     const QString style =
-        QStringLiteral("QPushButton { border: 1px solid %1; padding: 4px 8px; background: white; color: %2; }"
+        QStringLiteral("QPushButton { border: 1px solid %1; padding: 4px 8px; background: white; color: %2;"
+                       " outline: none; }"
                        "QPushButton:checked { background: %3; color: white; border-color: %3; }"
-                       "QPushButton:focus { border: 2px solid %3; padding: 3px 7px; }"
-                       "QPushButton:checked:focus { border-color: %2; }"
                        "QPushButton:disabled { color: %4; }");
     m_layersTab = new QPushButton(QStringLiteral("Ebenen"), picker);
     m_textTab = new QPushButton(QStringLiteral("Text erkennen"), picker);
@@ -305,7 +327,6 @@ QWidget *AnnotationWorkspace::buildInspector() {
     // to the page shown. Each segment is a stop; the session's page decides which is checked.
     for (QPushButton *tab : {m_layersTab, m_textTab}) {
         tab->setCheckable(true);
-        tab->setFocusPolicy(Qt::TabFocus);
         tab->setFont(Theme::font(12));
         tab->setStyleSheet(style.arg(Theme::hairline().name(), Theme::ink().name(), editorAccent().name(),
                                      Theme::disabledInk().name()));

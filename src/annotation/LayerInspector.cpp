@@ -3,6 +3,7 @@
 #include "annotation/AnnotationSession.h"
 #include "annotation/StyleControls.h"
 #include "annotation/WorkspaceControls.h"
+#include "look/FocusFrame.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 #include "model/MarkLayers.h"
@@ -35,8 +36,6 @@ QString idText(const QUuid &id) {
 QPushButton *smallButton(const QString &title, QWidget *parent) {
     auto *button = new QPushButton(title, parent);
     button->setFont(Theme::font(11));
-    // A click leaves the keyboard with the canvas, so Strg+Z still undoes what the button did.
-    button->setFocusPolicy(Qt::TabFocus);
     return button;
 }
 
@@ -124,11 +123,8 @@ public:
             index.data(Qt::DisplayRole).toString().split(u'\n').first(), Qt::ElideRight, int(label.width()));
         painter->drawText(label, Qt::AlignVCenter | Qt::AlignLeft, shown);
         // The row the keyboard is on, once the window is used by keyboard (as the style does).
-        if ((option.state & QStyle::State_HasFocus) && (option.state & QStyle::State_KeyboardFocusChange)) {
-            painter->setPen(QPen(editorAccent(), 1.5));
-            painter->setBrush(Qt::NoBrush);
-            painter->drawRoundedRect(row.adjusted(1, 1, -1, -1), 5, 5);
-        }
+        if ((option.state & QStyle::State_HasFocus) && (option.state & QStyle::State_KeyboardFocusChange))
+            FocusFrame::paint(*painter, row, 6);
         painter->restore();
     }
 

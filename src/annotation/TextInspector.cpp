@@ -2,6 +2,7 @@
 
 #include "annotation/AnnotationSession.h"
 #include "annotation/WorkspaceControls.h"
+#include "look/FocusFrame.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 
@@ -57,6 +58,7 @@ public:
         setAccessibleName(QStringLiteral("Erkannter Text: ") + line.text);
         setFont(Theme::font(13));
         setCursor(Qt::PointingHandCursor);
+        // Made after the editor set up its buttons: Tab only, as they are.
         setFocusPolicy(Qt::TabFocus);
         // Wrapped text: the column's layout asks for the height at its width.
         QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
@@ -90,10 +92,8 @@ protected:
         painter.setPen(m_selected ? editorAccent() : Theme::ink());
         painter.drawText(rect().adjusted(10, 10, -10, -10), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop,
                          text());
-        if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
-            painter.setPen(QPen(editorAccent(), 1.5));
-            painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 6, 6);
-        }
+        if (hasFocus())
+            FocusFrame::paint(painter, QRectF(rect()), 7);
     }
 
 private:
@@ -123,8 +123,6 @@ TextInspector::TextInspector(AnnotationSession *session, QWidget *parent)
     m_recognize = new QPushButton(symbolIcon(QStringLiteral("text.viewfinder")), QString(), header);
     m_recognize->setFont(Theme::font(12));
     m_recognize->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    // The page's buttons take the keyboard from Tab only: a click leaves it with the canvas.
-    m_recognize->setFocusPolicy(Qt::TabFocus);
     connect(m_recognize, &QPushButton::clicked, m_session, &AnnotationSession::recognizeText);
     actions->addWidget(m_recognize, 1);
     m_cancel = new QToolButton(header);
@@ -167,7 +165,6 @@ TextInspector::TextInspector(AnnotationSession *session, QWidget *parent)
     auto *marker = columnLayout(m_markerGroup, 12);
     m_marker = new QCheckBox(QStringLiteral("Textmarker im Bild"), m_markerGroup);
     m_marker->setFont(Theme::font(13, QFont::Medium));
-    m_marker->setFocusPolicy(Qt::TabFocus);
     connect(m_marker, &QCheckBox::clicked, m_session, &AnnotationSession::setTextMarker);
     marker->addWidget(m_marker);
     auto *swatches = new QHBoxLayout;
@@ -240,7 +237,6 @@ TextInspector::TextInspector(AnnotationSession *session, QWidget *parent)
     for (QPushButton *button : {m_copy, m_mark}) {
         button->setFont(Theme::font(12));
         button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-        button->setFocusPolicy(Qt::TabFocus);
         buttons->addWidget(button, 1);
     }
     block->addLayout(buttons);

@@ -76,7 +76,6 @@ ToolButton::ToolButton(const QString &title, const QString &symbol, QWidget *par
     setToolTip(title);
     setAccessibleName(title);
     setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::TabFocus);
 }
 
 void ToolButton::setSymbol(const QString &symbol) {
@@ -121,31 +120,6 @@ void ToolButton::paintEvent(QPaintEvent *) {
         painter.drawPixmap(
             QRectF(QPointF((width() - icon.width()) / 2.0, (height() - icon.height()) / 2.0), icon), pixmap,
             pixmap.rect());
-    if (hasFocus()) {
-        // On the accent of the active mode an accent frame would vanish.
-        painter.setPen(QPen(m_active ? QColor(Qt::white) : editorAccent(), 1.5));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(frame.adjusted(2, 2, -2, -2), 7, 7);
-    }
-}
-
-PlainButton::PlainButton(const QIcon &icon, const QString &text, QWidget *parent)
-    : QPushButton(icon, text, parent) {
-    setFlat(true);
-    setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::TabFocus);
-}
-
-void PlainButton::paintEvent(QPaintEvent *event) {
-    QPushButton::paintEvent(event);
-    // As the style frames its other buttons: once the window is used by keyboard.
-    if (!hasFocus() || !window()->testAttribute(Qt::WA_KeyboardFocusChange))
-        return;
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(editorAccent(), 1.5));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 5, 5);
 }
 
 ColorSwatch::ColorSwatch(MarkColor color, QWidget *parent) : QAbstractButton(parent), m_color(color) {
@@ -153,7 +127,6 @@ ColorSwatch::ColorSwatch(MarkColor color, QWidget *parent) : QAbstractButton(par
     setToolTip(title);
     setAccessibleName(QStringLiteral("Farbe: ") + title);
     setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::TabFocus);
 }
 
 void ColorSwatch::setCurrent(bool current) {
@@ -171,13 +144,6 @@ void ColorSwatch::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    if (hasFocus()) {
-        // A halo in the margin, so the current colour (already ringed) shows the focus too.
-        QColor halo = editorAccent();
-        halo.setAlphaF(0.4f);
-        painter.setBrush(halo);
-        painter.drawEllipse(QRectF(0, 0, 28, 28));
-    }
     const QRectF disc(3, 3, 22, 22);
     painter.setBrush(MarkColors::color(m_color));
     painter.drawEllipse(disc);

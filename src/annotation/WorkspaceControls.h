@@ -5,7 +5,6 @@
 #include <QAbstractButton>
 #include <QFont>
 #include <QPalette>
-#include <QPushButton>
 #include <QString>
 
 class QFrame;
@@ -52,18 +51,6 @@ protected:
 private:
     MarkColor m_color;
     bool m_current = false;
-};
-
-// A borderless text button of the editor ("Zur Sammlung", "Einpassen"). It takes the keyboard
-// from Tab only and, having it, draws the accent frame the style leaves out for flat buttons.
-class PlainButton : public QPushButton {
-    Q_OBJECT
-
-public:
-    PlainButton(const QIcon &icon, const QString &text, QWidget *parent = nullptr);
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
 };
 
 // The one accent colour of the editor (buttons, rings, the selected layer).
