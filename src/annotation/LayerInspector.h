@@ -14,9 +14,10 @@ class QPushButton;
 class QToolButton;
 class StyleControls;
 
-// The marks of the snip as layers, topmost first, above a fixed row for the screenshot. A click
-// selects; the context menu, the detail buttons and drag and drop reorder within the mark's own
-// layer group. Rows carry the mark's id as dragged text.
+// The marks of the snip as layers, topmost first, above a fixed row for the screenshot. A click,
+// or Space or Return on the row the arrow keys moved to, selects; the context menu, the detail
+// buttons and drag and drop reorder within the mark's own layer group. Rows carry the mark's id
+// as dragged text.
 class LayerList : public QListWidget {
     Q_OBJECT
 

@@ -143,8 +143,8 @@ QSize ColorSwatch::sizeHint() const {
 void ColorSwatch::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
     const QRectF disc(3, 3, 22, 22);
+    painter.setPen(Qt::NoPen);
     painter.setBrush(MarkColors::color(m_color));
     painter.drawEllipse(disc);
     QColor border(Qt::gray);
