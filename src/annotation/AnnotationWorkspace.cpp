@@ -367,7 +367,8 @@ void AnnotationWorkspace::requestImage() {
     m_store->requestImage(*item, this, [this](const QImage &image) {
         m_image = image;
         m_imageState = image.isNull() ? ImageState::Unreadable : ImageState::Loaded;
-        if (m_imageState == ImageState::Loaded && !m_viewport) {
+        const bool arrived = m_imageState == ImageState::Loaded && !m_viewport;
+        if (arrived) {
             m_viewport = new AnnotationViewport(m_session->configuration(m_image), m_centre);
             m_viewport->setReportZoom([this](double zoom) { m_session->setVisibleZoom(zoom); });
             m_viewport->setChangeZoom([this](double zoom) { m_session->setZoom(zoom); });
@@ -378,6 +379,8 @@ void AnnotationWorkspace::requestImage() {
         }
         applyCanvas();
         refresh();
+        if (arrived && m_appeared)
+            takeKeyboard();
     });
 }
 
@@ -528,7 +531,19 @@ void AnnotationWorkspace::showEvent(QShowEvent *event) {
     m_watchedWindow->installEventFilter(this);
     m_initiallyFullScreen = m_watchedWindow->isFullScreen();
     m_fullScreen = m_initiallyFullScreen;
+    // After the call that shows the editor: a page switch hands the keyboard over only then.
+    QTimer::singleShot(0, this, &AnnotationWorkspace::takeKeyboard);
     scheduleRefresh();
+}
+
+void AnnotationWorkspace::takeKeyboard() {
+    QWidget *focus = window()->focusWidget();
+    if (focus && !isAncestorOf(focus))
+        return; // the user has it elsewhere in the window
+    if (m_viewport && m_viewport->isVisibleTo(this))
+        m_viewport->canvas()->setFocus(Qt::OtherFocusReason);
+    else if (focus)
+        focus->clearFocus();
 }
 
 bool AnnotationWorkspace::eventFilter(QObject *watched, QEvent *event) {
