@@ -253,10 +253,11 @@ private Q_SLOTS:
         AppDelegate &first = delegate();
         first.launch();
         MainWindow *main = first.mainWindow();
+        // Placed by the window manager first, so no late answer of it undoes the new size.
+        QTRY_VERIFY_WITH_TIMEOUT(main->isActiveWindow(), kPatienceMs);
         main->resize(1000, 700);
         QTRY_COMPARE_WITH_TIMEOUT(main->size(), QSize(1000, 700), kPatienceMs);
         if (quitInFullScreen) {
-            QTRY_VERIFY_WITH_TIMEOUT(main->isActiveWindow(), kPatienceMs);
             main->setWindowState(main->windowState() | Qt::WindowFullScreen);
             QTRY_COMPARE_WITH_TIMEOUT(main->size(), main->screen()->size(), kPatienceMs);
             first.quit();
