@@ -70,7 +70,8 @@ void AnnotationCanvas::applyEditable() {
     setAttribute(Qt::WA_TransparentForMouseEvents, !editable);
     // The editor's canvas paints every pixel itself, so nothing beneath it is repainted per frame.
     setAttribute(Qt::WA_OpaquePaintEvent, editable);
-    setFocusPolicy(editable ? Qt::ClickFocus : Qt::NoFocus);
+    // A stop of the Tab round as well: its keys move, delete and undo marks.
+    setFocusPolicy(editable ? Qt::StrongFocus : Qt::NoFocus);
     setMouseTracking(editable);
     if (!editable)
         unsetCursor();

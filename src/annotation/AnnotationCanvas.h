@@ -19,9 +19,9 @@ class QMouseEvent;
 // reports each finished edit through one callback of its configuration and keeps only the state
 // of the gesture in progress.
 //
-// Read-only (the default) it lets every click through and takes no focus. Editable, it takes
-// click focus and covers exactly the displayed image; a normalised point (x, y) is the widget
-// point (x · width, y · height).
+// Read-only (the default) it lets every click through and takes no focus. Editable, it takes the
+// focus from clicks and Tab and covers exactly the displayed image; a normalised point (x, y) is
+// the widget point (x · width, y · height).
 class AnnotationCanvas : public QWidget {
     Q_OBJECT
 

@@ -1,6 +1,7 @@
 #include "annotation/AnnotationViewport.h"
 
 #include "annotation/AnnotationCanvas.h"
+#include "look/FocusFrame.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -102,9 +103,37 @@ private:
     AnnotationViewport *m_owner;
 };
 
+// The frame that shows the canvas has the keyboard: around the image where the view shows it
+// whole, along the edges of the view where the image fills it. A widget of its own over the view
+// (the canvas paints every pixel of the image, and the document scrolls away).
+class AnnotationViewport::FocusRing : public QWidget {
+public:
+    explicit FocusRing(QWidget *parent) : QWidget(parent) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        hide();
+    }
+    // `frame` in the parent's coordinates; the ring is its outer band.
+    void place(const QRect &frame) {
+        if (frame == geometry())
+            return;
+        setGeometry(frame);
+        setMask(QRegion(rect()) - QRegion(rect().adjusted(kBand, kBand, -kBand, -kBand)));
+    }
+    static constexpr int kBand = 4;
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        FocusFrame::paint(painter, QRectF(rect()), 0);
+    }
+};
+
 AnnotationViewport::AnnotationViewport(AnnotatedCapture configuration, QWidget *parent)
     : QScrollArea(parent), m_document(new Document(this)),
-      m_canvas(new AnnotationCanvas(std::move(configuration), m_document)) {
+      m_canvas(new AnnotationCanvas(std::move(configuration), m_document)), m_focusRing(new FocusRing(this)) {
+    // The canvas is the control here; the view around it has no keys of its own to offer.
+    setFocusPolicy(Qt::NoFocus);
     setFrameShape(QFrame::NoFrame);
     setWidgetResizable(false);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -117,6 +146,27 @@ AnnotationViewport::AnnotationViewport(AnnotatedCapture configuration, QWidget *
     const auto hook = [this](QMouseEvent *event, bool begin) { return pan(event, begin); };
     m_canvas->setPanGesture(hook);
     m_observedSelection = m_canvas->configuration().selection;
+    m_canvas->installEventFilter(this);
+    connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, &AnnotationViewport::placeFocusRing);
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &AnnotationViewport::placeFocusRing);
+}
+
+void AnnotationViewport::placeFocusRing() {
+    // Like the style's own focus frames: shown once the window is used by keyboard.
+    const bool shown = m_canvas->hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange);
+    if (shown) {
+        const QRect image(m_canvas->mapTo(this, QPoint()), m_canvas->size());
+        const int band = FocusRing::kBand;
+        m_focusRing->place(image.adjusted(-band, -band, band, band) & viewport()->geometry());
+        m_focusRing->raise();
+    }
+    m_focusRing->setVisible(shown);
+}
+
+bool AnnotationViewport::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == m_canvas && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
+        placeFocusRing();
+    return QScrollArea::eventFilter(watched, event);
 }
 
 AnnotationViewport::~AnnotationViewport() = default;
@@ -206,6 +256,7 @@ void AnnotationViewport::layoutOnce(QPointF centre) {
                          (g.documentSize.height() - view.height()) / 2);
     horizontalScrollBar()->setValue(int(std::lround(target.x())));
     verticalScrollBar()->setValue(int(std::lround(target.y())));
+    placeFocusRing();
     m_canvas->update();
     const double scale = g.scale;
     QTimer::singleShot(0, this, [this, scale] { m_reportZoom(scale); });

@@ -36,12 +36,15 @@ public:
     void setChangeZoom(std::function<void(double)> change) { m_changeZoom = std::move(change); }
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
     bool viewportEvent(QEvent *event) override;
 
 private:
     class Document;
+    class FocusRing;
+    void placeFocusRing();
     // Lays out for the current view size and zoom; in zoom mode the image point at `centre`
     // (relative to the image) ends up in the middle, by default the one there now.
     void refresh(std::optional<QPointF> centre = std::nullopt);
@@ -52,6 +55,7 @@ private:
 
     Document *m_document;
     AnnotationCanvas *m_canvas;
+    FocusRing *m_focusRing;
     std::optional<QUuid> m_observedSelection;
     std::optional<double> m_requestedZoom;
     bool m_hand = false;

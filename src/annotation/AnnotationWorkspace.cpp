@@ -7,12 +7,12 @@
 #include "annotation/LayerInspector.h"
 #include "annotation/TextInspector.h"
 #include "annotation/WorkspaceControls.h"
+#include "look/FocusFrame.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 #include "model/MarkLayers.h"
 #include "store/CollectionStore.h"
 
-#include <QButtonGroup>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -33,6 +33,22 @@ QPushButton *borderedButton(const QString &title, const QString &symbol, QWidget
     button->setFont(Theme::font(11));
     button->setIconSize(QSize(14, 14));
     return button;
+}
+
+QPushButton *plainButton(const QIcon &icon, const QString &title, QWidget *parent) {
+    auto *button = new QPushButton(icon, title, parent);
+    button->setFlat(true);
+    button->setCursor(Qt::PointingHandCursor);
+    return button;
+}
+
+// The focus frame follows the shape of the control.
+qreal frameRadius(const QAbstractButton *button) {
+    if (qobject_cast<const ToolButton *>(button))
+        return 9;
+    if (qobject_cast<const ColorSwatch *>(button))
+        return 7;
+    return 4;
 }
 
 } // namespace
@@ -74,6 +90,13 @@ AnnotationWorkspace::AnnotationWorkspace(CollectionStore *store, const QUuid &sn
     work->addWidget(buildInspector());
     root->addLayout(work, 1);
 
+    // Buttons take the keyboard from Tab only: a click leaves it with the canvas, where Strg+Z
+    // undoes what the click did. The one that has it shows the focus frame.
+    for (QAbstractButton *button : findChildren<QAbstractButton *>()) {
+        button->setFocusPolicy(Qt::TabFocus);
+        FocusFrame::attach(button, frameRadius(button));
+    }
+
     connect(m_session, &AnnotationSession::changed, this, &AnnotationWorkspace::sessionChanged);
     connect(store, &CollectionStore::collectionsChanged, this, &AnnotationWorkspace::libraryChanged);
     connect(store, &CollectionStore::selectedIDChanged, this, &AnnotationWorkspace::libraryChanged);
@@ -100,11 +123,9 @@ QWidget *AnnotationWorkspace::buildHeader() {
     row->setContentsMargins(20, 0, 20, 0);
     row->setSpacing(18);
     auto *back =
-        new QPushButton(symbolIcon(QStringLiteral("chevron.left")), QStringLiteral("Zur Sammlung"), header);
-    back->setFlat(true);
+        plainButton(symbolIcon(QStringLiteral("chevron.left")), QStringLiteral("Zur Sammlung"), header);
     back->setFont(Theme::font(12, QFont::Medium));
     back->setIconSize(QSize(14, 14));
-    back->setCursor(Qt::PointingHandCursor);
     connect(back, &QPushButton::clicked, this, &AnnotationWorkspace::back);
     row->addWidget(back);
     row->addWidget(hairline(header, Qt::Vertical, 22));
@@ -137,6 +158,9 @@ QWidget *AnnotationWorkspace::buildTools() {
     layout->setContentsMargins(10, 10, 10, 10);
     layout->setSpacing(7);
     auto *scroll = new QScrollArea(column);
+    // Only its buttons are controls: a click on one leaves the keyboard with the canvas, and Tab
+    // goes from button to button.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -255,10 +279,8 @@ QWidget *AnnotationWorkspace::buildZoomBar() {
     m_zoomIn = iconButton(QStringLiteral("plus"), QStringLiteral("Vergrößern"));
     connect(m_zoomIn, &QToolButton::clicked, m_session, &AnnotationSession::zoomIn);
     row->addWidget(m_zoomIn);
-    m_fit = new QPushButton(QStringLiteral("Einpassen"), bar);
-    m_fit->setFlat(true);
+    m_fit = plainButton(QIcon(), QStringLiteral("Einpassen"), bar);
     m_fit->setFont(Theme::font(12));
-    m_fit->setCursor(Qt::PointingHandCursor);
     connect(m_fit, &QPushButton::clicked, m_session, [this] { m_session->setZoom(std::nullopt); });
     row->addWidget(m_fit);
     return bar;
@@ -293,26 +315,29 @@ QWidget *AnnotationWorkspace::buildInspector() {
     auto *segments = new QHBoxLayout(picker);
     segments->setContentsMargins(12, 12, 12, 12);
     segments->setSpacing(0);
+    // The focus frame is the editor's own; the style's focus rectangle would add a second one.
     const QString style =
-        QStringLiteral("QPushButton { border: 1px solid %1; padding: 4px 8px; background: white; color: %2; }"
+        QStringLiteral("QPushButton { border: 1px solid %1; padding: 4px 8px; background: white; color: %2;"
+                       " outline: none; }"
                        "QPushButton:checked { background: %3; color: white; border-color: %3; }"
                        "QPushButton:disabled { color: %4; }");
     m_layersTab = new QPushButton(QStringLiteral("Ebenen"), picker);
     m_textTab = new QPushButton(QStringLiteral("Text erkennen"), picker);
-    auto *group = new QButtonGroup(picker);
+    // No button group: a group hands the Tab stop to whichever segment had the keyboard last, not
+    // to the page shown. Each segment is a stop; the session's page decides which is checked.
     for (QPushButton *tab : {m_layersTab, m_textTab}) {
         tab->setCheckable(true);
         tab->setFont(Theme::font(12));
         tab->setStyleSheet(style.arg(Theme::hairline().name(), Theme::ink().name(), editorAccent().name(),
                                      Theme::disabledInk().name()));
-        group->addButton(tab);
         segments->addWidget(tab, 1);
+        connect(tab, &QPushButton::clicked, m_session, [this, tab] {
+            m_session->setInspectorTab(tab == m_layersTab ? AnnotationSession::InspectorTab::Layers
+                                                          : AnnotationSession::InspectorTab::Text);
+            showInspectorTab(); // a click on the page shown must not uncheck it
+        });
     }
-    m_layersTab->setChecked(true);
-    connect(m_layersTab, &QPushButton::clicked, m_session,
-            [this] { m_session->setInspectorTab(AnnotationSession::InspectorTab::Layers); });
-    connect(m_textTab, &QPushButton::clicked, m_session,
-            [this] { m_session->setInspectorTab(AnnotationSession::InspectorTab::Text); });
+    showInspectorTab();
     layout->addWidget(picker);
     layout->addWidget(hairline(inspector, Qt::Horizontal));
     m_pages = new QStackedWidget(inspector);
@@ -322,6 +347,12 @@ QWidget *AnnotationWorkspace::buildInspector() {
     m_pages->addWidget(m_text);
     layout->addWidget(m_pages, 1);
     return inspector;
+}
+
+void AnnotationWorkspace::showInspectorTab() {
+    const bool layers = m_session->inspectorTab() == AnnotationSession::InspectorTab::Layers;
+    m_layersTab->setChecked(layers);
+    m_textTab->setChecked(!layers);
 }
 
 // ---- State flow ----
@@ -336,14 +367,20 @@ void AnnotationWorkspace::requestImage() {
     m_store->requestImage(*item, this, [this](const QImage &image) {
         m_image = image;
         m_imageState = image.isNull() ? ImageState::Unreadable : ImageState::Loaded;
-        if (m_imageState == ImageState::Loaded && !m_viewport) {
+        const bool arrived = m_imageState == ImageState::Loaded && !m_viewport;
+        if (arrived) {
             m_viewport = new AnnotationViewport(m_session->configuration(m_image), m_centre);
             m_viewport->setReportZoom([this](double zoom) { m_session->setVisibleZoom(zoom); });
             m_viewport->setChangeZoom([this](double zoom) { m_session->setZoom(zoom); });
             m_centre->addWidget(m_viewport);
+            // Made after the inspector, the canvas still comes in the Tab round where the screen
+            // shows it: after the tool column, before the zoom bar.
+            QWidget::setTabOrder(m_redo, m_viewport->canvas());
         }
         applyCanvas();
         refresh();
+        if (arrived && m_appeared)
+            takeKeyboard();
     });
 }
 
@@ -417,9 +454,8 @@ void AnnotationWorkspace::refresh() {
                      QString::number(std::lround(m_session->visibleZoom() * 100)) + QStringLiteral(" %"));
     setColorIfChanged(m_fit, QPalette::ButtonText, m_session->zoom() ? Theme::ink() : editorAccent());
 
+    showInspectorTab();
     const bool layers = m_session->inspectorTab() == AnnotationSession::InspectorTab::Layers;
-    if (m_layersTab->isChecked() != layers)
-        (layers ? m_layersTab : m_textTab)->setChecked(true);
     QWidget *inspectorPage = layers ? static_cast<QWidget *>(m_layers) : m_text;
     if (m_pages->currentWidget() != inspectorPage)
         m_pages->setCurrentWidget(inspectorPage);
@@ -495,7 +531,19 @@ void AnnotationWorkspace::showEvent(QShowEvent *event) {
     m_watchedWindow->installEventFilter(this);
     m_initiallyFullScreen = m_watchedWindow->isFullScreen();
     m_fullScreen = m_initiallyFullScreen;
+    // After the call that shows the editor: a page switch hands the keyboard over only then.
+    QTimer::singleShot(0, this, &AnnotationWorkspace::takeKeyboard);
     scheduleRefresh();
+}
+
+void AnnotationWorkspace::takeKeyboard() {
+    QWidget *focus = window()->focusWidget();
+    if (focus && !isAncestorOf(focus))
+        return; // the user has it elsewhere in the window
+    if (m_viewport && m_viewport->isVisibleTo(this))
+        m_viewport->canvas()->setFocus(Qt::OtherFocusReason);
+    else if (focus)
+        focus->clearFocus();
 }
 
 bool AnnotationWorkspace::eventFilter(QObject *watched, QEvent *event) {

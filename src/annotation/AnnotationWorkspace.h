@@ -59,6 +59,7 @@ private:
     QWidget *buildTools();
     QWidget *buildZoomBar();
     QWidget *buildInspector();
+    void showInspectorTab();
     void sessionChanged();
     void libraryChanged();
     void applyCanvas();
@@ -70,6 +71,10 @@ private:
     // Closes the editor; back() calls it once the library is saved.
     void leave();
     void toggleFullScreen();
+    // The editor's keys act on the canvas, so the keyboard starts there. Until the picture has
+    // arrived no control holds it: on "Zur Sammlung", where opening the editor puts it, a space
+    // would close the editor again.
+    void takeKeyboard();
 
     CollectionStore *m_store;
     AnnotationSession *m_session;

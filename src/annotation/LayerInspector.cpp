@@ -3,6 +3,7 @@
 #include "annotation/AnnotationSession.h"
 #include "annotation/StyleControls.h"
 #include "annotation/WorkspaceControls.h"
+#include "look/FocusFrame.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 #include "model/MarkLayers.h"
@@ -16,6 +17,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScrollArea>
 #include <QStyledItemDelegate>
 #include <QToolButton>
@@ -25,6 +27,7 @@ namespace {
 constexpr int kIdRole = Qt::UserRole;
 constexpr int kSymbolRole = Qt::UserRole + 1;
 constexpr int kRowGap = 3;
+constexpr int kRowHeight = 10 + 18 + 10 + kRowGap;
 
 QString idText(const QUuid &id) {
     return id.toString(QUuid::WithoutBraces).toUpper();
@@ -36,6 +39,45 @@ QPushButton *smallButton(const QString &title, QWidget *parent) {
     return button;
 }
 
+// The detail pane: as tall as its content at its width, so at the usual window sizes it neither
+// scrolls nor moves anything in it while it is used; only a low window makes it scroll. The list
+// above it takes the rest.
+class DetailPane : public QScrollArea {
+public:
+    explicit DetailPane(QWidget *parent) : QScrollArea(parent) {
+        setFocusPolicy(Qt::NoFocus); // its controls are the stops
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    }
+    void setPane(QWidget *pane) {
+        setWidget(pane);
+        pane->installEventFilter(this);
+    }
+    QSize sizeHint() const override {
+        const QWidget *pane = widget();
+        if (!pane)
+            return QScrollArea::sizeHint();
+        // Wrapped hints grow taller as the pane gets narrower: measured at the width it has.
+        const int height = pane->heightForWidth(width());
+        return {width(), height > 0 ? height : pane->sizeHint().height()};
+    }
+    QSize minimumSizeHint() const override { return {0, std::min(sizeHint().height(), 160)}; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (watched == widget() && event->type() == QEvent::LayoutRequest)
+            updateGeometry();
+        return QScrollArea::eventFilter(watched, event);
+    }
+    void resizeEvent(QResizeEvent *event) override {
+        QScrollArea::resizeEvent(event);
+        if (event->oldSize().width() != width())
+            updateGeometry();
+    }
+};
+
 // Rows as the design draws them: symbol, one line of text, the selected row tinted in the accent.
 class LayerDelegate : public QStyledItemDelegate {
 public:
@@ -43,7 +85,7 @@ public:
         : QStyledItemDelegate(parent), m_session(session) {}
 
     QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const override {
-        return {200, 10 + 18 + 10 + kRowGap};
+        return {200, kRowHeight};
     }
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
@@ -80,6 +122,9 @@ public:
         const QString shown = painter->fontMetrics().elidedText(
             index.data(Qt::DisplayRole).toString().split(u'\n').first(), Qt::ElideRight, int(label.width()));
         painter->drawText(label, Qt::AlignVCenter | Qt::AlignLeft, shown);
+        // The row the keyboard is on, once the window is used by keyboard (as the style does).
+        if ((option.state & QStyle::State_HasFocus) && (option.state & QStyle::State_KeyboardFocusChange))
+            FocusFrame::paint(*painter, row, 6);
         painter->restore();
     }
 
@@ -101,13 +146,15 @@ private:
 
 LayerList::LayerList(AnnotationSession *session, QWidget *parent) : QListWidget(parent), m_session(session) {
     setItemDelegate(new LayerDelegate(session, this));
-    // The item view starts a drag only from a selected row. The delegate paints the editor's
-    // selection, never this one, so the view's own selection is merely the pressed row.
+    // The item view starts a drag only from a selected row, so a press selects the row in the view
+    // for the drag. Otherwise the view's selection, which screen readers report, is the editor's.
     setSelectionMode(QAbstractItemView::SingleSelection);
     setFrameShape(QFrame::NoFrame);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setViewportMargins(8, 8, 8, 8);
+    // However tall the details below get, a few rows stay in view.
+    setMinimumHeight(3 * kRowHeight + 16);
     setDragEnabled(true);
     setAcceptDrops(true);
     setDropIndicatorShown(false);
@@ -184,6 +231,45 @@ void LayerList::refresh() {
         m_highlighted = m_session->selection();
         viewport()->update();
     }
+    followSelection();
+}
+
+void LayerList::followSelection() {
+    const std::optional<QUuid> id = m_session->selection();
+    QListWidgetItem *row = nullptr;
+    for (int i = 0; id && !row && i < count(); ++i)
+        if (idOf(item(i)) == *id)
+            row = item(i);
+    const QList<QListWidgetItem *> selected = selectedItems();
+    if (row && (selected.size() != 1 || selected.first() != row))
+        setCurrentItem(row, QItemSelectionModel::ClearAndSelect);
+    else if (!row && !selected.isEmpty())
+        clearSelection();
+}
+
+QItemSelectionModel::SelectionFlags LayerList::selectionCommand(const QModelIndex &index,
+                                                                const QEvent *event) const {
+    // Keys move the keyboard's row only; Space or Return selects its mark, as a click does.
+    if (event && event->type() == QEvent::KeyPress)
+        return QItemSelectionModel::NoUpdate;
+    return QListWidget::selectionCommand(index, event);
+}
+
+void LayerList::keyPressEvent(QKeyEvent *event) {
+    const int key = event->key();
+    if (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) {
+        if (const QUuid id = idOf(currentItem()); !id.isNull()) {
+            m_session->selectLayer(id);
+            return;
+        }
+    }
+    QListWidget::keyPressEvent(event);
+}
+
+void LayerList::mouseReleaseEvent(QMouseEvent *event) {
+    QListWidget::mouseReleaseEvent(event);
+    // A press that ended without a click on its row selected nothing in the editor.
+    followSelection();
 }
 
 QStringList LayerList::mimeTypes() const {
@@ -217,6 +303,8 @@ void LayerList::startDrag(Qt::DropActions) {
     drag->setPixmap(viewport()->grab(row));
     drag->setHotSpot(m_pressedAt - row.topLeft());
     drag->exec(Qt::MoveAction);
+    // A drop that changed nothing leaves the editor's selection as it was.
+    followSelection();
 }
 
 void LayerList::dragEnterEvent(QDragEnterEvent *event) {
@@ -264,11 +352,9 @@ LayerInspector::LayerInspector(AnnotationSession *session, QWidget *parent)
     layout->addWidget(m_list, 1);
     layout->addWidget(hairline(this, Qt::Horizontal));
 
-    auto *detail = m_detail = new QScrollArea(this);
-    detail->setFrameShape(QFrame::NoFrame);
-    detail->setWidgetResizable(true);
-    detail->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto *pane = m_pane = new QWidget(detail);
+    auto *detail = new DetailPane(this);
+    m_detail = detail;
+    auto *pane = new QWidget(detail);
     auto *column = new QVBoxLayout(pane);
     column->setContentsMargins(18, 18, 18, 18);
     column->setSpacing(14);
@@ -336,7 +422,7 @@ LayerInspector::LayerInspector(AnnotationSession *session, QWidget *parent)
     details->addWidget(m_remove, 0, Qt::AlignLeft);
     column->addWidget(m_details);
     column->addStretch();
-    detail->setWidget(pane);
+    detail->setPane(pane);
     layout->addWidget(detail);
 
     const auto withSelected = [this](auto action) {
@@ -374,12 +460,10 @@ void LayerInspector::refresh() {
     m_list->refresh();
     m_style->refresh();
 
-    const std::optional<Mark> selected = m_session->selected();
-    fillDetails(selected);
-    // As tall as its content, up to 330; the list takes the rest.
-    const int height = std::min(m_pane->sizeHint().height(), 330);
-    if (m_detail->height() != height)
-        m_detail->setFixedHeight(height);
+    fillDetails(m_session->selected());
+    // Shown and hidden details change the pane's height at once; wrapped texts change it when
+    // their own layout runs, which the pane's event filter hears.
+    m_detail->updateGeometry();
 }
 
 void LayerInspector::fillDetails(const std::optional<Mark> &selected) {

@@ -11,13 +11,13 @@
 class AnnotationSession;
 class QLabel;
 class QPushButton;
-class QScrollArea;
 class QToolButton;
 class StyleControls;
 
-// The marks of the snip as layers, topmost first, above a fixed row for the screenshot. A click
-// selects; the context menu, the detail buttons and drag and drop reorder within the mark's own
-// layer group. Rows carry the mark's id as dragged text.
+// The marks of the snip as layers, topmost first, above a fixed row for the screenshot. A click,
+// or Space or Return on the row the arrow keys moved to, selects; the context menu, the detail
+// buttons and drag and drop reorder within the mark's own layer group. Rows carry the mark's id
+// as dragged text.
 class LayerList : public QListWidget {
     Q_OBJECT
 
@@ -31,13 +31,20 @@ public:
 protected:
     QMimeData *mimeData(const QList<QListWidgetItem *> &items) const override;
     QStringList mimeTypes() const override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
+                                                         const QEvent *event) const override;
+    void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
     void startDrag(Qt::DropActions supportedActions) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
 private:
+    // The view's selection, which screen readers report, becomes the editor's selection.
+    void followSelection();
+
     AnnotationSession *m_session;
     // What the rows show: id and label; none before the first fill.
     std::optional<QList<QPair<QUuid, QString>>> m_rows;
@@ -65,8 +72,7 @@ private:
     QLabel *m_count;
     LayerList *m_list;
     StyleControls *m_style;
-    QScrollArea *m_detail;
-    QWidget *m_pane;
+    QWidget *m_detail;
     QWidget *m_numberHint;
     QLabel *m_nextNumber;
     QWidget *m_selectionHint;

@@ -21,10 +21,15 @@ constexpr Choice kBlurs[] = {{u"Leicht", 8}, {u"Mittel", 18}, {u"Stark", 32}};
 QWidget *picker(const QString &title, const Choice (&choices)[3], QComboBox **combo, QWidget *parent) {
     auto *row = new QWidget(parent);
     auto *layout = rowLayout(row, 8);
-    layout->addWidget(editorLabel(title, 11, QFont::Normal, false, row));
+    QLabel *label = editorLabel(title, 11, QFont::Normal, false, row);
+    layout->addWidget(label);
     *combo = new QComboBox(row);
+    // Screen readers name the picker by its label (its own name is the chosen entry).
+    label->setBuddy(*combo);
     (*combo)->setFont(Theme::font(11));
     (*combo)->setAccessibleName(title);
+    // Its popup hands the keyboard back to the canvas, so Strg+Z undoes the choice.
+    (*combo)->setFocusPolicy(Qt::TabFocus);
     for (const Choice &c : choices)
         (*combo)->addItem(QString::fromUtf16(c.title), c.value);
     layout->addWidget(*combo, 1);

@@ -2,6 +2,7 @@
 
 #include "annotation/AnnotationSession.h"
 #include "annotation/WorkspaceControls.h"
+#include "look/FocusFrame.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 
@@ -57,6 +58,8 @@ public:
         setAccessibleName(QStringLiteral("Erkannter Text: ") + line.text);
         setFont(Theme::font(13));
         setCursor(Qt::PointingHandCursor);
+        // Made after the editor set up its buttons: Tab only, as they are.
+        setFocusPolicy(Qt::TabFocus);
         // Wrapped text: the column's layout asks for the height at its width.
         QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
         policy.setHeightForWidth(true);
@@ -89,6 +92,8 @@ protected:
         painter.setPen(m_selected ? editorAccent() : Theme::ink());
         painter.drawText(rect().adjusted(10, 10, -10, -10), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop,
                          text());
+        if (hasFocus())
+            FocusFrame::paint(painter, QRectF(rect()), 7);
     }
 
 private:
@@ -132,6 +137,7 @@ TextInspector::TextInspector(AnnotationSession *session, QWidget *parent)
     layout->addWidget(hairline(this, Qt::Horizontal));
 
     auto *scroll = new QScrollArea(this);
+    scroll->setFocusPolicy(Qt::NoFocus); // its controls are the stops
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -263,12 +269,16 @@ void TextInspector::rebuildRows() {
     qDeleteAll(m_rowById);
     m_rowById.clear();
     m_rowIds = ids;
+    // New rows would come last in the Tab round; they belong where they show, after the search.
+    QWidget *before = m_search;
     for (const RecognizedTextLine &line : lines) {
         auto *row = new TextLineRow(line, m_rowsBox);
         const QUuid id = line.id;
         connect(row, &TextLineRow::clicked, m_session, [this, id] { m_session->selectRecognizedLine(id); });
         m_rows->addWidget(row);
         m_rowById.insert(id, row);
+        QWidget::setTabOrder(before, row);
+        before = row;
     }
 }
 

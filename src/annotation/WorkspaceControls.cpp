@@ -76,7 +76,6 @@ ToolButton::ToolButton(const QString &title, const QString &symbol, QWidget *par
     setToolTip(title);
     setAccessibleName(title);
     setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::TabFocus);
 }
 
 void ToolButton::setSymbol(const QString &symbol) {
@@ -121,11 +120,6 @@ void ToolButton::paintEvent(QPaintEvent *) {
         painter.drawPixmap(
             QRectF(QPointF((width() - icon.width()) / 2.0, (height() - icon.height()) / 2.0), icon), pixmap,
             pixmap.rect());
-    if (hasFocus()) {
-        painter.setPen(QPen(editorAccent(), 1.5));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(frame.adjusted(1, 1, -1, -1), 8, 8);
-    }
 }
 
 ColorSwatch::ColorSwatch(MarkColor color, QWidget *parent) : QAbstractButton(parent), m_color(color) {
@@ -133,7 +127,6 @@ ColorSwatch::ColorSwatch(MarkColor color, QWidget *parent) : QAbstractButton(par
     setToolTip(title);
     setAccessibleName(QStringLiteral("Farbe: ") + title);
     setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::TabFocus);
 }
 
 void ColorSwatch::setCurrent(bool current) {
@@ -159,11 +152,8 @@ void ColorSwatch::paintEvent(QPaintEvent *) {
     painter.setPen(QPen(border, 1));
     painter.setBrush(Qt::NoBrush);
     painter.drawEllipse(disc.adjusted(0.5, 0.5, -0.5, -0.5));
-    if (m_current || hasFocus()) {
-        QColor ring = editorAccent();
-        if (!m_current)
-            ring.setAlphaF(0.4f);
-        painter.setPen(QPen(ring, 2));
+    if (m_current) {
+        painter.setPen(QPen(editorAccent(), 2));
         painter.drawEllipse(QRectF(1, 1, 26, 26));
     }
 }

@@ -26,7 +26,15 @@ void MainWindow::restoreFrame() {
     if (saved.isEmpty() || !restoreGeometry(saved))
         resize(kSize);
     m_restored = true;
-    if (isMaximized() || isFullScreen())
+    // Only the mark editor enters full screen, and the library view has no control that leaves
+    // it: a run that ended there starts with the size the window had before.
+    if (isFullScreen()) {
+        const QRect normal = normalGeometry();
+        setWindowState(windowState() & ~Qt::WindowFullScreen);
+        if (normal.isValid())
+            resize(normal.size());
+    }
+    if (isMaximized())
         return;
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect available = screen->availableGeometry();

@@ -4,10 +4,15 @@
 
 #include "annotation/LayerInspector.h"
 #include "shell/AppMenus.h"
+#include "shell/MainWindow.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QMenu>
+#include <QMenuBar>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -24,6 +29,8 @@ private Q_SLOTS:
     void layerRowDraggedWithTheMouse();
     void editMenuReachesTheCanvas_data();
     void editMenuReachesTheCanvas();
+    void tabRoundFollowsTheScreen_data();
+    void tabRoundFollowsTheScreen();
 };
 
 namespace {
@@ -38,10 +45,12 @@ Mark named(MarkKind kind, const QString &name) {
     return m;
 }
 
+// Names in stored order; a number mark with its number ("N#3").
 QString names(const MarkList &marks) {
     QStringList list;
     for (const Mark &m : marks)
-        list << m.text.value_or(QStringLiteral("?"));
+        list << m.text.value_or(QStringLiteral("?")) +
+                    (m.number ? QStringLiteral("#") + QString::number(*m.number) : QString());
     return list.join(u' ');
 }
 
@@ -87,11 +96,79 @@ int strayPixels(Editor &e) {
     return stray;
 }
 
+// What screen readers call a control: the label that names it, else its own name.
+QString spokenName(QWidget *widget) {
+    QAccessibleInterface *control = QAccessible::queryAccessibleInterface(widget);
+    for (const auto &[label, relation] : control->relations(QAccessible::Label))
+        return label->text(QAccessible::Name);
+    return control->text(QAccessible::Name);
+}
+
+// The enabled control on screen with that name.
+QWidget *named(QWidget *in, const QString &name) {
+    for (QWidget *w : in->findChildren<QWidget *>())
+        if (w->isVisible() && w->isEnabled() && w->focusPolicy() != Qt::NoFocus && spokenName(w) == name)
+            return w;
+    return nullptr;
+}
+
+// The part of `widget` that its window shows: its rectangle in window coordinates, cut by every
+// parent (scroll areas show only part of their content).
+QRect shownPart(const QWidget *widget) {
+    QRect shown(widget->mapTo(widget->window(), QPoint()), widget->size());
+    for (const QWidget *p = widget->parentWidget(); p; p = p->parentWidget())
+        shown &= QRect(p->mapTo(p->window(), QPoint()), p->size());
+    return shown;
+}
+
+bool shownWhole(const QWidget *widget) {
+    return widget && widget->isVisible() &&
+           shownPart(widget) == QRect(widget->mapTo(widget->window(), QPoint()), widget->size());
+}
+
+// What the window draws in and just around `widget`, frames drawn by a parent included.
+QImage drawnAround(const QWidget *widget) {
+    return widget->window()->grab(shownPart(widget).adjusted(-4, -4, 4, 4)).toImage();
+}
+
+// The room the editor has in a main window of the default size, below its menu bar.
+void atDefaultWindowSize(Editor &e) {
+    QMenuBar bar;
+    bar.addMenu(QStringLiteral("Bearbeiten"));
+    e.workspace->resize(MainWindow::kSize - QSize(0, bar.sizeHint().height()));
+}
+
+// Pixels that differ clearly between two pictures of the same place (a frame in a colour close to
+// its background does not count).
+int clearlyChanged(const QImage &a, const QImage &b) {
+    int changed = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            changed += std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                                 std::abs(qBlue(p) - qBlue(q))}) >= 64;
+        }
+    return changed;
+}
+
+// Finds one line of two words near the top of any picture.
+class OneLine final : public TextRecognizer {
+public:
+    QList<Line> recognize(const QImage &image, const Cancelled &) override {
+        const QRectF line(0.1 * image.width(), 0.1 * image.height(), 0.4 * image.width(),
+                          0.1 * image.height());
+        const QRectF half(line.topLeft(), QSizeF(line.width() / 2, line.height()));
+        return {
+            {line,
+             {{QStringLiteral("Hallo"), half}, {QStringLiteral("Welt"), half.translated(half.width(), 0)}}}};
+    }
+};
+
+// The window in front, with the keyboard where the editor puts it on opening: on the canvas.
 bool activate(Editor &e) {
     e.workspace->activateWindow();
     if (!QTest::qWaitForWindowActive(e.workspace.get(), kPatienceMs))
         return false;
-    e.canvas()->setFocus();
     return QTest::qWaitFor([&] { return e.canvas()->hasFocus(); }, kPatienceMs);
 }
 } // namespace
@@ -149,7 +226,8 @@ void TestEditorWindow::zoomingOutLeavesOnlyTheImage() {
 }
 
 // Press on a row, move past the drag distance, release over another row: the dragged mark takes
-// that row's place in the stacking order, within its own layer group.
+// that row's place in the stacking order, within its own layer group. Screen readers hear the
+// editor's selection as the list's selected row, also when the canvas selects a mark afterwards.
 void TestEditorWindow::layerRowDraggedWithTheMouse_data() {
     QTest::addColumn<MarkList>("marks");
     QTest::addColumn<QString>("dragged"); // a mark's name, or the screenshot row
@@ -190,6 +268,7 @@ void TestEditorWindow::layerRowDraggedWithTheMouse() {
     QFETCH(QString, selected);
     Editor e(marks);
     QVERIFY(QTest::qWaitForWindowExposed(e.workspace.get(), kPatienceMs));
+    QVERIFY(e.waitForCanvas());
     LayerList *list = e.workspace->layerInspector()->list();
     QTRY_COMPARE_WITH_TIMEOUT(list->count(), marks.size() + 1, kPatienceMs);
     const auto rowOf = [&](const QString &name) {
@@ -226,13 +305,47 @@ void TestEditorWindow::layerRowDraggedWithTheMouse() {
     QCOMPARE(e.session()->selection(), expected);
     // The rows follow the new order, topmost first, and none went missing.
     QTRY_COMPARE_WITH_TIMEOUT(list->count(), marks.size() + 1, kPatienceMs);
+    const auto heard = [&] {
+        QStringList rows;
+        for (QAccessibleInterface *cell :
+             QAccessible::queryAccessibleInterface(list)->tableInterface()->selectedCells())
+            rows << cell->text(QAccessible::Name);
+        return rows;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(
+        heard(), selected.isEmpty() ? QStringList() : QStringList{QStringLiteral("Ebene: ") + selected},
+        kPatienceMs);
+
+    // The topmost mark under the pointer.
+    QTest::mouseClick(e.canvas(), Qt::LeftButton, {}, e.at(0.2, 0.2).toPoint());
+    const std::optional<QUuid> picked = e.session()->selection();
+    QVERIFY(picked);
+    QString name;
+    for (const Mark &m : marks)
+        if (m.id == *picked)
+            name = *m.text;
+    QTRY_COMPARE_WITH_TIMEOUT(heard(), QStringList{QStringLiteral("Ebene: ") + name}, kPatienceMs);
+
+    // An arrow key moves only the keyboard's row; Space selects its mark as a click does.
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Down);
+    QCOMPARE(heard(), QStringList{QStringLiteral("Ebene: ") + name});
+    const QUuid row = LayerList::idOf(list->currentItem());
+    QTest::keyClick(list, Qt::Key_Space);
+    QCOMPARE(e.session()->selection(), row.isNull() ? picked : row);
+    const QString now = row.isNull() ? name : list->currentItem()->text();
+    QTRY_COMPARE_WITH_TIMEOUT(heard(), QStringList{QStringLiteral("Ebene: ") + now}, kPatienceMs);
 }
 
 // With the canvas focused, the Edit menu's "Rückgängig" steps back through the editor's history,
 // one step per command, as Ctrl+Z does beside it; Ctrl+Shift+Z beside the menu redoes one step.
+// A click on a control of the tool column, the zoom bar or the inspector leaves the keyboard with
+// the canvas, and nothing under the pointer moves while it clicks.
 void TestEditorWindow::editMenuReachesTheCanvas_data() {
     QTest::addColumn<QString>("steps"); // menu entries by title, "Z" and "ShiftZ" keys, "press"
-    QTest::addColumn<QString>("shown"); // and "release" of a rectangle drag on the canvas
+    QTest::addColumn<QString>("shown"); // and "release" of a rectangle drag on the canvas, "number"
+                                        // (a number mark added and selected), "click=NAME" (a mouse
+                                        // click on the control named NAME, "_" for a space)
     QTest::newRow("Rückgängig") << "Rückgängig"
                                 << "A";
     QTest::newRow("Rückgängig twice") << "Rückgängig Rückgängig"
@@ -243,6 +356,17 @@ void TestEditorWindow::editMenuReachesTheCanvas_data() {
                                             << "A";
     QTest::newRow("a drawing in progress is dropped") << "press Rückgängig release"
                                                       << "A";
+    QTest::newRow("Auswählen clicked, then Ctrl+Z") << "click=Auswählen Z"
+                                                    << "A";
+    QTest::newRow("Hand clicked, then Rückgängig") << "click=Hand_·_Ansicht_verschieben Rückgängig"
+                                                   << "A";
+    QTest::newRow("zoom bar clicked, then Ctrl+Z") << "click=Vergrößern click=Einpassen Z"
+                                                   << "A";
+    QTest::newRow("colour clicked, then Rückgängig") << "click=Farbe:_Koralle Rückgängig"
+                                                     << "A";
+    QTest::newRow("number stepper clicked three times, then Ctrl+Z")
+        << "number click=Nummer_erhöhen click=Nummer_erhöhen click=Nummer_erhöhen Z"
+        << "A L N#3";
 }
 
 void TestEditorWindow::editMenuReachesTheCanvas() {
@@ -253,15 +377,18 @@ void TestEditorWindow::editMenuReachesTheCanvas() {
     AppMenus::buildEditMenu(&edit);
     // In the main window the menu bar holds them; here the editor's window does.
     e.workspace->addActions(edit.actions());
+    atDefaultWindowSize(e);
     QVERIFY(e.waitForCanvas());
     AnnotationSession *s = e.session();
     s->replace({named(MarkKind::Arrow, QStringLiteral("A"))});
     s->replace(e.marks() << named(MarkKind::Line, QStringLiteral("L")));
     QVERIFY(activate(e));
 
+    QHash<QString, QPoint> clickedAt;
     for (const QString &step : steps.split(u' ')) {
         if (step == u"Z" || step == u"ShiftZ") {
-            QTest::keyClick(e.canvas(), Qt::Key_Z,
+            // As typed: to whatever has the keyboard, menu shortcuts included.
+            QTest::keyClick(e.workspace->windowHandle(), Qt::Key_Z,
                             step == u"Z" ? Qt::ControlModifier : Qt::ControlModifier | Qt::ShiftModifier);
         } else if (step == u"press") {
             s->chooseTool(MarkKind::Rectangle);
@@ -271,6 +398,26 @@ void TestEditorWindow::editMenuReachesTheCanvas() {
             sendMouse(e.canvas(), QEvent::MouseMove, e.at(0.8, 0.8), Qt::NoButton, Qt::LeftButton);
         } else if (step == u"release") {
             sendMouse(e.canvas(), QEvent::MouseButtonRelease, e.at(0.8, 0.8), Qt::LeftButton, Qt::NoButton);
+        } else if (step == u"number") {
+            Mark number = named(MarkKind::Number, QStringLiteral("N"));
+            number.number = 1;
+            s->replace(e.marks() << number);
+            s->selectLayer(number.id);
+        } else if (step.startsWith(u"click=")) {
+            const QString name = step.mid(6).replace(u'_', u' ');
+            QWidget *control = nullptr;
+            // Once the last step has been laid out, the control is on screen whole and the
+            // inspector has room for everything.
+            QCoreApplication::sendPostedEvents();
+            QTRY_VERIFY_WITH_TIMEOUT((control = named(e.workspace.get(), name)) && shownWhole(control),
+                                     kPatienceMs);
+            for (QScrollArea *area : e.workspace->layerInspector()->findChildren<QScrollArea *>())
+                QVERIFY2(!area->verticalScrollBar()->isVisible(), "the inspector scrolls");
+            // A control clicked before is still under the pointer.
+            const QPoint centre = control->mapToGlobal(control->rect().center());
+            QCOMPARE(clickedAt.value(name, centre), centre);
+            clickedAt.insert(name, centre);
+            QTest::mouseClick(control, Qt::LeftButton, {}, control->rect().center());
         } else {
             QAction *entry = nullptr;
             for (QAction *action : edit.actions())
@@ -282,6 +429,124 @@ void TestEditorWindow::editMenuReachesTheCanvas() {
     }
     QCOMPARE(names(e.marks()), shown);
     QCOMPARE(names(e.f.store->current()->items.first().marks), shown);
+}
+
+// One Tab round: each stop is a control the user sees whole, named for screen readers, drawn
+// differently while it has the keyboard, and the stops come in the order of the screen: header,
+// tool column, image, zoom bar, inspector.
+void TestEditorWindow::tabRoundFollowsTheScreen_data() {
+    QTest::addColumn<MarkList>("marks");
+    QTest::addColumn<QString>("selected"); // a mark's name, "text" for the recognised-text page
+    QTest::addColumn<bool>("edited");      // one step to undo
+    QTest::addColumn<QStringList>("stops");
+    const auto round = [](bool undo, const QStringList &inspector) {
+        QStringList stops{QStringLiteral("Zur Sammlung"),
+                          QStringLiteral("Text erkennen"),
+                          QStringLiteral("Vollbild"),
+                          QStringLiteral("Auswählen"),
+                          QStringLiteral("Hand · Ansicht verschieben"),
+                          QStringLiteral("Formen")};
+        for (MarkKind kind : MarkKinds::all())
+            if (!MarkKinds::isShape(kind))
+                stops << MarkKinds::title(kind);
+        stops << QStringLiteral("Text im Bild markieren");
+        if (undo)
+            stops << QStringLiteral("Markierung rückgängig");
+        stops << QStringLiteral("Screenshot mit bearbeitbaren Markierungen") << QStringLiteral("Verkleinern")
+              << QStringLiteral("Zoom") << QStringLiteral("Vergrößern") << QStringLiteral("Einpassen");
+        return stops + inspector;
+    };
+    const auto layers = [](const QStringList &details) {
+        QStringList stops{QStringLiteral("Ebenen"), QStringLiteral("Text erkennen"),
+                          QStringLiteral("Ebenen")};
+        for (MarkColor color : MarkColors::all())
+            stops << QStringLiteral("Farbe: ") + MarkColors::title(color);
+        return stops + details;
+    };
+    Mark number = named(MarkKind::Number, QStringLiteral("N"));
+    number.number = 2;
+    const Mark text = named(MarkKind::Text, QStringLiteral("T")),
+               arrow = named(MarkKind::Arrow, QStringLiteral("A"));
+    QTest::newRow("nothing selected") << MarkList{} << "" << false << round(false, layers({}));
+    QTest::newRow("number selected") << MarkList{number} << "N" << false
+                                     << round(false, layers({QStringLiteral("Nummer verringern"),
+                                                             QStringLiteral("Nummer erhöhen"),
+                                                             QStringLiteral("Markierung entfernen")}));
+    QTest::newRow("arrow above a text box, after an edit")
+        << MarkList{text, arrow} << "A" << true
+        << round(true, layers({QStringLiteral("Linienstärke"), QStringLiteral("Pfeilrichtung umkehren"),
+                               QStringLiteral("Nach hinten"), QStringLiteral("Markierung entfernen")}));
+    QTest::newRow("text box below an arrow")
+        << MarkList{text, arrow} << "T" << false
+        << round(false, layers({QStringLiteral("Text bearbeiten"), QStringLiteral("Nach vorne"),
+                                QStringLiteral("Markierung entfernen")}));
+    QStringList page{QStringLiteral("Ebenen"), QStringLiteral("Text erkennen"),
+                     QStringLiteral("Erneut erkennen"), QStringLiteral("Textmarker im Bild")};
+    for (const char *color : {"Gelb", "Grün", "Koralle", "Blau", "Violett"})
+        page << QStringLiteral("Markerfarbe: ") + QString::fromUtf8(color);
+    page << QStringLiteral("Erkannten Text suchen") << QStringLiteral("Erkannter Text: Hallo Welt")
+         << QStringLiteral("Kopieren") << QStringLiteral("Markieren");
+    QTest::newRow("recognised text, a line picked") << MarkList{} << "text" << false << round(false, page);
+}
+
+void TestEditorWindow::tabRoundFollowsTheScreen() {
+    QFETCH(MarkList, marks);
+    QFETCH(QString, selected);
+    QFETCH(bool, edited);
+    QFETCH(QStringList, stops);
+    Editor e(marks, QSize(1000, 500), [] { return std::make_unique<OneLine>(); });
+    atDefaultWindowSize(e);
+    QVERIFY(e.waitForCanvas());
+    AnnotationSession *s = e.session();
+    if (edited) {
+        Mark changed = marks.last();
+        changed.color = MarkColor::Coral;
+        s->update(changed);
+    }
+    for (const Mark &m : marks)
+        if (m.text == selected)
+            s->selectLayer(m.id);
+    if (selected == u"text") {
+        s->recognizeText();
+        QTRY_VERIFY_WITH_TIMEOUT(!s->recognition()->lines().isEmpty(), kPatienceMs);
+        s->selectRecognizedLine(s->recognition()->lines().first().id);
+    }
+    QVERIFY(activate(e));
+    // The inspector shows the selected mark, down to its last control.
+    QTRY_VERIFY_WITH_TIMEOUT(shownWhole(named(e.workspace.get(), stops.last())), kPatienceMs);
+
+    QStringList visited, faults;
+    QList<QWidget *> widgets;
+    QList<QImage> focused;
+    QImage canvasWithout;
+    for (int press = 0; press < 2 * stops.size(); ++press) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget *stop = QApplication::focusWidget();
+        QVERIFY(stop);
+        if (press == 0)
+            canvasWithout = drawnAround(e.canvas());
+        const QString name = spokenName(stop);
+        widgets << stop;
+        visited << (name.isEmpty() ? QString::fromLatin1(stop->metaObject()->className()) : name);
+        if (name.isEmpty())
+            faults << visited.last() + QStringLiteral(" has no name");
+        if (!shownWhole(stop))
+            faults << visited.last() + QStringLiteral(" is not shown whole");
+        focused << drawnAround(stop);
+        if (stop == e.canvas())
+            break;
+    }
+    QVERIFY2(widgets.last() == e.canvas(), qPrintable(visited.join(u", ")));
+    for (qsizetype i = 0; i < widgets.size(); ++i) {
+        const QImage without = widgets[i] == e.canvas() ? canvasWithout : drawnAround(widgets[i]);
+        if (clearlyChanged(focused[i], without) < 16)
+            faults << visited[i] + QStringLiteral(" shows no focus");
+    }
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(u"; ")));
+    // The round as the screen reads, starting top left.
+    const qsizetype first = visited.indexOf(stops.first());
+    QVERIFY(first >= 0);
+    QCOMPARE(visited.mid(first) + visited.mid(0, first), stops);
 }
 
 QTEST_MAIN(TestEditorWindow)
