@@ -8,6 +8,7 @@
 #include "sharing/ImageShareStore.h"
 #include "shell/CapturePanel.h"
 #include "store/CollectionStore.h"
+#include "support/PopupWatch.h"
 #include "views/CollectionPanelView.h"
 
 #include <QAbstractButton>
@@ -204,20 +205,12 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(!title()->isEnabled(), kPatienceMs);
         }
         const QByteArray library = libraryBytes();
-        QStringList menus;
-        QTimer closer;
-        connect(&closer, &QTimer::timeout, this, [&menus] {
-            if (QWidget *popup = QApplication::activePopupWidget()) {
-                menus << QString::fromLatin1(popup->metaObject()->className());
-                popup->close();
-            }
-        });
-        closer.start(10);
+        const PopupWatch menus;
         // To whatever has the keyboard, as typing would.
         QTest::keyClicks(static_cast<QWidget *>(nullptr), u" Schritt eins "_s);
         QTest::keyClick(static_cast<QWidget *>(nullptr), Qt::Key_Space);
         QCoreApplication::processEvents();
-        QCOMPARE(menus, QStringList());
+        QCOMPARE(menus.opened(), QStringList());
         QCOMPARE(m_calls, QStringList());
         QCOMPARE(title()->text(), QString());
         QCOMPARE(libraryBytes(), library);

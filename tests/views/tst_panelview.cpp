@@ -2,6 +2,7 @@
 #include "OnlineStubs.h"
 #include "TextRecorder.h"
 #include "store/StoreFixture.h"
+#include "support/PopupWatch.h"
 #include "support/X11TestSupport.h"
 
 #include "look/ButtonKeys.h"
@@ -210,21 +211,13 @@ void TestPanelView::keysAfterClicks() {
     QVERIFY(f.click(target));
     QTRY_VERIFY_WITH_TIMEOUT(f.panel->isActiveWindow() && clicked.count > 0, X11TestSupport::kPatienceMs);
 
-    QStringList menus;
-    QTimer closer;
-    connect(&closer, &QTimer::timeout, this, [&menus] {
-        if (QWidget *popup = QApplication::activePopupWidget()) {
-            menus << QString::fromLatin1(popup->metaObject()->className());
-            popup->close();
-        }
-    });
-    closer.start(10);
+    const PopupWatch menus;
     Releases released(QEvent::KeyRelease, key == u"space" ? Qt::Key_Space : Qt::Key_Return);
     QVERIFY(X11TestSupport::xdotool(QStringLiteral("key ") + key));
     QTRY_VERIFY_WITH_TIMEOUT(released.count > 0, X11TestSupport::kPatienceMs);
     QCoreApplication::processEvents();
     QCOMPARE(f.calls, calls);
-    QCOMPARE(menus, QStringList());
+    QCOMPARE(menus.opened(), QStringList());
 }
 
 void TestPanelView::buttonsShowTheFocusFrame_data() {
