@@ -61,5 +61,8 @@ void FocusFrame::paint(QPainter &painter, const QRectF &rect, qreal radius) {
 }
 
 void FocusFrame::attach(QWidget *control, qreal radius) {
+    // A style sheet's own focus rectangle would show as a second, fainter frame inside this one.
+    if (!control->styleSheet().isEmpty())
+        control->setStyleSheet(control->styleSheet() + QStringLiteral(" * { outline: none; }"));
     new FrameOverControl(control, radius);
 }
