@@ -16,11 +16,8 @@
 #include <QTest>
 #include <QToolButton>
 
-#include <QDir>
-
 #include <atomic>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 class TestTextInspector : public QObject {
