@@ -11,6 +11,7 @@
 
 #include <QScrollBar>
 #include <QTest>
+#include <QToolButton>
 
 #include <functional>
 #include <memory>
@@ -29,6 +30,14 @@ inline QString names(const MarkList &marks) {
         list << m.text.value_or(QStringLiteral("?")) +
                     (m.number ? QStringLiteral("#") + QString::number(*m.number) : QString());
     return list.join(u' ');
+}
+
+// The tool button in `in` that screen readers call `name`.
+inline QToolButton *toolButton(QWidget *in, const QString &name) {
+    for (QToolButton *button : in->findChildren<QToolButton *>())
+        if (button->accessibleName() == name)
+            return button;
+    return nullptr;
 }
 
 // A store with one collection "A" holding one snip "A0" whose PNG exists, and an editor on it.

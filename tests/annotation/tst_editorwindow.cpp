@@ -39,13 +39,6 @@ constexpr int kPatienceMs = 20'000;
 // covers them.
 constexpr int kRepaintMs = 5'000;
 
-QToolButton *toolButton(QWidget *in, const QString &name) {
-    for (QToolButton *button : in->findChildren<QToolButton *>())
-        if (button->accessibleName() == name)
-            return button;
-    return nullptr;
-}
-
 // What the X server shows of `widget`, not a fresh rendering of it.
 QImage onScreen(QWidget *widget) {
     const QPoint at = widget->mapTo(widget->window(), QPoint());

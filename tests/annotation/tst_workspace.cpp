@@ -745,10 +745,8 @@ void TestWorkspace::keyNames() {
         if (shown == u"shape")
             e.session()->chooseTool(MarkKind::Ellipse);
         actual = e.workspace->hint();
-    } else {
-        for (const QToolButton *button : e.workspace->findChildren<QToolButton *>())
-            if (button->accessibleName() == shown)
-                actual = button->toolTip();
+    } else if (const QToolButton *button = toolButton(e.workspace.get(), shown)) {
+        actual = button->toolTip();
     }
     QCOMPARE(actual, text);
 }
