@@ -5,6 +5,7 @@
 #include "imaging/ImageImport.h"
 #include "imaging/RegularFile.h"
 #include "model/AppFailure.h"
+#include "model/FileNames.h"
 #include "model/JsonCoding.h"
 
 #include <QCryptographicHash>

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "backup/BackupManifest.h"
-#include "model/FileNames.h"
 #include "model/Snip.h"
 
 #include <QByteArray>

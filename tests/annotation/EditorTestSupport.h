@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/StoreFixture.h"
+#include "support/MarkTestSupport.h"
 
 #include "annotation/AnnotationCanvas.h"
 #include "annotation/AnnotationSession.h"
@@ -10,9 +11,34 @@
 
 #include <QScrollBar>
 #include <QTest>
+#include <QToolButton>
 
 #include <functional>
 #include <memory>
+
+// A mark told apart by its text, which is also its row in the layer list.
+inline Mark named(MarkKind kind, const QString &name) {
+    Mark m = mk(kind, 0.1, 0.1, 0.3, 0.3);
+    m.text = name;
+    return m;
+}
+
+// Texts in stored order; a number mark with its number ("N#3").
+inline QString names(const MarkList &marks) {
+    QStringList list;
+    for (const Mark &m : marks)
+        list << m.text.value_or(QStringLiteral("?")) +
+                    (m.number ? QStringLiteral("#") + QString::number(*m.number) : QString());
+    return list.join(u' ');
+}
+
+// The tool button in `in` that screen readers call `name`.
+inline QToolButton *toolButton(QWidget *in, const QString &name) {
+    for (QToolButton *button : in->findChildren<QToolButton *>())
+        if (button->accessibleName() == name)
+            return button;
+    return nullptr;
+}
 
 // A store with one collection "A" holding one snip "A0" whose PNG exists, and an editor on it.
 struct Editor {

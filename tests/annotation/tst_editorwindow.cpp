@@ -39,28 +39,6 @@ constexpr int kPatienceMs = 20'000;
 // covers them.
 constexpr int kRepaintMs = 5'000;
 
-Mark named(MarkKind kind, const QString &name) {
-    Mark m = mk(kind, 0.1, 0.1, 0.3, 0.3);
-    m.text = name;
-    return m;
-}
-
-// Names in stored order; a number mark with its number ("N#3").
-QString names(const MarkList &marks) {
-    QStringList list;
-    for (const Mark &m : marks)
-        list << m.text.value_or(QStringLiteral("?")) +
-                    (m.number ? QStringLiteral("#") + QString::number(*m.number) : QString());
-    return list.join(u' ');
-}
-
-QToolButton *toolButton(QWidget *in, const QString &name) {
-    for (QToolButton *button : in->findChildren<QToolButton *>())
-        if (button->accessibleName() == name)
-            return button;
-    return nullptr;
-}
-
 // What the X server shows of `widget`, not a fresh rendering of it.
 QImage onScreen(QWidget *widget) {
     const QPoint at = widget->mapTo(widget->window(), QPoint());
@@ -105,7 +83,7 @@ QString spokenName(QWidget *widget) {
 }
 
 // The enabled control on screen with that name.
-QWidget *named(QWidget *in, const QString &name) {
+QWidget *controlNamed(QWidget *in, const QString &name) {
     for (QWidget *w : in->findChildren<QWidget *>())
         if (w->isVisible() && w->isEnabled() && w->focusPolicy() != Qt::NoFocus && spokenName(w) == name)
             return w;
@@ -409,7 +387,7 @@ void TestEditorWindow::editMenuReachesTheCanvas() {
             // Once the last step has been laid out, the control is on screen whole and the
             // inspector has room for everything.
             QCoreApplication::sendPostedEvents();
-            QTRY_VERIFY_WITH_TIMEOUT((control = named(e.workspace.get(), name)) && shownWhole(control),
+            QTRY_VERIFY_WITH_TIMEOUT((control = controlNamed(e.workspace.get(), name)) && shownWhole(control),
                                      kPatienceMs);
             for (QScrollArea *area : e.workspace->layerInspector()->findChildren<QScrollArea *>())
                 QVERIFY2(!area->verticalScrollBar()->isVisible(), "the inspector scrolls");
@@ -513,7 +491,7 @@ void TestEditorWindow::tabRoundFollowsTheScreen() {
     }
     QVERIFY(activate(e));
     // The inspector shows the selected mark, down to its last control.
-    QTRY_VERIFY_WITH_TIMEOUT(shownWhole(named(e.workspace.get(), stops.last())), kPatienceMs);
+    QTRY_VERIFY_WITH_TIMEOUT(shownWhole(controlNamed(e.workspace.get(), stops.last())), kPatienceMs);
 
     QStringList visited, faults;
     QList<QWidget *> widgets;

@@ -16,11 +16,8 @@
 #include <QTest>
 #include <QToolButton>
 
-#include <QDir>
-
 #include <atomic>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 class TestTextInspector : public QObject {
@@ -211,10 +208,7 @@ void TestTextInspector::cancelWhileRunning() {
         if (b->text() == QStringLiteral("Text wird erkannt …"))
             header = b;
     QVERIFY(header && !header->isEnabled());
-    QToolButton *cancel = nullptr;
-    for (QToolButton *b : e.inspector()->findChildren<QToolButton *>())
-        if (b->accessibleName() == QStringLiteral("Erkennung abbrechen"))
-            cancel = b;
+    QToolButton *cancel = toolButton(e.inspector(), QStringLiteral("Erkennung abbrechen"));
     QVERIFY(cancel && cancel->isVisibleTo(e.inspector()));
     cancel->click();
     QTRY_VERIFY2(script.running == 0, "the pass on the worker thread never saw the cancel");

@@ -59,19 +59,6 @@ private Q_SLOTS:
 };
 
 namespace {
-Mark named(MarkKind kind, const QString &name) {
-    Mark m = mk(kind, 0.1, 0.1, 0.3, 0.3);
-    m.text = name;
-    return m;
-}
-
-QString names(const MarkList &marks) {
-    QStringList list;
-    for (const Mark &m : marks)
-        list << m.text.value_or(QStringLiteral("?"));
-    return list.join(u' ');
-}
-
 bool near(QPointF a, QPointF b, double eps) {
     return std::abs(a.x() - b.x()) <= eps && std::abs(a.y() - b.y()) <= eps;
 }
@@ -758,10 +745,8 @@ void TestWorkspace::keyNames() {
         if (shown == u"shape")
             e.session()->chooseTool(MarkKind::Ellipse);
         actual = e.workspace->hint();
-    } else {
-        for (const QToolButton *button : e.workspace->findChildren<QToolButton *>())
-            if (button->accessibleName() == shown)
-                actual = button->toolTip();
+    } else if (const QToolButton *button = toolButton(e.workspace.get(), shown)) {
+        actual = button->toolTip();
     }
     QCOMPARE(actual, text);
 }
