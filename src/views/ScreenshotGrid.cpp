@@ -416,6 +416,7 @@ void ScreenshotCells::mousePressEvent(QMouseEvent *event) {
     if (m_pressed >= 0) {
         update(cellRect(m_current));
         m_current = m_pressed;
+        update(cellRect(m_current));
     }
 }
 

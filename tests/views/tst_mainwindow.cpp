@@ -73,6 +73,7 @@ constexpr int kMoveUp = -2;       // the current card's snip moves up in its col
 constexpr int kRemove = -3;       // the current card's snip is removed
 constexpr int kSwitchLayout = -4; // compact layout on or off
 constexpr int kMessageBox = -5;   // a message box opens over the window and is answered
+constexpr int kPressOff = -6;     // the next card pressed, the button released beside it
 
 bool isTextField(const QWidget *widget) {
     return qobject_cast<const QLineEdit *>(widget) || qobject_cast<const QTextEdit *>(widget) ||
@@ -1217,6 +1218,8 @@ void TestMainWindow::gridCardsAreButtons_data() {
     QTest::newRow("after a message box")
         << 2 << QList<int>{Qt::Key_Right, kMessageBox, Qt::Key_Return} << "A1"
         << "2. A1, A";
+    QTest::newRow("pressed, released off the card") << 2 << QList<int>{kPressOff, Qt::Key_Return} << "A1"
+                                                    << "2. A1, A";
 }
 
 // Each card of the grid is a button: the grid is one Tab stop, arrows move between its cards,
@@ -1268,6 +1271,15 @@ void TestMainWindow::gridCardsAreButtons() {
             f.store->setCollections(collections);
         } else if (key == kSwitchLayout) {
             f.view->state()->setCompactLayout(!f.view->state()->compactLayout());
+        } else if (key == kPressOff) {
+            // The pressed card takes the frame at once, though the release opens nothing.
+            const QRect next = cells->cellRect(cells->currentIndex() + 1);
+            f.settle();
+            PaintWatcher painted(cells);
+            QTest::mousePress(cells, Qt::LeftButton, {}, next.center());
+            QTest::mouseRelease(cells, Qt::LeftButton, {}, QPoint(next.left() - 1, next.center().y()));
+            f.settle();
+            QCOMPARE(painted.region.intersected(next), QRegion(next));
         } else if (key == kMessageBox) {
             f.store->setError(QStringLiteral("Zwischendurch."));
             QVERIFY(f.press(QStringLiteral("OK")));
