@@ -423,10 +423,8 @@ void ScreenshotCells::mousePressEvent(QMouseEvent *event) {
 void ScreenshotCells::mouseReleaseEvent(QMouseEvent *event) {
     const qsizetype index = itemAt(event->position().toPoint());
     const qsizetype pressed = std::exchange(m_pressed, -1);
-    if (event->button() != Qt::LeftButton || index < 0 || index != pressed)
-        return;
-    const Item item = m_items[index];
-    m_state->openSnipInCollection(item.collectionID, item.snip.id);
+    if (event->button() == Qt::LeftButton && index == pressed)
+        activate(index);
 }
 
 bool ScreenshotCells::event(QEvent *event) {
