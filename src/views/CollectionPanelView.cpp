@@ -10,6 +10,7 @@
 #include "sharing/ShareControls.h"
 #include "store/CollectionStore.h"
 #include "views/FieldText.h"
+#include "views/LibraryWidgets.h"
 #include "views/PreviewCache.h"
 
 #include <QHBoxLayout>
@@ -230,16 +231,6 @@ QPalette fieldPalette(QPalette palette) {
     return palette;
 }
 
-QLabel *textLabel(int pixelSize, QFont::Weight weight, const QColor &color, QWidget *parent,
-                  bool elided = false) {
-    QLabel *label = elided ? new ElidedLabel(parent) : new QLabel(parent);
-    label->setFont(Theme::font(pixelSize, weight));
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
-    return label;
-}
-
 } // namespace
 
 CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore *sharing,
@@ -259,8 +250,8 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     auto *header = new QHBoxLayout;
     auto *titles = new QVBoxLayout;
     titles->setSpacing(1);
-    m_heading = textLabel(16, QFont::DemiBold, Theme::ink(), this, true);
-    m_detail = textLabel(12, QFont::Normal, Theme::secondaryInk(), this, true);
+    m_heading = makeElidedLabel(QString(), Theme::font(16, QFont::DemiBold), Theme::ink(), this);
+    m_detail = makeElidedLabel(QString(), Theme::font(12), Theme::secondaryInk(), this);
     titles->addWidget(m_heading);
     titles->addWidget(m_detail);
     header->addLayout(titles, 1);
@@ -290,7 +281,7 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     m_canvas->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_canvas->setFocusPolicy(Qt::NoFocus);
     m_canvas->hide();
-    m_placeholder = textLabel(13, QFont::Normal, Theme::secondaryInk(), m_previewFrame);
+    m_placeholder = makeLabel(QString(), Theme::font(13), Theme::secondaryInk(), m_previewFrame);
     m_placeholder->setAlignment(Qt::AlignCenter);
     layout->addWidget(m_previewFrame, 1);
 
@@ -377,7 +368,7 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     buttons->addWidget(m_finish, 1);
     layout->addLayout(buttons);
 
-    m_status = textLabel(12, QFont::Normal, Theme::secondaryInk(), this);
+    m_status = makeLabel(QString(), Theme::font(12), Theme::secondaryInk(), this);
     m_status->setWordWrap(true);
     layout->addWidget(m_status);
 
