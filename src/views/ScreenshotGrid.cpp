@@ -447,6 +447,7 @@ ScreenshotGrid::ScreenshotGrid(LibraryState *state, PreviewCache *previews, QWid
     // The cards and the layout switch take the keyboard; the area itself would be a stop that
     // shows nothing.
     setFocusPolicy(Qt::NoFocus);
+    revealTabFocus(this);
     setFrameShape(QFrame::NoFrame);
     setWidgetResizable(false);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
