@@ -58,11 +58,6 @@ QString snipCount(qsizetype count) {
                       : QString::number(count) + QStringLiteral(" Ausschnitte");
 }
 
-template <typename Widget, typename Value> void setIfChanged(Widget *widget, const Value &text) {
-    if (widget->text() != text)
-        widget->setText(text);
-}
-
 // A small picture of a snip file, decoded scaled: the full image never enters memory.
 // Through the previews' decoder: only a regular file, within the image limits, so the strip never
 // waits on a pipe someone left in Images.
@@ -423,8 +418,8 @@ void CollectionPanelView::refresh() {
     } else {
         heading = QStringLiteral("Keine Sammelrunde");
     }
-    setIfChanged(m_heading, heading);
-    setIfChanged(m_detail, detail);
+    setTextIfChanged(m_heading, heading);
+    setTextIfChanged(m_detail, detail);
 
     m_collectionID = collection ? collection->id : QUuid();
     m_strip->setItems(collection ? collection->items : QList<Snip>(), snip ? snip->id : QUuid());
@@ -438,13 +433,13 @@ void CollectionPanelView::refresh() {
     showSnip(snip);
 
     const bool busy = m_store->isBusy();
-    setIfChanged(m_primary,
-                 choice ? QStringLiteral("Ausschnitt aufnehmen") : QStringLiteral("Nächster Ausschnitt"));
-    setIfChanged(m_secondary, choice ? QStringLiteral("Abbrechen") : QStringLiteral("Pausieren"));
+    setTextIfChanged(m_primary,
+                     choice ? QStringLiteral("Ausschnitt aufnehmen") : QStringLiteral("Nächster Ausschnitt"));
+    setTextIfChanged(m_secondary, choice ? QStringLiteral("Abbrechen") : QStringLiteral("Pausieren"));
     m_primary->setEnabled(!busy);
     m_finish->setVisible(!choice);
     m_finish->setEnabled(session.has_value() && !m_store->isCapturing());
-    setIfChanged(m_status, m_store->status());
+    setTextIfChanged(m_status, m_store->status());
     if (focused && isAncestorOf(focused) && window()->focusWidget() != focused)
         setFocus(Qt::OtherFocusReason);
 }
@@ -471,7 +466,7 @@ void CollectionPanelView::showSnip(const std::optional<Snip> &snip) {
     if (!snip) {
         m_previewFile.clear();
         m_canvas->hide();
-        setIfChanged(m_placeholder, QStringLiteral("Noch kein Ausschnitt"));
+        setTextIfChanged(m_placeholder, QStringLiteral("Noch kein Ausschnitt"));
         m_placeholder->show();
         return;
     }
