@@ -30,6 +30,7 @@ CollectionDocument::CollectionDocument(LibraryState *state, PreviewCache *previe
     // The page's fields and buttons take the keyboard; the area itself would be a stop that shows
     // nothing.
     setFocusPolicy(Qt::NoFocus);
+    revealTabFocus(this);
     m_page = new QWidget;
     m_page->setAutoFillBackground(false);
     setWidget(m_page);

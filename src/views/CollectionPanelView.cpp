@@ -10,6 +10,7 @@
 #include "sharing/ShareControls.h"
 #include "store/CollectionStore.h"
 #include "views/FieldText.h"
+#include "views/LibraryWidgets.h"
 #include "views/PreviewCache.h"
 
 #include <QHBoxLayout>
@@ -55,11 +56,6 @@ QString snipCount(qsizetype count) {
         return QStringLiteral("Noch keine Ausschnitte");
     return count == 1 ? QStringLiteral("1 Ausschnitt")
                       : QString::number(count) + QStringLiteral(" Ausschnitte");
-}
-
-template <typename Widget, typename Value> void setIfChanged(Widget *widget, const Value &text) {
-    if (widget->text() != text)
-        widget->setText(text);
 }
 
 // A small picture of a snip file, decoded scaled: the full image never enters memory.
@@ -230,16 +226,6 @@ QPalette fieldPalette(QPalette palette) {
     return palette;
 }
 
-QLabel *textLabel(int pixelSize, QFont::Weight weight, const QColor &color, QWidget *parent,
-                  bool elided = false) {
-    QLabel *label = elided ? new ElidedLabel(parent) : new QLabel(parent);
-    label->setFont(Theme::font(pixelSize, weight));
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
-    return label;
-}
-
 } // namespace
 
 CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore *sharing,
@@ -259,8 +245,8 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     auto *header = new QHBoxLayout;
     auto *titles = new QVBoxLayout;
     titles->setSpacing(1);
-    m_heading = textLabel(16, QFont::DemiBold, Theme::ink(), this, true);
-    m_detail = textLabel(12, QFont::Normal, Theme::secondaryInk(), this, true);
+    m_heading = makeElidedLabel(QString(), Theme::font(16, QFont::DemiBold), Theme::ink(), this);
+    m_detail = makeElidedLabel(QString(), Theme::font(12), Theme::secondaryInk(), this);
     titles->addWidget(m_heading);
     titles->addWidget(m_detail);
     header->addLayout(titles, 1);
@@ -290,7 +276,7 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     m_canvas->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_canvas->setFocusPolicy(Qt::NoFocus);
     m_canvas->hide();
-    m_placeholder = textLabel(13, QFont::Normal, Theme::secondaryInk(), m_previewFrame);
+    m_placeholder = makeLabel(QString(), Theme::font(13), Theme::secondaryInk(), m_previewFrame);
     m_placeholder->setAlignment(Qt::AlignCenter);
     layout->addWidget(m_previewFrame, 1);
 
@@ -377,7 +363,7 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     buttons->addWidget(m_finish, 1);
     layout->addLayout(buttons);
 
-    m_status = textLabel(12, QFont::Normal, Theme::secondaryInk(), this);
+    m_status = makeLabel(QString(), Theme::font(12), Theme::secondaryInk(), this);
     m_status->setWordWrap(true);
     layout->addWidget(m_status);
 
@@ -432,8 +418,8 @@ void CollectionPanelView::refresh() {
     } else {
         heading = QStringLiteral("Keine Sammelrunde");
     }
-    setIfChanged(m_heading, heading);
-    setIfChanged(m_detail, detail);
+    setTextIfChanged(m_heading, heading);
+    setTextIfChanged(m_detail, detail);
 
     m_collectionID = collection ? collection->id : QUuid();
     m_strip->setItems(collection ? collection->items : QList<Snip>(), snip ? snip->id : QUuid());
@@ -447,13 +433,13 @@ void CollectionPanelView::refresh() {
     showSnip(snip);
 
     const bool busy = m_store->isBusy();
-    setIfChanged(m_primary,
-                 choice ? QStringLiteral("Ausschnitt aufnehmen") : QStringLiteral("Nächster Ausschnitt"));
-    setIfChanged(m_secondary, choice ? QStringLiteral("Abbrechen") : QStringLiteral("Pausieren"));
+    setTextIfChanged(m_primary,
+                     choice ? QStringLiteral("Ausschnitt aufnehmen") : QStringLiteral("Nächster Ausschnitt"));
+    setTextIfChanged(m_secondary, choice ? QStringLiteral("Abbrechen") : QStringLiteral("Pausieren"));
     m_primary->setEnabled(!busy);
     m_finish->setVisible(!choice);
     m_finish->setEnabled(session.has_value() && !m_store->isCapturing());
-    setIfChanged(m_status, m_store->status());
+    setTextIfChanged(m_status, m_store->status());
     if (focused && isAncestorOf(focused) && window()->focusWidget() != focused)
         setFocus(Qt::OtherFocusReason);
 }
@@ -480,7 +466,7 @@ void CollectionPanelView::showSnip(const std::optional<Snip> &snip) {
     if (!snip) {
         m_previewFile.clear();
         m_canvas->hide();
-        setIfChanged(m_placeholder, QStringLiteral("Noch kein Ausschnitt"));
+        setTextIfChanged(m_placeholder, QStringLiteral("Noch kein Ausschnitt"));
         m_placeholder->show();
         return;
     }

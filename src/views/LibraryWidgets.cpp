@@ -6,10 +6,13 @@
 #include "look/Theme.h"
 #include "views/LibraryState.h"
 
+#include <QApplication>
+#include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollArea>
 
 #include <cmath>
 
@@ -271,4 +274,36 @@ void LayoutPicker::refresh() {
 void LayoutPicker::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     LibraryPaint::roundedPanel(painter, QRectF(rect()), 8, LibraryPaint::withAlpha(Theme::hairline(), 0.65));
+}
+
+namespace {
+
+// Sees where the keyboard goes in the whole program; acts for the controls inside its area only.
+class TabFocusReveal : public QObject {
+public:
+    explicit TabFocusReveal(QScrollArea *area) : QObject(area), m_area(area) {
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() != QEvent::FocusIn)
+            return false;
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        auto *control = qobject_cast<QWidget *>(watched);
+        const QWidget *page = m_area->widget();
+        if ((reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason) && control && page &&
+            page->isAncestorOf(control))
+            m_area->ensureWidgetVisible(control);
+        return false;
+    }
+
+private:
+    QScrollArea *m_area;
+};
+
+} // namespace
+
+void revealTabFocus(QScrollArea *area) {
+    new TabFocusReveal(area);
 }

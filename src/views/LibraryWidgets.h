@@ -9,6 +9,7 @@
 class LibraryState;
 class QLabel;
 class QPainter;
+class QScrollArea;
 
 // Small painted pieces the parts of the main window share.
 namespace LibraryPaint {
@@ -152,6 +153,11 @@ private:
     FlatButton *m_large;
     FlatButton *m_compact;
 };
+
+// Brings the control that Tab or Shift+Tab gives the keyboard inside `area` on screen. Qt's scroll
+// area does so only for a Tab from one of its own controls; an area that is no Tab stop itself is
+// also entered from the controls before and after it in the window.
+void revealTabFocus(QScrollArea *area);
 
 // Sets a label's or field's text only when it differs, so carets and selections survive refreshes.
 template <typename Widget> void setTextIfChanged(Widget *widget, const QString &text) {

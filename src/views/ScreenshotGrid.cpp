@@ -416,16 +416,15 @@ void ScreenshotCells::mousePressEvent(QMouseEvent *event) {
     if (m_pressed >= 0) {
         update(cellRect(m_current));
         m_current = m_pressed;
+        update(cellRect(m_current));
     }
 }
 
 void ScreenshotCells::mouseReleaseEvent(QMouseEvent *event) {
     const qsizetype index = itemAt(event->position().toPoint());
     const qsizetype pressed = std::exchange(m_pressed, -1);
-    if (event->button() != Qt::LeftButton || index < 0 || index != pressed)
-        return;
-    const Item item = m_items[index];
-    m_state->openSnipInCollection(item.collectionID, item.snip.id);
+    if (event->button() == Qt::LeftButton && index == pressed)
+        activate(index);
 }
 
 bool ScreenshotCells::event(QEvent *event) {
@@ -448,6 +447,7 @@ ScreenshotGrid::ScreenshotGrid(LibraryState *state, PreviewCache *previews, QWid
     // The cards and the layout switch take the keyboard; the area itself would be a stop that
     // shows nothing.
     setFocusPolicy(Qt::NoFocus);
+    revealTabFocus(this);
     setFrameShape(QFrame::NoFrame);
     setWidgetResizable(false);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -212,6 +212,7 @@ Sidebar::Sidebar(LibraryState *state, QWidget *parent) : QWidget(parent), m_stat
     m_listArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // The rows take the keyboard; the area around them would be a stop that shows nothing.
     m_listArea->setFocusPolicy(Qt::NoFocus);
+    revealTabFocus(m_listArea);
     m_list = new QWidget(m_listArea);
     m_list->setAutoFillBackground(true);
     m_list->setPalette(palette);

@@ -73,6 +73,8 @@ constexpr int kMoveUp = -2;       // the current card's snip moves up in its col
 constexpr int kRemove = -3;       // the current card's snip is removed
 constexpr int kSwitchLayout = -4; // compact layout on or off
 constexpr int kMessageBox = -5;   // a message box opens over the window and is answered
+constexpr int kPressOff = -6;     // the next card pressed, the button released beside it
+constexpr int kScrollAway = -7;   // the page scrolled to its end
 
 bool isTextField(const QWidget *widget) {
     return qobject_cast<const QLineEdit *>(widget) || qobject_cast<const QTextEdit *>(widget) ||
@@ -125,6 +127,8 @@ private Q_SLOTS:
     void removeAndUndo();
     void tabRound_data();
     void tabRound();
+    void tabFromOutsideComesOnScreen_data();
+    void tabFromOutsideComesOnScreen();
     void tabWalksThePage();
     void selectionScrolls();
     void tallCardKeepsCaretInView();
@@ -1005,6 +1009,60 @@ void TestMainWindow::tabRound() {
     QCOMPARE(back.join(u'|'), stops.join(u'|'));
 }
 
+void TestMainWindow::tabFromOutsideComesOnScreen_data() {
+    QTest::addColumn<QString>("area");       // scrolled, and entered from outside: "page" or "sidebar"
+    QTest::addColumn<bool>("scrolledToEnd"); // else to its start
+    QTest::addColumn<int>("key");
+    QTest::newRow("Tab from Exportieren to the collection's title") << "page" << true << int(Qt::Key_Tab);
+    QTest::newRow("Shift+Tab from the window's first control to the add button")
+        << "page" << false << int(Qt::Key_Backtab);
+    QTest::newRow("Tab from Alle Screenshots to the first collection")
+        << "sidebar" << true << int(Qt::Key_Tab);
+    QTest::newRow("Shift+Tab from the quick capture to the last delete button")
+        << "sidebar" << false << int(Qt::Key_Backtab);
+}
+
+// The areas that scroll are no Tab stops of their own: a control in them that the keyboard reaches
+// from outside comes on screen with its frame.
+void TestMainWindow::tabFromOutsideComesOnScreen() {
+    QFETCH(QString, area);
+    QFETCH(bool, scrolledToEnd);
+    QFETCH(int, key);
+    QList<QPair<QString, int>> shape{{QStringLiteral("A"), 12}};
+    for (int i = 0; i < 30; ++i)
+        shape.append({QStringLiteral("C") + QString::number(i), 0});
+    ViewFixture f;
+    f.setUp(shape);
+    QVERIFY(f.active);
+    f.settle();
+    Sidebar *sidebar = f.view->sidebar();
+    QWidget *from = nullptr;
+    QWidget *to = nullptr;
+    QScrollBar *bar = nullptr;
+    if (area == u"page") {
+        from = key == Qt::Key_Tab ? static_cast<QWidget *>(f.view->toolbar()->exportButton())
+                                  : sidebar->newCollectionButton();
+        to = key == Qt::Key_Tab ? static_cast<QWidget *>(f.document()->header()->titleField())
+                                : f.document()->addNextButton();
+        bar = f.document()->verticalScrollBar();
+    } else {
+        from = key == Qt::Key_Tab ? static_cast<QWidget *>(sidebar->allScreenshotsRow())
+                                  : sidebar->quickCaptureButton();
+        to = key == Qt::Key_Tab ? static_cast<QWidget *>(sidebar->row(sidebar->listedIDs().first()))
+                                : sidebar->deleteButton(sidebar->listedIDs().last());
+        bar = sidebar->findChild<QScrollArea *>()->verticalScrollBar();
+    }
+    bar->setValue(scrolledToEnd ? bar->maximum() : bar->minimum());
+    f.settle();
+    QVERIFY(to->visibleRegion().isEmpty());
+    from->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(from, Qt::Key(key));
+    f.settle();
+    QCOMPARE(QApplication::focusWidget(), to);
+    QTRY_VERIFY(!f.document()->isScrolling());
+    QCOMPARE(to->visibleRegion(), QRegion(to->rect()));
+}
+
 void TestMainWindow::tabWalksThePage() {
     ViewFixture f;
     f.setUp({{QStringLiteral("A"), 12}});
@@ -1217,6 +1275,11 @@ void TestMainWindow::gridCardsAreButtons_data() {
     QTest::newRow("after a message box")
         << 2 << QList<int>{Qt::Key_Right, kMessageBox, Qt::Key_Return} << "A1"
         << "2. A1, A";
+    QTest::newRow("pressed, released off the card") << 2 << QList<int>{kPressOff, Qt::Key_Return} << "A1"
+                                                    << "2. A1, A";
+    QTest::newRow("scrolled away, Shift+Tab from the start of the round")
+        << 20 << QList<int>{Qt::Key_Tab, kScrollAway, Qt::Key_Backtab, Qt::Key_Return} << "A0"
+        << "1. A0, A";
 }
 
 // Each card of the grid is a button: the grid is one Tab stop, arrows move between its cards,
@@ -1268,6 +1331,22 @@ void TestMainWindow::gridCardsAreButtons() {
             f.store->setCollections(collections);
         } else if (key == kSwitchLayout) {
             f.view->state()->setCompactLayout(!f.view->state()->compactLayout());
+        } else if (key == kScrollAway) {
+            // With the wheel, while the keyboard is elsewhere: it stays there.
+            QScrollBar *bar = f.view->grid()->verticalScrollBar();
+            bar->setValue(bar->maximum());
+            f.settle();
+            QVERIFY(!cells->visibleRegion().intersects(cells->cellRect(cells->currentIndex())));
+            continue;
+        } else if (key == kPressOff) {
+            // The pressed card takes the frame at once, though the release opens nothing.
+            const QRect next = cells->cellRect(cells->currentIndex() + 1);
+            f.settle();
+            PaintWatcher painted(cells);
+            QTest::mousePress(cells, Qt::LeftButton, {}, next.center());
+            QTest::mouseRelease(cells, Qt::LeftButton, {}, QPoint(next.left() - 1, next.center().y()));
+            f.settle();
+            QCOMPARE(painted.region.intersected(next), QRegion(next));
         } else if (key == kMessageBox) {
             f.store->setError(QStringLiteral("Zwischendurch."));
             QVERIFY(f.press(QStringLiteral("OK")));
