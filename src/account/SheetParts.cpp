@@ -1,5 +1,6 @@
 #include "account/SheetParts.h"
 
+#include "look/FocusFrame.h"
 #include "look/Theme.h"
 
 #include <QDialog>
@@ -42,6 +43,8 @@ QPushButton *button(QWidget *parent, const QString &text, bool primary) {
                                   .arg(Theme::ink().name(), Theme::surface().name(), Theme::hairline().name(),
                                        Theme::canvas().name(), Theme::disabledInk().name()));
     }
+    // The sheets' buttons show the same focus frame as every other button of ours.
+    FocusFrame::attach(result, 7);
     return result;
 }
 

@@ -13,11 +13,13 @@ namespace {
 
 constexpr qreal kRingWidth = 2;
 constexpr qreal kLineWidth = 1.5;
+const QString kFrameName = QStringLiteral("focusFrame");
 
 // Lets the control paint itself, then paints the frame over it.
 class FrameOverControl : public QObject {
 public:
     FrameOverControl(QWidget *control, qreal radius) : QObject(control), m_radius(radius) {
+        setObjectName(kFrameName);
         control->installEventFilter(this);
     }
 
@@ -61,6 +63,9 @@ void FocusFrame::paint(QPainter &painter, const QRectF &rect, qreal radius) {
 }
 
 void FocusFrame::attach(QWidget *control, qreal radius) {
+    // A control painted through a shared factory may be attached again by the window using it.
+    if (control->findChild<QObject *>(kFrameName, Qt::FindDirectChildrenOnly))
+        return;
     // A style sheet's own focus rectangle would show as a second, fainter frame inside this one.
     if (!control->styleSheet().isEmpty())
         control->setStyleSheet(control->styleSheet() + QStringLiteral(" * { outline: none; }"));

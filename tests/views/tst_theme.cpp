@@ -1,4 +1,6 @@
+#include "account/SheetParts.h"
 #include "look/ElidedText.h"
+#include "look/FocusFrame.h"
 #include "look/Theme.h"
 
 #include <QApplication>
@@ -10,6 +12,7 @@
 #include <QStyleFactory>
 #include <QTest>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include <memory>
 
@@ -36,6 +39,54 @@ private Q_SLOTS:
         QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
         QApplication::setPalette(Theme::palette(QApplication::style()->standardPalette()));
         QApplication::setFont(Theme::font(13));
+    }
+
+    void oneFocusFrame_data() {
+        QTest::addColumn<QString>("control");
+        QTest::newRow("sheet button") << QStringLiteral("sheet");
+        QTest::newRow("sheet's primary button") << QStringLiteral("primary");
+        QTest::newRow("style-sheet button") << QStringLiteral("styled");
+    }
+    // The button with the keyboard shows the accent ring along its edge and nothing else: no
+    // second, fainter rectangle of the style inside it.
+    void oneFocusFrame() {
+        QFETCH(QString, control);
+        QWidget window;
+        auto *layout = new QVBoxLayout(&window);
+        QPushButton *button = nullptr;
+        if (control == u"styled") {
+            button = new QPushButton(QStringLiteral("Ausschnitt aufnehmen"), &window);
+            button->setStyleSheet(
+                QStringLiteral("QPushButton { color: white; background: #146BF5; border: none;"
+                               " border-radius: 8px; padding: 10px 22px; }"));
+            FocusFrame::attach(button, 8);
+        } else {
+            button = SheetParts::button(&window, QStringLiteral("Abbrechen"), control == u"primary");
+        }
+        auto *elsewhere = new QLineEdit(&window);
+        layout->addWidget(elsewhere);
+        layout->addWidget(button);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        elsewhere->setFocus();
+        const QImage without = button->grab().toImage();
+        // By Tab, as the style draws its own focus rectangle only after keyboard navigation.
+        QTest::keyClick(elsewhere, Qt::Key_Tab);
+        QVERIFY(button->hasFocus());
+        const QImage with = button->grab().toImage();
+
+        const QRect edge = button->rect();
+        const int middle = edge.height() / 2;
+        QCOMPARE(with.pixelColor(edge.left(), middle).rgb(), Theme::accent().rgb());
+        QCOMPARE(with.pixelColor(edge.right(), middle).rgb(), Theme::accent().rgb());
+        QCOMPARE(with.pixelColor(edge.left() + 2, middle).rgb(), Theme::surface().rgb());
+        // Inside the ring and its white line the button looks as it does without the keyboard.
+        const QRect inside = edge.adjusted(5, 5, -5, -5);
+        int changed = 0;
+        for (int y = inside.top(); y <= inside.bottom(); ++y)
+            for (int x = inside.left(); x <= inside.right(); ++x)
+                changed += with.pixel(x, y) != without.pixel(x, y);
+        QCOMPARE(changed, 0);
     }
 
     void disabledTextReadsDisabled_data() {
