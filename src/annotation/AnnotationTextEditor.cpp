@@ -2,6 +2,7 @@
 
 #include "annotation/WorkspaceControls.h"
 #include "export/MarkRenderer.h"
+#include "look/FieldText.h"
 #include "look/Theme.h"
 
 #include <QHBoxLayout>
@@ -88,9 +89,11 @@ bool AnnotationTextEditor::eventFilter(QObject *watched, QEvent *event) {
 }
 
 void AnnotationTextEditor::trySave() {
-    if (m_text->toPlainText().trimmed().isEmpty())
+    // As typed: the field's plain text would turn no-break spaces into spaces.
+    const QString text = FieldText::typed(m_text->document());
+    if (text.trimmed().isEmpty())
         return;
-    const std::optional<Mark> fitted = MarkRenderer::fittingText(m_mark, m_text->toPlainText(), m_imageSize);
+    const std::optional<Mark> fitted = MarkRenderer::fittingText(m_mark, text, m_imageSize);
     if (!fitted) {
         m_error->setText(kDoesNotFit);
         m_error->show();

@@ -9,7 +9,7 @@
 #include "model/AppFailure.h"
 #include "sharing/ShareControls.h"
 #include "store/CollectionStore.h"
-#include "views/FieldText.h"
+#include "look/FieldText.h"
 #include "views/LibraryWidgets.h"
 #include "views/PreviewCache.h"
 

@@ -4,7 +4,7 @@
 #include "look/Theme.h"
 #include "model/Ids.h"
 #include "store/CollectionStore.h"
-#include "views/FieldText.h"
+#include "look/FieldText.h"
 #include "views/LibraryState.h"
 #include "views/LibraryWidgets.h"
 

@@ -6,7 +6,7 @@
 #include "look/Theme.h"
 #include "model/Ids.h"
 #include "store/CollectionStore.h"
-#include "views/FieldText.h"
+#include "look/FieldText.h"
 #include "views/LibraryState.h"
 #include "views/LibraryWidgets.h"
 #include "views/PreviewCache.h"

@@ -195,6 +195,8 @@ void TestWorkspace::textForm_data() {
     QTest::newRow("save trims") << "  Hallo \n"
                                 << "save"
                                 << "save:Hallo";
+    QTest::newRow("no-break space and line separator kept")
+        << QStringLiteral("10\u00A0km\u2028weit") << "save" << QStringLiteral("save:10\u00A0km\u2028weit");
     QTest::newRow("ctrl return saves") << "Hallo"
                                        << "ctrlReturn"
                                        << "save:Hallo";

@@ -1,4 +1,4 @@
-#include "views/FieldText.h"
+#include "look/FieldText.h"
 
 #include <QTextDocument>
 
