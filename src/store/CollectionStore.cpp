@@ -92,6 +92,7 @@ CollectionStore::CollectionStore(const QString &root, Clock clock, QObject *pare
 }
 
 CollectionStore::~CollectionStore() {
+    m_gone->store(true);
     // A snapshot handed to the pool is written before the store goes: a store opened on the same
     // folder afterwards must never see it arrive over its own saves.
     std::unique_lock lock(m_saveLine->mutex);
