@@ -5,16 +5,16 @@
 // deflated strip, LZW strips of 2000 rows, and 12000 x 12000 as an interlaced PNG) is read a row at
 // a time: the time of each and the most bytes of pixel buffers it held. Two small files that claim
 // 15,000 and 3,600 megapixels are refused from their headers: the time until the answer. Then
-// takes in a 35-byte GIF whose logical screen is
-// 14000 x 14000 around a 1 x 1 frame, pasted from another program (this one, started again) that
-// holds it on the X11 clipboard and imported as a file, and takes how far the resident memory
-// peaks above its size before each.
+// takes in a 35-byte GIF whose logical screen is 14000 x 14000 around a 1 x 1 frame, pasted from
+// another program (this one, started again) that holds it on the X11 clipboard and imported as a
+// file, and takes how far the resident memory peaks above its size before each.
 #include "BenchSupport.h"
 
 #include "imaging/ImageDecoder.h"
 #include "imaging/ImageImport.h"
 #include "store/CollectionStore.h"
 #include "support/ClipboardOwner.h"
+#include "support/FileSupport.h"
 #include "support/PngWriter.h"
 #include "support/TiffWriter.h"
 
@@ -126,11 +126,6 @@ bool printReview(const char *name, const QString &path, const QString &expected 
     if (expected.isEmpty())
         std::printf("%s_pixel_peak_mb: %.1f\n", name, double(Imaging::peakPixelBytes()) / 1e6);
     return true;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 } // namespace

@@ -244,7 +244,6 @@ public:
     bool scalesWhileDecoding() override {
         switch (m_format) {
         case Jpeg:
-            return true;
         case Png:
             return true;
         case Tiff:
@@ -339,6 +338,16 @@ QImage withoutPalette(QImage image) {
     default:
         return image;
     }
+}
+
+// The image at full size through decode() and withoutPalette(); null with *problem set, which
+// is TooLarge when only the conversion ran out of memory.
+QImage wholeImage(Decoder &decoder, qint64 maximumSide, Problem *problem) {
+    QImage image = withoutPalette(decoder.decode(0, maximumSide));
+    if (problem)
+        *problem =
+            image.isNull() && decoder.problem() == Problem::None ? Problem::TooLarge : decoder.problem();
+    return image;
 }
 
 struct PixelShare {
@@ -542,22 +551,14 @@ QImage Decoder::decode(int longestEdge, qint64 maximumSide) {
 
 QImage decode(const QByteArray &bytes, Formats accepted, Problem *problem, qint64 maximumSide) {
     Decoder decoder(bytes, accepted);
-    QImage image = withoutPalette(decoder.decode(0, maximumSide));
-    if (problem)
-        *problem =
-            image.isNull() && decoder.problem() == Problem::None ? Problem::TooLarge : decoder.problem();
-    return image;
+    return wholeImage(decoder, maximumSide, problem);
 }
 
 QImage decodeFile(const QString &path, Formats accepted, Problem *problem) {
     try {
         RegularFile file(path);
         Decoder decoder(file.device(), accepted);
-        QImage image = withoutPalette(decoder.decode());
-        if (problem)
-            *problem =
-                image.isNull() && decoder.problem() == Problem::None ? Problem::TooLarge : decoder.problem();
-        return image;
+        return wholeImage(decoder, ImageImport::maximumEdge, problem);
     } catch (const RegularFile::Failure &) {
         if (problem)
             *problem = Problem::Unreadable;

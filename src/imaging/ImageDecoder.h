@@ -72,8 +72,8 @@ public:
     // memory), others are decoded whole first when that takes at most 400 MB. Null on failure.
     QImage decode(int longestEdge = 0, qint64 maximumSide = ImageImport::maximumEdge);
 
-    // Asked between the bands of rows of a decode that scales while decoding; true stops it, and
-    // the problem is then Cancelled.
+    // Asked between the bands of rows of a PNG or TIFF that is scaled while it decodes (JPEG is
+    // scaled by libjpeg in one go); true stops it, and the problem is then Cancelled.
     void setCancelCheck(ImageImport::CancelCheck check) { m_cancelCheck = std::move(check); }
 
     class Source;

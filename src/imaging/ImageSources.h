@@ -47,8 +47,9 @@ public:
     // False when the data ends before the image does; checked before anything is decoded.
     virtual bool complete() { return true; }
     // The first image, upright, at `scaled` (the stored size fitted, before orientation) when that
-    // is valid and the source scales while decoding, else at full size; null on failure. A read
-    // that scales while decoding asks `progress` between bands and comes back null when told to stop.
+    // is valid and the source scales while decoding, else at full size; null on failure. A PNG or
+    // TIFF read that scales while decoding asks `progress` between bands and comes back null when
+    // told to stop.
     virtual QImage read(QSize scaled, BandedRead &progress) = 0;
 };
 

@@ -128,7 +128,7 @@ void CaptureController::cancel() {
     m_process = nullptr;
     // The image being stored ends the capture when it lands.
     if (m_store && !m_storing)
-        m_store->setIsCapturing(false);
+        endCancelled();
 }
 
 QString CaptureController::newOutputPath(QString *failure) {
@@ -223,15 +223,10 @@ void CaptureController::toolEnded(QProcess *process, const QUuid &id, const QStr
                 m_storing = false;
                 if (!failure.isEmpty() && m_store)
                     m_store->setError(failure);
-                if (m_captureID == id) {
+                if (m_captureID == id)
                     endCapture();
-                } else if (m_store) {
-                    // Paused meanwhile: the region is long chosen, and a pause without a round
-                    // has no text of its own, so the one the user left comes back.
-                    if (m_store->status() == kSelectRegion)
-                        m_store->setStatus(m_statusBefore);
-                    m_store->setIsCapturing(false);
-                }
+                else if (m_store)
+                    endCancelled();
             });
             return;
         } catch (const AppFailure &failure) {
@@ -242,6 +237,14 @@ void CaptureController::toolEnded(QProcess *process, const QUuid &id, const QStr
     }
     QFile::remove(path);
     endCapture();
+}
+
+void CaptureController::endCancelled() {
+    // Nobody chooses a region any more, and a pause without a round has no text of its own, so the
+    // one the user left comes back.
+    if (m_store->status() == kSelectRegion)
+        m_store->setStatus(m_statusBefore);
+    m_store->setIsCapturing(false);
 }
 
 void CaptureController::endCapture() {

@@ -41,9 +41,10 @@ public:
 
     // Begins one interactive capture; returns at once, the capture completes later.
     void start();
-    // Abandons the capture in progress, if any, without a text and without finished(). Safe at
-    // any moment. An image the store is taking in already is kept: the capture counts as running
-    // (isCapturing) until it has landed, so what refuses during a capture goes on refusing.
+    // Abandons the capture in progress, if any, without a text of its own (the status from before
+    // the capture comes back) and without finished(). Safe at any moment. An image the store is
+    // taking in already is kept: the capture counts as running (isCapturing) until it has landed,
+    // so what refuses during a capture goes on refusing.
     void cancel();
 
     // The folder of the temporary files; empty until the first capture needs it.
@@ -55,6 +56,8 @@ private:
                    int exitStatus);
     void launchFailed(QProcess *process, const QUuid &id, const QString &path, const QString &reason);
     void endCapture();
+    // Ends a cancelled capture, without finished().
+    void endCancelled();
     QString newOutputPath(QString *failure);
 
     QPointer<CollectionStore> m_store;

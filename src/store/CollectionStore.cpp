@@ -92,6 +92,7 @@ CollectionStore::CollectionStore(const QString &root, Clock clock, QObject *pare
 }
 
 CollectionStore::~CollectionStore() {
+    m_gone->store(true);
     // A snapshot handed to the pool is written before the store goes: a store opened on the same
     // folder afterwards must never see it arrive over its own saves.
     std::unique_lock lock(m_saveLine->mutex);
@@ -246,17 +247,12 @@ void CollectionStore::requestSave(SaveDone waiter, PutBack putBack) {
     m_saveTimer.stop();
     m_heldSelection.reset();
     if (!m_writeEnabled) {
+        // An operation that puts its change back has refused before making it.
+        Q_ASSERT(!putBack);
         setSaveState(SaveState::Disabled);
-        if (waiter || putBack)
+        if (waiter)
             QMetaObject::invokeMethod(
-                this,
-                [this, waiter, putBack] {
-                    if (putBack)
-                        putBackAndSaveLater(putBack);
-                    if (waiter)
-                        waiter(false);
-                },
-                Qt::QueuedConnection);
+                this, [waiter] { waiter(false); }, Qt::QueuedConnection);
         return;
     }
     if (putBack)

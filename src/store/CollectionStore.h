@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QUuid>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -495,4 +496,8 @@ private:
     std::unique_ptr<AlertPresenter> m_alertPresenter;
     std::unique_ptr<ImageClipboard> m_imageClipboard;
     FileReviewer m_fileReviewer;
+    // Raised as the store goes: quitting saves without waiting for an image check still running on
+    // the pool, which then ends between the bands of rows it decodes, so the program's end does not
+    // wait for it either.
+    std::shared_ptr<std::atomic<bool>> m_gone = std::make_shared<std::atomic<bool>>(false);
 };

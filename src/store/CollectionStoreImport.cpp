@@ -25,27 +25,8 @@ const QString kReducedButton = QStringLiteral("Verkleinerte Kopie importieren");
 const QString kLocalButton = QStringLiteral("Nur lokal behalten");
 const QString kCancelButton = QStringLiteral("Abbrechen");
 
-// A child of the store that raises its flag when the store goes. Quitting saves without waiting
-// for an image check still running on the pool; once the store is gone, the check ends between
-// the bands of rows it decodes, so the program's end does not wait for it either.
-class ReviewStop final : public QObject {
-public:
-    explicit ReviewStop(QObject *store) : QObject(store) {}
-    ~ReviewStop() override { m_raised->store(true); }
-    ImageImport::CancelCheck check() const {
-        return [raised = m_raised] { return raised->load(); };
-    }
-
-private:
-    std::shared_ptr<std::atomic<bool>> m_raised = std::make_shared<std::atomic<bool>>(false);
-};
-
-ImageImport::CancelCheck stopWhenGone(QObject *store) {
-    for (QObject *child : store->children()) {
-        if (const auto *stop = dynamic_cast<ReviewStop *>(child))
-            return stop->check();
-    }
-    return (new ReviewStop(store))->check();
+ImageImport::CancelCheck stopWhenGone(const std::shared_ptr<std::atomic<bool>> &gone) {
+    return [gone] { return gone->load(); };
 }
 } // namespace
 
@@ -92,7 +73,7 @@ void CollectionStore::importNext(const std::shared_ptr<ImportRun> &run) {
     const QString name = QFileInfo(path).fileName();
     setStatus(QStringLiteral("Prüfe ") + name + QStringLiteral(" …"));
     const FileReviewer reviewer =
-        m_fileReviewer ? m_fileReviewer : FileReviewer([stop = stopWhenGone(this)](const QString &file) {
+        m_fileReviewer ? m_fileReviewer : FileReviewer([stop = stopWhenGone(m_gone)](const QString &file) {
             return ImageImport::review(file, stop);
         });
     reviewOffMainThread(
@@ -139,7 +120,7 @@ void CollectionStore::pasteImage() {
     setIsImporting(true);
     setStatus(QStringLiteral("Bild aus der Zwischenablage wird geprüft …"));
     reviewOffMainThread(
-        [bytes = *data, stop = stopWhenGone(this)] {
+        [bytes = *data, stop = stopWhenGone(m_gone)] {
             return ImageImport::reviewPasted(bytes, ImageImport::maximumCloudBytes, stop);
         },
         [this, id = *target](const ReviewOutcome &outcome) {

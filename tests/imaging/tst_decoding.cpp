@@ -45,17 +45,6 @@ QByteArray turnedJpeg(int width, int height) {
                               36));
 }
 
-QByteArray bigEndian(quint32 value) {
-    const quint32 big = qToBigEndian(value);
-    return QByteArray(reinterpret_cast<const char *>(&big), 4);
-}
-
-QByteArray chunk(const QByteArray &typeAndData) {
-    return bigEndian(quint32(typeAndData.size() - 4)) + typeAndData +
-           bigEndian(quint32(
-               crc32(0, reinterpret_cast<const Bytef *>(typeAndData.constData()), uInt(typeAndData.size()))));
-}
-
 // A PNG of any kind (colour type 0 grey, 2 RGB, 3 palette, 4 grey and alpha, 6 RGBA; any bit depth
 // the type allows), optionally with a tRNS chunk, and the pixels it holds at 8 bits a channel:
 // blocks of 8 x 8 pixels in seven levels of each channel, alpha (where there is some) in blocks of
@@ -126,8 +115,8 @@ KindOfPng pngOfKind(int colorType, int depth, bool transparency, QSize size, boo
     }
     QByteArray &png = kind.png;
     png = QByteArray("\x89PNG\r\n\x1a\n", 8);
-    png += chunk("IHDR" + bigEndian(quint32(size.width())) + bigEndian(quint32(size.height())) + char(depth) +
-                 char(colorType) + QByteArray(2, '\0') + char(interlaced));
+    png += pngChunk("IHDR" + bigEndian(quint32(size.width())) + bigEndian(quint32(size.height())) +
+                    char(depth) + char(colorType) + QByteArray(2, '\0') + char(interlaced));
     if (colorType == 3) {
         QByteArray colors, alphas;
         for (int i = 0; i < entries; ++i) {
@@ -136,17 +125,17 @@ KindOfPng pngOfKind(int colorType, int depth, bool transparency, QSize size, boo
             colors += char(qBlue(palette(i)));
             alphas += char(qAlpha(palette(i)));
         }
-        png += chunk("PLTE" + colors);
+        png += pngChunk("PLTE" + colors);
         if (transparency)
-            png += chunk("tRNS" + alphas);
+            png += pngChunk("tRNS" + alphas);
     } else if (transparency) {
         QByteArray key;
         for (int c = 0; c < channels; ++c)
             key += char(sample(0, 0, c) >> 8) + QByteArray(1, char(sample(0, 0, c)));
-        png += chunk("tRNS" + key);
+        png += pngChunk("tRNS" + key);
     }
-    png += chunk("IDAT" + qCompress(raw).mid(4));
-    png += chunk("IEND");
+    png += pngChunk("IDAT" + qCompress(raw).mid(4));
+    png += pngChunk("IEND");
     return kind;
 }
 
@@ -271,13 +260,14 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("chunks"); // placed after IHDR
         const QByteArray profile = QColorSpace(QColorSpace::DisplayP3).iccProfile();
         QTest::newRow("ICC profile, Display P3")
-            << chunk("iCCP" + QByteArray("P3\0\0", 4) + qCompress(profile).mid(4));
-        QTest::newRow("sRGB chunk") << chunk("sRGB" + QByteArray(1, '\0'));
-        QTest::newRow("gamma 1/2.2") << chunk("gAMA" + bigEndian(45455));
+            << pngChunk("iCCP" + QByteArray("P3\0\0", 4) + qCompress(profile).mid(4));
+        QTest::newRow("sRGB chunk") << pngChunk("sRGB" + QByteArray(1, '\0'));
+        QTest::newRow("gamma 1/2.2") << pngChunk("gAMA" + bigEndian(45455));
         QTest::newRow("gamma 1.8 and primaries")
-            << chunk("gAMA" + bigEndian(55556)) +
-                   chunk("cHRM" + bigEndian(31270) + bigEndian(32900) + bigEndian(68000) + bigEndian(32000) +
-                         bigEndian(26500) + bigEndian(69000) + bigEndian(15000) + bigEndian(6000));
+            << pngChunk("gAMA" + bigEndian(55556)) +
+                   pngChunk("cHRM" + bigEndian(31270) + bigEndian(32900) + bigEndian(68000) +
+                            bigEndian(32000) + bigEndian(26500) + bigEndian(69000) + bigEndian(15000) +
+                            bigEndian(6000));
         QTest::newRow("none") << QByteArray();
     }
     // A smaller copy carries the colour space the whole image has.

@@ -1,4 +1,5 @@
 #include "ImageComparison.h"
+#include "support/FileSupport.h"
 #include "support/PngWriter.h"
 #include "support/TiffWriter.h"
 
@@ -51,20 +52,11 @@ const QByteArray kExifTurned("\xff\xe1\0\x22"
                              "Exif\0\0MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0",
                              36);
 
-QByteArray bigEndian(quint32 value) {
-    value = qToBigEndian(value);
-    return QByteArray(reinterpret_cast<const char *>(&value), 4);
-}
-
 // A PNG whose header claims width x height (8-bit RGB), with three black rows.
 QByteArray pngClaiming(quint32 width, quint32 height) {
-    QByteArray png("\x89PNG\r\n\x1a\n", 8);
-    for (const QByteArray &body :
-         {"IHDR" + bigEndian(width) + bigEndian(height) + QByteArray("\x08\x02\0\0\0", 5),
-          "IDAT" + qCompress(QByteArray(qsizetype(width) * 9 + 3, '\0')).mid(4), QByteArray("IEND")})
-        png += bigEndian(quint32(body.size() - 4)) + body +
-               bigEndian(crc32(0, reinterpret_cast<const Bytef *>(body.data()), uInt(body.size())));
-    return png;
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) +
+           pngChunk("IHDR" + bigEndian(width) + bigEndian(height) + QByteArray("\x08\x02\0\0\0", 5)) +
+           pngChunk("IDAT" + qCompress(QByteArray(qsizetype(width) * 9 + 3, '\0')).mid(4)) + pngChunk("IEND");
 }
 
 // An 8-bit RGB image of four quadrants, top left, top right, bottom left, bottom right, as a TIFF
@@ -87,8 +79,7 @@ bool writeQuadrants(const QString &path, QSize size, const QList<QRgb> &quadrant
         const int left = std::max(0, (size.width() / 2 - first + dx - 1) / dx);
         return samples(0).repeated(left) + samples(size.width() - 1).repeated(count - left);
     });
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(png) == png.size();
+    return writeFile(path, png);
 }
 
 QByteArray littleEndian16(quint16 value) {

@@ -17,9 +17,6 @@
 #include <QThread>
 
 #include <atomic>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 

@@ -141,6 +141,7 @@ private Q_SLOTS:
         if (step != u"store")
             writes.release();
         m_store->setFileWriter(writes.writer());
+        const QString before = m_store->status();
         auto capture = controller();
         capture->start();
         if (step == u"tool")
@@ -156,6 +157,8 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(!m_store->isCapturing(), kPatienceMs);
             QCOMPARE(snips(), 1);
             QCOMPARE(m_desktop->events, (QStringList{u"hide"_s, u"reactivate"_s}));
+        } else {
+            QCOMPARE(m_store->status(), before); // without a round nothing else names the state
         }
         // The next capture's tool starts after the first one's would have, or after it was ended: the
         // cancelled one leaves nothing behind, not even the file its tool had written.

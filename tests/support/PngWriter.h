@@ -19,14 +19,23 @@ struct Adam7Pass {
 inline constexpr Adam7Pass kAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
                                         {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
 
+// A number as PNG stores it: four bytes, big-endian.
+inline QByteArray bigEndian(quint32 value) {
+    const quint32 big = qToBigEndian(value);
+    return QByteArray(reinterpret_cast<const char *>(&big), 4);
+}
+
+// One chunk of a PNG: the length of its data, its type and data, and the CRC of those.
+inline QByteArray pngChunk(const QByteArray &typeAndData) {
+    return bigEndian(quint32(typeAndData.size() - 4)) + typeAndData +
+           bigEndian(quint32(
+               crc32(0, reinterpret_cast<const Bytef *>(typeAndData.constData()), uInt(typeAndData.size()))));
+}
+
 // A PNG of `size` whose stored rows, or the rows of each pass when interlaced, pack(y, x, dx)
 // gives for the pixels x, x + dx, … of row y: no image of the whole size is ever held.
 inline QByteArray streamedPng(QSize size, int depth, int colorType, bool interlaced,
                               const std::function<QByteArray(int y, int x, int dx)> &pack) {
-    const auto bigEndian = [](quint32 value) {
-        const quint32 big = qToBigEndian(value);
-        return QByteArray(reinterpret_cast<const char *>(&big), 4);
-    };
     QByteArray idat("IDAT");
     z_stream z{};
     deflateInit(&z, 1);
@@ -50,14 +59,10 @@ inline QByteArray streamedPng(QSize size, int depth, int colorType, bool interla
     }
     deflateMore({}, Z_FINISH);
     deflateEnd(&z);
-    QByteArray png("\x89PNG\r\n\x1a\n", 8);
-    for (const QByteArray &body :
-         {"IHDR" + bigEndian(quint32(size.width())) + bigEndian(quint32(size.height())) + char(depth) +
-              char(colorType) + QByteArray(2, '\0') + char(interlaced),
-          idat, QByteArray("IEND")})
-        png += bigEndian(quint32(body.size() - 4)) + body +
-               bigEndian(crc32(0, reinterpret_cast<const Bytef *>(body.data()), uInt(body.size())));
-    return png;
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) +
+           pngChunk("IHDR" + bigEndian(quint32(size.width())) + bigEndian(quint32(size.height())) +
+                    char(depth) + char(colorType) + QByteArray(2, '\0') + char(interlaced)) +
+           pngChunk(idat) + pngChunk("IEND");
 }
 
 // A black PNG, grey (colour type 0) or RGB (2).
