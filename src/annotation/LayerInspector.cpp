@@ -3,6 +3,7 @@
 #include "annotation/AnnotationSession.h"
 #include "annotation/StyleControls.h"
 #include "annotation/WorkspaceControls.h"
+#include "look/ElidedText.h"
 #include "look/FocusFrame.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
@@ -119,8 +120,8 @@ public:
                                     lock.rect());
             label.adjust(0, 0, -16, 0);
         }
-        const QString shown = painter->fontMetrics().elidedText(
-            index.data(Qt::DisplayRole).toString().split(u'\n').first(), Qt::ElideRight, int(label.width()));
+        const QString shown = Elide::line(index.data(Qt::DisplayRole).toString().split(u'\n').first(),
+                                          painter->font(), int(label.width()));
         painter->drawText(label, Qt::AlignVCenter | Qt::AlignLeft, shown);
         // The row the keyboard is on, once the window is used by keyboard (as the style does).
         if ((option.state & QStyle::State_HasFocus) && (option.state & QStyle::State_KeyboardFocusChange))

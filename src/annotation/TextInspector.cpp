@@ -2,6 +2,7 @@
 
 #include "annotation/AnnotationSession.h"
 #include "annotation/WorkspaceControls.h"
+#include "look/ElidedText.h"
 #include "look/FocusFrame.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
@@ -19,7 +20,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QTextLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -29,25 +29,6 @@ constexpr MarkColor kMarkerColors[] = {MarkColor::Yellow, MarkColor::Green, Mark
 constexpr MarkKind kMarkKinds[] = {MarkKind::Highlight, MarkKind::Rectangle, MarkKind::Cloud, MarkKind::Blur,
                                    MarkKind::Redact};
 
-// The text as it fits in `lines` lines of `width` points, the last one cut with an ellipsis.
-QString firstLines(const QString &text, const QFont &font, int width, int lines) {
-    QTextLayout layout(text, font);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    QStringList shown;
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(width);
-        if (shown.size() == lines) {
-            shown.last() = QFontMetrics(font).elidedText(shown.last() + u'…', Qt::ElideRight, width);
-            break;
-        }
-        shown.append(text.mid(line.textStart(), line.textLength()).trimmed());
-    }
-    layout.endLayout();
-    return shown.join(u'\n');
-}
 } // namespace
 
 // One recognised line in the list: its whole text, tinted in the accent while selected.
@@ -328,7 +309,8 @@ void TextInspector::refresh() {
     m_selectedDivider->setVisible(bool(line));
     if (line) {
         const int width = std::max(m_selected->width() - 32, 120);
-        setTextIfChanged(m_selectedText, firstLines(line->text, m_selectedText->font(), width, 2));
+        setTextIfChanged(m_selectedText,
+                         Elide::lines(line->text, m_selectedText->font(), width, 2).join(u'\n'));
         m_selectedText->setToolTip(line->text);
     }
 }
