@@ -238,8 +238,8 @@ void CollectionStore::save(QObject *receiver, std::function<void(bool)> done) {
     requestSave(std::move(waiter), {});
 }
 
-void CollectionStore::saveOrPutBack(PutBack putBack) {
-    requestSave({}, std::move(putBack));
+void CollectionStore::saveOrPutBack(std::function<void()> undo) {
+    requestSave({}, PutBack{std::move(undo), {}, true});
 }
 
 void CollectionStore::requestSave(SaveDone waiter, PutBack putBack) {
@@ -248,17 +248,18 @@ void CollectionStore::requestSave(SaveDone waiter, PutBack putBack) {
     m_heldSelection.reset();
     if (!m_writeEnabled) {
         // An operation that puts its change back has refused before making it.
-        Q_ASSERT(!putBack);
+        Q_ASSERT(!putBack.undo);
         setSaveState(SaveState::Disabled);
         if (waiter)
             QMetaObject::invokeMethod(
                 this, [waiter] { waiter(false); }, Qt::QueuedConnection);
         return;
     }
-    if (putBack)
+    if (putBack.undo)
         m_nextPutBacks.append(std::move(putBack));
-    // One at a time, so that they reach the disk in order; the next takes the values of then.
-    if (m_saveRunning) {
+    // One at a time, so that they reach the disk in order; the next takes the values of then. An
+    // answer that is being applied may ask for a save before the one behind it has started.
+    if (m_saveRunning || m_saveAgain) {
         m_saveAgain = true;
         if (waiter)
             m_nextSaveWaiting.append(std::move(waiter));
@@ -296,29 +297,38 @@ void CollectionStore::startSave(QList<SaveDone> waiting) {
                 return;
             self->m_saveRunning = false;
             const bool written = self->applySave(problem);
-            if (!written)
-                self->saveFailed(putBacks);
+            // A save that is written ends its chain: everything it carried stays.
+            const QList<PutBack> ended = written ? putBacks : self->saveFailed(putBacks);
             // Put-backs run before the next save, which then takes them in.
             for (const SaveDone &done : waiting)
                 done(written);
+            for (const PutBack &putBack : ended) {
+                if (putBack.settled)
+                    putBack.settled(written);
+            }
             if (std::exchange(self->m_saveAgain, false))
                 self->startSave(std::exchange(self->m_nextSaveWaiting, {}));
         });
 }
 
-void CollectionStore::saveFailed(const QList<PutBack> &putBacks) {
+QList<CollectionStore::PutBack> CollectionStore::saveFailed(const QList<PutBack> &putBacks) {
     // The save behind this one holds these changes as well: they go back only if it fails too, and
     // then together with its own, newest first, so each finds the state it left behind.
     if (m_saveAgain) {
         m_nextPutBacks = putBacks + m_nextPutBacks;
-        return;
+        return {};
     }
     if (putBacks.isEmpty())
-        return;
-    putBackAndSaveLater([&] {
+        return {};
+    const auto undo = [&] {
         for (auto it = putBacks.crbegin(); it != putBacks.crend(); ++it)
-            (*it)();
-    });
+            it->undo();
+    };
+    if (std::any_of(putBacks.cbegin(), putBacks.cend(), [](const PutBack &p) { return p.saveLater; }))
+        putBackAndSaveLater(undo);
+    else
+        putBack(undo);
+    return putBacks;
 }
 
 void CollectionStore::holdSelectionForTheNextSave(const OptionalUuid &selectedID) {

@@ -55,8 +55,8 @@ using UuidMap = QHash<QUuid, QUuid>;
 // - isOpeningProject: a project file being read, checked and its images written; a second open
 //   refuses.
 // - isSavingProject: a project file being written; a second save refuses.
-// - isRestoring: restored cloud collections whose images are being copied in and saved; a second
-//   restore refuses.
+// - isRestoring: restored cloud collections whose images are being copied in and saved, until it
+//   is settled whether they stay; a second restore refuses.
 class CollectionStore : public QObject {
     Q_OBJECT
     Q_PROPERTY(SnipCollectionList collections READ collections WRITE setCollections NOTIFY collectionsChanged)
@@ -306,15 +306,24 @@ private:
     bool applySave(const QString &problem);
     // Takes the values now and writes them on the pool; `waiting` learn the outcome.
     void startSave(QList<SaveDone> waiting);
-    // What puts an operation's change back after its save failed: each value only while it still
-    // holds what the operation gave it.
-    using PutBack = std::function<void()>;
+    // What puts an operation's change back after the saves that carried it failed: each value only
+    // while it still holds what the operation gave it.
+    struct PutBack {
+        std::function<void()> undo;
+        // Learns how the chain of saves that carried the change ended, after every put-back of the
+        // chain has run: true when a save of it was written, so the change stays.
+        std::function<void(bool kept)> settled;
+        // Whether a delayed save follows the put-back. The round and trash operations ask for it:
+        // their save also took in the edits that were waiting for it, then still only in memory.
+        bool saveLater = true;
+    };
     // Saves at once for an operation whose change goes back when the save fails; the delayed save
     // then tries again.
-    void saveOrPutBack(PutBack putBack);
+    void saveOrPutBack(std::function<void()> undo);
     void requestSave(SaveDone waiter, PutBack putBack);
-    // Runs the put-backs of a failed save, newest first, or hands them on to the save behind it.
-    void saveFailed(const QList<PutBack> &putBacks);
+    // Runs the put-backs of a failed save, newest first, or hands them on to the save behind it;
+    // returns those whose chain ended here.
+    QList<PutBack> saveFailed(const QList<PutBack> &putBacks);
     // When this operation's save waits behind another, that save writes this selection rather than
     // the one chosen afterwards, which is left to the delayed save.
     void holdSelectionForTheNextSave(const OptionalUuid &selectedID);
@@ -322,16 +331,23 @@ private:
     void autosave();
     // A change that may not be on disk yet: its save is scheduled or waits for the one under way.
     bool changeWaiting() const;
-    // Puts back an operation's change after its save failed. The file still holds what it held
-    // before, so unless another change waits for its own save, no save follows and the indicator
-    // keeps the failure.
+    // Puts back the changes of a chain of failed saves. The file still holds what it held before,
+    // so unless another change waits for its own save, no save follows and the indicator keeps the
+    // failure.
     void putBack(const std::function<void()> &undo);
-    // The same for the round and trash operations, whose save also took in edits that were
-    // waiting for the delayed save: those are still only in memory, so the delayed save follows.
+    // The same for a chain that holds a round or trash operation, whose save also took in edits
+    // that were waiting for the delayed save: those are still only in memory, so the delayed save
+    // follows.
     void putBackAndSaveLater(const std::function<void()> &undo);
     // Resumes the round on the collection (no checks) and returns what puts back each value it
     // set that still holds that value.
     std::function<void()> applyResume(const QUuid &id);
+    // Selects the collection now at `index` (the last one when the list is shorter) and its first
+    // snip, or nothing in an empty library: where deleting the selected collection leaves it.
+    void selectInPlaceOf(qsizetype index);
+    // Gives the selection back to `id` and `snipID` when that collection is still there (or none
+    // was selected); otherwise it goes where deleting the collection at `index` would leave it.
+    void putBackSelection(const OptionalUuid &id, const OptionalUuid &snipID, qsizetype index);
     // Whether a destination may be given back: none, a new collection, or one still in the library.
     bool choiceStillValid(const OptionalCaptureChoice &choice) const;
     // The refusal of an operation that saves while writing is disabled.
@@ -454,11 +470,13 @@ public:
     void openProject();
     // Adds restored collections in front as copies with new ids (collections, snips and marks),
     // new image files and a marked title, and saves at once. The images are copied on the
-    // background pool (isRestoring, until the save has answered); a symbolic link or any other file that is
-    // not a regular one is refused. `done` receives an empty text on success, else the German sentence of the
-    // failure, after which the library and the Images folder are as they were (running out of
-    // memory included). It runs on the main thread, never inside this call, and only while
-    // `receiver` exists.
+    // background pool (isRestoring, until it is settled whether the saves keep them); a symbolic
+    // link or any other file that is not a regular one is refused. A failed save puts the restore
+    // back like the round and trash operations: when the last of a chain of failing saves answers,
+    // newest first; a later save of the chain that is written keeps it. `done` receives an empty
+    // text on success, else the German sentence of the failure, after which the library and the
+    // Images folder are as they were (running out of memory included). It runs on the main thread,
+    // never inside this call, and only while `receiver` exists.
     void restoreCloudCollections(const QList<SnipCollection> &collections, const QString &imagesFolder,
                                  QObject *receiver, std::function<void(const QString &failure)> done);
     // Asks for image files, checks them one after another off the main thread and adds them to

@@ -261,8 +261,7 @@ void CollectionStore::finishRestore(const QList<SnipCollection> &restored, const
                                     const std::function<void(const QString &)> &done) {
     const OptionalUuid previousSelection = m_selectedID;
     const OptionalUuid previousSnip = m_selectedSnipID;
-    const OptionalUuid newSelection =
-        restored.isEmpty() ? previousSelection : OptionalUuid(restored.first().id);
+    const OptionalUuid newSelection = restored.isEmpty() ? OptionalUuid() : OptionalUuid(restored.first().id);
     // Takes the restored collections out again, wherever they are now (the trash included), and
     // gives the selection back when it still rests on them.
     const auto takeOut = [this, restored, previousSelection, previousSnip, newSelection] {
@@ -270,6 +269,13 @@ void CollectionStore::finishRestore(const QList<SnipCollection> &restored, const
         for (const SnipCollection &collection : restored)
             ids.insert(collection.id);
         const auto isRestored = [&](const SnipCollection &c) { return ids.contains(c.id); };
+        // Where the selected copy stands among the collections that stay.
+        qsizetype place = 0;
+        for (const SnipCollection &collection : std::as_const(m_collections)) {
+            if (collection.id == newSelection)
+                break;
+            place += isRestored(collection) ? 0 : 1;
+        }
         if (std::any_of(m_collections.cbegin(), m_collections.cend(), isRestored))
             changeCollections([&](QList<SnipCollection> &list) { list.removeIf(isRestored); });
         if (std::any_of(m_deletedCollections.cbegin(), m_deletedCollections.cend(),
@@ -278,10 +284,8 @@ void CollectionStore::finishRestore(const QList<SnipCollection> &restored, const
             trash.removeIf([&](const DeletedCollection &d) { return isRestored(d.collection); });
             setDeletedCollections(trash);
         }
-        if (m_selectedID == newSelection) {
-            setSelectedID(previousSelection);
-            setSelectedSnipID(previousSnip);
-        }
+        if (newSelection && m_selectedID == newSelection)
+            putBackSelection(previousSelection, previousSnip, place);
         if (m_session && ids.contains(m_session->collectionID)) {
             setSession(std::nullopt);
             setSessionSnipID(std::nullopt);
@@ -304,13 +308,16 @@ void CollectionStore::finishRestore(const QList<SnipCollection> &restored, const
         done(failure);
         return;
     }
-    // isRestoring lasts until the answer, so a second restore cannot overlap with a put-back.
-    save(this, [this, copied, done, takeOut](bool written) {
-        if (!written) {
-            putBack(takeOut);
-            removeFiles(copied);
-        }
-        setIsRestoring(false);
-        done(written ? QString() : kRestoreNotSaved);
-    });
+    // Its save joins the chain of the operations that put back, so a failing chain gives back
+    // each change in turn, newest first. isRestoring lasts until the chain has ended, so a second
+    // restore cannot overlap with a put-back. Put back alone, the library is as the file holds it:
+    // no delayed save follows.
+    requestSave({}, PutBack{takeOut,
+                            [this, copied, done](bool kept) {
+                                if (!kept)
+                                    removeFiles(copied);
+                                setIsRestoring(false);
+                                done(kept ? QString() : kRestoreNotSaved);
+                            },
+                            false});
 }

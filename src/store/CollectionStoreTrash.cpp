@@ -17,6 +17,26 @@ qsizetype trashIndex(const QList<DeletedCollection> &trash, const QUuid &id) {
 }
 } // namespace
 
+void CollectionStore::selectInPlaceOf(qsizetype index) {
+    setSelectedID(
+        m_collections.isEmpty()
+            ? OptionalUuid()
+            : OptionalUuid(m_collections[std::clamp<qsizetype>(index, 0, m_collections.size() - 1)].id));
+    const auto selected = current();
+    setSelectedSnipID(selected && !selected->items.isEmpty() ? OptionalUuid(selected->items.first().id)
+                                                             : OptionalUuid());
+}
+
+void CollectionStore::putBackSelection(const OptionalUuid &id, const OptionalUuid &snipID, qsizetype index) {
+    // A selection given back never names a collection that is gone: nothing would be shown.
+    if (id && indexOfCollection(*id) < 0) {
+        selectInPlaceOf(index);
+        return;
+    }
+    setSelectedID(id);
+    setSelectedSnipID(snipID);
+}
+
 // Both apply their change at once and save; when that save fails, each property that still holds
 // the value the operation gave it goes back, so changes made meanwhile stay, and the delayed save
 // tries again. The put-backs of a chain of failing saves run newest first: the trash is a stack.
@@ -50,14 +70,8 @@ bool CollectionStore::deleteCollection(const QUuid &id) {
     trash.append(DeletedCollection{removed, index});
     setDeletedCollections(trash);
 
-    if (m_selectedID == id) {
-        setSelectedID(m_collections.isEmpty()
-                          ? OptionalUuid()
-                          : OptionalUuid(m_collections[std::min(m_collections.size() - 1, index)].id));
-        const auto selected = current();
-        setSelectedSnipID(selected && !selected->items.isEmpty() ? OptionalUuid(selected->items.first().id)
-                                                                 : OptionalUuid());
-    }
+    if (m_selectedID == id)
+        selectInPlaceOf(index);
     if (m_session && m_session->collectionID == id) {
         ++m_roundChoices;
         setSession(std::nullopt);
@@ -90,10 +104,8 @@ bool CollectionStore::deleteCollection(const QUuid &id) {
                 setDeletedCollections(list);
             }
         }
-        if (m_selectedID == newSelectedID && m_selectedSnipID == newSelectedSnipID) {
-            setSelectedID(oldSelectedID);
-            setSelectedSnipID(oldSelectedSnipID);
-        }
+        if (m_selectedID == newSelectedID && m_selectedSnipID == newSelectedSnipID)
+            putBackSelection(oldSelectedID, oldSelectedSnipID, index);
         if (m_session == newSession && m_sessionSnipID == newSessionSnipID) {
             setSession(oldSession);
             setSessionSnipID(oldSessionSnipID);
@@ -138,20 +150,17 @@ bool CollectionStore::restoreDeletedCollection() {
     saveOrPutBack([=, this] {
         const QUuid id = entry.collection.id;
         // Back into the trash as it is now, with what was changed in it meanwhile.
+        qsizetype place = at;
         if (const qsizetype index = indexOfCollection(id); index >= 0) {
+            place = index;
             const SnipCollection collection = m_collections[index];
             changeCollections([&](QList<SnipCollection> &list) { list.removeAt(index); });
             QList<DeletedCollection> list = m_deletedCollections;
             list.append(DeletedCollection{collection, entry.index});
             setDeletedCollections(list);
         }
-        if (m_selectedID == id) {
-            const bool oldThere = oldSelectedID && indexOfCollection(*oldSelectedID) >= 0;
-            setSelectedID(oldThere                  ? oldSelectedID
-                          : m_collections.isEmpty() ? OptionalUuid()
-                                                    : OptionalUuid(m_collections.first().id));
-            setSelectedSnipID(oldThere ? oldSelectedSnipID : OptionalUuid());
-        }
+        if (m_selectedID == id)
+            putBackSelection(oldSelectedID, oldSelectedSnipID, place);
         if (m_session && m_session->collectionID == id) {
             setSession(std::nullopt);
             setSessionSnipID(std::nullopt);

@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <atomic>
 #include <functional>
@@ -41,13 +42,15 @@ struct FakeAlerts final : AlertPresenter {
 };
 
 // A store in a temporary folder with a settable clock, fake panels and alerts, and a writer that
-// counts writes and fails once allowedWrites has run down to 0. The store writes from the
-// background pool too, so the counts are atomic.
+// counts writes and fails once allowedWrites has run down to 0; while holdLibrary is set, a write
+// of the library waits, its outcome decided already. The store writes from the background pool
+// too, so the counts are atomic.
 struct StoreFixture {
     QTemporaryDir dir;
     double clock = 1000.0;
     std::atomic<int> writes = 0;
     std::atomic<int> allowedWrites = -1; // -1: all succeed
+    std::atomic<bool> holdLibrary = false;
     std::unique_ptr<CollectionStore> store;
     FakePanels *panels = new FakePanels;
     FakeAlerts *alerts = new FakeAlerts;
@@ -61,11 +64,15 @@ struct StoreFixture {
             int allowed = allowedWrites;
             while (allowed > 0 && !allowedWrites.compare_exchange_weak(allowed, allowed - 1)) {
             }
+            while (holdLibrary && path.endsWith(QStringLiteral("library.json")))
+                QThread::msleep(5);
             if (allowed == 0)
                 return QStringLiteral("Die Datei konnte nicht geschrieben werden.");
             return FileErrors::writeAtomically(path, bytes);
         });
     }
+    // The store waits for its saves as it goes.
+    ~StoreFixture() { holdLibrary = false; }
 
     // Waits until no import, paste, project or restore is under way; false after 20 s.
     bool idle() {

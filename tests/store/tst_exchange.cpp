@@ -318,14 +318,16 @@ void TestExchange::openProjectWriteFailsHalfWay() {
 }
 
 void TestExchange::restore_data() {
-    // What goes wrong: '-' nothing, 's' the final save, 'm' the second image is missing, 'l' it is
-    // a symbolic link, 'n' its name has an upper-case extension, 'o' memory runs out copying it,
-    // 'c' a capture is running.
+    // What goes wrong: '-' nothing, 's' the final save, 'k' the final save while another one is
+    // asked for, which is written, 'm' the second image is missing, 'l' it is a symbolic link, 'n'
+    // its name has an upper-case extension, 'o' memory runs out copying it, 'c' a capture is
+    // running.
     QTest::addColumn<char>("trouble");
     QTest::addColumn<QString>("failure");
     QTest::newRow("restored") << '-' << QString();
     QTest::newRow("final save fails")
         << 's' << u"Die Wiederherstellung konnte lokal nicht gespeichert werden."_s;
+    QTest::newRow("final save fails, the one after it is written") << 'k' << QString();
     QTest::newRow("image missing") << 'm' << u"Die Datei ist nicht vorhanden."_s;
     QTest::newRow("image is a symbolic link") << 'l' << u"Nur gewöhnliche Dateien können gelesen werden."_s;
     QTest::newRow("upper-case extension") << 'n' << u"Die Sicherung enthält ungültige Daten."_s;
@@ -367,13 +369,20 @@ void TestExchange::restore() {
             throw std::bad_alloc();
         return FileErrors::copyAtomically(source, target);
     });
-    if (trouble == 's')
+    if (trouble == 's' || trouble == 'k')
         f.allowedWrites = 0; // the final save fails
+    f.holdLibrary = trouble == 'k';
     f.store->setIsCapturing(trouble == 'c');
 
     const QString answer = StoreFixture::answerOf([&](QObject *receiver, StoreFixture::Done done) {
         f.store->restoreCloudCollections({a, b}, backup.path(), receiver, done);
         QCOMPARE(f.store->isRestoring(), trouble != 'c' && trouble != 'n');
+        if (trouble == 'k') {
+            QVERIFY(QTest::qWaitFor([&] { return f.writes > 0; }, 20000));
+            f.store->save();
+            f.allowedWrites = -1;
+            f.holdLibrary = false;
+        }
     });
     QCOMPARE(answer, failure);
     QVERIFY(!f.store->isRestoring());

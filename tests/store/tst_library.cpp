@@ -170,6 +170,8 @@ void TestLibrary::savesInOrder_data() {
     QTest::newRow("a save at once: waits for it") << QStringLiteral("save") << QStringList{"1", "2"};
     QTest::newRow("a save at once after a failing autosave: reported, then written")
         << QStringLiteral("save, failing") << QStringList{"2"};
+    QTest::newRow("a save asked for by an answer while another waits: joins it")
+        << QStringLiteral("answer") << QStringList{"1", "2"};
     // The pool is busy, so the autosave has not started when the save at once is asked for.
     QTest::newRow("a save at once before the autosave starts: after it")
         << QStringLiteral("queued") << QStringList{"1", "2"};
@@ -206,6 +208,8 @@ void TestLibrary::savesInOrder() {
         QCOMPARE(f.store->saveState(), CollectionStore::SaveState::Saving);
         busy.release(threads);
     } else {
+        if (meanwhile == QStringLiteral("answer"))
+            f.store->save(nullptr, [&](bool) { f.store->save(); });
         QVERIFY2(QTest::qWaitFor([&] { return held.entered.tryAcquire(); }, 10000),
                  "the autosave never wrote");
         retitle(*f.store, QStringLiteral("2"));

@@ -731,74 +731,187 @@ void TestOperations::failedFinalSaveLeavesPreviousState() {
 void TestOperations::failedDeletePutsTheTrashBack_data() {
     // Steps while every write fails, in order: "-X" deletes collection X, "+" restores the newest
     // trash entry, "xS" deletes snip S of the current collection, "u" undoes that, "n" adds a new
-    // collection in front.
+    // collection in front, "r" restores a backup of one collection R with one snip, "@X" resumes a
+    // round on X, "~X" takes X out by replacing the collections. R stands for its restored copy.
     QTest::addColumn<QString>("deletedBefore"); // collections deleted, and saved, before writes fail
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QString>("titles");
-    QTest::addColumn<QString>("kept"); // titles of the trash entries left
+    QTest::addColumn<QString>("kept");     // titles of the trash entries left
+    QTest::addColumn<QString>("shown");    // the collection selected and the round's, in the end
+    QTest::addColumn<QString>("restores"); // the restores' answers as they come: 'n' not saved, 'b' refused
     QTest::newRow("only entry") << ""
                                 << "-B"
                                 << "A B C D"
+                                << ""
+                                << "A/D"
                                 << "";
     QTest::newRow("last entry") << "C"
                                 << "-B"
                                 << "A B D"
-                                << "C";
+                                << "C"
+                                << "A/D"
+                                << "";
     QTest::newRow("delete B, then C") << ""
                                       << "-B -C"
                                       << "A B C D"
+                                      << ""
+                                      << "A/D"
                                       << "";
     QTest::newRow("delete C, then B") << ""
                                       << "-C -B"
                                       << "A B C D"
+                                      << ""
+                                      << "A/D"
                                       << "";
     QTest::newRow("delete B, then restore it") << ""
                                                << "-B +"
                                                << "A B C D"
+                                               << ""
+                                               << "A/D"
                                                << "";
     QTest::newRow("restore B, then delete it again") << "B"
                                                      << "+ -B"
                                                      << "A C D"
-                                                     << "B";
+                                                     << "B"
+                                                     << "A/D"
+                                                     << "";
     QTest::newRow("a snip deleted and brought back meanwhile") << ""
                                                                << "xB0 -B + u"
                                                                << "A B C D"
+                                                               << ""
+                                                               << "B/D"
                                                                << "";
     QTest::newRow("a collection added in front meanwhile") << ""
                                                            << "-B n"
                                                            << "Neue Sammlung A B C D"
+                                                           << ""
+                                                           << "Neue Sammlung/Neue Sammlung"
                                                            << "";
+    QTest::newRow("delete the selected one, then restore a backup") << ""
+                                                                    << "-A r"
+                                                                    << "A B C D"
+                                                                    << ""
+                                                                    << "A/D"
+                                                                    << "n";
+    QTest::newRow("restore a backup, then delete its copy") << ""
+                                                            << "r -R"
+                                                            << "A B C D"
+                                                            << ""
+                                                            << "A/D"
+                                                            << "n";
+    QTest::newRow("delete, restore a backup, delete its copy") << ""
+                                                               << "-A r -R"
+                                                               << "A B C D"
+                                                               << ""
+                                                               << "A/D"
+                                                               << "n";
+    QTest::newRow("restore from the trash, then a backup") << "C"
+                                                           << "+ r"
+                                                           << "A B D"
+                                                           << "C"
+                                                           << "A/D"
+                                                           << "n";
+    QTest::newRow("restore a backup, then from the trash") << "C"
+                                                           << "r +"
+                                                           << "A B D"
+                                                           << "C"
+                                                           << "A/D"
+                                                           << "n";
+    QTest::newRow("restore a backup, then resume a round on its copy") << ""
+                                                                       << "r @R"
+                                                                       << "A B C D"
+                                                                       << ""
+                                                                       << "A/D"
+                                                                       << "n";
+    QTest::newRow("restore a backup twice, a deletion between") << ""
+                                                                << "r -B r"
+                                                                << "A B C D"
+                                                                << ""
+                                                                << "A/D"
+                                                                << "bn";
+    // The selection the restore found is gone: the one in the copy's place follows, as after a deletion.
+    QTest::newRow("restore a backup, the collection selected before gone meanwhile") << ""
+                                                                                     << "r ~A -B"
+                                                                                     << "B C D"
+                                                                                     << ""
+                                                                                     << "B/D"
+                                                                                     << "n";
+    QTest::newRow("restore a backup, the copy selected again behind a new one, the one selected before gone")
+        << ""
+        << "r n xR0 ~A"
+        << "Neue Sammlung B C D"
+        << ""
+        << "B/Neue Sammlung"
+        << "n";
+    QTest::newRow("restore from the trash, the collection selected before gone meanwhile") << "C"
+                                                                                           << "+ ~A -B"
+                                                                                           << "B D"
+                                                                                           << "C"
+                                                                                           << "D/D"
+                                                                                           << "";
 }
 
-// However many trash operations one chain of failing saves holds, the collections and the trash
-// come back as they were, each collection at its old place, and so does the next save.
+// However many operations that put back one chain of failing saves holds, the collections and the
+// trash come back as they were, each collection at its old place, the selection on one that is
+// there, no restored image is left, and so does the next save.
 void TestOperations::failedDeletePutsTheTrashBack() {
     QFETCH(QString, deletedBefore);
     QFETCH(QString, steps);
     QFETCH(QString, titles);
     QFETCH(QString, kept);
+    QFETCH(QString, shown);
+    QFETCH(QString, restores);
     StoreFixture f;
     f.setUp({{"A", 1}, {"B", 2}, {"C", 1}, {"D", 1}});
     for (const QString &title : deletedBefore.split(u' ', Qt::SkipEmptyParts))
         QVERIFY(f.store->deleteCollection(*f.id(title)));
+    QVERIFY(f.store->resumeCollection(*f.id("D")));
     f.store->finishPendingWork();
     const QString notice = f.store->collectionNotice();
     const QList<DeletedCollection> trashBefore = f.store->deletedCollections();
+    QTemporaryDir backup;
+    SnipCollection r;
+    r.title = QStringLiteral("R");
+    r.items = {Snip::make(uuidText(QUuid::createUuid()) + QStringLiteral(".png"))};
+    QVERIFY(writeFile(backup.filePath(r.items[0].imageFile), encoded(filled(2, 2))));
+    const auto id = [&](const QString &title) {
+        return title == u"R" ? f.id(QStringLiteral("R · Wiederhergestellt")) : f.id(title);
+    };
+    QObject receiver;
+    QString answers;
     f.allowedWrites = 0;
+    f.holdLibrary = true; // each save waits for the steps after it
     for (const QString &step : steps.split(u' ')) {
         if (step.startsWith(u'-')) {
-            QVERIFY(f.store->deleteCollection(*f.id(step.mid(1))));
+            QVERIFY(f.store->deleteCollection(*id(step.mid(1))));
         } else if (step == u"+") {
             QVERIFY(f.store->restoreDeletedCollection());
         } else if (step.startsWith(u'x')) {
-            f.store->setSelectedID(f.id(step.mid(1, 1)));
+            f.store->setSelectedID(id(step.mid(1, 1)));
             f.store->deleteSnip(*f.id(step.mid(1)));
         } else if (step == u"n") {
             f.store->newCollection();
+        } else if (step == u"r") {
+            const qsizetype count = f.store->collections().size();
+            const qsizetype answered = answers.size();
+            f.store->restoreCloudCollections({r}, backup.path(), &receiver, [&](const QString &failure) {
+                answers += failure.startsWith(QStringLiteral("Bitte beende")) ? u'b'
+                           : failure.isEmpty()                                ? u's'
+                                                                              : u'n';
+            });
+            QVERIFY(QTest::qWaitFor(
+                [&] { return answers.size() > answered || f.store->collections().size() > count; }, 20000));
+        } else if (step.startsWith(u'@')) {
+            QVERIFY(f.store->resumeCollection(*id(step.mid(1))));
+        } else if (step.startsWith(u'~')) {
+            QList<SnipCollection> list = f.store->collections();
+            list.removeIf([&](const SnipCollection &c) { return c.id == id(step.mid(1)); });
+            f.store->setCollections(list);
         } else {
             f.store->undoDelete();
         }
     }
+    f.holdLibrary = false;
     f.store->finishPendingWork();
     QCOMPARE(f.titles(), titles);
     for (const SnipCollection &c : f.store->collections()) {
@@ -812,6 +925,12 @@ void TestOperations::failedDeletePutsTheTrashBack() {
     QCOMPARE(f.store->deletedCollections(), trashBefore);
     QCOMPARE(f.store->collectionNotice(), notice);
     QVERIFY(f.store->canRestoreCollection() == !kept.isEmpty());
+    QCOMPARE(f.store->selectedID(), f.id(shown.section(u'/', 0, 0)));
+    QCOMPARE(f.store->session(),
+             OptionalCaptureSession(CaptureSession{*f.id(shown.section(u'/', 1)), false}));
+    QCOMPARE(answers, restores);
+    QVERIFY(!f.store->isRestoring());
+    QCOMPARE(f.images(), QStringList());
     // The next attempt writes the library as it is now.
     f.allowedWrites = -1;
     QTRY_COMPARE_WITH_TIMEOUT(f.store->saveState(), CollectionStore::SaveState::Saved, 10000);
