@@ -11,7 +11,6 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFocusFrame>
-#include <QItemDelegate>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -20,13 +19,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyleOption>
-#include <QStyledItemDelegate>
 #include <QTabBar>
 #include <QTextEdit>
 #include <QToolButton>
 
 #include <algorithm>
-#include <typeinfo>
 
 namespace {
 
@@ -40,6 +37,8 @@ constexpr qreal kAroundRadius = 6;
 // control's own repaints (a caret blinking) never involve it.
 constexpr int kBand = 6;
 const char *const kRadiusProperty = "focusFrameRadius";
+// Set on an item view once the style has drawn one of its items.
+const char *const kStyleDrawsItems = "focusFrameStyleDrawsItems";
 
 bool ruleInstalled = false;
 
@@ -47,12 +46,9 @@ bool ruleInstalled = false;
 // paint the frame themselves (or are attached).
 bool framedByRule(const QWidget *control) {
     // An item view whose items the style draws is framed as a whole, its current item shown by
-    // the selection; one with a delegate of its own draws the frame on its item itself.
-    if (const auto *view = qobject_cast<const QAbstractItemView *>(control)) {
-        const QAbstractItemDelegate *delegate = view->itemDelegate();
-        return delegate && (typeid(*delegate) == typeid(QStyledItemDelegate) ||
-                            typeid(*delegate) == typeid(QItemDelegate));
-    }
+    // the selection; one whose delegate paints its items draws the frame on its item itself.
+    if (qobject_cast<const QAbstractItemView *>(control))
+        return control->property(kStyleDrawsItems).toBool();
     return qobject_cast<const QPushButton *>(control) || qobject_cast<const QToolButton *>(control) ||
            qobject_cast<const QCheckBox *>(control) || qobject_cast<const QRadioButton *>(control) ||
            qobject_cast<const QLineEdit *>(control) || qobject_cast<const QTextEdit *>(control) ||
@@ -251,6 +247,9 @@ private:
         if (box && qobject_cast<QLineEdit *>(focus) &&
             (qobject_cast<QAbstractSpinBox *>(box) || qobject_cast<QComboBox *>(box)))
             focus = box;
+        // Menus, completers and a combo box's list close on their own; nothing is framed there.
+        if (focus->window()->windowType() == Qt::Popup)
+            return nullptr;
         if (focus->property(kRadiusProperty).isValid() || (ruleInstalled && framedByRule(focus)))
             return focus;
         return nullptr;
@@ -276,6 +275,13 @@ public:
 
     void drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
                      const QWidget *widget) const override {
+        if (element == CE_ItemViewItem && widget && !widget->property(kStyleDrawsItems).toBool()) {
+            auto *view = const_cast<QWidget *>(widget);
+            view->setProperty(kStyleDrawsItems, true);
+            // Seen only now that it paints: the frame comes to it if it has the keyboard already.
+            if (Keeper *keeper = Keeper::instance(); keeper && view->hasFocus())
+                QMetaObject::invokeMethod(keeper, &Keeper::frameFocus, Qt::QueuedConnection);
+        }
         const WithoutFocus plain(option);
         QProxyStyle::drawControl(element, option, painter, widget);
     }
