@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFocusFrame>
+#include <QItemDelegate>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -19,11 +20,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyleOption>
+#include <QStyledItemDelegate>
 #include <QTabBar>
 #include <QTextEdit>
 #include <QToolButton>
 
 #include <algorithm>
+#include <typeinfo>
 
 namespace {
 
@@ -46,9 +49,14 @@ bool ruleInstalled = false;
 // paint the frame themselves (or are attached).
 bool framedByRule(const QWidget *control) {
     // An item view whose items the style draws is framed as a whole, its current item shown by
-    // the selection; one whose delegate paints its items draws the frame on its item itself.
-    if (qobject_cast<const QAbstractItemView *>(control))
-        return control->property(kStyleDrawsItems).toBool();
+    // the selection; one whose delegate paints its items draws the frame on its item itself. Qt's
+    // own delegates go to the style, so an empty view with one of them is framed too.
+    if (const auto *view = qobject_cast<const QAbstractItemView *>(control)) {
+        const QAbstractItemDelegate *delegate = view->itemDelegate();
+        return control->property(kStyleDrawsItems).toBool() ||
+               (delegate && (typeid(*delegate) == typeid(QStyledItemDelegate) ||
+                             typeid(*delegate) == typeid(QItemDelegate)));
+    }
     return qobject_cast<const QPushButton *>(control) || qobject_cast<const QToolButton *>(control) ||
            qobject_cast<const QCheckBox *>(control) || qobject_cast<const QRadioButton *>(control) ||
            qobject_cast<const QLineEdit *>(control) || qobject_cast<const QTextEdit *>(control) ||

@@ -46,6 +46,11 @@ QRegion changedPixels(const QImage &a, const QImage &b) {
     return changed;
 }
 
+// A delegate of its own that leaves the drawing to the style, as the file dialog's places do.
+class StyleDelegate : public QStyledItemDelegate {
+    using QStyledItemDelegate::QStyledItemDelegate;
+};
+
 // Draws its rows and the frame on the current one itself, as the editor's layer list does.
 class OwnFrameDelegate : public QStyledItemDelegate {
 public:
@@ -84,6 +89,7 @@ private Q_SLOTS:
         QTest::newRow("card's comment") << QStringLiteral("comment") << true;
         QTest::newRow("panel's note") << QStringLiteral("note") << false;
         QTest::newRow("list") << QStringLiteral("list") << false;
+        QTest::newRow("empty list") << QStringLiteral("empty") << false;
         QTest::newRow("list painting its own frame") << QStringLiteral("delegate") << false;
         QTest::newRow("button painting its own frame") << QStringLiteral("flat") << false;
     }
@@ -133,11 +139,14 @@ private Q_SLOTS:
             w = text;
         } else if (control == u"note") {
             w = new QPlainTextEdit(QStringLiteral("Notiz"), &card);
-        } else if (control == u"list" || control == u"delegate") {
+        } else if (control == u"list" || control == u"delegate" || control == u"empty") {
             auto *list = new QListWidget(&card);
             if (control == u"delegate")
                 list->setItemDelegate(new OwnFrameDelegate(list));
-            list->addItem(QStringLiteral("Pfeil"));
+            else if (control == u"list")
+                list->setItemDelegate(new StyleDelegate(list));
+            if (control != u"empty")
+                list->addItem(QStringLiteral("Pfeil"));
             list->setCurrentRow(0);
             w = list;
         } else {
