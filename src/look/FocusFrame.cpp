@@ -197,7 +197,7 @@ private:
             frame.moveTopLeft(control->mapTo(host, frame.topLeft()));
             // A control at the edge of its page keeps a whole frame, drawn closer on that side.
             QWidget *page = control;
-            while (page->parentWidget() != host)
+            while (page->parentWidget() && page->parentWidget() != host)
                 page = page->parentWidget();
             if (page != control)
                 frame &= QRect(page->pos(), page->size());
