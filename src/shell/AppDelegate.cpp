@@ -6,6 +6,7 @@
 #include "backup/CloudBackupStore.h"
 #include "export/Exporter.h"
 #include "look/ButtonKeys.h"
+#include "look/FocusFrame.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 #include "model/Ids.h"
@@ -112,6 +113,8 @@ void AppDelegate::launch() {
     applyLightAppearance();
     // Every button of every window, the editor's too, is pressed by Return as by Space.
     ButtonKeys::install();
+    // Whatever has the keyboard, in every window and dialog, shows the one focus frame.
+    FocusFrame::install();
     QGuiApplication::setQuitOnLastWindowClosed(false);
 
     m_mainWindow = std::make_unique<MainWindow>(m_settings, bind(&AppDelegate::mainWindowClosing));

@@ -4,17 +4,18 @@
 #include "annotation/AnnotationCanvas.h"
 #include "common/Background.h"
 #include "look/ElidedText.h"
+#include "look/FieldText.h"
 #include "look/FocusFrame.h"
 #include "look/Theme.h"
 #include "model/AppFailure.h"
 #include "sharing/ShareControls.h"
 #include "store/CollectionStore.h"
-#include "look/FieldText.h"
 #include "views/LibraryWidgets.h"
 #include "views/PreviewCache.h"
 
 #include <QHBoxLayout>
 #include <QHash>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -43,6 +44,8 @@ constexpr QSize kPreviewPixels{780, 600};
 constexpr QSize kThumbnailSize{56, 40};
 constexpr QSize kThumbnailPixels{112, 80};
 constexpr int kThumbnailGap = 6;
+// How far the focus frame stands out around a thumbnail, within the gap.
+constexpr int kFrameRoom = 4;
 // The widest a collection's title may be in the destination menu, so the menu stays near the
 // panel and on the screen.
 constexpr int kMenuTitleWidth = 240;
@@ -69,12 +72,15 @@ QImage readThumbnail(const QString &path) {
 } // namespace
 
 // The row of the collection's snips; a click picks one. Thumbnails are read when they come
-// into view and kept per image file.
+// into view and kept per image file. For the keyboard the row is one Tab stop whose arrow keys
+// pick the snip shown, so every snip's title and note can be reached without the mouse.
 class SnipStrip : public QWidget {
 public:
     SnipStrip(CollectionStore *store, std::function<void(const QUuid &)> picked, QWidget *parent)
         : QWidget(parent), m_store(store), m_picked(std::move(picked)) {
         setCursor(Qt::PointingHandCursor);
+        setFocusPolicy(Qt::NoFocus);
+        setAccessibleName(QStringLiteral("Ausschnitte"));
     }
 
     void setItems(const QList<Snip> &items, const QUuid &selected) {
@@ -89,6 +95,9 @@ public:
         for (const auto &item : std::as_const(m_items))
             files.insert(item.second);
         m_thumbnails.removeIf([&](auto it) { return !files.contains(it.key()); });
+        // Without snips there is nothing to stop at.
+        setFocusPolicy(m_items.isEmpty() ? Qt::NoFocus : Qt::TabFocus);
+        describeShown();
         setFixedSize(int(m_items.size()) * (kThumbnailSize.width() + kThumbnailGap) + kThumbnailGap,
                      kThumbnailSize.height() + 2 * kThumbnailGap);
         update();
@@ -106,7 +115,59 @@ public:
                 kThumbnailSize.width(), kThumbnailSize.height()};
     }
 
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override {
+        // What the scroll area brings on screen when the keyboard arrives by Tab.
+        if (query == Qt::ImCursorRectangle && !m_items.isEmpty())
+            return itemRect(std::max(0, indexOf(m_selected)));
+        return QWidget::inputMethodQuery(query);
+    }
+
 protected:
+    void keyPressEvent(QKeyEvent *event) override {
+        const int last = int(m_items.size()) - 1;
+        const int shown = indexOf(m_selected);
+        int next = -1;
+        if (last >= 0 && !(event->modifiers() & ~Qt::KeypadModifier)) {
+            switch (event->key()) {
+            case Qt::Key_Left:
+                next = shown < 0 ? 0 : std::max(0, shown - 1);
+                break;
+            case Qt::Key_Right:
+                next = shown < 0 ? 0 : std::min(last, shown + 1);
+                break;
+            case Qt::Key_Home:
+                next = 0;
+                break;
+            case Qt::Key_End:
+                next = last;
+                break;
+            default:
+                break;
+            }
+        }
+        if (next < 0) {
+            QWidget::keyPressEvent(event);
+            return;
+        }
+        // Shown at once, so a second key pressed before the panel refreshes moves on from here.
+        if (next != shown) {
+            m_selected = m_items[next].first;
+            describeShown();
+            update();
+            m_picked(m_selected);
+        }
+    }
+
+    void focusInEvent(QFocusEvent *event) override {
+        QWidget::focusInEvent(event);
+        update();
+    }
+
+    void focusOutEvent(QFocusEvent *event) override {
+        QWidget::focusOutEvent(event);
+        update();
+    }
+
     void mousePressEvent(QMouseEvent *event) override {
         for (qsizetype i = 0; i < m_items.size(); ++i) {
             if (itemRect(int(i)).contains(event->position().toPoint())) {
@@ -140,9 +201,23 @@ protected:
             painter.setBrush(Qt::NoBrush);
             painter.drawRoundedRect(QRectF(rect).adjusted(0.5, 0.5, -0.5, -0.5), 5, 5);
         }
+        // Around the shown snip, in the gap beside it, so its own selected edge stays visible.
+        if (hasFocus() && !m_items.isEmpty()) {
+            const QRectF shown = QRectF(itemRect(std::max(0, indexOf(m_selected))));
+            FocusFrame::paint(painter, shown.adjusted(-kFrameRoom, -kFrameRoom, kFrameRoom, kFrameRoom),
+                              5 + kFrameRoom);
+        }
     }
 
 private:
+    // Screen readers hear which of the snips is shown.
+    void describeShown() {
+        const int shown = indexOf(m_selected);
+        setAccessibleDescription(shown < 0 ? QString()
+                                           : QStringLiteral("Ausschnitt ") + QString::number(shown + 1) +
+                                                 QStringLiteral(" von ") + QString::number(m_items.size()));
+    }
+
     static QRect centredCrop(QSize source, QSize target) {
         const QSize crop = target.scaled(source, Qt::KeepAspectRatio);
         return {(source.width() - crop.width()) / 2, (source.height() - crop.height()) / 2, crop.width(),
@@ -296,11 +371,13 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
         store, [this](const QUuid &id) { m_store->selectPanelSnip(id); }, m_stripArea);
     m_stripArea->setWidget(m_strip);
     m_stripArea->setBackgroundRole(QPalette::Window);
+    revealTabFocus(m_stripArea);
     layout->addWidget(m_stripArea);
 
     m_title = new ElidingLineEdit(this);
     m_title->setPalette(fieldPalette(m_title->palette()));
     m_title->setPlaceholderText(QStringLiteral("Titel"));
+    m_title->setAccessibleName(QStringLiteral("Titel"));
     m_title->setFont(Theme::font(14, QFont::Medium));
     m_title->setAcceptDrops(false);
     connect(m_title, &QLineEdit::textEdited, this, [this](const QString &text) {
@@ -315,6 +392,7 @@ CollectionPanelView::CollectionPanelView(CollectionStore *store, ImageShareStore
     m_note = new QPlainTextEdit(m_noteRow);
     m_note->setPalette(fieldPalette(m_note->palette()));
     m_note->setPlaceholderText(QStringLiteral("Notiz"));
+    m_note->setAccessibleName(QStringLiteral("Notiz"));
     m_note->setFont(Theme::font(13));
     // Four lines where there is room; near the panel's 500 px it gives way down to two lines
     // instead of sliding under the link below it.
@@ -423,6 +501,9 @@ void CollectionPanelView::refresh() {
 
     m_collectionID = collection ? collection->id : QUuid();
     m_strip->setItems(collection ? collection->items : QList<Snip>(), snip ? snip->id : QUuid());
+    // A strip left without snips takes no keys and shows no frame: the keyboard is parked.
+    if (window()->focusWidget() == m_strip && m_strip->focusPolicy() == Qt::NoFocus)
+        setFocus(Qt::OtherFocusReason);
     // The shown snip comes into view when it changes, not while the user scrolls the strip.
     if (snip && snip->id != m_stripScrolledTo) {
         const int index = m_strip->indexOf(snip->id);
@@ -560,6 +641,10 @@ void CollectionPanelView::setCompact(bool compact) {
     if (compact == m_compact)
         return;
     m_compact = compact;
+    // Hidden with the keyboard, the strip or the note would hand it on to the next control.
+    const QWidget *focus = window()->focusWidget();
+    if (compact && focus && (m_stripArea->isAncestorOf(focus) || m_noteRow->isAncestorOf(focus)))
+        setFocus(Qt::OtherFocusReason);
     m_stripArea->setVisible(!compact);
     m_noteRow->setVisible(!compact);
 }

@@ -398,21 +398,32 @@ private Q_SLOTS:
     void compactBelow500_data() {
         QTest::addColumn<int>("height");
         QTest::addColumn<bool>("compact");
-        QTest::newRow("560") << 560 << false;
-        QTest::newRow("500") << 500 << false;
-        QTest::newRow("499") << 499 << true;
-        QTest::newRow("450") << 450 << true;
+        QTest::addColumn<QString>("focused"); // what has the keyboard before: it goes to no button
+        QTest::newRow("560") << 560 << false << QString();
+        QTest::newRow("500") << 500 << false << QString();
+        QTest::newRow("499") << 499 << true << QString();
+        QTest::newRow("450") << 450 << true << QString();
+        QTest::newRow("450, the note focused") << 450 << true << u"note"_s;
+        QTest::newRow("450, the strip focused") << 450 << true << u"strip"_s;
     }
     void compactBelow500() {
         QFETCH(int, height);
         QFETCH(bool, compact);
+        QFETCH(QString, focused);
         openRound();
+        QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
+        if (!focused.isEmpty())
+            (focused == u"note"_s ? static_cast<QWidget *>(m_view->findChild<QPlainTextEdit *>())
+                                  : m_view->findChild<QScrollArea *>()->widget())
+                ->setFocus(Qt::TabFocusReason);
         m_view->resize(390, height);
         QCoreApplication::processEvents();
         QCOMPARE(m_view->isCompact(), compact);
         QCOMPARE(m_view->findChild<QScrollArea *>()->isVisible(), !compact);
         QCOMPARE(m_view->findChild<QPlainTextEdit *>()->isVisible(), !compact);
         QVERIFY(m_view->findChild<QLineEdit *>()->isVisible());
+        if (!focused.isEmpty())
+            QCOMPARE(QApplication::focusWidget(), m_view.get());
     }
 
 private:

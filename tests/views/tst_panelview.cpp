@@ -6,10 +6,12 @@
 #include "support/X11TestSupport.h"
 
 #include "look/ButtonKeys.h"
+#include "look/FocusFrame.h"
 #include "sharing/ImageShareStore.h"
 #include "shell/CapturePanel.h"
 #include "views/CollectionPanelView.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -18,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStyleFactory>
 #include <QTest>
 #include <QTimer>
@@ -124,6 +127,8 @@ private Q_SLOTS:
     void keysAfterClicks();
     void buttonsShowTheFocusFrame_data();
     void buttonsShowTheFocusFrame();
+    void stripKeysPickTheShownSnip_data();
+    void stripKeysPickTheShownSnip();
     void noteKeepsUnusualText_data();
     void noteKeepsUnusualText();
     void longTitles_data();
@@ -134,6 +139,7 @@ void TestPanelView::initTestCase() {
     // As the application sets them at launch.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     ButtonKeys::install();
+    FocusFrame::install();
 }
 
 void TestPanelView::keysAfterClicks_data() {
@@ -163,6 +169,10 @@ void TestPanelView::keysAfterClicks_data() {
                                                                          << "space"
                                                                          << "Notiz"
                                                                          << "space" << captured;
+    QTest::newRow("Ausschnitt aufnehmen by Tab and keypad Enter, Titel, space") << "prepared"
+                                                                                << "KP_Enter"
+                                                                                << "Titel"
+                                                                                << "space" << captured;
     QTest::newRow("Pausieren reached by Tab, Titel, space") << "round"
                                                             << "tab"
                                                             << "Titel"
@@ -196,6 +206,9 @@ void TestPanelView::keysAfterClicks() {
     } else if (before == u"space") {
         f.button(capture)->setFocus(Qt::TabFocusReason);
         QTest::keyClick(f.button(capture), Qt::Key_Space);
+    } else if (before != u"tab") {
+        f.button(capture)->setFocus(Qt::TabFocusReason);
+        QVERIFY(X11TestSupport::xdotool(QStringLiteral("key ") + before));
     } else {
         f.button(QStringLiteral("Pausieren"))->setFocus(Qt::TabFocusReason);
     }
@@ -222,41 +235,82 @@ void TestPanelView::keysAfterClicks() {
 
 void TestPanelView::buttonsShowTheFocusFrame_data() {
     QTest::addColumn<bool>("prepared");
-    QTest::addColumn<QStringList>("buttons"); // all the panel shows, in the order of the tab chain
-    QTest::newRow("round") << false << QStringList{"Ziel ▾",
-                                                   "Im Editor ansehen",
-                                                   "Details im Editor",
-                                                   "Anmelden",
-                                                   "Nächster Ausschnitt",
-                                                   "Pausieren",
-                                                   "Sammlung abschließen"};
+    QTest::addColumn<QStringList>("stops"); // what screen readers call them, in the order of Tab
+    QTest::newRow("round") << false << QStringList{"Ziel ▾",      "Im Editor ansehen",
+                                                   "Ausschnitte", "Titel",
+                                                   "Notiz",       "Details im Editor",
+                                                   "Anmelden",    "Nächster Ausschnitt",
+                                                   "Pausieren",   "Sammlung abschließen"};
     QTest::newRow("destination being prepared")
         << true << QStringList{"Ziel ▾", "Details im Editor", "Ausschnitt aufnehmen", "Abbrechen"};
 }
 
-// Each button of the panel that has the keyboard shows the focus frame, the blue one too.
+// Tab visits each control of the panel once, the strip of snips as one stop, and each says its
+// name and shows the focus frame while it has the keyboard: the buttons, the blue one too, the
+// fields and the strip around its shown snip.
 void TestPanelView::buttonsShowTheFocusFrame() {
     QFETCH(bool, prepared);
-    QFETCH(QStringList, buttons);
-    PanelFixture f({{QStringLiteral("A"), 1}});
+    QFETCH(QStringList, stops);
+    PanelFixture f({{QStringLiteral("A"), 2}});
     if (prepared)
         QVERIFY(f.store->prepareCapture(CaptureChoice::newCollection()));
     QVERIFY(QTest::qWaitForWindowActive(f.view.get(), X11TestSupport::kPatienceMs));
     f.settle();
+    QWidget *first = f.view->findChild<QToolButton *>();
+    const QWidget *strip = f.view->findChild<QScrollArea *>()->widget();
+    first->setFocus(Qt::TabFocusReason);
     QStringList shown;
-    for (QWidget *at = f.view->nextInFocusChain(); at != f.view.get(); at = at->nextInFocusChain()) {
-        auto *button = qobject_cast<QAbstractButton *>(at);
-        if (!button || !button->isVisible() || !button->isEnabled())
-            continue;
-        shown << button->text();
-        button->setFocus(Qt::TabFocusReason);
-        QVERIFY(button->hasFocus());
-        const QImage withFocus = button->grab().toImage();
-        f.view->setFocus(Qt::OtherFocusReason);
-        QVERIFY2(FocusPictures::framed(withFocus, button->grab().toImage(), button->rect()),
-                 qPrintable(button->text()));
+    for (QWidget *at = first; shown.size() <= stops.size();) {
+        shown << QAccessible::queryAccessibleInterface(at)->text(QAccessible::Name);
+        // The strip frames its shown snip, just outside the thumbnail.
+        QRect area = at != strip
+                         ? at->rect()
+                         : at->inputMethodQuery(Qt::ImCursorRectangle).toRect().adjusted(-4, -4, 4, 4);
+        area = QRect(at->mapTo(f.view.get(), area.topLeft()), area.size());
+        const QImage withFocus = f.view->grab().toImage();
+        QTest::keyClick(at, Qt::Key_Tab);
+        f.settle();
+        QVERIFY2(FocusPictures::framed(withFocus, f.view->grab().toImage(), area), qPrintable(shown.last()));
+        at = QApplication::focusWidget();
+        if (at == first)
+            break;
     }
-    QCOMPARE(shown.join(u"|"), buttons.join(u"|"));
+    QCOMPARE(shown.join(u"|"), stops.join(u"|"));
+}
+
+void TestPanelView::stripKeysPickTheShownSnip_data() {
+    QTest::addColumn<QList<int>>("keys");
+    QTest::addColumn<int>("shown");
+    QTest::newRow("Right") << QList<int>{Qt::Key_Right} << 1;
+    QTest::newRow("Right past the last") << QList<int>{Qt::Key_Right, Qt::Key_Right, Qt::Key_Right} << 2;
+    QTest::newRow("Left at the first") << QList<int>{Qt::Key_Left} << 0;
+    QTest::newRow("End, Home") << QList<int>{Qt::Key_End, Qt::Key_Home} << 0;
+}
+
+// With the keyboard on the strip, the arrows pick the snip the panel shows and the keyboard stays;
+// Tab then leads into that snip's title.
+void TestPanelView::stripKeysPickTheShownSnip() {
+    QFETCH(QList<int>, keys);
+    QFETCH(int, shown);
+    PanelFixture f({{QStringLiteral("A"), 3}});
+    QVERIFY(QTest::qWaitForWindowActive(f.view.get(), X11TestSupport::kPatienceMs));
+    f.store->selectPanelSnip(*f.id(QStringLiteral("A0")));
+    f.settle();
+    auto *title = f.view->findChild<QLineEdit *>();
+    QWidget *strip = f.view->findChild<QScrollArea *>()->widget();
+    strip->setFocus(Qt::TabFocusReason);
+    for (const int key : keys)
+        QTest::keyClick(strip, Qt::Key(key));
+    f.settle();
+    QCOMPARE(f.store->panelSnip()->id, f.collection(0).items[shown].id);
+    QVERIFY(strip->hasFocus());
+    QTest::keyClick(strip, Qt::Key_Tab);
+    QVERIFY(title->hasFocus());
+    QTest::keyClicks(title, QStringLiteral("x"));
+    f.settle();
+    QStringList titles{"A0", "A1", "A2"};
+    titles[shown] = QStringLiteral("x");
+    QCOMPARE(f.snips(0), titles.join(u' '));
 }
 
 void TestPanelView::noteKeepsUnusualText_data() {

@@ -1,16 +1,24 @@
+#include "FocusPictures.h"
 #include "account/SheetParts.h"
+#include "annotation/AnnotationTextEditor.h"
 #include "look/ElidedText.h"
 #include "look/FocusFrame.h"
 #include "look/Theme.h"
+#include "views/LibraryWidgets.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QStyledItemDelegate>
 #include <QTest>
+#include <QTextEdit>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -28,6 +36,32 @@ int darkest(const QImage &image, const QRect &rect) {
     return result;
 }
 
+// The pixels that differ between two pictures.
+QRegion changedPixels(const QImage &a, const QImage &b) {
+    QRegion changed;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (a.pixel(x, y) != b.pixel(x, y))
+                changed += QRect(x, y, 1, 1);
+    return changed;
+}
+
+// A delegate of its own that leaves the drawing to the style, as the file dialog's places do.
+class StyleDelegate : public QStyledItemDelegate {
+    using QStyledItemDelegate::QStyledItemDelegate;
+};
+
+// Draws its rows and the frame on the current one itself, as the editor's layer list does.
+class OwnFrameDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &) const override {
+        if (option.state & QStyle::State_HasFocus)
+            FocusFrame::paint(*painter, QRectF(option.rect), 6);
+    }
+    QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const override { return {120, 30}; }
+};
+
 } // namespace
 
 class TestTheme : public QObject {
@@ -39,54 +73,131 @@ private Q_SLOTS:
         QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
         QApplication::setPalette(Theme::palette(QApplication::style()->standardPalette()));
         QApplication::setFont(Theme::font(13));
+        FocusFrame::install();
     }
 
     void oneFocusFrame_data() {
         QTest::addColumn<QString>("control");
-        QTest::newRow("sheet button") << QStringLiteral("sheet");
-        QTest::newRow("sheet's primary button") << QStringLiteral("primary");
-        QTest::newRow("style-sheet button") << QStringLiteral("styled");
+        QTest::addColumn<bool>("around"); // framed around what it shows rather than along its edge
+        QTest::newRow("sheet button") << QStringLiteral("sheet") << false;
+        QTest::newRow("sheet's primary button") << QStringLiteral("primary") << false;
+        QTest::newRow("style-sheet button attached twice") << QStringLiteral("styled") << false;
+        QTest::newRow("button of an alert") << QStringLiteral("alert") << false;
+        QTest::newRow("button of the text-box form") << QStringLiteral("form") << false;
+        QTest::newRow("check box") << QStringLiteral("check") << true;
+        QTest::newRow("card's heading") << QStringLiteral("heading") << true;
+        QTest::newRow("card's comment") << QStringLiteral("comment") << true;
+        QTest::newRow("panel's note") << QStringLiteral("note") << false;
+        QTest::newRow("list") << QStringLiteral("list") << false;
+        QTest::newRow("empty list") << QStringLiteral("empty") << false;
+        QTest::newRow("list painting its own frame") << QStringLiteral("delegate") << false;
+        QTest::newRow("button painting its own frame") << QStringLiteral("flat") << false;
     }
-    // The button with the keyboard shows the accent ring along its edge and nothing else: no
-    // second, fainter rectangle of the style inside it.
+    // Whatever has the keyboard shows one accent ring with its white line, along the edge of a
+    // control that has one and around one that has none, and nothing else changes: no rectangle
+    // or tint of the style, no second ring.
     void oneFocusFrame() {
         QFETCH(QString, control);
-        QWidget window;
-        auto *layout = new QVBoxLayout(&window);
-        QPushButton *button = nullptr;
-        if (control == u"styled") {
-            button = new QPushButton(QStringLiteral("Ausschnitt aufnehmen"), &window);
-            button->setStyleSheet(
-                QStringLiteral("QPushButton { color: white; background: #146BF5; border: none;"
-                               " border-radius: 8px; padding: 10px 22px; }"));
-            FocusFrame::attach(button, 8);
+        QFETCH(bool, around);
+        QWidget card; // white, with a card's padding
+        card.setAutoFillBackground(true);
+        card.setPalette(QPalette(Theme::surface()));
+        auto *layout = new QVBoxLayout(&card);
+        layout->setContentsMargins(16, 16, 16, 16);
+        std::unique_ptr<QMessageBox> alert;
+        std::unique_ptr<AnnotationTextEditor> form;
+        QWidget *w = nullptr;
+        if (control == u"alert") {
+            alert = std::make_unique<QMessageBox>(QMessageBox::Warning, QStringLiteral("Sammlung löschen?"),
+                                                  QStringLiteral("Sie kommt in den Papierkorb."),
+                                                  QMessageBox::Ok | QMessageBox::Cancel);
+            w = alert->button(QMessageBox::Ok);
+        } else if (control == u"form") {
+            form = std::make_unique<AnnotationTextEditor>(
+                Mark{}, QSizeF(400, 300), [](const Mark &) {}, [] {});
+            w = form->cancelButton();
+        } else if (control == u"sheet" || control == u"primary") {
+            w = SheetParts::button(&card, QStringLiteral("Abbrechen"), control == u"primary");
+        } else if (control == u"styled") {
+            w = new QPushButton(QStringLiteral("Ausschnitt aufnehmen"), &card);
+            w->setStyleSheet(QStringLiteral("QPushButton { color: white; background: #146BF5; border: none;"
+                                            " border-radius: 8px; padding: 10px 22px; }"));
+            FocusFrame::attach(w, 8);
+            FocusFrame::attach(w, 8);
+        } else if (control == u"check") {
+            w = new QCheckBox(QStringLiteral("Textmarker im Bild"));
+            FocusFrame::attach(w, 4); // as the editor attaches each of its buttons
+        } else if (control == u"heading") {
+            auto *field = new ElidingLineEdit(&card);
+            field->setFrame(false);
+            field->setText(QStringLiteral("Ausschnitt 1"));
+            w = field;
+        } else if (control == u"comment") {
+            auto *text = new QTextEdit(QStringLiteral("Kommentar"), &card);
+            text->setFrameShape(QFrame::NoFrame);
+            text->document()->setDocumentMargin(0); // the text starts at its edge
+            w = text;
+        } else if (control == u"note") {
+            w = new QPlainTextEdit(QStringLiteral("Notiz"), &card);
+        } else if (control == u"list" || control == u"delegate" || control == u"empty") {
+            auto *list = new QListWidget(&card);
+            if (control == u"delegate")
+                list->setItemDelegate(new OwnFrameDelegate(list));
+            else if (control == u"list")
+                list->setItemDelegate(new StyleDelegate(list));
+            if (control != u"empty")
+                list->addItem(QStringLiteral("Pfeil"));
+            list->setCurrentRow(0);
+            w = list;
         } else {
-            button = SheetParts::button(&window, QStringLiteral("Abbrechen"), control == u"primary");
+            w = new FlatButton(FlatButton::Look::plain(Theme::ink(), Theme::font(13)),
+                               QStringLiteral("Umbenennen"));
         }
-        auto *elsewhere = new QLineEdit(&window);
-        layout->addWidget(elsewhere);
-        layout->addWidget(button);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        elsewhere->setFocus();
-        const QImage without = button->grab().toImage();
-        // By Tab, as the style draws its own focus rectangle only after keyboard navigation.
-        QTest::keyClick(elsewhere, Qt::Key_Tab);
-        QVERIFY(button->hasFocus());
-        const QImage with = button->grab().toImage();
+        if (!alert && !form)
+            layout->addWidget(w, 0, Qt::AlignLeft);
+        QWidget *window = w->window();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        window->setFocus(Qt::OtherFocusReason);
+        const QImage without = window->grab().toImage();
+        // Where the frame goes: along the control's edge, or around what it paints.
+        QRect expected(w->mapTo(window, QPoint()), w->size());
+        if (auto *list = qobject_cast<QListWidget *>(w); list && control == u"delegate")
+            expected = QRect(list->viewport()->mapTo(window, list->visualItemRect(list->item(0)).topLeft()),
+                             list->visualItemRect(list->item(0)).size());
+        if (around) {
+            w->hide();
+            expected = changedPixels(window->grab().toImage(), without).boundingRect();
+            w->show();
+        }
+        w->setFocus(Qt::OtherFocusReason);
+        // As after Tab: the style would now draw its own focus cues.
+        window->setAttribute(Qt::WA_KeyboardFocusChange);
+        QTRY_VERIFY(w->hasFocus());
+        const QImage with = window->grab().toImage();
 
-        const QRect edge = button->rect();
-        const int middle = edge.height() / 2;
-        QCOMPARE(with.pixelColor(edge.left(), middle).rgb(), Theme::accent().rgb());
-        QCOMPARE(with.pixelColor(edge.right(), middle).rgb(), Theme::accent().rgb());
-        QCOMPARE(with.pixelColor(edge.left() + 2, middle).rgb(), Theme::surface().rgb());
-        // Inside the ring and its white line the button looks as it does without the keyboard.
-        const QRect inside = edge.adjusted(5, 5, -5, -5);
-        int changed = 0;
-        for (int y = inside.top(); y <= inside.bottom(); ++y)
-            for (int x = inside.left(); x <= inside.right(); ++x)
-                changed += with.pixel(x, y) != without.pixel(x, y);
-        QCOMPARE(changed, 0);
+        // A field's caret blinks: its place is left out.
+        QRect caret;
+        if (qobject_cast<QLineEdit *>(w))
+            caret = w->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+        else if (auto *text = qobject_cast<QPlainTextEdit *>(w))
+            caret = text->cursorRect().translated(text->viewport()->pos());
+        else if (auto *rich = qobject_cast<QTextEdit *>(w))
+            caret = rich->cursorRect().translated(rich->viewport()->pos());
+        caret = QRect(w->mapTo(window, caret.topLeft()), caret.size()).adjusted(-2, -1, 2, 1);
+        const QRegion changed = changedPixels(with, without) - caret;
+        const QRect frame = changed.boundingRect();
+        QVERIFY2(FocusPictures::framed(with, without, frame), "no frame");
+        const QRegion ring = QRegion(frame) - QRegion(frame.adjusted(6, 6, -6, -6));
+        QVERIFY2((changed - ring).isEmpty(), "something besides the one frame changed");
+        QCOMPARE(with.pixelColor(frame.left(), frame.center().y()).rgb(), Theme::accent().rgb());
+        QCOMPARE(with.pixelColor(frame.left() + 2, frame.center().y()).rgb(), Theme::surface().rgb());
+        if (around)
+            QVERIFY2(frame.adjusted(4, 4, -4, -4).contains(expected), "the frame lies over the control");
+        else
+            QCOMPARE(frame, expected);
     }
 
     void disabledTextReadsDisabled_data() {
