@@ -2,6 +2,7 @@
 
 #include "imaging/ImageDecoder.h"
 
+#include <algorithm>
 #include <functional>
 
 // The kinds of image source behind Decoder; internal to the image module.
@@ -31,6 +32,12 @@ struct BandedRead {
         if (!stopped && stop && stop())
             stopped = true;
         return stopped;
+    }
+
+    // How many rows of `width` pixels a read that takes one row at a time goes through between two
+    // questions: up to 64, and fewer of very wide rows, so that it stops soon however wide they are.
+    static qint64 rowsPerQuestion(qint64 width) {
+        return std::clamp<qint64>(4'000'000 / std::max<qint64>(width, 1), 1, 64);
     }
 };
 

@@ -22,8 +22,6 @@ namespace Imaging {
 namespace {
 
 constexpr qint64 kReadBlock = 64 * 1024;
-// Rows between two questions whether to stop.
-constexpr qint64 kBandRows = 64;
 constexpr int kInterlacePasses = 7;
 // Sides of up to this many pixels are read; libpng stops at 1,000,000 unless told otherwise.
 constexpr png_uint_32 kLongestSide = 0x7FFFFFFF;
@@ -215,6 +213,7 @@ QImage readScaledPng(QIODevice *device, QSize target, BandedRead &progress) {
     // for each pass, gone through the passes before it, hands over its rows as the image's rows
     // come, so a row is whole once every pass that holds part of it has given its share.
     const bool interlaced = interlace != PNG_INTERLACE_NONE;
+    const qint64 rowsPerQuestion = BandedRead::rowsPerQuestion(width);
     const int passes = interlaced ? kInterlacePasses : 1;
     // Plain pointers: nothing made after the long jump's target may need destroying.
     std::array<Reader *, kInterlacePasses> byPass{};
@@ -227,7 +226,7 @@ QImage readScaledPng(QIODevice *device, QSize target, BandedRead &progress) {
             continue;
         Reader &reader = read->open(device, start);
         for (qint64 skipped = 0; skipped < before; ++skipped) {
-            if (skipped % kBandRows == 0 && progress.shouldStop())
+            if (skipped % rowsPerQuestion == 0 && progress.shouldStop())
                 return {};
             png_read_row(reader.png, nullptr, nullptr);
         }
@@ -238,7 +237,7 @@ QImage readScaledPng(QIODevice *device, QSize target, BandedRead &progress) {
     read->passRow.resize(size_t(rowBytes));
     read->pixels.resize(size_t(width));
     for (qint64 y = 0; y < qint64(height); ++y) {
-        if (y % kBandRows == 0 && progress.shouldStop())
+        if (y % rowsPerQuestion == 0 && progress.shouldStop())
             return {};
         if (!interlaced) {
             png_read_row(first.png, read->row.data(), nullptr);

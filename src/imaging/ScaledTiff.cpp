@@ -20,8 +20,7 @@ namespace {
 // One band of decoded RGBA rows, and anything libtiff allocates at once for decoded pixels, stays
 // below this.
 constexpr qint64 kLargestBand = 64 * 1024 * 1024;
-// Bands of at least this many rows, so files of one row a strip are not read a row at a time; also
-// the rows read one at a time between two questions whether to stop.
+// Bands of at least this many rows, so files of one row a strip are not read a row at a time.
 constexpr quint32 kShortestBand = 64;
 
 // Strips and tiles bigger than this are not counted one by one: the file's size bounds each.
@@ -322,10 +321,11 @@ QImage TiffBands::readRows(QSize target, BandedRead &progress) {
         return {};
     std::vector<uchar> samples(static_cast<size_t>(scanline));
     std::vector<quint32> raster(static_cast<size_t>(width));
+    const qint64 rowsPerQuestion = BandedRead::rowsPerQuestion(width);
     std::vector<QRgb> pixels(static_cast<size_t>(width));
     const HeldPixels held(heldBytes(target) - AreaScaler::heldBytes(target) + scanline - m_unitBytes);
     for (qint64 y = 0; y < height; ++y) {
-        if (y % kShortestBand == 0 && progress.shouldStop())
+        if (y % rowsPerQuestion == 0 && progress.shouldStop())
             return {};
         if (TIFFReadScanline(tiff, samples.data(), quint32(y), 0) != 1)
             return {};
