@@ -301,7 +301,8 @@ public:
         }
         if (scaled.isValid() && scalesWhileDecoding()) {
             // Qt's reader scales only 8-bit colour PNGs itself, averaging alpha unweighted, and
-            // other kinds after decoding them whole, with their palettes lost below half the size.
+            // other kinds after decoding them whole, with their palettes lost below half the size;
+            // it reads JPEGs in one go, whatever they hold meanwhile, and asks no cancellation.
             switch (m_format) {
             case Png:
                 if (!m_device->seek(m_start))

@@ -88,17 +88,20 @@ int quiet(TIFF *, void *, const char *, const char *, va_list) {
 }
 
 // RGBA from libtiff, red in the lowest byte, as the scaler takes it: premultiplied, once, where
-// libtiff hands the colour over as stored and it was stored straight.
+// libtiff hands the colour over as stored and it was stored straight; stored premultiplied values
+// are kept to what their alpha allows.
 void toPixels(const quint32 *in, QRgb *out, int width, bool straight) {
     for (int x = 0; x < width; ++x) {
-        const QRgb pixel =
-            qRgba(int(TIFFGetR(in[x])), int(TIFFGetG(in[x])), int(TIFFGetB(in[x])), int(TIFFGetA(in[x])));
-        out[x] = straight ? qPremultiply(pixel) : pixel;
+        const int alpha = int(TIFFGetA(in[x]));
+        const int red = int(TIFFGetR(in[x])), green = int(TIFFGetG(in[x])), blue = int(TIFFGetB(in[x]));
+        out[x] = straight ? qPremultiply(qRgba(red, green, blue, alpha))
+                          : qRgba(std::min(red, alpha), std::min(green, alpha), std::min(blue, alpha), alpha);
     }
 }
 
 // Grey and alpha samples of 8 or 16 bits, handed over as stored: libtiff's own conversion drops
-// the alpha of 16-bit ones. `fromSkew` counts pixels, as in libtiff's conversions.
+// the alpha of 16-bit ones and, in tiles cut off at the right, skips too few samples of 8-bit
+// ones. `fromSkew` counts pixels, as in libtiff's conversions of colour samples.
 void putGreyAndAlpha(TIFFRGBAImage *image, quint32 *out, quint32, quint32, quint32 width, quint32 height,
                      qint32 fromSkew, qint32 toSkew, unsigned char *in) {
     const bool wide = image->bitspersample == 16;
