@@ -23,7 +23,7 @@ constexpr qint64 kLargestBand = 64 * 1024 * 1024;
 // Bands of at least this many rows, so files of one row a strip are not read a row at a time.
 constexpr quint32 kShortestBand = 64;
 
-// Strips and tiles bigger than this are not counted one by one: the file's size bounds each.
+// Beyond this many strips or tiles they are not measured one by one: the file's size bounds each.
 constexpr quint32 kMostUnitsCounted = 1 << 20;
 
 struct Stream {
