@@ -11,7 +11,8 @@ namespace Imaging {
 
 // Shrinks an image whose rows come in from top to bottom: each pixel of the target is the average
 // of the source area it covers, taken on premultiplied values, so colours and alpha stay what they
-// are at any ratio. Holds the target and one row of sums, never the source.
+// are at any ratio. Holds the target and two rows of sums as wide as the target, never the source:
+// each source row is summed onto the target's columns as it comes.
 class AreaScaler {
 public:
     // `target` is no larger than `source` in either direction, both at least 1 x 1; with `alpha`
@@ -27,16 +28,17 @@ public:
     // The target once every source row is in; null when it could not be allocated.
     QImage take();
 
+    // What a scaler to `target` holds while rows come in.
+    static qint64 heldBytes(QSize target);
+
 private:
     void finishRow();
 
     QSize m_source;
     QSize m_target;
     QImage m_image;
-    std::vector<quint64> m_sums; // four channels per source column, weighted over the rows so far
-    std::vector<int> m_column;   // the first target column of each source column
-    std::vector<quint32> m_part; // the share of each source column in that target column
-    std::vector<quint64> m_row;  // four channels per target column
+    std::vector<quint64> m_row;  // the current source row: four channels per target column
+    std::vector<quint64> m_sums; // four channels per target column, weighted over the rows so far
     qint64 m_targetRow = 0;
     quint64 m_filled = 0; // how much of the current target row the rows so far cover
     HeldPixels m_held;

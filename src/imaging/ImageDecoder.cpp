@@ -26,9 +26,6 @@ namespace {
 
 // A few screenshots at a time; an image of more than 32 megapixels is decoded alone.
 constexpr qint64 kPixelShare = 256'000'000;
-// The most a smaller copy may decode whole first, when its source cannot scale while decoding: as
-// much as the largest supported image holds at four bytes a pixel.
-constexpr qint64 kLargestWholeDecode = ImageImport::maximumPixels * 4;
 
 QByteArray formatName(Format format) {
     switch (format) {
@@ -201,8 +198,10 @@ QImage transformed(QImage image, QImageIOHandler::Transformations transformation
 
 class QtSource final : public Decoder::Source {
 public:
-    QtSource(QIODevice *device, Format format)
-        : m_device(device), m_start(device->pos()), m_format(format), m_reader(device, formatName(format)) {
+    // `bytes`, when not null, are what the device reads.
+    QtSource(QIODevice *device, Format format, const QByteArray &bytes)
+        : m_device(device), m_start(device->pos()), m_format(format), m_bytes(bytes),
+          m_reader(device, formatName(format)) {
         ImageImport::raiseAllocationLimit();
         m_reader.setAutoDetectImageFormat(false);
         m_reader.setAutoTransform(true);
@@ -210,6 +209,8 @@ public:
             m_gifScreen = gifScreen(device->peek(10));
         if (format == Png) {
             const QByteArray header = device->peek(33);
+            m_wideSize = widePngSize(header);
+            m_interlaced = header.size() >= 33 && header[28] != 0;
             // Qt 6.4 reads a 16-bit RGB PNG with a transparent colour into RGBA rows without
             // expanding them: every pixel after the first comes out shifted, interlaced or not.
             m_qtMisreads = header.size() >= 33 && header[24] == 16 && header[25] == 2 &&
@@ -218,6 +219,9 @@ public:
     }
 
     std::optional<QSize> storedSize() override {
+        // Qt's reader would only complain about such a header.
+        if (m_wideSize)
+            return m_wideSize;
         QSize size = m_reader.size();
         if (!size.isValid() || size.width() < 1 || size.height() < 1)
             return std::nullopt;
@@ -244,18 +248,28 @@ public:
     bool scalesWhileDecoding() override {
         switch (m_format) {
         case Jpeg:
+            return jpegLines().usable();
         case Png:
             return true;
         case Tiff:
-            if (!m_tiffBands) {
-                const qint64 position = m_device->pos();
-                m_device->seek(m_start);
-                m_tiffBands = std::make_unique<TiffBands>(m_device);
-                m_device->seek(position);
-            }
-            return m_tiffBands->usable();
+            return tiffBands().usable();
         default:
             return false;
+        }
+    }
+
+    qint64 scaledBytes(QSize target) override {
+        switch (m_format) {
+        case Jpeg:
+            return jpegLines().heldBytes(target);
+        case Png: {
+            const auto size = storedSize();
+            return size ? scaledPngBytes(*size, m_interlaced, target) : 0;
+        }
+        case Tiff:
+            return tiffBands().heldBytes(target);
+        default:
+            return 0;
         }
     }
 
@@ -276,21 +290,35 @@ public:
     }
 
     QImage read(QSize scaled, BandedRead &progress) override {
-        if (m_format == Png && m_qtMisreads && !scaled.isValid()) {
-            if (const auto size = storedSize())
-                scaled = *size;
+        if (!scaled.isValid()) {
+            // Qt reads a 16-bit RGB PNG with a transparent colour wrongly, and takes the alpha of TIFFs
+            // by rules of its own: every TIFF with alpha comes through one reader at every size.
+            if ((m_format == Png && m_qtMisreads) ||
+                (m_format == Tiff && tiffBands().usable() && tiffBands().hasAlpha())) {
+                if (const auto size = storedSize())
+                    scaled = *size;
+            }
         }
         if (scaled.isValid() && scalesWhileDecoding()) {
             // Qt's reader scales only 8-bit colour PNGs itself, averaging alpha unweighted, and
-            // other kinds after decoding them whole, with their palettes lost below half the size.
-            if (m_format == Png) {
+            // other kinds after decoding them whole, with their palettes lost below half the size;
+            // it reads JPEGs in one go, whatever they hold meanwhile, and asks no cancellation.
+            switch (m_format) {
+            case Png:
                 if (!m_device->seek(m_start))
                     return {};
                 return readScaledPng(m_device, scaled, progress);
+            case Tiff: {
+                QImage image = transformed(tiffBands().read(scaled, progress), m_reader.transformation());
+                // Its buffers and the stored strip it read go now, before the copies are made.
+                m_tiffBands.reset();
+                return image;
             }
-            if (m_format == Tiff)
-                return transformed(m_tiffBands->read(scaled, progress), m_reader.transformation());
-            m_reader.setScaledSize(scaled);
+            case Jpeg:
+                return transformed(jpegLines().read(scaled, progress), m_reader.transformation());
+            default:
+                break;
+            }
         }
         QImage image;
         // A PNG that fails part way still hands back the rows it had: only the result counts.
@@ -308,13 +336,37 @@ private:
         return QSize(at(6), at(8));
     }
 
+    // The band readers open the image from its start, each when first asked.
+    TiffBands &tiffBands() {
+        if (!m_tiffBands) {
+            const qint64 position = m_device->pos();
+            m_device->seek(m_start);
+            m_tiffBands = std::make_unique<TiffBands>(m_device, m_bytes);
+            m_device->seek(position);
+        }
+        return *m_tiffBands;
+    }
+    JpegLines &jpegLines() {
+        if (!m_jpegLines) {
+            const qint64 position = m_device->pos();
+            m_device->seek(m_start);
+            m_jpegLines = std::make_unique<JpegLines>(m_device);
+            m_device->seek(position);
+        }
+        return *m_jpegLines;
+    }
+
     QIODevice *m_device;
     qint64 m_start;
     Format m_format;
+    QByteArray m_bytes;
     QImageReader m_reader;
     std::optional<QSize> m_gifScreen;
     bool m_qtMisreads = false;
+    std::optional<QSize> m_wideSize; // of a PNG beyond what libpng takes by default
+    bool m_interlaced = false;
     std::unique_ptr<TiffBands> m_tiffBands;
+    std::unique_ptr<JpegLines> m_jpegLines;
 };
 
 // Copies and stored snips are 8 bits a channel: Qt decodes 16-bit PNG and TIFF at eight bytes a
@@ -472,7 +524,7 @@ void Decoder::open(QIODevice *device, Formats accepted, const QByteArray &bytes)
         }
         m_source = makeHeifSource(whole);
     } else {
-        m_source = std::make_unique<QtSource>(device, *m_format);
+        m_source = std::make_unique<QtSource>(device, *m_format, bytes);
     }
 }
 
@@ -496,8 +548,9 @@ qint64 Decoder::decodedBytes(int longestEdge) {
         return 0;
     if (longestEdge > 0 && std::max(size->width(), size->height()) > longestEdge) {
         const QSize scaled = fittedSize(*size, longestEdge);
-        const qint64 target = qint64(scaled.width()) * scaled.height() * 4;
-        return m_source->scalesWhileDecoding() ? target : m_source->fullBytes() + target;
+        return m_source->scalesWhileDecoding()
+                   ? m_source->scaledBytes(scaled)
+                   : m_source->fullBytes() + qint64(scaled.width()) * scaled.height() * 4;
     }
     return std::max(qint64(size->width()) * size->height() * 4, m_source->fullBytes());
 }
@@ -518,9 +571,9 @@ QImage Decoder::decode(int longestEdge, qint64 maximumSide) {
         fail(Problem::TooLarge);
         return {};
     }
-    // Asked only now: a TIFF opens its directory to answer.
+    // Asked only now: a TIFF opens its directory and a JPEG reads its header to answer.
     const bool scales = smaller && m_source->scalesWhileDecoding();
-    if (smaller && !scales && m_source->fullBytes() > kLargestWholeDecode) {
+    if (smaller && decodedBytes(longestEdge) > ImageImport::reductionBudget) {
         fail(Problem::TooLarge);
         return {};
     }

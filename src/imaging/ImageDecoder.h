@@ -69,11 +69,12 @@ public:
     // longer stored edge than longestEdge, the image comes with its longest edge at longestEdge,
     // the area of the source averaged, from at most ImageImport::maximumReducedSourcePixels: PNG,
     // JPEG and TIFF in strips or tiles are scaled while they decode (the full size never sits in
-    // memory), others are decoded whole first when that takes at most 400 MB. Null on failure.
+    // memory), others are decoded whole first. Either way a source whose decoding would hold more
+    // than ImageImport::reductionBudget is TooLarge, known from its header. Null on failure.
     QImage decode(int longestEdge = 0, qint64 maximumSide = ImageImport::maximumEdge);
 
-    // Asked between the bands of rows of a PNG or TIFF that is scaled while it decodes (JPEG is
-    // scaled by libjpeg in one go); true stops it, and the problem is then Cancelled.
+    // Asked between the bands of rows of a source that is scaled while it decodes, and while the
+    // scans of a progressive JPEG are taken in; true stops it, and the problem is then Cancelled.
     void setCancelCheck(ImageImport::CancelCheck check) { m_cancelCheck = std::move(check); }
 
     class Source;

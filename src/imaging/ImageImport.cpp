@@ -97,8 +97,12 @@ Review reviewSource(Source &source, qint64 cloudLimit, const CancelCheck &isCanc
     const int longest = std::max(review.width, review.height);
     const int start = std::min(longest, kLargestReducedEdge);
     const bool supported = supportedDimensions(review.width, review.height);
-    // The decoded image and every copy made from it count against the pixel memory of decodes.
-    const Imaging::PixelReservation reservation(source.decodedBytes(supported ? 0 : start) * 2);
+    // The decode and every copy made from it count against the pixel memory of decodes: a copy and
+    // its PNG beside the decoded image.
+    const QSize copySize = Imaging::fittedSize(*size, start);
+    const Imaging::PixelReservation reservation(
+        supported ? source.decodedBytes(0) * 2
+                  : source.decodedBytes(start) + qint64(copySize.width()) * copySize.height() * 4 * 2);
 
     // Every reduced copy is made from this one decode, never from the source again.
     QImage base;

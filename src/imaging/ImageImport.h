@@ -23,6 +23,10 @@ constexpr qint64 maximumEdge = 20'000;
 // The most pixels a reduced copy is made from: reading more would keep a decode busy for more than
 // a few seconds, so a larger source is refused from its header.
 constexpr qint64 maximumReducedSourcePixels = 1'000'000'000;
+// The most memory that making a reduced copy holds at once: compressed input read into memory,
+// the decoder's own state, rows and the copies. A source whose decoding would need more is refused
+// from its header.
+constexpr qint64 reductionBudget = 300'000'000;
 
 // One PNG copy of an image.
 struct Image {

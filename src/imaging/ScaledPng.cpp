@@ -7,6 +7,7 @@
 #include <QIODevice>
 
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -21,9 +22,15 @@ namespace Imaging {
 namespace {
 
 constexpr qint64 kReadBlock = 64 * 1024;
-// Rows between two questions whether to stop.
-constexpr qint64 kBandRows = 64;
 constexpr int kInterlacePasses = 7;
+// Sides of up to this many pixels are read; libpng stops at 1,000,000 unless told otherwise.
+constexpr png_uint_32 kLongestSide = 0x7FFFFFFF;
+
+// What one libpng reader holds besides its block of data: its zlib stream and two rows of up to
+// eight bytes a pixel, the row being read and the one before.
+qint64 readerBytes(qint64 width) {
+    return kReadBlock + 64 * 1024 + 16 * width;
+}
 
 // Where every reader of one image leaves to when libpng fails.
 struct Failure {
@@ -127,6 +134,7 @@ struct ScaledRead {
         if (!reader.info)
             std::longjmp(failure.jump, 1);
         png_set_read_fn(reader.png, &reader, readFromDevice);
+        png_set_user_limits(reader.png, kLongestSide, kLongestSide);
 #if defined(PNG_SET_OPTION_SUPPORTED) && defined(PNG_MAXIMUM_INFLATE_WINDOW)
         // Files some writers make with a too small window header, which Qt's reader takes as well.
         png_set_option(reader.png, PNG_MAXIMUM_INFLATE_WINDOW, PNG_OPTION_ON);
@@ -147,6 +155,40 @@ bool passHasPixels(int pass, png_uint_32 width, png_uint_32 height) {
 }
 
 } // namespace
+
+qint64 scaledPngBytes(QSize size, bool interlaced, QSize target) {
+    const qint64 width = size.width();
+    // A reader for each pass, and the row, a pass's row and the row's pixels of our own.
+    return (interlaced ? kInterlacePasses : 1) * readerBytes(width) + 12 * width +
+           AreaScaler::heldBytes(target);
+}
+
+std::optional<QSize> widePngSize(QByteArrayView head) {
+    if (head.size() < 33 || !head.startsWith(QByteArrayView("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16)))
+        return std::nullopt;
+    const auto *bytes = reinterpret_cast<const uchar *>(head.data());
+    const png_uint_32 width = png_get_uint_32(bytes + 16), height = png_get_uint_32(bytes + 20);
+    const auto depthFits = [depth = bytes[24], colorType = bytes[25]] {
+        switch (colorType) {
+        case 0:
+            return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
+        case 3:
+            return depth == 1 || depth == 2 || depth == 4 || depth == 8;
+        case 2:
+        case 4:
+        case 6:
+            return depth == 8 || depth == 16;
+        default:
+            return false;
+        }
+    };
+    const uLong crc = crc32(0, bytes + 12, 17);
+    if (!depthFits() || bytes[26] != 0 || bytes[27] != 0 || bytes[28] > 1 ||
+        png_get_uint_32(bytes + 29) != crc || width < 1 || height < 1 || width > kLongestSide ||
+        height > kLongestSide || std::max(width, height) <= PNG_USER_WIDTH_MAX)
+        return std::nullopt;
+    return QSize(int(width), int(height));
+}
 
 QImage readScaledPng(QIODevice *device, QSize target, BandedRead &progress) {
     // libpng leaves by a long jump to here: what it crosses is libpng's own, and all that is ours
@@ -171,19 +213,20 @@ QImage readScaledPng(QIODevice *device, QSize target, BandedRead &progress) {
     // for each pass, gone through the passes before it, hands over its rows as the image's rows
     // come, so a row is whole once every pass that holds part of it has given its share.
     const bool interlaced = interlace != PNG_INTERLACE_NONE;
+    const qint64 rowsPerQuestion = BandedRead::rowsPerQuestion(width);
     const int passes = interlaced ? kInterlacePasses : 1;
     // Plain pointers: nothing made after the long jump's target may need destroying.
     std::array<Reader *, kInterlacePasses> byPass{};
     byPass[0] = &first;
-    // libpng holds about two rows a reader.
-    read->held.resize(passes * (kReadBlock + 3 * rowBytes) + 3 * rowBytes);
+    read->held.resize(scaledPngBytes(QSize(int(width), int(height)), interlaced, target) -
+                      AreaScaler::heldBytes(target));
     qint64 before = interlaced ? PNG_PASS_ROWS(height, 0) : 0;
     for (int pass = 1; pass < passes; ++pass) {
         if (!passHasPixels(pass, width, height))
             continue;
         Reader &reader = read->open(device, start);
         for (qint64 skipped = 0; skipped < before; ++skipped) {
-            if (skipped % kBandRows == 0 && progress.shouldStop())
+            if (skipped % rowsPerQuestion == 0 && progress.shouldStop())
                 return {};
             png_read_row(reader.png, nullptr, nullptr);
         }
@@ -194,7 +237,7 @@ QImage readScaledPng(QIODevice *device, QSize target, BandedRead &progress) {
     read->passRow.resize(size_t(rowBytes));
     read->pixels.resize(size_t(width));
     for (qint64 y = 0; y < qint64(height); ++y) {
-        if (y % kBandRows == 0 && progress.shouldStop())
+        if (y % rowsPerQuestion == 0 && progress.shouldStop())
             return {};
         if (!interlaced) {
             png_read_row(first.png, read->row.data(), nullptr);

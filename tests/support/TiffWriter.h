@@ -26,6 +26,10 @@ struct TiffLayout {
     QByteArray profile; // an ICC profile, or none
     int compression = COMPRESSION_ADOBE_DEFLATE;
     int rowsPerStrip = 16; // 0: one strip
+    // MINISBLACK: grey, the red of each pixel; YCBCR: JPEG only, handed RGB rows.
+    int photometric = PHOTOMETRIC_RGB;
+    // How the alpha sample is stored; with ASSOCALPHA the colours are written premultiplied.
+    int extraSample = EXTRASAMPLE_UNASSALPHA;
 };
 
 // Writes a TIFF of `size` whose stored row y fill(y, row) writes, a row or a row of tiles at a
@@ -35,19 +39,22 @@ inline bool writeTiff(const QString &path, QSize size, const TiffLayout &layout,
     TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
     if (!tiff)
         return false;
-    const int samples = layout.alpha ? 4 : 3;
+    const int colours = layout.photometric == PHOTOMETRIC_MINISBLACK ? 1 : 3;
+    const int samples = colours + (layout.alpha ? 1 : 0);
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, quint32(size.width()));
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, quint32(size.height()));
     TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
     TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, layout.bits);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, layout.photometric);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, layout.compression);
+    if (layout.photometric == PHOTOMETRIC_YCBCR)
+        TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     TIFFSetField(tiff, TIFFTAG_ORIENTATION, layout.orientation);
     if (!layout.profile.isEmpty())
         TIFFSetField(tiff, TIFFTAG_ICCPROFILE, quint32(layout.profile.size()), layout.profile.constData());
     if (layout.alpha) {
-        const quint16 extra = EXTRASAMPLE_UNASSALPHA;
+        const quint16 extra = quint16(layout.extraSample);
         TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &extra);
     }
     const int band = 16;
@@ -69,8 +76,10 @@ inline bool writeTiff(const QString &path, QSize size, const TiffLayout &layout,
         for (int y = 0; y < count; ++y) {
             fill(top + y, row.data());
             for (int x = 0; x < size.width(); ++x) {
-                const QRgb p = row[size_t(x)];
-                const int values[4] = {qRed(p), qGreen(p), qBlue(p), qAlpha(p)};
+                const QRgb p = layout.alpha && layout.extraSample == EXTRASAMPLE_ASSOCALPHA
+                                   ? qPremultiply(row[size_t(x)])
+                                   : row[size_t(x)];
+                const int values[4] = {qRed(p), colours == 1 ? qAlpha(p) : qGreen(p), qBlue(p), qAlpha(p)};
                 uchar *out = rows.data() + (size_t(y) * size.width() + x) * samples * bytes;
                 for (int c = 0; c < samples; ++c) {
                     if (bytes == 2) {
