@@ -314,6 +314,28 @@ SnipCard *CollectionDocument::showCard(const QUuid &snipID) {
     return card(snipID);
 }
 
+QWidget *CollectionDocument::revealLanding(const LibraryState::Landing &landing) {
+    if (m_entries.isEmpty() || !landing.snipID)
+        return nullptr;
+    QUuid id = *landing.snipID;
+    if (!m_indexOf.contains(id)) {
+        if (landing.index < 0)
+            return nullptr;
+        id = m_entries[std::min<qsizetype>(landing.index, m_entries.size() - 1)].content.snip.id;
+    }
+    SnipCard *shown = card(id);
+    if (!shown || !shown->isVisible())
+        shown = showCard(id);
+    if (!shown)
+        return nullptr;
+    if (m_animation)
+        m_animation->stop();
+    QWidget *control = shown->control(landing.control);
+    // As little as it takes, and not at all when it is on screen already.
+    ensureWidgetVisible(control, 0, kSpacing);
+    return control;
+}
+
 void CollectionDocument::scrollTo(const QUuid &snipID, bool animated) {
     const QRect rect = cardRect(snipID);
     if (rect.isEmpty())
