@@ -88,4 +88,5 @@ private:
     bool m_appearing = true;
     bool m_refreshQueued = false;
     QPointer<QPropertyAnimation> m_animation;
+    QUuid m_scrollTarget;
 };

@@ -419,11 +419,13 @@ void Sidebar::refreshRows() {
 
 void Sidebar::chainRows() {
     // A row made after the window joins the end of its tab chain, behind the whole window.
+    // A screen reader reads them in the order of the list's children, however late each was made.
     QWidget *previous = m_allRow;
     for (const QUuid &id : std::as_const(m_order)) {
         const Row &row = m_rows[id];
         QWidget::setTabOrder(previous, row.button);
         QWidget::setTabOrder(row.button, row.remove);
+        row.container->raise();
         previous = row.remove;
     }
 }

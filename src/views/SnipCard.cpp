@@ -266,6 +266,14 @@ void SnipCard::setContent(const Content &content) {
     m_comment->setAccessibleName(QStringLiteral("Kommentar zu Ausschnitt ") + number);
     m_preview->setAccessibleName(QStringLiteral("Screenshot ") + number +
                                  QStringLiteral(" im Markierungseditor öffnen"));
+    // The buttons' names are the same on every card: a screen reader hears whose they are.
+    const QString title = content.snip.title.trimmed();
+    const QString whose = QStringLiteral("Ausschnitt ") + number +
+                          (title.isEmpty() ? QString() : QStringLiteral(" „") + title + QStringLiteral("“"));
+    if (m_edit->accessibleDescription() != whose) {
+        m_edit->setAccessibleDescription(whose);
+        m_remove->setAccessibleDescription(whose);
+    }
     m_comment->setComment(content.snip.note);
     if (!sameSnip)
         m_comment->document()->clearUndoRedoStacks();

@@ -69,6 +69,18 @@ QString spokenName(QWidget *widget) {
     return face->text(QAccessible::Name);
 }
 
+// What a screen reader reads, in its order: the controls that take the keyboard now.
+void readAloud(QAccessibleInterface *node, QStringList &read) {
+    if (node->state().invisible || node->state().disabled)
+        return;
+    if (node->state().focusable && (node->childCount() == 0 || node->role() != QAccessible::Grouping)) {
+        read << node->text(QAccessible::Name);
+        return;
+    }
+    for (int i = 0; i < node->childCount(); ++i)
+        readAloud(node->child(i), read);
+}
+
 // Steps of the grid's table besides keys.
 constexpr int kPressAction = -1;  // the card's accessible press action
 constexpr int kMoveUp = -2;       // the current card's snip moves up in its collection
@@ -532,36 +544,43 @@ void TestMainWindow::cardFaces_data() {
     QTest::addColumn<QString>("badge");
     QTest::addColumn<QString>("placeholder");
     QTest::addColumn<QString>("marksLine");
+    QTest::addColumn<QString>("whose"); // what a screen reader hears besides the card's button names
     QTest::newRow("first step, no file") << "steps"
                                          << "A0" << 0 << "missing"
                                          << "01"
                                          << "Schritt beschreiben …"
-                                         << "";
+                                         << ""
+                                         << "Ausschnitt 1 „A0“";
     QTest::newRow("tenth step, one mark, no image in the file") << "steps"
                                                                 << "A9" << 1 << "garbage"
                                                                 << "10"
                                                                 << "Schritt beschreiben …"
-                                                                << "1 Markierung im Bild";
+                                                                << "1 Markierung im Bild"
+                                                                << "Ausschnitt 10 „A9“";
     QTest::newRow("hundredth step, two marks, image") << "steps"
                                                       << "A99" << 2 << "png"
                                                       << "100"
                                                       << "Schritt beschreiben …"
-                                                      << "2 Markierungen im Bild";
+                                                      << "2 Markierungen im Bild"
+                                                      << "Ausschnitt 100 „A99“";
     QTest::newRow("notes: a dot, cut-off image") << "notes"
                                                  << "A9" << 0 << "truncated"
                                                  << ""
                                                  << "Überschrift …"
-                                                 << "";
+                                                 << ""
+                                                 << "Ausschnitt 10 „A9“";
     QTest::newRow("folder under the file name") << "steps"
                                                 << "A1" << 0 << "folder"
                                                 << "02"
                                                 << "Schritt beschreiben …"
-                                                << "";
+                                                << ""
+                                                << "Ausschnitt 2 „A1“";
     QTest::newRow("file name leaving the folder") << "steps"
                                                   << "A1" << 0 << "bad name"
                                                   << "02"
                                                   << "Schritt beschreiben …"
-                                                  << "";
+                                                  << ""
+                                                  << "Ausschnitt 2 „A1“";
 }
 
 void TestMainWindow::cardFaces() {
@@ -572,6 +591,7 @@ void TestMainWindow::cardFaces() {
     QFETCH(QString, badge);
     QFETCH(QString, placeholder);
     QFETCH(QString, marksLine);
+    QFETCH(QString, whose);
     ViewFixture f;
     f.setUp({{QStringLiteral("A"), 100}});
     const QUuid id = *f.id(snip);
@@ -606,6 +626,8 @@ void TestMainWindow::cardFaces() {
     QCOMPARE(card->headingField()->placeholderText(), placeholder);
     QCOMPARE(card->marksText(), marksLine);
     QCOMPARE(card->cardGeometry().marks.isEmpty(), marks == 0);
+    QCOMPARE(card->editButton()->accessibleDescription(), whose);
+    QCOMPARE(card->removeButton()->accessibleDescription(), whose);
     // Without a readable image the card says so, and still opens the editor.
     if (image == u"png") {
         QTRY_VERIFY_WITH_TIMEOUT(card->preview()->hasThumbnail(), 10000);
@@ -960,6 +982,13 @@ void TestMainWindow::tabRound_data() {
         << sidebar.mid(0, 4) + sidebar.mid(6) + toolbar + QStringList{"Exportieren"} +
                QStringList{"Sammelleiste", "Pausieren", "Sammeln beenden"} + header + card +
                QStringList{"Nächsten Ausschnitt hinzufügen", "Sammlung wiederherstellen"};
+    QStringList cards = card;
+    for (const QString &stop : card)
+        cards << QString(stop).replace(u'1', u'2');
+    QTest::newRow("cards reordered, a collection added in front")
+        << "reordered"
+        << sidebar.mid(0, 2) + QStringList{"N", "Sammlung N löschen"} + sidebar.mid(2) + toolbar +
+               QStringList{"Exportieren"} + header + cards + QStringList{"Nächsten Ausschnitt hinzufügen"};
 }
 
 // One round of Tab visits, in the order on screen, each control a user can see and use, and
@@ -970,9 +999,18 @@ void TestMainWindow::tabRound() {
     QFETCH(QStringList, stops);
     ViewFixture f;
     QVERIFY(f.active);
-    f.setUp(face == u"empty"
-                ? QList<QPair<QString, int>>()
-                : QList<QPair<QString, int>>{{QStringLiteral("A"), 1}, {QStringLiteral("B"), 0}});
+    f.setUp(face == u"empty" ? QList<QPair<QString, int>>()
+                             : QList<QPair<QString, int>>{{QStringLiteral("A"), face == u"reordered" ? 2 : 1},
+                                                          {QStringLiteral("B"), 0}});
+    if (face == u"reordered") {
+        // The cards and rows made first now stand second.
+        f.settle();
+        f.store->move(*f.id(QStringLiteral("A1")), -1);
+        QList<SnipCollection> collections = f.store->collections();
+        collections.prepend(SnipCollection{});
+        collections.first().title = QStringLiteral("N");
+        f.store->setCollections(collections);
+    }
     if (face == u"round") {
         QVERIFY(f.store->deleteCollection(*f.id(QStringLiteral("B"))));
         f.store->setSession(CaptureSession{*f.id(QStringLiteral("A")), false});
@@ -1011,6 +1049,9 @@ void TestMainWindow::tabRound() {
         back.prepend(spokenName(QApplication::focusWidget()));
     } while (QApplication::focusWidget() != first && back.size() <= stops.size());
     QCOMPARE(back.join(u'|'), stops.join(u'|'));
+    QStringList read;
+    readAloud(QAccessible::queryAccessibleInterface(f.view.get()), read);
+    QCOMPARE(read.join(u'|'), stops.join(u'|'));
 }
 
 void TestMainWindow::tabFromOutsideComesOnScreen_data() {
