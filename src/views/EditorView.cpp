@@ -5,6 +5,7 @@
 #include "annotation/AnnotationWorkspace.h"
 #include "backup/CloudBackupStore.h"
 #include "backup/CloudBackupView.h"
+#include "look/TextDirection.h"
 #include "look/Theme.h"
 #include "platform/DesktopSettings.h"
 #include "store/CollectionStore.h"
@@ -37,7 +38,8 @@ constexpr int kBackupSheetDelayMs = 200;
 QString deleteMessage(const SnipCollection &collection) {
     const qsizetype n = collection.items.size();
     return QStringLiteral("„") +
-           (collection.title.isEmpty() ? QStringLiteral("Ohne Titel") : collection.title) +
+           (collection.title.isEmpty() ? QStringLiteral("Ohne Titel")
+                                       : TextDirection::isolated(collection.title)) +
            QStringLiteral("“ mit ") + QString::number(n) + u' ' +
            (n == 1 ? QStringLiteral("Ausschnitt") : QStringLiteral("Ausschnitten")) +
            QStringLiteral(" löschen? Du kannst die Sammlung anschließend wiederherstellen.");
