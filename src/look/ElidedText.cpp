@@ -1,7 +1,10 @@
 #include "look/ElidedText.h"
 
+#include "look/TextDirection.h"
+
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionFrame>
@@ -41,10 +44,10 @@ QString line(const QString &text, const QFont &font, int width) {
     const QString flat = flattened(text);
     // The exact advance decides: the rounded one may call a text that fits too wide.
     if (QFontMetricsF(font).horizontalAdvance(flat) <= width)
-        return flat;
+        return TextDirection::isolated(flat);
     QString elided = QFontMetrics(font).elidedText(flat, Qt::ElideRight, std::max(0, width));
     if (!elided.endsWith(QChar(0x2026)))
-        return elided;
+        return TextDirection::isolated(elided);
     // At the end of a line the "…" takes the line's direction, not that of the letters before it:
     // after a cut Hebrew title in a left-to-right line it would be drawn at the far end, beside
     // the title's first letter. A mark of the last letter's direction keeps it at the cut.
@@ -53,7 +56,7 @@ QString line(const QString &text, const QFont &font, int width) {
         elided += QChar(0x200F);
     else if (last == QChar::DirL && flat.isRightToLeft())
         elided += QChar(0x200E);
-    return elided;
+    return TextDirection::isolated(elided);
 }
 
 QStringList lines(const QString &text, const QFont &font, int width, int maxLines) {
@@ -71,11 +74,13 @@ QStringList lines(const QString &text, const QFont &font, int width, int maxLine
         if (!next.isValid())
             break;
         next.setLineWidth(std::max(1, width));
+        // A line that starts inside an isolated run opens it again.
+        const QString open = TextDirection::openIsolates(QStringView(flat).first(next.textStart()));
         if (result.size() == maxLines - 1) {
-            result << line(flat.mid(next.textStart()), font, width);
+            result << line(open + flat.mid(next.textStart()), font, width);
             break;
         }
-        result << flat.mid(next.textStart(), next.textLength());
+        result << TextDirection::isolated(open + flat.mid(next.textStart(), next.textLength()));
     }
     layout.endLayout();
     return result;
@@ -194,6 +199,26 @@ ElidingLineEdit::ElidingLineEdit(QWidget *parent) : QLineEdit(parent) {
         if (!std::exchange(m_typed, false) && !hasFocus())
             setCursorPosition(0);
     });
+    connect(this, &QLineEdit::returnPressed, this, [this] {
+        m_finished = true;
+        update();
+    });
+}
+
+void ElidingLineEdit::keyPressEvent(QKeyEvent *event) {
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
+        m_finished = false;
+    QLineEdit::keyPressEvent(event);
+}
+
+void ElidingLineEdit::mousePressEvent(QMouseEvent *event) {
+    m_finished = false;
+    QLineEdit::mousePressEvent(event);
+}
+
+void ElidingLineEdit::focusInEvent(QFocusEvent *event) {
+    m_finished = false;
+    QLineEdit::focusInEvent(event);
 }
 
 QRect ElidingLineEdit::lineRect() const {
@@ -214,14 +239,15 @@ QRect ElidingLineEdit::lineRect() const {
 }
 
 QString ElidingLineEdit::shownText() const {
-    if (hasFocus())
+    if (editing())
         return text();
     return Elide::line(text(), font(), lineRect().width());
 }
 
 void ElidingLineEdit::paintEvent(QPaintEvent *event) {
     const QString shown = shownText();
-    if (hasFocus() || text().isEmpty() || shown == text() || echoMode() != QLineEdit::Normal) {
+    const bool fits = QFontMetricsF(font()).horizontalAdvance(text()) <= lineRect().width();
+    if (editing() || text().isEmpty() || fits || echoMode() != QLineEdit::Normal) {
         QLineEdit::paintEvent(event);
         return;
     }

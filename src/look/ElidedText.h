@@ -9,7 +9,7 @@
 // The one rule for text that must fit its room: a text limited to a number of lines breaks
 // between words (inside a word only where the word alone is wider than the line) and ends with
 // "…" where it is cut, never in the middle of a letter; after right-to-left letters the "…" is
-// drawn on their left, where they are cut.
+// drawn on their left, where they are cut. Each line keeps its own direction (TextDirection).
 namespace Elide {
 
 // The text on one line of `width`: as it is when it fits, else its start and "…". Line breaks
@@ -61,8 +61,9 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 };
 
-// A one-line field that shows the start of a long text: while it has no focus a text wider than
-// the field ends with "…", and a text set from outside puts the caret at its start.
+// A one-line field that shows the start of a long text: while it is not being edited (it has no
+// focus, or Return ended the edit) a text wider than the field ends with "…", and a text set from
+// outside puts the caret at its start. The next key or click goes on where the caret was.
 class ElidingLineEdit : public QLineEdit {
     Q_OBJECT
 
@@ -74,9 +75,14 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
 
 private:
     QRect lineRect() const;
+    bool editing() const { return hasFocus() && !m_finished; }
 
     bool m_typed = false;
+    bool m_finished = false;
 };

@@ -15,7 +15,8 @@ class QWidget;
 // The store's file panels as file dialogs, opened window-modal with open() so no event loop
 // nests. The desktop's own dialog is used where its platform theme or portal offers one, Qt's
 // (in German) otherwise, at a size where names, sizes, types and dates are readable. Every dialog
-// gets a German title and named filters, and opens in the folder last used for its kind of file.
+// gets a German title and named filters, and opens in the folder last used for its kind of file:
+// images, projects or exported documents (PDF and Word alike, two forms of the same export).
 // A saved file always ends in the request's suffix, and a file that name would replace is only
 // replaced when the user says so. Dialogs still open when this object goes away are closed
 // without an answer.

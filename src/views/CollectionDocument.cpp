@@ -53,6 +53,13 @@ CollectionDocument::CollectionDocument(LibraryState *state, PreviewCache *previe
         if (m_state->actions().capture)
             m_state->actions().capture();
     });
+    // The page glides to a newly selected card; when the keyboard moves on out of that card
+    // meanwhile, the control it reaches is brought on screen and must stay there.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
+        const SnipCard *target = card(m_scrollTarget);
+        if (isScrolling() && now && m_page->isAncestorOf(now) && !(target && target->isAncestorOf(now)))
+            m_animation->stop();
+    });
     // Header sizes arrive after the first layout: place again, keeping what is on screen.
     connect(previews, &PreviewCache::sizesKnown, this, [this] {
         if (m_refreshQueued || !isVisible())
@@ -289,6 +296,10 @@ void CollectionDocument::chainFocus() {
     if (chain == m_focusChain)
         return;
     m_focusChain = chain;
+    // A screen reader reads the page's parts in the order of its children: they follow the page.
+    for (SnipCard *card : std::as_const(cards))
+        card->raise();
+    m_addNext->raise();
     QWidget *previous = m_header->lastInFocusChain();
     for (QWidget *widget : std::as_const(chain)) {
         QWidget::setTabOrder(previous, widget);
@@ -312,6 +323,28 @@ SnipCard *CollectionDocument::showCard(const QUuid &snipID) {
     verticalScrollBar()->setValue(cardRect(snipID).top() - kPadding);
     placeCards();
     return card(snipID);
+}
+
+QWidget *CollectionDocument::revealLanding(const LibraryState::Landing &landing) {
+    if (m_entries.isEmpty() || !landing.snipID)
+        return nullptr;
+    QUuid id = *landing.snipID;
+    if (!m_indexOf.contains(id)) {
+        if (landing.index < 0)
+            return nullptr;
+        id = m_entries[std::min<qsizetype>(landing.index, m_entries.size() - 1)].content.snip.id;
+    }
+    SnipCard *shown = card(id);
+    if (!shown || !shown->isVisible())
+        shown = showCard(id);
+    if (!shown)
+        return nullptr;
+    if (m_animation)
+        m_animation->stop();
+    QWidget *control = shown->control(landing.control);
+    // As little as it takes, and not at all when it is on screen already.
+    ensureWidgetVisible(control, 0, kSpacing);
+    return control;
 }
 
 void CollectionDocument::scrollTo(const QUuid &snipID, bool animated) {
@@ -340,6 +373,7 @@ void CollectionDocument::scrollTo(const QUuid &snipID, bool animated) {
         verticalScrollBar()->setValue(target);
         return;
     }
+    m_scrollTarget = snipID;
     m_animation = new QPropertyAnimation(verticalScrollBar(), "value", this);
     m_animation->setDuration(250);
     m_animation->setEasingCurve(QEasingCurve::InOutQuad);

@@ -45,6 +45,9 @@ public:
     QRect cardRect(const QUuid &snipID) const;
     // Scrolls the card on screen at once and builds it.
     SnipCard *showCard(const QUuid &snipID);
+    // The control a landing names, brought on screen at once; when its snip has gone, the same
+    // control of the card now at its place, else of the one before. Null without cards.
+    QWidget *revealLanding(const LibraryState::Landing &landing);
     // Whether a scroll animation runs.
     bool isScrolling() const;
 
@@ -85,4 +88,5 @@ private:
     bool m_appearing = true;
     bool m_refreshQueued = false;
     QPointer<QPropertyAnimation> m_animation;
+    QUuid m_scrollTarget;
 };

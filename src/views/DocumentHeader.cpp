@@ -1,10 +1,10 @@
 #include "views/DocumentHeader.h"
 
 #include "look/ElidedText.h"
+#include "look/FieldText.h"
 #include "look/Theme.h"
 #include "model/Ids.h"
 #include "store/CollectionStore.h"
-#include "look/FieldText.h"
 #include "views/LibraryState.h"
 #include "views/LibraryWidgets.h"
 

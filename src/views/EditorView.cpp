@@ -5,6 +5,7 @@
 #include "annotation/AnnotationWorkspace.h"
 #include "backup/CloudBackupStore.h"
 #include "backup/CloudBackupView.h"
+#include "look/TextDirection.h"
 #include "look/Theme.h"
 #include "platform/DesktopSettings.h"
 #include "store/CollectionStore.h"
@@ -20,6 +21,7 @@
 #include "views/Toolbar.h"
 #include "views/WindowAlerts.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QStackedLayout>
@@ -36,7 +38,8 @@ constexpr int kBackupSheetDelayMs = 200;
 QString deleteMessage(const SnipCollection &collection) {
     const qsizetype n = collection.items.size();
     return QStringLiteral("„") +
-           (collection.title.isEmpty() ? QStringLiteral("Ohne Titel") : collection.title) +
+           (collection.title.isEmpty() ? QStringLiteral("Ohne Titel")
+                                       : TextDirection::isolated(collection.title)) +
            QStringLiteral("“ mit ") + QString::number(n) + u' ' +
            (n == 1 ? QStringLiteral("Ausschnitt") : QStringLiteral("Ausschnitten")) +
            QStringLiteral(" löschen? Du kannst die Sammlung anschließend wiederherstellen.");
@@ -136,6 +139,7 @@ EditorView::EditorView(CollectionStore *store, AccountStore *account, CloudBacku
     }
     if (backup)
         connect(backup, &CloudBackupStore::showSheetChanged, this, &EditorView::scheduleRefresh);
+    qApp->installEventFilter(this);
     refresh();
     presentError();
 }
@@ -174,19 +178,28 @@ void EditorView::refresh() {
     CollectionStore *store = m_state->store();
     if (!store)
         return;
+    // The window's own focus widget, also while a message box has the keyboard.
+    const QPointer<QWidget> before = window()->focusWidget();
+    // The page as the last refresh left it: the store has changed before this one runs.
+    const Page pageBefore = std::exchange(m_shownPage, page());
+    std::optional<LibraryState::Landing> landing = m_state->takeLanding();
     refreshFace();
     refreshSheets();
     presentDeleteConfirmation();
-    if (m_faces->currentWidget() != m_library)
+    if (m_faces->currentWidget() != m_library) {
+        // The editor puts the keyboard on its canvas; closed, it gives it back to the control that
+        // opened it.
+        if (pageBefore.face == m_library)
+            m_editorLanding =
+                landing ? landing : LibraryState::Landing{m_workspaceSnip, LibraryState::CardControl::Edit};
+        m_shownPage = page();
         return;
+    }
+    if (pageBefore.face != m_library)
+        landing = std::exchange(m_editorLanding, std::nullopt);
     m_sidebar->refresh();
     m_toolbar->refresh();
     m_sessionBar->refresh();
-    // The restore button leaves with the trash's last collection. Left alone, the focus would hop
-    // on to whatever follows it in the window as if Tab had been pressed, and draw its outline
-    // beside the selected row; it goes to the restored collection's row instead.
-    if (m_footer->restoreButton()->hasFocus() && store->deletedCollections().isEmpty())
-        m_sidebar->focusSelectedRow();
     m_footer->refresh();
     if (m_state->showingAll()) {
         m_content->setCurrentWidget(m_grid);
@@ -198,6 +211,35 @@ void EditorView::refresh() {
         m_content->setCurrentWidget(m_emptyHolder);
         m_empty->refresh();
     }
+    m_shownPage = page();
+    landKeyboard(before, pageBefore, landing);
+}
+
+EditorView::Page EditorView::page() const {
+    return {m_faces->currentWidget(), m_content->currentWidget(),
+            m_state->store() ? m_state->store()->selectedID() : std::nullopt};
+}
+
+void EditorView::landKeyboard(QWidget *before, const Page &pageBefore,
+                              const std::optional<LibraryState::Landing> &landing) {
+    const Page &now = m_shownPage;
+    QWidget *focus = window()->focusWidget();
+    // Qt hands the keyboard of a control that is hidden or deleted to the next one in the Tab
+    // chain, often a text field of the new page out of sight, and leaves it nowhere when a page
+    // shows in place of another. It stays only where the user left it, while that is still shown;
+    // a control of the document that now shows another collection is not where it was left.
+    const bool kept = focus && focus == before && focus->isVisible() &&
+                      !(now.collection != pageBefore.collection && m_content->isAncestorOf(focus));
+    // Nothing to bring back where nothing had the keyboard and nothing changed, or the window is
+    // yet to be shown: it starts where the desktop puts it.
+    if (kept || (!focus && !before && ((now == pageBefore && !landing) || !window()->isVisible())))
+        return;
+    QWidget *target = nullptr;
+    if (landing && now.content == m_document)
+        target = m_document->revealLanding(*landing);
+    if (!target)
+        target = m_sidebar->revealSelectedRow();
+    target->setFocus(Qt::OtherFocusReason);
 }
 
 void EditorView::refreshFace() {
@@ -348,6 +390,30 @@ void EditorView::presentDeleteConfirmation() {
         m_state->setCollectionToDelete(std::nullopt);
     };
     m_alerts->present(std::move(request));
+}
+
+bool EditorView::eventFilter(QObject *watched, QEvent *event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick &&
+        type != QEvent::MouseButtonRelease)
+        return false;
+    auto *widget = qobject_cast<QWidget *>(watched);
+    if (!widget || (widget != this && !isAncestorOf(widget)))
+        return false;
+    // A click that changes the page leaves the second click of a double-click to whatever the new
+    // page has under the pointer: a field would take the keyboard, a card's image would open the
+    // editor. That second click belongs to the page the first was on.
+    if (type == QEvent::MouseButtonPress) {
+        m_pressPage = page();
+        m_swallowRelease = false;
+    } else if (type == QEvent::MouseButtonDblClick && page() != m_pressPage) {
+        m_swallowRelease = true;
+        return true;
+    } else if (type == QEvent::MouseButtonRelease && m_swallowRelease) {
+        m_swallowRelease = false;
+        return true;
+    }
+    return false;
 }
 
 void EditorView::showEvent(QShowEvent *event) {

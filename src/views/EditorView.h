@@ -1,5 +1,7 @@
 #pragma once
 
+#include "views/LibraryState.h"
+
 #include <QPointer>
 #include <QUuid>
 #include <QWidget>
@@ -17,7 +19,6 @@ class CollectionStore;
 class EmptyState;
 class Exporter;
 class Footer;
-class LibraryState;
 class PreviewCache;
 class QDialog;
 class QStackedLayout;
@@ -66,8 +67,21 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // What the window shows: the face, the part of the content area and the collection.
+    struct Page {
+        QWidget *face = nullptr;
+        QWidget *content = nullptr;
+        std::optional<QUuid> collection;
+        bool operator==(const Page &) const = default;
+    };
+    Page page() const;
+    // The one place that decides where the keyboard goes once the window shows another page or has
+    // lost the control that had the keyboard.
+    void landKeyboard(QWidget *before, const Page &pageBefore,
+                      const std::optional<LibraryState::Landing> &landing);
     void scheduleRefresh();
     void refresh();
     void refreshFace();
@@ -96,6 +110,12 @@ private:
     QPointer<AnnotationWorkspace> m_workspace;
     QUuid m_workspaceSnip;
     std::optional<QUuid> m_selectedID;
+    // Where the keyboard lands when the mark editor closes.
+    std::optional<LibraryState::Landing> m_editorLanding;
+    // The page a click started on: the second click of a double-click acts only there.
+    Page m_pressPage;
+    Page m_shownPage;
+    bool m_swallowRelease = false;
     QPointer<QDialog> m_accountSheet;
     QPointer<QDialog> m_backupSheet;
     bool m_refreshQueued = false;

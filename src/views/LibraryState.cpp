@@ -103,6 +103,8 @@ void LibraryState::selectCollection(const SnipCollection &collection) {
 void LibraryState::openSnipInCollection(const QUuid &collectionID, const QUuid &snipID) {
     if (!m_store)
         return;
+    // The grid's card gives way to the snip's card in its collection.
+    setLanding({snipID, CardControl::Preview});
     m_store->setSelectedID(collectionID);
     setShowingAll(false);
     m_store->setSelectedSnipID(snipID);

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 
 class AccountStore;
 class CloudBackupStore;
@@ -31,6 +32,18 @@ public:
     };
 
     static constexpr const char *kCompactLayoutKey = "VellumboxCompactLayout";
+
+    // The controls of a snip's card that an action can start from.
+    enum class CardControl { Edit, Remove, Preview };
+    // Where the keyboard goes when an action took away the control that had it: the row shown as
+    // selected in the sidebar, or a control of a snip's card. A card that is gone hands over to
+    // the card now at its place, else to the one before it.
+    struct Landing {
+        std::optional<QUuid> snipID; // none: the sidebar's selected row
+        CardControl control = CardControl::Preview;
+        int index = -1; // the card's place when the action started
+        bool operator==(const Landing &) const = default;
+    };
 
     LibraryState(CollectionStore *store, AccountStore *account, CloudBackupStore *backup, Exporter *exporter,
                  Actions actions, QObject *parent = nullptr);
@@ -69,6 +82,11 @@ public:
     // The sum of the snips of all collections.
     int totalCount() const;
 
+    // What the user acted on, told by the part that took the action; the main window reads it once
+    // it shows the outcome and decides from it where the keyboard goes.
+    void setLanding(const Landing &landing) { m_landing = landing; }
+    std::optional<Landing> takeLanding() { return std::exchange(m_landing, std::nullopt); }
+
 Q_SIGNALS:
     // Any view state above changed.
     void changed();
@@ -84,4 +102,5 @@ private:
     std::optional<QUuid> m_annotationSnipID;
     std::optional<SnipCollection> m_collectionToDelete;
     bool m_compactLayout = false;
+    std::optional<Landing> m_landing;
 };

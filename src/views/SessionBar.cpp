@@ -1,5 +1,6 @@
 #include "views/SessionBar.h"
 
+#include "look/TextDirection.h"
 #include "look/Theme.h"
 #include "store/CollectionStore.h"
 #include "views/LibraryState.h"
@@ -73,7 +74,7 @@ void SessionBar::refresh() {
     const QString title = collection->title.isEmpty() ? QStringLiteral("Ohne Titel") : collection->title;
     m_symbol->setSymbol(paused ? QStringLiteral("pause.circle") : QStringLiteral("record.circle"));
     m_headline->setText(paused ? QStringLiteral("Sammeln pausiert")
-                               : QStringLiteral("Aufnahmeziel: ") + title);
+                               : QStringLiteral("Aufnahmeziel: ") + TextDirection::isolated(title));
     m_detail->setText(paused ? collection->title
                              : QStringLiteral("Neue globale Aufnahmen werden hier hinzugefügt."));
     m_panel->setText(paused ? QStringLiteral("Fortsetzen") : QStringLiteral("Sammelleiste"));

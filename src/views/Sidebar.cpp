@@ -363,12 +363,15 @@ void Sidebar::refresh() {
         m_account->setAccessibleDescription(m_accountDetail->text());
 }
 
-void Sidebar::focusSelectedRow() {
-    QWidget *target = m_allRow;
+NavigationRow *Sidebar::revealSelectedRow() {
     const OptionalUuid selected = m_state->store()->selectedID();
-    if (!m_state->showingAll() && selected && m_rows.contains(*selected))
-        target = m_rows.value(*selected).button;
-    target->setFocus(Qt::OtherFocusReason);
+    if (m_state->showingAll() || !selected || !m_rows.contains(*selected))
+        return m_allRow;
+    NavigationRow *row = m_rows.value(*selected).button;
+    // Rows added or removed just now have their places once the list is laid out.
+    m_listLayout->activate();
+    m_listArea->ensureWidgetVisible(row, 0, 0);
+    return row;
 }
 
 void Sidebar::refreshRows() {
@@ -396,6 +399,9 @@ void Sidebar::refreshRows() {
             ++it;
             continue;
         }
+        // Hidden first, so a keyboard on its buttons moves on now, while the window decides
+        // where it goes, and not whenever the row is deleted.
+        it->container->hide();
         it->container->deleteLater();
         it = m_rows.erase(it);
     }
@@ -413,11 +419,13 @@ void Sidebar::refreshRows() {
 
 void Sidebar::chainRows() {
     // A row made after the window joins the end of its tab chain, behind the whole window.
+    // A screen reader reads them in the order of the list's children, however late each was made.
     QWidget *previous = m_allRow;
     for (const QUuid &id : std::as_const(m_order)) {
         const Row &row = m_rows[id];
         QWidget::setTabOrder(previous, row.button);
         QWidget::setTabOrder(row.button, row.remove);
+        row.container->raise();
         previous = row.remove;
     }
 }

@@ -51,8 +51,8 @@ public:
     explicit Sidebar(LibraryState *state, QWidget *parent = nullptr);
 
     void refresh();
-    // Puts the keyboard focus on the row shown as selected.
-    void focusSelectedRow();
+    // The row shown as selected ("Alle Screenshots" when no collection row is), scrolled on screen.
+    NavigationRow *revealSelectedRow();
 
     FlatButton *newCollectionButton() const { return m_newCollection; }
     NavigationRow *allScreenshotsRow() const { return m_allRow; }

@@ -1,12 +1,12 @@
 #include "views/SnipCard.h"
 
 #include "look/ElidedText.h"
+#include "look/FieldText.h"
 #include "look/FocusFrame.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 #include "model/Ids.h"
 #include "store/CollectionStore.h"
-#include "look/FieldText.h"
 #include "views/LibraryState.h"
 #include "views/LibraryWidgets.h"
 #include "views/PreviewCache.h"
@@ -204,16 +204,17 @@ SnipCard::SnipCard(LibraryState *state, PreviewCache *previews, QWidget *parent)
 
     m_edit = new FlatButton(editButtonLook(), kEditTitle, this);
     m_edit->setToolTip(QStringLiteral("Im Markierungseditor öffnen – mit Zoom und Vollbild"));
-    connect(m_edit, &QAbstractButton::clicked, this, &SnipCard::openEditor);
+    connect(m_edit, &QAbstractButton::clicked, this, [this] { openEditor(LibraryState::CardControl::Edit); });
 
     m_remove = new FlatButton(
         FlatButton::Look::plain(Theme::secondaryInk(), QFont(), QStringLiteral("trash")), QString(), this);
     m_remove->setToolTip(QStringLiteral("Entfernen – über das Menü rückgängig machen"));
     m_remove->setAccessibleName(QStringLiteral("Ausschnitt entfernen"));
-    connect(m_remove, &QAbstractButton::clicked, this, [this] { m_state->store()->deleteSnip(snipID()); });
+    connect(m_remove, &QAbstractButton::clicked, this, [this] { removeSnip(); });
 
     m_preview = new CardPreview(previews, this);
-    connect(m_preview, &QAbstractButton::clicked, this, &SnipCard::openEditor);
+    connect(m_preview, &QAbstractButton::clicked, this,
+            [this] { openEditor(LibraryState::CardControl::Preview); });
 
     m_comment = new CommentField(this);
     connect(m_comment, &QTextEdit::textChanged, this, [this] {
@@ -265,6 +266,14 @@ void SnipCard::setContent(const Content &content) {
     m_comment->setAccessibleName(QStringLiteral("Kommentar zu Ausschnitt ") + number);
     m_preview->setAccessibleName(QStringLiteral("Screenshot ") + number +
                                  QStringLiteral(" im Markierungseditor öffnen"));
+    // The buttons' names are the same on every card: a screen reader hears whose they are.
+    const QString title = content.snip.title.trimmed();
+    const QString whose = QStringLiteral("Ausschnitt ") + number +
+                          (title.isEmpty() ? QString() : QStringLiteral(" „") + title + QStringLiteral("“"));
+    if (m_edit->accessibleDescription() != whose) {
+        m_edit->setAccessibleDescription(whose);
+        m_remove->setAccessibleDescription(whose);
+    }
     m_comment->setComment(content.snip.note);
     if (!sameSnip)
         m_comment->document()->clearUndoRedoStacks();
@@ -296,9 +305,21 @@ void SnipCard::resizeEvent(QResizeEvent *) {
 }
 
 bool SnipCard::isBusy() const {
-    const QWidget *focus = QApplication::focusWidget();
-    return (focus && (focus == m_heading || focus == m_comment || m_comment->isAncestorOf(focus))) ||
-           m_handle->isDragging();
+    // The window's own focus widget: it keeps the keyboard for when a message box has gone.
+    const QWidget *focus = window()->focusWidget();
+    return (focus && isAncestorOf(focus)) || m_handle->isDragging();
+}
+
+QWidget *SnipCard::control(LibraryState::CardControl control) const {
+    switch (control) {
+    case LibraryState::CardControl::Edit:
+        return m_edit;
+    case LibraryState::CardControl::Remove:
+        return m_remove;
+    case LibraryState::CardControl::Preview:
+        break;
+    }
+    return m_preview;
 }
 
 QList<QWidget *> SnipCard::focusChain() const {
@@ -323,8 +344,14 @@ QString SnipCard::marksText() const {
            QStringLiteral(" im Bild");
 }
 
-void SnipCard::openEditor() {
+void SnipCard::openEditor(LibraryState::CardControl from) {
+    m_state->setLanding({snipID(), from, m_content.index});
     m_state->setAnnotationSnipID(snipID());
+}
+
+void SnipCard::removeSnip() {
+    m_state->setLanding({snipID(), LibraryState::CardControl::Remove, m_content.index});
+    m_state->store()->deleteSnip(snipID());
 }
 
 QList<QAction *> SnipCard::contextActions(QObject *owner) {
@@ -345,7 +372,12 @@ QList<QAction *> SnipCard::contextActions(QObject *owner) {
     };
     // The menu may outlive this card's binding to the snip: every entry names its snip itself.
     LibraryState *state = m_state;
-    add(kEditTitle, true, [state, id] { state->setAnnotationSnipID(id); });
+    const int index = m_content.index;
+    // The menu has gone when the window changes: the keyboard goes to the card's own button.
+    add(kEditTitle, true, [state, id, index] {
+        state->setLanding({id, LibraryState::CardControl::Edit, index});
+        state->setAnnotationSnipID(id);
+    });
     add(snip.isLocalOnly() ? QStringLiteral("Für Cloud-Sicherung einschließen")
                            : QStringLiteral("Nur lokal speichern (ohne Cloud)"),
         true, [store, snip] { store->setLocalOnly(snip, !snip.isLocalOnly()); });
@@ -355,7 +387,10 @@ QList<QAction *> SnipCard::contextActions(QObject *owner) {
     add(QStringLiteral("Nach oben"), m_content.index != 0, [store, id] { store->move(id, -1); });
     add(QStringLiteral("Nach unten"), m_content.index != last, [store, id] { store->move(id, 1); });
     separator();
-    add(QStringLiteral("Ausschnitt entfernen"), true, [store, id] { store->deleteSnip(id); });
+    add(QStringLiteral("Ausschnitt entfernen"), true, [state, store, id, index] {
+        state->setLanding({id, LibraryState::CardControl::Remove, index});
+        store->deleteSnip(id);
+    });
     return actions;
 }
 

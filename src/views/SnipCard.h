@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/Snip.h"
+#include "views/LibraryState.h"
 #include "views/SnipCardLayout.h"
 
 #include <QAbstractButton>
@@ -11,7 +12,6 @@
 #include <optional>
 
 class FlatButton;
-class LibraryState;
 class PreviewCache;
 class QAction;
 class QPainter;
@@ -108,9 +108,10 @@ public:
     static SnipCardLayout::Input layoutInput(const Content &content, int width);
     static int editButtonWidth();
 
-    // Whether the keyboard focus is in one of the card's fields, or a drag starts from it: such a
+    // Whether the keyboard is on one of the card's controls, or a drag starts from it: such a
     // card stays while it is scrolled away.
     bool isBusy() const;
+    QWidget *control(LibraryState::CardControl control) const;
     // The card left the screen: stop waiting for its thumbnail.
     void release();
 
@@ -147,7 +148,8 @@ protected:
 private:
     void placeChildren();
     bool overTextField(const QPoint &at) const;
-    void openEditor();
+    void openEditor(LibraryState::CardControl from);
+    void removeSnip();
 
     LibraryState *m_state;
     PreviewCache *m_previews;

@@ -62,8 +62,14 @@ Toolbar::Toolbar(LibraryState *state, QWidget *parent) : QWidget(parent), m_stat
             m_state->actions().showPanel();
     });
     m_utilityMenu->addSeparator();
-    m_undoDelete = m_utilityMenu->addAction(QStringLiteral("Letzten Ausschnitt wiederherstellen"), store,
-                                            &CollectionStore::undoDelete);
+    m_undoDelete =
+        m_utilityMenu->addAction(QStringLiteral("Letzten Ausschnitt wiederherstellen"), this, [this] {
+            CollectionStore *store = m_state->store();
+            store->undoDelete();
+            // The snip comes back selected; its card's remove button stands for what was undone.
+            if (const OptionalUuid restored = store->selectedSnipID())
+                m_state->setLanding({*restored, LibraryState::CardControl::Remove});
+        });
     m_restoreCollection =
         m_utilityMenu->addAction(QStringLiteral("Gelöschte Sammlung wiederherstellen"), this,
                                  [this] { m_state->store()->restoreDeletedCollection(); });

@@ -156,21 +156,34 @@ void TestExchangeDialogs::titlesFiltersAndFolders_data() {
     QTest::addColumn<QStringList>("filters");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("chosen");
+    // The next dialog, of the same kind unless given, and where it starts: empty, where the file
+    // was chosen.
+    QTest::addColumn<QStringList>("nextAsked");
+    QTest::addColumn<QString>("nextFolder");
     const QStringList project{QStringLiteral("*.vellumbox")};
     const QStringList namedProject{QStringLiteral("Vellumbox-Projekte (*.vellumbox)")};
     QTest::newRow("open project") << "open" << project << "Projekt öffnen" << namedProject << "Documents"
-                                  << "a.vellumbox";
+                                  << "a.vellumbox" << QStringList() << QString();
     QTest::newRow("save project") << "save" << project << "Projekt sichern unter" << namedProject
                                   << "Documents"
-                                  << "b.vellumbox";
+                                  << "b.vellumbox" << QStringList() << QString();
     QTest::newRow("import images") << "open" << QStringList{QStringLiteral("*.png *.PNG *.jpg")}
                                    << "Bilder importieren"
                                    << QStringList{QStringLiteral("Bilder (*.png *.PNG *.jpg)")} << "Pictures"
-                                   << "c.png";
+                                   << "c.png" << QStringList() << QString();
     QTest::newRow("export PDF") << "export" << QStringList{QStringLiteral("PDF-Dokument (*.pdf)")}
                                 << "PDF exportieren" << QStringList{QStringLiteral("PDF-Dokument (*.pdf)")}
                                 << "Documents"
-                                << "d.pdf";
+                                << "d.pdf" << QStringList() << QString();
+    // PDF and Word are the one exported document in two forms.
+    QTest::newRow("export PDF, then Word")
+        << "export" << QStringList{QStringLiteral("PDF-Dokument (*.pdf)")} << "PDF exportieren"
+        << QStringList{QStringLiteral("PDF-Dokument (*.pdf)")} << "Documents"
+        << "e.pdf" << QStringList{QStringLiteral("Word-Dokument (*.docx)")} << "";
+    QTest::newRow("import images, then a project")
+        << "open" << QStringList{QStringLiteral("*.png")} << "Bilder importieren"
+        << QStringList{QStringLiteral("Bilder (*.png)")} << "Pictures"
+        << "f.png" << project << "Documents";
 }
 
 void TestExchangeDialogs::titlesFiltersAndFolders() {
@@ -180,6 +193,8 @@ void TestExchangeDialogs::titlesFiltersAndFolders() {
     QFETCH(QStringList, filters);
     QFETCH(QString, folder);
     QFETCH(QString, chosen);
+    QFETCH(QStringList, nextAsked);
+    QFETCH(QString, nextFolder);
     QTemporaryDir settingsDir;
     QSettings settings(settingsDir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
     DialogFilePanels panels(nullptr, &settings);
@@ -213,8 +228,11 @@ void TestExchangeDialogs::titlesFiltersAndFolders() {
     QMetaObject::invokeMethod(dialog, "accept");
     QTRY_COMPARE(answers, QStringList{path});
     QTRY_VERIFY(!openDialog<QFileDialog>());
+    if (!nextAsked.isEmpty())
+        asked = nextAsked;
     QVERIFY(ask());
-    QCOMPARE(openDialog<QFileDialog>()->directory().absolutePath(), elsewhere);
+    QCOMPARE(openDialog<QFileDialog>()->directory().absolutePath(),
+             nextFolder.isEmpty() ? elsewhere : m_home.filePath(nextFolder));
     openDialog<QFileDialog>()->reject();
     QTRY_VERIFY(!openDialog<QFileDialog>());
 }

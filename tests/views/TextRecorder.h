@@ -16,7 +16,7 @@ public:
     // The texts `widget` paints, in the order it paints them.
     static QStringList texts(QWidget *widget) {
         TextRecorder recorder(widget->size());
-        widget->render(&recorder, QPoint(), QRegion(), QWidget::DrawChildren);
+        recorder.record(widget);
         return recorder.m_engine.texts;
     }
 
@@ -24,11 +24,12 @@ public:
         QString text;
         qreal left = 0; // in the widget
         qreal width = 0;
+        qreal baseline = 0;
     };
     // The same with where each one starts: a line that mixes directions is painted in runs.
     static QList<Placed> placedTexts(QWidget *widget) {
         TextRecorder recorder(widget->size());
-        widget->render(&recorder, QPoint(), QRegion(), QWidget::DrawChildren);
+        recorder.record(widget);
         return recorder.m_engine.placed;
     }
 
@@ -63,6 +64,14 @@ protected:
     }
 
 private:
+    // With the widget's own direction, as its painter on screen has it: a painter on another
+    // device would lay every text out in the direction of its first letter.
+    void record(QWidget *widget) {
+        QPainter painter(this);
+        painter.setLayoutDirection(widget->layoutDirection());
+        widget->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+    }
+
     struct Engine : QPaintEngine {
         QStringList texts;
         QList<Placed> placed;
@@ -72,7 +81,8 @@ private:
         void updateState(const QPaintEngineState &) override {}
         void drawTextItem(const QPointF &position, const QTextItem &item) override {
             texts << item.text();
-            placed.append({item.text(), painter()->deviceTransform().map(position).x(), item.width()});
+            const QPointF at = painter()->deviceTransform().map(position);
+            placed.append({item.text(), at.x(), item.width(), at.y()});
         }
         void drawPixmap(const QRectF &, const QPixmap &, const QRectF &) override {}
         void drawImage(const QRectF &, const QImage &, const QRectF &, Qt::ImageConversionFlags) override {}
