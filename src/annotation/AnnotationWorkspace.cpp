@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -96,6 +97,11 @@ AnnotationWorkspace::AnnotationWorkspace(CollectionStore *store, const QUuid &sn
         button->setFocusPolicy(Qt::TabFocus);
         FocusFrame::attach(button, frameRadius(button));
     }
+
+    // Before the control under the keyboard sees the keys: a picker would take them for a search.
+    auto *redoKeys = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), this);
+    redoKeys->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(redoKeys, &QShortcut::activated, this, &AnnotationWorkspace::redo);
 
     connect(m_session, &AnnotationSession::changed, this, &AnnotationWorkspace::sessionChanged);
     connect(store, &CollectionStore::collectionsChanged, this, &AnnotationWorkspace::libraryChanged);
@@ -544,6 +550,23 @@ void AnnotationWorkspace::takeKeyboard() {
         m_viewport->canvas()->setFocus(Qt::OtherFocusReason);
     else if (focus)
         focus->clearFocus();
+}
+
+// ---- History from anywhere in the editor ----
+
+void AnnotationWorkspace::undo() {
+    // Through the canvas, which drops a gesture under way first.
+    if (m_viewport)
+        m_viewport->canvas()->undo();
+    else
+        m_session->undo();
+}
+
+void AnnotationWorkspace::redo() {
+    if (m_viewport)
+        m_viewport->canvas()->redo();
+    else
+        m_session->redo();
 }
 
 bool AnnotationWorkspace::eventFilter(QObject *watched, QEvent *event) {
