@@ -378,6 +378,7 @@ void AnnotationWorkspace::requestImage() {
             m_viewport = new AnnotationViewport(m_session->configuration(m_image), m_centre);
             m_viewport->setReportZoom([this](double zoom) { m_session->setVisibleZoom(zoom); });
             m_viewport->setChangeZoom([this](double zoom) { m_session->setZoom(zoom); });
+            m_viewport->setKeyboardKeeper(m_layers->list());
             m_centre->addWidget(m_viewport);
             // Made after the inspector, the canvas still comes in the Tab round where the screen
             // shows it: after the tool column, before the zoom bar.
