@@ -182,7 +182,8 @@ void AnnotationViewport::apply(AnnotatedCapture configuration, std::optional<dou
     m_canvas->setPanning(hand);
     m_hand = hand;
     m_document->setHand(hand);
-    if (focus && isVisible() && !dialogOpen(this))
+    const bool kept = m_keeper && m_keeper->hasFocus();
+    if (focus && isVisible() && !dialogOpen(this) && !kept)
         m_canvas->setFocus(Qt::OtherFocusReason);
     m_requestedZoom = zoom;
     refresh();

@@ -4,6 +4,7 @@
 #include "annotation/AnnotationViewportGeometry.h"
 
 #include <QPointF>
+#include <QPointer>
 #include <QScrollArea>
 
 #include <functional>
@@ -28,8 +29,11 @@ public:
 
     // The editor's state, handed over after every change. A new tool, hand mode or set of
     // recognised lines drops a gesture in progress; a new selection or tool gives the canvas the
-    // keyboard focus (unless a dialog of the window has it).
+    // keyboard focus, unless a dialog of the window or the keeper has it.
     void apply(AnnotatedCapture configuration, std::optional<double> zoom, bool hand);
+    // A control that shows the selection as well and selects by its own keys (the layer list):
+    // while it has the keyboard it keeps it, so its next key does not reach the canvas.
+    void setKeyboardKeeper(QWidget *keeper) { m_keeper = keeper; }
     // The factor shown, reported one event-loop turn after a layout that changed it.
     void setReportZoom(std::function<void(double)> report) { m_reportZoom = std::move(report); }
     // A pinch or Ctrl+wheel asks for this factor.
@@ -56,6 +60,7 @@ private:
     Document *m_document;
     AnnotationCanvas *m_canvas;
     FocusRing *m_focusRing;
+    QPointer<QWidget> m_keeper;
     std::optional<QUuid> m_observedSelection;
     std::optional<double> m_requestedZoom;
     bool m_hand = false;

@@ -7,18 +7,21 @@
 #include "annotation/LayerInspector.h"
 #include "annotation/TextInspector.h"
 #include "annotation/WorkspaceControls.h"
+#include "look/ElidedText.h"
 #include "look/FocusFrame.h"
 #include "look/Icons.h"
 #include "look/Theme.h"
 #include "model/MarkLayers.h"
 #include "store/CollectionStore.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -97,6 +100,21 @@ AnnotationWorkspace::AnnotationWorkspace(CollectionStore *store, const QUuid &sn
         FocusFrame::attach(button, frameRadius(button));
     }
 
+    // The control that gets the keyboard is scrolled into view in its column, also when Tab comes
+    // to it from outside the column (Umschalt+Tab from the canvas to the last tool).
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
+        if (!now || !isAncestorOf(now) || (m_viewport && m_viewport->isAncestorOf(now)))
+            return;
+        for (QWidget *w = now->parentWidget(); w && w != this; w = w->parentWidget())
+            if (auto *area = qobject_cast<QScrollArea *>(w))
+                area->ensureWidgetVisible(now, 0, 0);
+    });
+
+    // Before the control under the keyboard sees the keys: a picker would take them for a search.
+    auto *redoKeys = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), this);
+    redoKeys->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(redoKeys, &QShortcut::activated, this, &AnnotationWorkspace::redo);
+
     connect(m_session, &AnnotationSession::changed, this, &AnnotationWorkspace::sessionChanged);
     connect(store, &CollectionStore::collectionsChanged, this, &AnnotationWorkspace::libraryChanged);
     connect(store, &CollectionStore::selectedIDChanged, this, &AnnotationWorkspace::libraryChanged);
@@ -131,7 +149,10 @@ QWidget *AnnotationWorkspace::buildHeader() {
     row->addWidget(hairline(header, Qt::Vertical, 22));
     auto *titleBlock = new QWidget(header);
     auto *titles = columnLayout(titleBlock, 3);
-    m_title = editorLabel(QString(), 14, QFont::DemiBold, false, titleBlock, false);
+    // A long title ends in "…" where the header's room ends; the window's smallest size holds.
+    m_title = new ElidedLabel(titleBlock);
+    m_title->setFont(Theme::font(14, QFont::DemiBold));
+    setColorIfChanged(m_title, QPalette::WindowText, Theme::ink());
     titles->addWidget(m_title);
     titles->addWidget(
         editorLabel(QStringLiteral("Markierungseditor"), 11, QFont::Normal, true, titleBlock, false));
@@ -155,7 +176,9 @@ QWidget *AnnotationWorkspace::buildTools() {
     auto *column = new QWidget(this);
     column->setFixedWidth(64);
     auto *layout = new QVBoxLayout(column);
-    layout->setContentsMargins(10, 10, 10, 10);
+    // The list spans the whole column, its buttons centred: in a low window its scroll bar shows
+    // beside them, so the tools below the fold are seen to be there and reached with the mouse.
+    layout->setContentsMargins(0, 10, 0, 10);
     layout->setSpacing(7);
     auto *scroll = new QScrollArea(column);
     // Only its buttons are controls: a click on one leaves the keyboard with the canvas, and Tab
@@ -163,7 +186,7 @@ QWidget *AnnotationWorkspace::buildTools() {
     scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     scroll->setWidgetResizable(true);
     auto *list = new QWidget(scroll);
     auto *buttons = columnLayout(list, 7);
@@ -372,6 +395,7 @@ void AnnotationWorkspace::requestImage() {
             m_viewport = new AnnotationViewport(m_session->configuration(m_image), m_centre);
             m_viewport->setReportZoom([this](double zoom) { m_session->setVisibleZoom(zoom); });
             m_viewport->setChangeZoom([this](double zoom) { m_session->setZoom(zoom); });
+            m_viewport->setKeyboardKeeper(m_layers->list());
             m_centre->addWidget(m_viewport);
             // Made after the inspector, the canvas still comes in the Tab round where the screen
             // shows it: after the tool column, before the zoom bar.
@@ -544,6 +568,23 @@ void AnnotationWorkspace::takeKeyboard() {
         m_viewport->canvas()->setFocus(Qt::OtherFocusReason);
     else if (focus)
         focus->clearFocus();
+}
+
+// ---- History from anywhere in the editor ----
+
+void AnnotationWorkspace::undo() {
+    // Through the canvas, which drops a gesture under way first.
+    if (m_viewport)
+        m_viewport->canvas()->undo();
+    else
+        m_session->undo();
+}
+
+void AnnotationWorkspace::redo() {
+    if (m_viewport)
+        m_viewport->canvas()->redo();
+    else
+        m_session->redo();
 }
 
 bool AnnotationWorkspace::eventFilter(QObject *watched, QEvent *event) {

@@ -50,6 +50,14 @@ public:
     // The mode hint of the zoom bar.
     QString hint() const;
 
+public Q_SLOTS:
+    // The marks' history wherever the keyboard is in the editor, as on the canvas. The Edit menu
+    // (Strg+Z) asks the focused control and then its parents, so a text field answers for its own
+    // typing and the editor for every other control; Strg+Umschalt+Z, which has no menu item, is
+    // the editor's own shortcut, which the canvas and text fields take for themselves.
+    void undo();
+    void redo();
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;

@@ -163,6 +163,9 @@ LayerList::LayerList(AnnotationSession *session, QWidget *parent) : QListWidget(
     setDefaultDropAction(Qt::MoveAction);
     setContextMenuPolicy(Qt::CustomContextMenu);
     setAccessibleName(QStringLiteral("Ebenen"));
+    // A click on a row or beside the rows leaves the keyboard where a click on any other control
+    // of the editor does; Tab brings it here for the arrow keys.
+    setFocusPolicy(Qt::TabFocus);
     connect(this, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
         if (const QUuid id = idOf(item); !id.isNull())
             m_session->selectLayer(id);
@@ -265,6 +268,14 @@ void LayerList::keyPressEvent(QKeyEvent *event) {
         }
     }
     QListWidget::keyPressEvent(event);
+}
+
+void LayerList::keyboardSearch(const QString &search) {
+    // A typed letter moves the keyboard's row as the arrow keys do. In single selection the item
+    // view would also select the row it finds, past the editor.
+    setSelectionMode(QAbstractItemView::NoSelection);
+    QListWidget::keyboardSearch(search);
+    setSelectionMode(QAbstractItemView::SingleSelection);
 }
 
 void LayerList::mouseReleaseEvent(QMouseEvent *event) {

@@ -17,7 +17,7 @@ class StyleControls;
 // The marks of the snip as layers, topmost first, above a fixed row for the screenshot. A click,
 // or Space or Return on the row the arrow keys moved to, selects; the context menu, the detail
 // buttons and drag and drop reorder within the mark's own layer group. Rows carry the mark's id
-// as dragged text.
+// as dragged text. The list takes the keyboard from Tab only and keeps it while its keys select.
 class LayerList : public QListWidget {
     Q_OBJECT
 
@@ -34,6 +34,7 @@ protected:
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
                                                          const QEvent *event) const override;
     void keyPressEvent(QKeyEvent *event) override;
+    void keyboardSearch(const QString &search) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void startDrag(Qt::DropActions supportedActions) override;

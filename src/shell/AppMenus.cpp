@@ -68,15 +68,22 @@ const EditItem kEditItems[] = {
     {QStringLiteral("Alles auswählen"), QKeySequence(Qt::CTRL | Qt::Key_A), "selectAll"},
 };
 
-// The focused widget or the nearest of its parents that has the slot.
-void sendToFocus(const char *slot) {
-    for (QObject *target = QApplication::focusWidget(); target; target = target->parent()) {
-        const QMetaObject *meta = target->metaObject();
-        if (meta->indexOfMethod(QByteArray(slot).append("()").constData()) >= 0) {
-            QMetaObject::invokeMethod(target, slot);
-            return;
-        }
+// The focused widget or the nearest of its parents in its window that has the slot: a text field
+// answers for itself, a page (the mark editor) for every control on it. A dialog's controls never
+// reach the page behind the dialog.
+QWidget *answering(const char *slot) {
+    const QByteArray signature = QByteArray(slot).append("()");
+    for (QWidget *target = QApplication::focusWidget(); target;
+         target = target->isWindow() ? nullptr : target->parentWidget()) {
+        if (target->metaObject()->indexOfMethod(signature.constData()) >= 0)
+            return target;
     }
+    return nullptr;
+}
+
+void sendToFocus(const char *slot) {
+    if (QWidget *target = answering(slot))
+        QMetaObject::invokeMethod(target, slot);
 }
 
 QAction *addItem(QMenu *menu, AppDelegate *delegate, const Item &item, bool withKey) {
@@ -113,11 +120,22 @@ void buildMainMenu(AppDelegate *delegate, QMenuBar *bar, QWidget *alsoFor) {
 }
 
 void buildEditMenu(QMenu *menu) {
+    QList<QPair<QAction *, const char *>> items;
     for (const EditItem &item : kEditItems) {
         QAction *action = menu->addAction(item.title);
         action->setShortcut(item.key);
         QObject::connect(action, &QAction::triggered, menu, [slot = item.slot] { sendToFocus(slot); });
+        items.append({action, item.slot});
     }
+    // An item is enabled exactly while something would answer it; a disabled item also leaves its
+    // keys to the focused widget.
+    const auto follow = [items] {
+        for (const auto &[action, slot] : items)
+            action->setEnabled(answering(slot) != nullptr);
+    };
+    QObject::connect(qApp, &QApplication::focusChanged, menu, follow);
+    QObject::connect(menu, &QMenu::aboutToShow, menu, follow);
+    follow();
 }
 
 void buildStatusMenu(AppDelegate *delegate, QMenu *menu) {

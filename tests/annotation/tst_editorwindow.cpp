@@ -2,14 +2,23 @@
 #include "EditorTestSupport.h"
 #include "support/MarkTestSupport.h"
 
+#include "annotation/AnnotationTextEditor.h"
 #include "annotation/LayerInspector.h"
+#include "look/ElidedText.h"
+#include "look/Theme.h"
 #include "shell/AppMenus.h"
 #include "shell/MainWindow.h"
 
+#include <QAbstractScrollArea>
 #include <QAccessible>
 #include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -31,6 +40,8 @@ private Q_SLOTS:
     void editMenuReachesTheCanvas();
     void tabRoundFollowsTheScreen_data();
     void tabRoundFollowsTheScreen();
+    void historyFromEveryControl_data();
+    void historyFromEveryControl();
 };
 
 namespace {
@@ -109,11 +120,28 @@ QImage drawnAround(const QWidget *widget) {
     return widget->window()->grab(shownPart(widget).adjusted(-4, -4, 4, 4)).toImage();
 }
 
-// The room the editor has in a main window of the default size, below its menu bar.
-void atDefaultWindowSize(Editor &e) {
+// The room the editor has in a main window of that size, below its menu bar.
+void atWindowSize(Editor &e, QSize window) {
     QMenuBar bar;
     bar.addMenu(QStringLiteral("Bearbeiten"));
-    e.workspace->resize(MainWindow::kSize - QSize(0, bar.sizeHint().height()));
+    e.workspace->resize(window - QSize(0, bar.sizeHint().height()));
+}
+
+void atDefaultWindowSize(Editor &e) {
+    atWindowSize(e, MainWindow::kSize);
+}
+
+// Whether the mouse reaches all of `widget`: it is shown whole, or a scroll bar beside it is on
+// screen to bring the rest into view.
+bool reachedByMouse(const QWidget *widget) {
+    if (shownWhole(widget))
+        return true;
+    for (const QWidget *p = widget->parentWidget(); p; p = p->parentWidget())
+        if (const auto *area = qobject_cast<const QAbstractScrollArea *>(p);
+            area && area->verticalScrollBar()->isVisible() &&
+            shownPart(area->verticalScrollBar()).height() > 0)
+            return true;
+    return false;
 }
 
 // Pixels that differ clearly between two pictures of the same place (a frame in a colour close to
@@ -141,6 +169,55 @@ public:
              {{QStringLiteral("Hallo"), half}, {QStringLiteral("Welt"), half.translated(half.width(), 0)}}}};
     }
 };
+
+// Every control of `window` the keyboard can be on, in the order of its focus chain.
+QList<QPointer<QWidget>> focusChain(QWidget *window) {
+    QList<QPointer<QWidget>> controls;
+    QWidget *w = window;
+    do {
+        if (w->window() == window && w->isVisible() && w->isEnabled() && w->focusPolicy() != Qt::NoFocus)
+            controls << w;
+        w = w->nextInFocusChain();
+    } while (w && w != window);
+    return controls;
+}
+
+QString typedText(const QWidget *field) {
+    if (const auto *line = qobject_cast<const QLineEdit *>(field))
+        return line->text();
+    if (const auto *plain = qobject_cast<const QPlainTextEdit *>(field))
+        return plain->toPlainText();
+    return {};
+}
+
+// What screen readers hear as the layer list's selected rows.
+QStringList heardSelected(LayerList *list) {
+    QStringList rows;
+    for (QAccessibleInterface *cell :
+         QAccessible::queryAccessibleInterface(list)->tableInterface()->selectedCells())
+        rows << cell->text(QAccessible::Name);
+    return rows;
+}
+
+// Whether the frame around the image that tells the canvas has the keyboard is drawn: pixels in
+// the accent colour along the band just above the image.
+bool canvasRingShown(Editor &e) {
+    QWidget *view = e.workspace->viewport();
+    const QRect image(e.canvas()->mapTo(view, QPoint()), e.canvas()->size());
+    const QImage band = view->grab(QRect(image.left(), image.top() - 4, image.width(), 4) & view->rect())
+                            .toImage()
+                            .convertToFormat(QImage::Format_RGB32);
+    const QColor accent = Theme::accent();
+    int ring = 0;
+    for (int y = 0; y < band.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(band.constScanLine(y));
+        for (int x = 0; x < band.width(); ++x)
+            ring += std::abs(qRed(line[x]) - accent.red()) + std::abs(qGreen(line[x]) - accent.green()) +
+                        std::abs(qBlue(line[x]) - accent.blue()) <
+                    60;
+    }
+    return ring > band.width() / 2;
+}
 
 // The window in front, with the keyboard where the editor puts it on opening: on the canvas.
 bool activate(Editor &e) {
@@ -283,13 +360,7 @@ void TestEditorWindow::layerRowDraggedWithTheMouse() {
     QCOMPARE(e.session()->selection(), expected);
     // The rows follow the new order, topmost first, and none went missing.
     QTRY_COMPARE_WITH_TIMEOUT(list->count(), marks.size() + 1, kPatienceMs);
-    const auto heard = [&] {
-        QStringList rows;
-        for (QAccessibleInterface *cell :
-             QAccessible::queryAccessibleInterface(list)->tableInterface()->selectedCells())
-            rows << cell->text(QAccessible::Name);
-        return rows;
-    };
+    const auto heard = [&] { return heardSelected(list); };
     QTRY_COMPARE_WITH_TIMEOUT(
         heard(), selected.isEmpty() ? QStringList() : QStringList{QStringLiteral("Ebene: ") + selected},
         kPatienceMs);
@@ -317,39 +388,66 @@ void TestEditorWindow::layerRowDraggedWithTheMouse() {
 
 // With the canvas focused, the Edit menu's "Rückgängig" steps back through the editor's history,
 // one step per command, as Ctrl+Z does beside it; Ctrl+Shift+Z beside the menu redoes one step.
-// A click on a control of the tool column, the zoom bar or the inspector leaves the keyboard with
-// the canvas, and nothing under the pointer moves while it clicks.
+// A click on a control of the tool column, the zoom bar or the inspector, a layer row, the image
+// row or beside the rows included, leaves the keyboard with the canvas, and nothing under the
+// pointer moves while it clicks; after the mouse alone the canvas shows no focus ring. In the
+// layer list the keys select and the keyboard stays there; screen readers hear the editor's
+// selection only. A click on the inspector page shown keeps its segment checked.
 void TestEditorWindow::editMenuReachesTheCanvas_data() {
-    QTest::addColumn<QString>("steps"); // menu entries by title, "Z" and "ShiftZ" keys, "press"
-    QTest::addColumn<QString>("shown"); // and "release" of a rectangle drag on the canvas, "number"
-                                        // (a number mark added and selected), "click=NAME" (a mouse
-                                        // click on the control named NAME, "_" for a space)
-    QTest::newRow("Rückgängig") << "Rückgängig"
-                                << "A";
-    QTest::newRow("Rückgängig twice") << "Rückgängig Rückgängig"
-                                      << "";
-    QTest::newRow("Ctrl+Z, one step") << "Z"
-                                      << "A";
-    QTest::newRow("Ctrl+Shift+Z, one step") << "Rückgängig Rückgängig ShiftZ"
-                                            << "A";
-    QTest::newRow("a drawing in progress is dropped") << "press Rückgängig release"
-                                                      << "A";
-    QTest::newRow("Auswählen clicked, then Ctrl+Z") << "click=Auswählen Z"
-                                                    << "A";
-    QTest::newRow("Hand clicked, then Rückgängig") << "click=Hand_·_Ansicht_verschieben Rückgängig"
-                                                   << "A";
-    QTest::newRow("zoom bar clicked, then Ctrl+Z") << "click=Vergrößern click=Einpassen Z"
-                                                   << "A";
-    QTest::newRow("colour clicked, then Rückgängig") << "click=Farbe:_Koralle Rückgängig"
-                                                     << "A";
-    QTest::newRow("number stepper clicked three times, then Ctrl+Z")
-        << "number click=Nummer_erhöhen click=Nummer_erhöhen click=Nummer_erhöhen Z"
-        << "A L N#3";
+    QTest::addColumn<QString>("steps");    // menu entries by title, "Z" and "ShiftZ" keys, "press"
+    QTest::addColumn<QString>("shown");    // and "release" of a rectangle drag on the canvas, "number"
+                                           // (a number mark added and selected), "click=NAME" (a mouse
+                                           // click on the control named NAME, "_" for a space),
+                                           // "row=NAME" (on a layer row, "_" below the rows),
+                                           // "page=NAME" (on an inspector segment), "tab=canvas" or
+                                           // "tab=list" (Tab until it has the keyboard), "key=KEY"
+    QTest::addColumn<QString>("keyboard"); // "canvas" or "list"
+    QTest::addColumn<bool>("ring");        // the canvas's focus ring on screen
+    QTest::addColumn<QString>("selected");
+    QTest::addColumn<QString>("page");
+    const auto row = [](const char *title, const char *steps, const char *shown,
+                        const char *keyboard = "canvas", bool ring = false, const char *selected = "",
+                        const char *page = "Ebenen") {
+        QTest::newRow(title) << QString::fromUtf8(steps) << QString::fromUtf8(shown)
+                             << QString::fromUtf8(keyboard) << ring << QString::fromUtf8(selected)
+                             << QString::fromUtf8(page);
+    };
+    row("Rückgängig", "Rückgängig", "A");
+    row("Rückgängig twice", "Rückgängig Rückgängig", "");
+    row("Ctrl+Z, one step", "Z", "A");
+    row("Ctrl+Shift+Z, one step", "Rückgängig Rückgängig ShiftZ", "A");
+    row("a drawing in progress is dropped", "press Rückgängig release", "A");
+    row("Auswählen clicked, then Ctrl+Z", "click=Auswählen Z", "A");
+    row("Hand clicked, then Rückgängig", "click=Hand_·_Ansicht_verschieben Rückgängig", "A");
+    row("zoom bar clicked, then Ctrl+Z", "click=Vergrößern click=Einpassen Z", "A");
+    row("colour clicked, then Rückgängig", "click=Farbe:_Koralle Rückgängig", "A");
+    row("number stepper clicked three times, then Ctrl+Z",
+        "number click=Nummer_erhöhen click=Nummer_erhöhen click=Nummer_erhöhen Z", "A L N#3", "canvas", false,
+        "N");
+    row("layer row clicked, then Ctrl+Z", "row=A Z", "A", "canvas", false, "A");
+    row("selected layer row clicked again, then Rückgängig", "row=L row=L Rückgängig", "A");
+    row("image row clicked, then Ctrl+Z", "row=Screenshot Z", "A");
+    row("beside the rows clicked, then Ctrl+Z", "row=_ Z", "A");
+    row("Space on a layer row selects it, Down moves the row", "tab=list key=Down key=Space key=Down", "A L",
+        "list", false, "A");
+    row("Return on a layer row selects it as Space does", "tab=list key=Down key=Return key=Down", "A L",
+        "list", false, "A");
+    row("a typed letter selects nothing", "tab=list key=A", "A L", "list");
+    row("a typed letter moves the row Space selects", "tab=list key=A key=Space", "A L", "list", false, "A");
+    row("back to the canvas by Tab, it shows the ring", "tab=list key=Space tab=canvas", "A L", "canvas",
+        true, "L");
+    row("the page shown clicked", "page=Ebenen", "A L");
+    row("the text page clicked twice, then Ctrl+Z", "page=Text_erkennen page=Text_erkennen Z", "A", "canvas",
+        false, "", "Text erkennen");
 }
 
 void TestEditorWindow::editMenuReachesTheCanvas() {
     QFETCH(QString, steps);
     QFETCH(QString, shown);
+    QFETCH(QString, keyboard);
+    QFETCH(bool, ring);
+    QFETCH(QString, selected);
+    QFETCH(QString, page);
     Editor e;
     QMenu edit;
     AppMenus::buildEditMenu(&edit);
@@ -361,12 +459,14 @@ void TestEditorWindow::editMenuReachesTheCanvas() {
     s->replace({named(MarkKind::Arrow, QStringLiteral("A"))});
     s->replace(e.marks() << named(MarkKind::Line, QStringLiteral("L")));
     QVERIFY(activate(e));
+    LayerList *list = e.workspace->layerInspector()->list();
+    QWindow *window = e.workspace->windowHandle();
 
     QHash<QString, QPoint> clickedAt;
     for (const QString &step : steps.split(u' ')) {
         if (step == u"Z" || step == u"ShiftZ") {
             // As typed: to whatever has the keyboard, menu shortcuts included.
-            QTest::keyClick(e.workspace->windowHandle(), Qt::Key_Z,
+            QTest::keyClick(window, Qt::Key_Z,
                             step == u"Z" ? Qt::ControlModifier : Qt::ControlModifier | Qt::ShiftModifier);
         } else if (step == u"press") {
             s->chooseTool(MarkKind::Rectangle);
@@ -396,6 +496,36 @@ void TestEditorWindow::editMenuReachesTheCanvas() {
             QCOMPARE(clickedAt.value(name, centre), centre);
             clickedAt.insert(name, centre);
             QTest::mouseClick(control, Qt::LeftButton, {}, control->rect().center());
+        } else if (step.startsWith(u"row=")) {
+            const QString name = step.mid(4);
+            QCoreApplication::processEvents();
+            QPoint at(list->viewport()->width() / 2, list->viewport()->height() - 4);
+            for (int row = 0; row < list->count(); ++row)
+                if (list->item(row)->text() == name)
+                    at = list->visualItemRect(list->item(row)).center();
+            QCOMPARE(list->itemAt(at) == nullptr, name == u"_");
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        } else if (step.startsWith(u"page=")) {
+            const QString name = step.mid(5).replace(u'_', u' ');
+            QPushButton *segment = nullptr;
+            for (QPushButton *button : e.workspace->findChildren<QPushButton *>())
+                if (button->isCheckable() && button->text() == name)
+                    segment = button;
+            QVERIFY(segment);
+            QTest::mouseClick(segment, Qt::LeftButton, {}, segment->rect().center());
+            // At once, not only once the editor next refreshes.
+            QVERIFY(segment->isChecked());
+        } else if (step.startsWith(u"tab=")) {
+            QWidget *target = step == u"tab=list" ? static_cast<QWidget *>(list) : e.canvas();
+            for (int press = 0; press < 100 && !target->hasFocus(); ++press)
+                QTest::keyClick(window, Qt::Key_Tab);
+            QVERIFY(target->hasFocus());
+        } else if (step.startsWith(u"key=")) {
+            const QString key = step.mid(4);
+            QTest::keyClick(window, key == u"Down"     ? Qt::Key_Down
+                                    : key == u"Space"  ? Qt::Key_Space
+                                    : key == u"Return" ? Qt::Key_Return
+                                                       : Qt::Key_A);
         } else {
             QAction *entry = nullptr;
             for (QAction *action : edit.actions())
@@ -405,18 +535,38 @@ void TestEditorWindow::editMenuReachesTheCanvas() {
             entry->trigger();
         }
     }
+    // Right after the steps, before a later refresh could mend what they left.
+    QCoreApplication::processEvents();
+    for (QPushButton *button : e.workspace->findChildren<QPushButton *>())
+        if (button->isCheckable())
+            QCOMPARE(button->isChecked(), button->text() == page);
     QCOMPARE(names(e.marks()), shown);
     QCOMPARE(names(e.f.store->current()->items.first().marks), shown);
+    QCOMPARE(QApplication::focusWidget(), keyboard == u"list" ? static_cast<QWidget *>(list) : e.canvas());
+    QCOMPARE(canvasRingShown(e), ring);
+    std::optional<QUuid> expected;
+    QStringList heard;
+    for (const Mark &m : e.marks())
+        if (m.text == selected) {
+            expected = m.id;
+            heard << QStringLiteral("Ebene: ") + m.label();
+        }
+    QCOMPARE(s->selection(), expected);
+    QCOMPARE(heardSelected(list), heard);
 }
 
 // One Tab round: each stop is a control the user sees whole, named for screen readers, drawn
 // differently while it has the keyboard, and the stops come in the order of the screen: header,
-// tool column, image, zoom bar, inspector.
+// tool column, image, zoom bar, inspector; Umschalt+Tab goes the same round backwards. In the
+// smallest main window, with a long title, every control is on screen or has a scroll bar beside
+// it.
 void TestEditorWindow::tabRoundFollowsTheScreen_data() {
     QTest::addColumn<MarkList>("marks");
     QTest::addColumn<QString>("selected"); // a mark's name, "text" for the recognised-text page
     QTest::addColumn<bool>("edited");      // one step to undo
     QTest::addColumn<QStringList>("stops");
+    QTest::addColumn<QSize>("window");
+    QTest::addColumn<bool>("backwards");
     const auto round = [](bool undo, const QStringList &inspector) {
         QStringList stops{QStringLiteral("Zur Sammlung"),
                           QStringLiteral("Text erkennen"),
@@ -445,26 +595,40 @@ void TestEditorWindow::tabRoundFollowsTheScreen_data() {
     number.number = 2;
     const Mark text = named(MarkKind::Text, QStringLiteral("T")),
                arrow = named(MarkKind::Arrow, QStringLiteral("A"));
-    QTest::newRow("nothing selected") << MarkList{} << "" << false << round(false, layers({}));
+    const QSize usual = MainWindow::kSize, smallest = MainWindow::kMinimumSize;
+    QTest::newRow("nothing selected")
+        << MarkList{} << "" << false << round(false, layers({})) << usual << false;
+    QTest::newRow("nothing selected, smallest window, backwards")
+        << MarkList{} << "" << false << round(false, layers({})) << smallest << true;
     QTest::newRow("number selected") << MarkList{number} << "N" << false
                                      << round(false, layers({QStringLiteral("Nummer verringern"),
                                                              QStringLiteral("Nummer erhöhen"),
-                                                             QStringLiteral("Markierung entfernen")}));
+                                                             QStringLiteral("Markierung entfernen")}))
+                                     << usual << false;
+    const QStringList arrowRound =
+        round(true, layers({QStringLiteral("Linienstärke"), QStringLiteral("Pfeilrichtung umkehren"),
+                            QStringLiteral("Nach hinten"), QStringLiteral("Markierung entfernen")}));
     QTest::newRow("arrow above a text box, after an edit")
-        << MarkList{text, arrow} << "A" << true
-        << round(true, layers({QStringLiteral("Linienstärke"), QStringLiteral("Pfeilrichtung umkehren"),
-                               QStringLiteral("Nach hinten"), QStringLiteral("Markierung entfernen")}));
+        << MarkList{text, arrow} << "A" << true << arrowRound << usual << false;
+    QTest::newRow("arrow above a text box, after an edit, smallest window")
+        << MarkList{text, arrow} << "A" << true << arrowRound << smallest << false;
+    QTest::newRow("arrow above a text box, after an edit, smallest window, backwards")
+        << MarkList{text, arrow} << "A" << true << arrowRound << smallest << true;
     QTest::newRow("text box below an arrow")
         << MarkList{text, arrow} << "T" << false
         << round(false, layers({QStringLiteral("Text bearbeiten"), QStringLiteral("Nach vorne"),
-                                QStringLiteral("Markierung entfernen")}));
+                                QStringLiteral("Markierung entfernen")}))
+        << usual << false;
     QStringList page{QStringLiteral("Ebenen"), QStringLiteral("Text erkennen"),
                      QStringLiteral("Erneut erkennen"), QStringLiteral("Textmarker im Bild")};
     for (const char *color : {"Gelb", "Grün", "Koralle", "Blau", "Violett"})
         page << QStringLiteral("Markerfarbe: ") + QString::fromUtf8(color);
     page << QStringLiteral("Erkannten Text suchen") << QStringLiteral("Erkannter Text: Hallo Welt")
          << QStringLiteral("Kopieren") << QStringLiteral("Markieren");
-    QTest::newRow("recognised text, a line picked") << MarkList{} << "text" << false << round(false, page);
+    QTest::newRow("recognised text, a line picked")
+        << MarkList{} << "text" << false << round(false, page) << usual << false;
+    QTest::newRow("recognised text, a line picked, smallest window, backwards")
+        << MarkList{} << "text" << false << round(false, page) << smallest << true;
 }
 
 void TestEditorWindow::tabRoundFollowsTheScreen() {
@@ -472,8 +636,13 @@ void TestEditorWindow::tabRoundFollowsTheScreen() {
     QFETCH(QString, selected);
     QFETCH(bool, edited);
     QFETCH(QStringList, stops);
+    QFETCH(QSize, window);
+    QFETCH(bool, backwards);
     Editor e(marks, QSize(1000, 500), [] { return std::make_unique<OneLine>(); });
-    atDefaultWindowSize(e);
+    const QString title =
+        QStringLiteral("Anmeldung ").repeated(window == MainWindow::kSize ? 1 : 20).trimmed();
+    e.f.store->editSnip(e.snip, [&](Snip &snip) { snip.title = title; });
+    atWindowSize(e, window);
     QVERIFY(e.waitForCanvas());
     AnnotationSession *s = e.session();
     if (edited) {
@@ -490,15 +659,40 @@ void TestEditorWindow::tabRoundFollowsTheScreen() {
         s->selectRecognizedLine(s->recognition()->lines().first().id);
     }
     QVERIFY(activate(e));
-    // The inspector shows the selected mark, down to its last control.
-    QTRY_VERIFY_WITH_TIMEOUT(shownWhole(controlNamed(e.workspace.get(), stops.last())), kPatienceMs);
+    // The inspector shows the selected mark, down to its last control: on screen in a window of
+    // the usual size; in the smallest one every control is on screen or beside a scroll bar.
+    QTRY_VERIFY_WITH_TIMEOUT(controlNamed(e.workspace.get(), stops.last()), kPatienceMs);
+    if (window == MainWindow::kSize) {
+        QTRY_VERIFY_WITH_TIMEOUT(shownWhole(controlNamed(e.workspace.get(), stops.last())), kPatienceMs);
+    } else {
+        // The title ends in "…" where the header's room ends.
+        const auto header = [&] {
+            for (ElidedLabel *label : e.workspace->findChildren<ElidedLabel *>())
+                if (label->text() == title)
+                    return label->shownText();
+            return QString();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(header().endsWith(u'…'), kPatienceMs);
+        QCOMPARE(e.workspace->size(), e.workspace->minimumSizeHint().expandedTo(e.workspace->size()));
+        const auto unreachable = [&] {
+            QStringList names;
+            for (const QPointer<QWidget> &control : focusChain(e.workspace.get()))
+                if (!reachedByMouse(control))
+                    names << spokenName(control);
+            return names;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(unreachable(), QStringList(), kRepaintMs);
+    }
 
     QStringList visited, faults;
     QList<QWidget *> widgets;
     QList<QImage> focused;
     QImage canvasWithout;
     for (int press = 0; press < 2 * stops.size(); ++press) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        if (backwards)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        else
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QWidget *stop = QApplication::focusWidget();
         QVERIFY(stop);
         if (press == 0)
@@ -521,10 +715,132 @@ void TestEditorWindow::tabRoundFollowsTheScreen() {
             faults << visited[i] + QStringLiteral(" shows no focus");
     }
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(u"; ")));
+    if (backwards)
+        std::reverse(visited.begin(), visited.end());
     // The round as the screen reads, starting top left.
     const qsizetype first = visited.indexOf(stops.first());
     QVERIFY(first >= 0);
     QCOMPARE(visited.mid(first) + visited.mid(0, first), stops);
+}
+
+// Wherever the keyboard is in the editor, Strg+Z, Strg+Umschalt+Z and the Edit menu's
+// "Rückgängig" take one step through the marks' history, exactly as on the canvas, and the
+// keyboard stays where it was; in a text field they undo and redo its own typing and leave the
+// marks alone. The controls are every stop of the focus chain of what the row shows; the text
+// form's buttons, in front of the editor, reach nothing behind them.
+void TestEditorWindow::historyFromEveryControl_data() {
+    QTest::addColumn<QString>("state");   // the selected mark's kind, "" for none, "recognised" (the
+                                          // text page with a line picked) or "form" (the text form)
+    QTest::addColumn<QString>("command"); // "Z", "ShiftZ" or the menu entry "Rückgängig"
+    const QList<QPair<const char *, const char *>> states{
+        {"nothing selected", ""},       {"a number selected", "number"},
+        {"an arrow selected", "arrow"}, {"a text box selected", "text"},
+        {"a blur selected", "blur"},    {"recognised text, a line picked", "recognised"},
+        {"the text form open", "form"}};
+    for (const auto &[title, state] : states)
+        for (const char *command : {"Z", "ShiftZ", "Rückgängig"})
+            QTest::addRow("%s, %s", title, command)
+                << QString::fromLatin1(state) << QString::fromUtf8(command);
+}
+
+void TestEditorWindow::historyFromEveryControl() {
+    QFETCH(QString, state);
+    QFETCH(QString, command);
+    const MarkKind kind = state == u"number"  ? MarkKind::Number
+                          : state == u"arrow" ? MarkKind::Arrow
+                          : state == u"blur"  ? MarkKind::Blur
+                                              : MarkKind::Text;
+    Mark selected = named(kind, QStringLiteral("S"));
+    if (kind == MarkKind::Number)
+        selected.number = 1;
+    Editor e({selected}, QSize(1000, 500), [] { return std::make_unique<OneLine>(); });
+    QMenu edit;
+    AppMenus::buildEditMenu(&edit);
+    e.workspace->addActions(edit.actions());
+    QAction *undoEntry = edit.actions().first();
+    QCOMPARE(undoEntry->text(), QStringLiteral("Rückgängig"));
+    atDefaultWindowSize(e);
+    QVERIFY(e.waitForCanvas());
+    AnnotationSession *s = e.session();
+    // Four lines added one by one, two of them undone: a step either way keeps both possible.
+    QStringList steps;
+    for (const char *line : {"L1", "L2", "L3", "L4"}) {
+        s->replace(e.marks() << named(MarkKind::Line, QString::fromLatin1(line)));
+        steps << names(e.marks());
+    }
+    s->undo();
+    s->undo();
+    const QString undone = steps[0], now = steps[1], redone = steps[2];
+    QCOMPARE(names(e.marks()), now);
+    if (!state.isEmpty() && state != u"recognised")
+        s->selectLayer(selected.id);
+    if (state == u"recognised") {
+        s->recognizeText();
+        QTRY_VERIFY_WITH_TIMEOUT(!s->recognition()->lines().isEmpty(), kPatienceMs);
+        s->selectRecognizedLine(s->recognition()->lines().first().id);
+    }
+    QVERIFY(activate(e));
+    QWidget *window = e.workspace.get();
+    if (state == u"form") {
+        s->editText(selected);
+        QTRY_VERIFY_WITH_TIMEOUT(e.workspace->textEditor(), kPatienceMs);
+        window = e.workspace->textEditor();
+        QVERIFY(QTest::qWaitForWindowActive(window, kPatienceMs));
+    }
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+
+    const QList<QPointer<QWidget>> controls = focusChain(window);
+    QVERIFY(controls.size() >= (window == e.workspace.get() ? 25 : 3));
+    QStringList faults;
+    int fields = 0;
+    for (const QPointer<QWidget> &control : controls) {
+        // Typing a search drops the picked line; it comes back for the controls that show it.
+        if (state == u"recognised")
+            s->selectRecognizedLine(s->recognition()->lines().first().id);
+        QCoreApplication::processEvents();
+        QVERIFY(control && control->isVisible() && control->isEnabled());
+        control->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY_WITH_TIMEOUT(control->hasFocus(), kPatienceMs);
+        const QString name =
+            spokenName(control) + u'/' + QString::fromLatin1(control->metaObject()->className());
+        const bool field = qobject_cast<QLineEdit *>(control) || qobject_cast<QPlainTextEdit *>(control);
+        const QString before = typedText(control);
+        if (field) {
+            ++fields;
+            QTest::keyClicks(control, QStringLiteral("Hal"));
+            if (command == u"ShiftZ")
+                QMetaObject::invokeMethod(control, "undo");
+        }
+        const bool answered = undoEntry->isEnabled();
+        if (command == u"Rückgängig") {
+            undoEntry->trigger();
+        } else {
+            QTest::keyClick(window->windowHandle(), Qt::Key_Z,
+                            command == u"Z" ? Qt::ControlModifier : Qt::ControlModifier | Qt::ShiftModifier);
+        }
+        QCoreApplication::processEvents();
+        // The editor's own controls act on the marks; a text field and the form's buttons do not.
+        const bool marks = !field && window == e.workspace.get();
+        const QString expected = !marks ? now : command == u"ShiftZ" ? redone : undone;
+        if (names(e.marks()) != expected)
+            faults << name + QStringLiteral(": ") + names(e.marks());
+        if (answered != (marks || field))
+            faults << name + QStringLiteral(": menu entry ") +
+                          (answered ? QStringLiteral("enabled") : QStringLiteral("disabled"));
+        if (field && typedText(control) != (command == u"ShiftZ" ? before + QStringLiteral("Hal") : before))
+            faults << name + QStringLiteral(" reads ") + typedText(control);
+        if (QApplication::focusWidget() != control)
+            faults << name + QStringLiteral(" lost the keyboard");
+        // Back to where the next control starts.
+        if (marks)
+            command == u"ShiftZ" ? s->undo() : s->redo();
+        if (field && command == u"ShiftZ")
+            QMetaObject::invokeMethod(control, "undo");
+        QCOMPARE(names(e.marks()), now);
+    }
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(u"; ")));
+    QCOMPARE(fields, state == u"recognised" || state == u"form" ? 1 : 0);
 }
 
 QTEST_MAIN(TestEditorWindow)
