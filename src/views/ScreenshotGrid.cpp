@@ -3,6 +3,7 @@
 #include "look/ElidedText.h"
 #include "look/FocusFrame.h"
 #include "look/Icons.h"
+#include "look/TextDirection.h"
 #include "look/Theme.h"
 #include "store/CollectionStore.h"
 #include "views/EmptyState.h"
@@ -483,7 +484,11 @@ void ScreenshotGrid::refresh() {
     for (const SnipCollection &collection : collections) {
         for (qsizetype i = 0; i < collection.items.size(); ++i) {
             const Snip &snip = collection.items[i];
-            items.append({collection.id, snip, snip.heading(i, collection.mode), collection.title,
+            // The title keeps its own direction inside the heading, so "1. " stays in front of a
+            // right-to-left title and its punctuation beside it.
+            Snip shown = snip;
+            shown.title = TextDirection::isolated(snip.title.trimmed());
+            items.append({collection.id, snip, shown.heading(i, collection.mode), collection.title,
                           m_previews->imageSize(snip.imageFile)});
         }
     }

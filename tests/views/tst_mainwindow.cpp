@@ -1800,6 +1800,7 @@ void TestMainWindow::longTextsEndWithEllipsis_data() {
     QTest::newRow("sidebar row, right to left, punctuation") << "row" << exclaimed << 2 << false;
     QTest::newRow("delete confirmation, right to left, punctuation")
         << "confirmation" << exclaimed << 0 << false;
+    QTest::newRow("grid heading, right to left, punctuation") << "grid heading" << exclaimed << 0 << false;
     QTest::newRow("account email") << "email"
                                    << QStringLiteral("vorname.nachname.abteilung@") + word + ".example" << 1
                                    << false;
