@@ -190,6 +190,14 @@ QString typedText(const QWidget *field) {
     return {};
 }
 
+// Where the layer list shows the row of that text; null when it has none.
+QRect layerRow(LayerList *list, const QString &text) {
+    for (int row = 0; row < list->count(); ++row)
+        if (list->item(row)->text() == text)
+            return list->visualItemRect(list->item(row));
+    return {};
+}
+
 // What screen readers hear as the layer list's selected rows.
 QStringList heardSelected(LayerList *list) {
     QStringList rows;
@@ -340,15 +348,9 @@ void TestEditorWindow::layerRowDraggedWithTheMouse() {
     QVERIFY(e.waitForCanvas());
     LayerList *list = e.workspace->layerInspector()->list();
     QTRY_COMPARE_WITH_TIMEOUT(list->count(), marks.size() + 1, kPatienceMs);
-    const auto rowOf = [&](const QString &name) {
-        for (int row = 0; row < list->count(); ++row)
-            if (list->item(row)->text() == name)
-                return list->visualItemRect(list->item(row));
-        return QRect();
-    };
     QWidget *rows = list->viewport();
-    const QPoint from = rowOf(dragged).center() - QPoint(0, 6);
-    const QPoint to = rowOf(target).center();
+    const QPoint from = layerRow(list, dragged).center() - QPoint(0, 6);
+    const QPoint to = layerRow(list, target).center();
     const QPoint past = from + QPoint(0, QApplication::startDragDistance() + 4);
 
     // The drag runs in an event loop of its own: the rest of the gesture arrives from inside it.
@@ -513,10 +515,10 @@ void TestEditorWindow::editMenuReachesTheCanvas() {
         } else if (step.startsWith(u"row=")) {
             const QString name = step.mid(4);
             QCoreApplication::processEvents();
-            QPoint at(list->viewport()->width() / 2, list->viewport()->height() - 4);
-            for (int row = 0; row < list->count(); ++row)
-                if (list->item(row)->text() == name)
-                    at = list->visualItemRect(list->item(row)).center();
+            const QRect shown = layerRow(list, name);
+            const QPoint at = shown.isNull()
+                                  ? QPoint(list->viewport()->width() / 2, list->viewport()->height() - 4)
+                                  : shown.center();
             QCOMPARE(list->itemAt(at) == nullptr, name == u"_");
             QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
         } else if (step.startsWith(u"page=")) {
