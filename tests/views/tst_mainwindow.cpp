@@ -1439,6 +1439,9 @@ void TestMainWindow::gridCardsAreButtons_data() {
     QTest::newRow("down, then up to the first")
         << 2 << QList<int>{Qt::Key_Down, Qt::Key_Up, Qt::Key_Return} << "A0"
         << "1. A0, A";
+    QTest::newRow("down where the row below ends short stays")
+        << 2 << QList<int>{Qt::Key_Right, Qt::Key_Down, Qt::Key_Return} << "A1"
+        << "2. A1, A";
     QTest::newRow("left of the first stays")
         << 2 << QList<int>{Qt::Key_Left, Qt::Key_Up, Qt::Key_Return} << "A0"
         << "1. A0, A";
