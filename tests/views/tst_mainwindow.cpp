@@ -5,6 +5,7 @@
 
 #include "annotation/AnnotationWorkspace.h"
 #include "look/ButtonKeys.h"
+#include "look/FocusFrame.h"
 #include "shell/ApplicationMain.h"
 #include "views/DocumentHeader.h"
 #include "views/EmptyState.h"
@@ -191,6 +192,7 @@ void TestMainWindow::initTestCase() {
     // As the application sets them at launch.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     ButtonKeys::install();
+    FocusFrame::install();
     // Qt's German translation also makes the windows left to right, where texts that run right to
     // left must keep their own direction.
     QVERIFY(installQtTranslations());
