@@ -245,9 +245,14 @@ QString ElidingLineEdit::shownText() const {
 }
 
 void ElidingLineEdit::paintEvent(QPaintEvent *event) {
-    const QString shown = shownText();
-    const bool fits = QFontMetricsF(font()).horizontalAdvance(text()) <= lineRect().width();
-    if (editing() || text().isEmpty() || fits || echoMode() != QLineEdit::Normal) {
+    // While the text is edited the caret blinks and repaints the field: nothing is measured then.
+    if (editing() || text().isEmpty() || echoMode() != QLineEdit::Normal) {
+        QLineEdit::paintEvent(event);
+        return;
+    }
+    // A text that fits is drawn by the field itself.
+    const QRect line = lineRect();
+    if (QFontMetricsF(font()).horizontalAdvance(text()) <= line.width()) {
         QLineEdit::paintEvent(event);
         return;
     }
@@ -255,9 +260,9 @@ void ElidingLineEdit::paintEvent(QPaintEvent *event) {
     QStyleOptionFrame panel;
     initStyleOption(&panel);
     style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
-    const QRect line = lineRect();
     painter.setClipRect(line.adjusted(-2, 0, 2, 0));
     painter.setFont(font());
     painter.setPen(palette().color(QPalette::Text));
-    painter.drawText(QPoint(line.left(), line.top() + fontMetrics().ascent()), shown);
+    painter.drawText(QPoint(line.left(), line.top() + fontMetrics().ascent()),
+                     Elide::line(text(), font(), line.width()));
 }

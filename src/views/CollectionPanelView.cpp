@@ -124,27 +124,8 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override {
-        const int last = int(m_items.size()) - 1;
         const int shown = indexOf(m_selected);
-        int next = -1;
-        if (last >= 0 && !(event->modifiers() & ~Qt::KeypadModifier)) {
-            switch (event->key()) {
-            case Qt::Key_Left:
-                next = shown < 0 ? 0 : std::max(0, shown - 1);
-                break;
-            case Qt::Key_Right:
-                next = shown < 0 ? 0 : std::min(last, shown + 1);
-                break;
-            case Qt::Key_Home:
-                next = 0;
-                break;
-            case Qt::Key_End:
-                next = last;
-                break;
-            default:
-                break;
-            }
-        }
+        const qsizetype next = steppedItem(event, shown, m_items.size(), m_items.size());
         if (next < 0) {
             QWidget::keyPressEvent(event);
             return;

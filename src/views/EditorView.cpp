@@ -181,7 +181,7 @@ void EditorView::refresh() {
     // The window's own focus widget, also while a message box has the keyboard.
     const QPointer<QWidget> before = window()->focusWidget();
     // The page as the last refresh left it: the store has changed before this one runs.
-    const Page pageBefore = std::exchange(m_shownPage, page());
+    const Page pageBefore = m_shownPage;
     std::optional<LibraryState::Landing> landing = m_state->takeLanding();
     refreshFace();
     refreshSheets();

@@ -9,11 +9,13 @@
 #include <QApplication>
 #include <QFocusEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollArea>
 
+#include <algorithm>
 #include <cmath>
 
 void LibraryPaint::roundedPanel(QPainter &painter, const QRectF &rect, qreal radius, const QColor &fill,
@@ -306,4 +308,29 @@ private:
 
 void revealTabFocus(QScrollArea *area) {
     new TabFocusReveal(area);
+}
+
+qsizetype steppedItem(const QKeyEvent *event, qsizetype current, qsizetype count, qsizetype columns) {
+    if (count <= 0 || (event->modifiers() & ~Qt::KeypadModifier))
+        return -1;
+    const qsizetype last = count - 1;
+    const qsizetype at = std::clamp<qsizetype>(current, 0, last);
+    const bool none = current < 0;
+    columns = std::max<qsizetype>(1, columns);
+    switch (event->key()) {
+    case Qt::Key_Left:
+        return none ? 0 : std::max<qsizetype>(0, at - 1);
+    case Qt::Key_Right:
+        return none ? 0 : std::min(last, at + 1);
+    case Qt::Key_Up:
+        return at >= columns ? at - columns : at;
+    case Qt::Key_Down:
+        return at + columns <= last ? at + columns : at;
+    case Qt::Key_Home:
+        return 0;
+    case Qt::Key_End:
+        return last;
+    default:
+        return -1;
+    }
 }

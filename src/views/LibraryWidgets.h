@@ -7,6 +7,7 @@
 #include <QWidget>
 
 class LibraryState;
+class QKeyEvent;
 class QLabel;
 class QPainter;
 class QScrollArea;
@@ -158,6 +159,12 @@ private:
 // area does so only for a Tab from one of its own controls; an area that is no Tab stop itself is
 // also entered from the controls before and after it in the window.
 void revealTabFocus(QScrollArea *area);
+
+// The one rule for the keys of a row or grid of items that is one Tab stop: the item an arrow
+// key, Home or End leads to among `count` items set out `columns` to a row, from `current` (the
+// first where none is current yet); an arrow that would leave the items keeps the current one.
+// -1 for any other key, and for any key with a modifier other than the keypad's.
+qsizetype steppedItem(const QKeyEvent *event, qsizetype current, qsizetype count, qsizetype columns);
 
 // Sets a label's or field's text only when it differs, so carets and selections survive refreshes.
 template <typename Widget> void setTextIfChanged(Widget *widget, const QString &text) {

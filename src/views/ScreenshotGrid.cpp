@@ -239,39 +239,17 @@ QVariant ScreenshotCells::inputMethodQuery(Qt::InputMethodQuery query) const {
 }
 
 void ScreenshotCells::keyPressEvent(QKeyEvent *event) {
-    if (m_items.isEmpty() || event->modifiers() & ~Qt::KeypadModifier) {
-        QWidget::keyPressEvent(event);
+    if (const qsizetype next = steppedItem(event, m_current, m_items.size(), m_columns); next >= 0) {
+        setCurrent(next);
         return;
     }
-    switch (event->key()) {
-    case Qt::Key_Left:
-        setCurrent(m_current - 1);
-        break;
-    case Qt::Key_Right:
-        setCurrent(m_current + 1);
-        break;
-    case Qt::Key_Up:
-        if (m_current >= m_columns)
-            setCurrent(m_current - m_columns);
-        break;
-    case Qt::Key_Down:
-        if (m_current + m_columns < m_items.size())
-            setCurrent(m_current + m_columns);
-        break;
-    case Qt::Key_Home:
-        setCurrent(0);
-        break;
-    case Qt::Key_End:
-        setCurrent(m_items.size() - 1);
-        break;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Space:
+    const int key = event->key();
+    if (!m_items.isEmpty() && !(event->modifiers() & ~Qt::KeypadModifier) &&
+        (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space)) {
         activate(m_current);
-        break;
-    default:
-        QWidget::keyPressEvent(event);
+        return;
     }
+    QWidget::keyPressEvent(event);
 }
 
 void ScreenshotCells::focusInEvent(QFocusEvent *event) {

@@ -5,6 +5,7 @@
 
 #include "annotation/AnnotationWorkspace.h"
 #include "look/ButtonKeys.h"
+#include "look/FocusFrame.h"
 #include "shell/ApplicationMain.h"
 #include "views/DocumentHeader.h"
 #include "views/EmptyState.h"
@@ -191,6 +192,7 @@ void TestMainWindow::initTestCase() {
     // As the application sets them at launch.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     ButtonKeys::install();
+    FocusFrame::install();
     // Qt's German translation also makes the windows left to right, where texts that run right to
     // left must keep their own direction.
     QVERIFY(installQtTranslations());
@@ -1439,6 +1441,9 @@ void TestMainWindow::gridCardsAreButtons_data() {
     QTest::newRow("down, then up to the first")
         << 2 << QList<int>{Qt::Key_Down, Qt::Key_Up, Qt::Key_Return} << "A0"
         << "1. A0, A";
+    QTest::newRow("down where the row below ends short stays")
+        << 2 << QList<int>{Qt::Key_Right, Qt::Key_Down, Qt::Key_Return} << "A1"
+        << "2. A1, A";
     QTest::newRow("left of the first stays")
         << 2 << QList<int>{Qt::Key_Left, Qt::Key_Up, Qt::Key_Return} << "A0"
         << "1. A0, A";

@@ -285,6 +285,7 @@ void TestPanelView::stripKeysPickTheShownSnip_data() {
     QTest::newRow("Right past the last") << QList<int>{Qt::Key_Right, Qt::Key_Right, Qt::Key_Right} << 2;
     QTest::newRow("Left at the first") << QList<int>{Qt::Key_Left} << 0;
     QTest::newRow("End, Home") << QList<int>{Qt::Key_End, Qt::Key_Home} << 0;
+    QTest::newRow("Down in the one row stays") << QList<int>{Qt::Key_Right, Qt::Key_Down} << 1;
 }
 
 // With the keyboard on the strip, the arrows pick the snip the panel shows and the keyboard stays;
