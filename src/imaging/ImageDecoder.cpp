@@ -581,7 +581,8 @@ QImage Decoder::decode(int longestEdge, qint64 maximumSide) {
     }
     // Asked only now: a TIFF opens its directory and a JPEG reads its header to answer.
     const bool scales = smaller && m_source->scalesWhileDecoding();
-    if (smaller && decodedBytes(longestEdge) > ImageImport::reductionBudget) {
+    const qint64 needed = decodedBytes(longestEdge);
+    if (smaller && needed > ImageImport::reductionBudget) {
         fail(Problem::TooLarge);
         return {};
     }
@@ -589,7 +590,7 @@ QImage Decoder::decode(int longestEdge, qint64 maximumSide) {
         fail(Problem::Unreadable);
         return {};
     }
-    const PixelReservation reservation(decodedBytes(longestEdge));
+    const PixelReservation reservation(needed);
     BandedRead progress{m_cancelCheck};
     QImage image = m_source->read(scales ? fittedSize(*size, longestEdge) : QSize(), progress);
     if (progress.stopped) {
