@@ -415,6 +415,20 @@ PixelShare &pixelShare() {
 
 thread_local bool tHoldsReservation = false;
 
+// Whether decode(longestEdge) makes a smaller copy of an image of `size`.
+bool shrinks(QSize size, int longestEdge) {
+    return longestEdge > 0 && std::max(size.width(), size.height()) > longestEdge;
+}
+
+// Whether decode(longestEdge) takes an image of that many pixels: a smaller copy is made from up to
+// maximumReducedSourcePixels, an image at its own size has at most maximumPixels. Asked before any
+// size in bytes is worked out, so those stay far inside 64 bits whatever a header claims.
+bool pixelCountTaken(QSize size, int longestEdge) {
+    return double(size.width()) * double(size.height()) <=
+           double(shrinks(size, longestEdge) ? ImageImport::maximumReducedSourcePixels
+                                             : ImageImport::maximumPixels);
+}
+
 std::atomic<qint64> gHeldPixelBytes = 0;
 std::atomic<qint64> gPeakPixelBytes = 0;
 
@@ -544,9 +558,9 @@ std::optional<QSize> Decoder::storedSize() {
 
 qint64 Decoder::decodedBytes(int longestEdge) {
     const auto size = storedSize();
-    if (!size)
+    if (!size || !pixelCountTaken(*size, longestEdge))
         return 0;
-    if (longestEdge > 0 && std::max(size->width(), size->height()) > longestEdge) {
+    if (shrinks(*size, longestEdge)) {
         const QSize scaled = fittedSize(*size, longestEdge);
         return m_source->scalesWhileDecoding()
                    ? m_source->scaledBytes(scaled)
@@ -559,21 +573,16 @@ QImage Decoder::decode(int longestEdge, qint64 maximumSide) {
     const auto size = storedSize();
     if (!size)
         return {};
-    const bool smaller = longestEdge > 0 && std::max(size->width(), size->height()) > longestEdge;
-    const double pixels = double(size->width()) * double(size->height());
-    if (longestEdge <= 0) {
-        if (!ImageImport::withinPixelLimits(size->width(), size->height(), maximumSide)) {
-            fail(Problem::TooLarge);
-            return {};
-        }
-    } else if (smaller ? pixels > double(ImageImport::maximumReducedSourcePixels)
-                       : pixels > double(ImageImport::maximumPixels)) {
+    const bool smaller = shrinks(*size, longestEdge);
+    if (!pixelCountTaken(*size, longestEdge) ||
+        (longestEdge <= 0 && !ImageImport::withinPixelLimits(size->width(), size->height(), maximumSide))) {
         fail(Problem::TooLarge);
         return {};
     }
     // Asked only now: a TIFF opens its directory and a JPEG reads its header to answer.
     const bool scales = smaller && m_source->scalesWhileDecoding();
-    if (smaller && decodedBytes(longestEdge) > ImageImport::reductionBudget) {
+    const qint64 needed = decodedBytes(longestEdge);
+    if (smaller && needed > ImageImport::reductionBudget) {
         fail(Problem::TooLarge);
         return {};
     }
@@ -581,7 +590,7 @@ QImage Decoder::decode(int longestEdge, qint64 maximumSide) {
         fail(Problem::Unreadable);
         return {};
     }
-    const PixelReservation reservation(decodedBytes(longestEdge));
+    const PixelReservation reservation(needed);
     BandedRead progress{m_cancelCheck};
     QImage image = m_source->read(scales ? fittedSize(*size, longestEdge) : QSize(), progress);
     if (progress.stopped) {

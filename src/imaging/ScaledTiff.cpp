@@ -174,10 +174,9 @@ TiffBands::TiffBands(QIODevice *device, const QByteArray &bytes) : m_handle(std:
     if (!options)
         return;
     const qint64 available = std::max<qint64>(0, device->size() - device->pos());
-    // A strip that is not in memory already is read whole as it is stored before it is decoded, which
-    // may take up to the file's size.
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options,
-                                        bytes.isNull() ? std::max(kLargestBand, available) : kLargestBand);
+    // A strip is read whole as it is stored before it is decoded, unless libtiff takes it from the
+    // bytes in memory as they are: up to the data's size, in a buffer rounded up to whole kilobytes.
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, std::max(kLargestBand, available + 1024));
     TIFFOpenOptionsSetErrorHandlerExtR(options, quiet, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options, quiet, nullptr);
     m_handle->tiff = TIFFClientOpenExt("image", "r", &m_handle->stream, readProc, writeProc, seekProc,

@@ -187,6 +187,13 @@ private Q_SLOTS:
         QTest::newRow("20001 x 1, flattened beyond a snip's side")
             << encoded(filled(20001, 1), "png") << u"20001x1"_s << broken;
         QTest::newRow("30001 x 1") << encoded(filled(30001, 1), "png") << tooLarge << broken;
+        // A header beyond libpng's default limit, whose pixels would need 2^64 bytes.
+        QTest::newRow("PNG header of 2147483647 x 2147483647")
+            << QByteArray("\x89PNG\r\n\x1a\n", 8) +
+                   pngChunk("IHDR" + bigEndian(0x7FFFFFFF) + bigEndian(0x7FFFFFFF) +
+                            QByteArray("\x08\x02\0\0\0", 5)) +
+                   pngChunk("IEND")
+            << tooLarge << broken;
         QTest::newRow("SVG") << QByteArray(
                                     "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"9\" height=\"9\"/>")
                              << unreadable << broken;

@@ -63,8 +63,9 @@ QByteArray pngClaiming(quint32 width, quint32 height) {
 }
 
 // An 8-bit RGB image of four quadrants, top left, top right, bottom left, bottom right, as a TIFF
-// of the layout (with noise in the middle quarter of the rows for "noisy tiff"), a JPEG ("jpeg",
-// "progressive jpeg") or an interlaced PNG.
+// of the layout (with noise in the middle quarter of the rows for "noisy tiff", in all but the top
+// and bottom eighth for "bit-reversed tiff"), a JPEG ("jpeg", "progressive jpeg") or an interlaced
+// PNG.
 bool writeQuadrants(const QString &path, QSize size, const QList<QRgb> &quadrants, const TiffLayout *layout,
                     const QString &format = {}) {
     const auto colour = [&](int x, int y) {
@@ -80,10 +81,12 @@ bool writeQuadrants(const QString &path, QSize size, const QList<QRgb> &quadrant
         return writeFile(path, encoded(image, "jpeg", format.startsWith(u"progressive")));
     }
     QRandomGenerator random(3);
-    const bool noisy = format == u"noisy tiff";
+    const int calm = format == u"noisy tiff"          ? size.height() * 3 / 8
+                     : format == u"bit-reversed tiff" ? size.height() / 8
+                                                      : size.height();
     if (layout)
         return writeTiff(path, size, *layout, [&](int y, QRgb *row) {
-            if (noisy && y >= size.height() * 3 / 8 && y < size.height() * 5 / 8) {
+            if (y >= calm && y < size.height() - calm) {
                 random.fillRange(row, size_t(size.width()));
                 return;
             }
@@ -228,8 +231,8 @@ private Q_SLOTS:
 
     void largeSourcesReduced_data() {
         QTest::addColumn<QSize>("size");
-        // "tiff" and "ycbcr tiff": the compression and strips given; "png": interlaced; "jpeg",
-        // "progressive jpeg"
+        // "tiff" and "ycbcr tiff": the compression and strips given, "bit-reversed tiff" as well,
+        // reviewed as bytes in memory; "png": interlaced; "jpeg", "progressive jpeg"
         QTest::addColumn<QString>("format");
         QTest::addColumn<int>("compression");
         QTest::addColumn<int>("rowsPerStrip"); // 0: one strip
@@ -283,6 +286,11 @@ private Q_SLOTS:
         QTest::newRow("TIFF, one deflated strip with noise")
             << QSize(20001, 1200) << u"noisy tiff"_s << COMPRESSION_ADOBE_DEFLATE << 0 << colours
             << QSize(4096, 246) << colours << ImageImport::reductionBudget << qint64(18'000'000);
+        // Bytes in memory are read as they are, unless their bits are stored in reverse: then a
+        // strip is copied whole, like one read from a file, here 85 MB, mostly noise.
+        QTest::newRow("TIFF as bytes, one bit-reversed strip with noise")
+            << QSize(20001, 1500) << u"bit-reversed tiff"_s << COMPRESSION_PACKBITS << 0 << colours
+            << QSize(4096, 307) << colours << ImageImport::reductionBudget << qint64(85'000'000);
     }
     // A source beyond the supported size goes straight to a reduced copy, read a band or a row at a
     // time whatever its layout: memory follows the copy, never the whole image.
@@ -303,10 +311,20 @@ private Q_SLOTS:
         layout.rowsPerStrip = rowsPerStrip;
         if (format == u"ycbcr tiff")
             layout.photometric = PHOTOMETRIC_YCBCR;
+        const bool inMemory = format == u"bit-reversed tiff";
+        if (inMemory)
+            layout.fillOrder = FILLORDER_LSB2MSB;
         QVERIFY(writeQuadrants(path, size, quadrants, format.endsWith(u"tiff") ? &layout : nullptr, format));
+        const QByteArray bytes = inMemory ? readFile(path) : QByteArray();
         Imaging::resetPeakPixelBytes();
         ImageImport::Review review;
-        QCOMPARE(failureOf([&] { review = ImageImport::review(path); }, {}), QString());
+        QCOMPARE(failureOf(
+                     [&] {
+                         review = inMemory ? ImageImport::review(bytes, ImageImport::maximumCloudBytes)
+                                           : ImageImport::review(path);
+                     },
+                     {}),
+                 QString());
         const qint64 held = Imaging::peakPixelBytes();
         QVERIFY2(held <= (most > 0 ? most : qint64(reduced.width()) * reduced.height() * 4 + 16'000'000) &&
                      held >= least,

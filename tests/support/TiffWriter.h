@@ -30,6 +30,8 @@ struct TiffLayout {
     int photometric = PHOTOMETRIC_RGB;
     // How the alpha sample is stored; with ASSOCALPHA the colours are written premultiplied.
     int extraSample = EXTRASAMPLE_UNASSALPHA;
+    // LSB2MSB: every byte written with its bits in reverse order.
+    int fillOrder = FILLORDER_MSB2LSB;
 };
 
 // Writes a TIFF of `size` whose stored row y fill(y, row) writes, a row or a row of tiles at a
@@ -48,6 +50,7 @@ inline bool writeTiff(const QString &path, QSize size, const TiffLayout &layout,
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, layout.photometric);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, layout.compression);
+    TIFFSetField(tiff, TIFFTAG_FILLORDER, layout.fillOrder);
     if (layout.photometric == PHOTOMETRIC_YCBCR)
         TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     TIFFSetField(tiff, TIFFTAG_ORIENTATION, layout.orientation);
