@@ -45,7 +45,7 @@ public:
         };
         auto state = std::make_shared<State>();
         const qint64 limit = request.maxReplyBytes;
-        const auto overLimit = [reply, state, limit] {
+        const auto overLimit = [reply, state] {
             state->tooLarge = true;
             state->body.clear();
             reply->abort();
